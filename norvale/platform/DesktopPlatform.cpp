@@ -1,0 +1,60 @@
+#include "norvale/platform/DesktopPlatform.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QMessageBox>
+#include <QProcess>
+#include <QThread>
+#include <QUrl>
+
+#include <cstdlib>
+
+namespace norvale {
+
+namespace {
+
+// Runs f on the interface thread and waits for it; directly when already there.
+template <typename F>
+void onInterfaceThread(F &&f)
+{
+    auto *app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() == app->thread()) {
+        f();
+        return;
+    }
+    QMetaObject::invokeMethod(app, std::forward<F>(f), Qt::BlockingQueuedConnection);
+}
+
+} // namespace
+
+void DesktopPlatform::openUrl(const QString &address)
+{
+    onInterfaceThread([address] { QDesktopServices::openUrl(QUrl::fromUserInput(address)); });
+}
+
+void DesktopPlatform::setClipboardText(const QString &text)
+{
+    onInterfaceThread([text] { QGuiApplication::clipboard()->setText(text); });
+}
+
+void DesktopPlatform::showMessage(const QString &title, const QString &text)
+{
+    onInterfaceThread([title, text] {
+        QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok);
+        box.exec();
+    });
+}
+
+bool DesktopPlatform::startDetached(const QString &program, const QStringList &arguments)
+{
+    return QProcess::startDetached(program, arguments);
+}
+
+void DesktopPlatform::exitNow(int code)
+{
+    // _Exit skips static destructors and atexit handlers: no closing steps run.
+    std::_Exit(code);
+}
+
+} // namespace norvale

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "norvale/platform/Platform.h"
+
+namespace norvale {
+
+// The real desktop: browser, clipboard, message boxes and the process end.
+// Calls from worker threads are carried over to the interface thread.
+class DesktopPlatform final : public Platform {
+public:
+    void openUrl(const QString &address) override;
+    void setClipboardText(const QString &text) override;
+    void showMessage(const QString &title, const QString &text) override;
+    bool startDetached(const QString &program, const QStringList &arguments) override;
+    void exitNow(int code) override;
+};
+
+} // namespace norvale

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace norvale {
+
+// The thin layer over the desktop: everything that would open something,
+// block on the user or end the process goes through here, so that tests can
+// answer and record instead. Every call may be made from any thread.
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // Opens an address or a file with the desktop's "open" action; the
+    // outcome is not examined.
+    virtual void openUrl(const QString &address) = 0;
+    // Replaces the clipboard's text.
+    virtual void setClipboardText(const QString &text) = 0;
+    // Shows a modal message with one OK button and no icon, and returns when
+    // the user has closed it.
+    virtual void showMessage(const QString &title, const QString &text) = 0;
+    // Starts a program detached, minimised where the desktop supports it,
+    // without waiting. Returns whether it started.
+    virtual bool startDetached(const QString &program, const QStringList &arguments) = 0;
+    // Ends the process at once, without running any window's closing steps.
+    // Returns only in tests, where the recording platform notes the request.
+    virtual void exitNow(int code) = 0;
+};
+
+} // namespace norvale

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+namespace norvale {
+
+// One HTTP GET as the program makes it, with the outcome spelled out for the
+// callers that must tell a failed fetch from an empty page.
+struct PageFetch {
+    bool transportOk = false;  // an HTTP response arrived completely (any status)
+    long httpStatus = 0;       // 0 when no response arrived
+    QByteArray body;           // the bytes exactly as received; empty on failure
+    QString error;             // why the transport failed; empty when it did not
+};
+
+// GET with "If-Modified-Since: 0". Connect limit 60 s, abort after 30 s
+// without data, at most 10 redirects over http/https only, bodies above
+// 32 MiB count as a failed transport. Thread-safe; blocks the calling thread.
+PageFetch fetchPage(const QString &url);
+
+// Decodes a whole body from a named character set: "GB2312" is read as GBK,
+// "UTF-8" as UTF-8. nullopt when the character set is not known.
+std::optional<QString> BytesToBstr(const QByteArray &strBody, const QString &CodeBase);
+
+// fetchPage and BytesToBstr together; text is empty when either failed.
+struct PageText {
+    bool transportOk = false;
+    long httpStatus = 0;
+    QString text;
+};
+PageText fetchText(const QString &URL, const QString &Coding);
+
+// The page's decoded text, or the empty text on any failure. Never throws.
+QString GetBody(const QString &URL, const QString &Coding);
+
+} // namespace norvale

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, testing and running Norvale needs.
+# Safe to run again: apt-get skips what is already there.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-odbc
+  libgl-dev
+  libcurl4-openssl-dev
+  libcpp-httplib-dev
+  unixodbc unixodbc-dev tdsodbc libsqliteodbc
+  sqlite3
+  fonts-noto-cjk
+  xvfb xauth
+  util-linux iproute2
+)
+
+if [ "$(id -u)" -ne 0 ]; then
+  sudo=sudo
+else
+  sudo=
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if [ "${#missing[@]}" -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -q
+  $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,74 @@
+#include "tests/support/RecordingPlatform.h"
+
+#include <QMutexLocker>
+
+namespace norvale::test {
+
+void RecordingPlatform::openUrl(const QString &address)
+{
+    QMutexLocker lock(&m_mutex);
+    m_opened.append(address);
+}
+
+void RecordingPlatform::setClipboardText(const QString &text)
+{
+    QMutexLocker lock(&m_mutex);
+    m_clipboard = text;
+}
+
+void RecordingPlatform::showMessage(const QString &title, const QString &text)
+{
+    QMutexLocker lock(&m_mutex);
+    m_messages.append(title + u'|' + text);
+}
+
+bool RecordingPlatform::startDetached(const QString &program, const QStringList &arguments)
+{
+    QMutexLocker lock(&m_mutex);
+    m_started.append((QStringList{program} + arguments).join(u' '));
+    return m_startSucceeds;
+}
+
+void RecordingPlatform::exitNow(int)
+{
+    QMutexLocker lock(&m_mutex);
+    ++m_exits;
+}
+
+QStringList RecordingPlatform::openedUrls() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_opened;
+}
+
+QString RecordingPlatform::clipboardText() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_clipboard;
+}
+
+QStringList RecordingPlatform::messages() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_messages;
+}
+
+QStringList RecordingPlatform::startedPrograms() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_started;
+}
+
+int RecordingPlatform::exitRequests() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_exits;
+}
+
+void RecordingPlatform::setStartSucceeds(bool succeeds)
+{
+    QMutexLocker lock(&m_mutex);
+    m_startSucceeds = succeeds;
+}
+
+} // namespace norvale::test

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "norvale/platform/Platform.h"
+
+#include <QMutex>
+#include <QStringList>
+
+namespace norvale::test {
+
+// Answers every message at once and writes down what the program asked the
+// desktop to do, so that tests neither block nor open anything.
+class RecordingPlatform final : public Platform {
+public:
+    void openUrl(const QString &address) override;
+    void setClipboardText(const QString &text) override;
+    void showMessage(const QString &title, const QString &text) override;
+    bool startDetached(const QString &program, const QStringList &arguments) override;
+    void exitNow(int code) override;
+
+    QStringList openedUrls() const;
+    QString clipboardText() const;
+    QStringList messages() const;       // "title|text" per message, in order
+    QStringList startedPrograms() const;
+    int exitRequests() const;
+
+    // What startDetached reports; the program is never really started.
+    void setStartSucceeds(bool succeeds);
+
+private:
+    mutable QMutex m_mutex;
+    QStringList m_opened;
+    QString m_clipboard;
+    QStringList m_messages;
+    QStringList m_started;
+    int m_exits = 0;
+    bool m_startSucceeds = true;
+};
+
+} // namespace norvale::test

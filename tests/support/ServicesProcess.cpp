@@ -1,0 +1,83 @@
+#include "tests/support/ServicesProcess.h"
+
+#include <QDeadlineTimer>
+#include <QRegularExpression>
+
+namespace norvale::test {
+
+ServicesProcess::ServicesProcess() : ServicesProcess(Options{}) {}
+
+ServicesProcess::ServicesProcess(Options options) : m_options(std::move(options)) {}
+
+ServicesProcess::~ServicesProcess()
+{
+    stop();
+}
+
+bool ServicesProcess::start(QString *error)
+{
+    auto fail = [&](const QString &why) {
+        if (error)
+            *error = why;
+        stop();
+        return false;
+    };
+
+    m_databasePath = m_options.databasePath;
+    if (m_databasePath.isEmpty()) {
+        m_dir = std::make_unique<QTemporaryDir>();
+        if (!m_dir->isValid())
+            return fail(QStringLiteral("no temporary folder"));
+        m_databasePath = m_dir->filePath(QStringLiteral("norvale.db"));
+    }
+
+    QStringList args{QStringLiteral("--port"), QStringLiteral("0"),
+                     QStringLiteral("--db"), m_databasePath};
+    if (m_options.delayMs > 0)
+        args << QStringLiteral("--delay") << QString::number(m_options.delayMs);
+    if (!m_options.delayPath.isEmpty())
+        args << QStringLiteral("--delay-path") << m_options.delayPath;
+    args << m_options.extraArguments;
+
+    m_process.setProcessChannelMode(QProcess::SeparateChannels);
+    m_process.setProgram(QStringLiteral(NORVALE_SERVICES_EXE));
+    m_process.setArguments(args);
+    m_process.start();
+    if (!m_process.waitForStarted(10000))
+        return fail(QStringLiteral("norvale-services did not start: ") + m_process.errorString());
+
+    static const QRegularExpression ready(QStringLiteral("listening on (http://127\\.0\\.0\\.1:(\\d+))"));
+    QByteArray seen;
+    QDeadlineTimer deadline(60000);
+    while (!deadline.hasExpired()) {
+        if (!m_process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
+            break;
+        seen += m_process.readAllStandardOutput();
+        const auto match = ready.match(QString::fromUtf8(seen));
+        if (match.hasMatch()) {
+            m_baseUrl = match.captured(1);
+            m_port = match.captured(2).toInt();
+            return true;
+        }
+    }
+    return fail(QStringLiteral("norvale-services did not report ready; it said: ")
+                + QString::fromUtf8(seen + m_process.readAllStandardError()));
+}
+
+void ServicesProcess::stop()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(10000)) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+}
+
+QString ServicesProcess::dataServiceUrl() const
+{
+    return m_baseUrl + QStringLiteral("/geturl/dataurl.asp?checkin=qomp58x");
+}
+
+} // namespace norvale::test

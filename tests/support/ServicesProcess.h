@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace norvale::test {
+
+// Runs the real norvale-services on a free loopback port with a database of
+// its own, for one test or benchmark, and stops it cleanly when destroyed.
+class ServicesProcess final {
+public:
+    struct Options {
+        int delayMs = 0;          // per-request delay, as --delay
+        QString delayPath;        // only requests under this path are delayed (--delay-path)
+        QString databasePath;     // empty: a fresh database in a temporary folder
+        QStringList extraArguments;
+    };
+
+    ServicesProcess();
+    explicit ServicesProcess(Options options);
+    ~ServicesProcess();
+    Q_DISABLE_COPY_MOVE(ServicesProcess)
+
+    // Starts the program and waits until it serves. False with a reason when
+    // it did not come up.
+    bool start(QString *error = nullptr);
+    void stop();
+
+    QString baseUrl() const { return m_baseUrl; }   // http://127.0.0.1:PORT
+    int port() const { return m_port; }
+    QString databasePath() const { return m_databasePath; }
+    // The data-address service's address with the right access value.
+    QString dataServiceUrl() const;
+
+private:
+    Options m_options;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QProcess m_process;
+    QString m_databasePath;
+    QString m_baseUrl;
+    int m_port = 0;
+};
+
+} // namespace norvale::test
