@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Builds Norvale, starts the operator's services on this machine and opens
+# Norvale against them. Without a display, Norvale starts under a virtual one
+# until it is ready, which shows that the whole start-up works.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/build.sh
+
+port=8858   # the data-address service's default build setting
+mkdir -p run
+services_log=run/norvale-services.log
+build/services/norvale-services --port "$port" --db run/norvale-services.db >"$services_log" 2>&1 &
+services_pid=$!
+trap 'kill "$services_pid" 2>/dev/null; wait "$services_pid" 2>/dev/null || true' EXIT
+
+for _ in $(seq 1 100); do
+  grep -q 'listening on' "$services_log" 2>/dev/null && break
+  if ! kill -0 "$services_pid" 2>/dev/null; then
+    echo "norvale-services did not start:" >&2
+    cat "$services_log" >&2
+    exit 1
+  fi
+  sleep 0.1
+done
+echo "norvale-services: $(grep -m1 'listening on' "$services_log")"
+
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  build/norvale/startup/norvale
+  exit 0
+fi
+
+echo "No display here: starting Norvale under a virtual display until it is ready."
+norvale_log=run/norvale.log
+xvfb-run -a -s "-screen 0 1280x1024x24" build/norvale/startup/norvale >"$norvale_log" 2>&1 &
+norvale_pid=$!
+for _ in $(seq 1 600); do
+  if grep -q 'Norvale is ready' "$norvale_log" 2>/dev/null; then
+    grep -m1 'Norvale is ready' "$norvale_log"
+    kill "$norvale_pid" 2>/dev/null || true
+    wait "$norvale_pid" 2>/dev/null || true
+    exit 0
+  fi
+  kill -0 "$norvale_pid" 2>/dev/null || break
+  sleep 0.1
+done
+echo "Norvale did not reach the ready state:" >&2
+cat "$norvale_log" >&2
+kill "$norvale_pid" 2>/dev/null || true
+exit 1
