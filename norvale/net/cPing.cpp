@@ -1,0 +1,158 @@
+#include "norvale/net/cPing.h"
+
+#include "norvale/net/IcmpEcho.h"
+
+#include <QUrl>
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <sys/socket.h>
+
+#include <cstring>
+
+namespace norvale {
+
+namespace {
+
+// Only blanks count, as in the texts the user types.
+QString trimBlanks(QStringView text)
+{
+    qsizetype from = 0;
+    qsizetype to = text.size();
+    while (from < to && text[from] == u' ')
+        ++from;
+    while (to > from && text[to - 1] == u' ')
+        --to;
+    return text.sliced(from, to - from).toString();
+}
+
+QString leadingTrimmedLower(const QString &text, qsizetype count)
+{
+    return trimBlanks(QStringView(text).left(count)).toLower();
+}
+
+// The name as the resolver wants it: internationalised names go out in their
+// ASCII form, which the system resolver does not produce by itself.
+QByteArray resolverName(const QString &host)
+{
+    for (const QChar c : host) {
+        if (c.unicode() >= 0x80)
+            return QUrl::toAce(host);
+    }
+    return host.toLatin1();
+}
+
+QString firstIPv4Address(const QString &host)
+{
+    const QByteArray name = resolverName(host);
+    if (name.isEmpty() || name.contains('\0'))
+        return {};
+
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;   // one entry per address
+    addrinfo *found = nullptr;
+    if (::getaddrinfo(name.constData(), nullptr, &hints, &found) != 0 || !found)
+        return {};
+
+    QString result;
+    for (const addrinfo *entry = found; entry; entry = entry->ai_next) {
+        if (entry->ai_family != AF_INET || !entry->ai_addr)
+            continue;
+        const auto *address = reinterpret_cast<const sockaddr_in *>(entry->ai_addr);
+        char text[INET_ADDRSTRLEN] = {};
+        if (::inet_ntop(AF_INET, &address->sin_addr, text, sizeof text))
+            result = QString::fromLatin1(text);
+        break;
+    }
+    ::freeaddrinfo(found);
+    return result;
+}
+
+} // namespace
+
+quint32 addressTextToNumber(const QString &address)
+{
+    const QStringList parts = address.split(u'.');
+    if (parts.size() != 4)
+        return 0;
+    quint8 bytes[4];
+    for (int i = 0; i < 4; ++i) {
+        const QString &part = parts[i];
+        if (part.isEmpty())
+            return 0;
+        // Reduced digit by digit, so a part of any length keeps its lowest byte.
+        unsigned value = 0;
+        for (const QChar c : part) {
+            if (c < u'0' || c > u'9')
+                return 0;
+            value = (value * 10 + unsigned(c.unicode() - u'0')) % 256;
+        }
+        bytes[i] = quint8(value);
+    }
+    quint32 number;
+    std::memcpy(&number, bytes, sizeof number);
+    return number;
+}
+
+QString echoStatusText(int status)
+{
+    return status == echostatus::Success ? QStringLiteral("success") : QStringLiteral("failure");
+}
+
+cPing::cPing(QObject *parent) : QObject(parent) {}
+
+// Rewrites a host that begins with "http" (the first 7 characters are taken
+// to be "http://" and dropped; "www." is put in front unless it was already
+// there) and, unless noResolve is set, resolves hosts beginning with "www."
+// or "http". Any other host comes back unchanged.
+QString cPing::normaliseHost(QString &host, bool noResolve) const
+{
+    const QString first4 = leadingTrimmedLower(host, 4);
+    const QString first11 = leadingTrimmedLower(host, 11);
+    if (first4 != QLatin1StringView("www.") && first4 != QLatin1StringView("http"))
+        return host;
+    if (first4 == QLatin1StringView("http")) {
+        host = host.size() > 7 ? trimBlanks(QStringView(host).sliced(7)) : QString();
+        if (first11 != QLatin1StringView("http://www."))
+            host.prepend(QLatin1StringView("www."));
+    }
+    if (noResolve)
+        return host;
+    return funcGetIPFromHostName(host);
+}
+
+QString cPing::funcGetIPFromHostName(const QString &sHostName) const
+{
+    QString host = sHostName;
+    if (leadingTrimmedLower(host, 4) != QLatin1StringView("www."))
+        normaliseHost(host, true);
+    if (host.isEmpty())
+        return {};
+    return firstIPv4Address(host);
+}
+
+int cPing::Ping(QString &szAddress)
+{
+    szAddress = normaliseHost(szAddress, false);
+    const quint32 address = addressTextToNumber(szAddress);
+
+    EchoOutcome outcome;
+    if (address == 0) {
+        // Never sent: to the network 0.0.0.0 would mean this host.
+        outcome.permitted = true;
+        outcome.status = echostatus::BadDestination;
+    } else {
+        outcome = sendIcmpEcho(address, QByteArrayLiteral("Echo This"), m_pingTimeout);
+    }
+
+    if (!outcome.permitted) {
+        emit PingReturn(szAddress, echoStatusText(echostatus::GeneralFailure), 0);
+        return 0;
+    }
+    const int result = outcome.status == echostatus::Success ? outcome.roundTripMs : -outcome.status;
+    emit PingReturn(szAddress, echoStatusText(outcome.status), outcome.roundTripMs);
+    return result;
+}
+
+} // namespace norvale

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+namespace norvale::test {
+
+// A small DNS responder over UDP for tests that use the real system
+// resolver. Answers A queries from exact names (case-insensitive) and from
+// wildcard suffixes, gives NOERROR without answers for other query types of
+// known names (so an IPv4-only lookup never waits for AAAA), NXDOMAIN for
+// unknown names and FORMERR for queries it cannot read (packets too short
+// for a header, and responses, get no answer). An optional delay
+// holds each answer back without holding back the queries behind it.
+class TestDnsServer final {
+public:
+    TestDnsServer();
+    ~TestDnsServer();
+    TestDnsServer(const TestDnsServer &) = delete;
+    TestDnsServer &operator=(const TestDnsServer &) = delete;
+
+    // Binds address:port (port 0: any free port) and serves on a thread of
+    // its own. False with a reason when the socket could not be bound.
+    bool start(const QString &address, quint16 port, QString *error = nullptr);
+    void stop();
+    quint16 port() const { return m_port; }
+
+    // Records may be changed while the server runs. Addresses are dotted IPv4
+    // texts, answered in the given order.
+    void addRecord(const QString &name, const QStringList &addresses);
+    // Every name that ends in suffix (".tk") and is longer than it.
+    void addWildcard(const QString &suffix, const QString &address);
+    void setDelay(std::chrono::milliseconds delay);
+
+    // Names asked for (lower-cased, without the final dot), in arrival order.
+    QStringList queriedNames() const;
+
+private:
+    void serve();
+    QByteArray answer(const QByteArray &query);
+
+    mutable std::mutex m_mutex;
+    QHash<QString, QList<QByteArray>> m_records;        // name -> 4-byte addresses
+    QList<std::pair<QString, QByteArray>> m_wildcards;  // suffix -> 4-byte address
+    std::chrono::milliseconds m_delay{0};
+    QStringList m_queried;
+
+    int m_socket = -1;
+    int m_wake[2] = {-1, -1};
+    quint16 m_port = 0;
+    std::atomic<bool> m_stopping{false};
+    std::thread m_thread;
+};
+
+} // namespace norvale::test
