@@ -1,0 +1,115 @@
+#include "norvale/data/Adodc1.h"
+
+#include "norvale/data/ThreadConnections.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+namespace norvale {
+
+void Adodc1::setRecordSource(const QString &statement, const QVariantList &params)
+{
+    m_recordSource = statement;
+    m_params = params;
+}
+
+void Adodc1::clearRecords()
+{
+    m_fields.clear();
+    m_rows.clear();
+    m_position = 0;
+}
+
+bool Adodc1::Refresh()
+{
+    clearRecords();
+    m_error.clear();
+
+    bool failed = false;
+    {
+        QSqlDatabase db = threadConnection(m_connectionString, &m_error);
+        if (!db.isValid())
+            return false;
+        QSqlQuery query(db);
+        if (runStatement(query, m_recordSource, m_params, &m_error)) {
+            const QSqlRecord record = query.record();
+            for (int i = 0; i < record.count(); ++i)
+                m_fields.append(record.fieldName(i));
+            while (query.next()) {
+                QVariantList row;
+                row.reserve(m_fields.size());
+                for (int i = 0; i < m_fields.size(); ++i)
+                    row.append(query.value(i));
+                m_rows.append(row);
+            }
+            if (query.lastError().isValid()) {
+                m_error = query.lastError().text();
+                failed = true;
+            }
+        } else {
+            failed = true;
+        }
+    }
+    if (failed) {
+        clearRecords();
+        dropThreadConnection(m_connectionString);
+        return false;
+    }
+    return true;
+}
+
+void Adodc1::MoveFirst()
+{
+    m_position = 0;
+}
+
+void Adodc1::MoveLast()
+{
+    m_position = qMax<qsizetype>(0, m_rows.size() - 1);
+}
+
+void Adodc1::MoveNext()
+{
+    Move(1);
+}
+
+void Adodc1::MovePrevious()
+{
+    Move(-1);
+}
+
+void Adodc1::Move(int n)
+{
+    if (m_rows.isEmpty())
+        return;
+    m_position = qBound<qsizetype>(-1, m_position + n, m_rows.size());
+}
+
+bool Adodc1::hasField(const QString &name) const
+{
+    for (const QString &field : m_fields) {
+        if (field.compare(name, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+QVariant Adodc1::rawValue(const QString &name) const
+{
+    if (bof() || eof())
+        return {};
+    for (qsizetype i = 0; i < m_fields.size(); ++i) {
+        if (m_fields.at(i).compare(name, Qt::CaseInsensitive) == 0)
+            return m_rows.at(m_position).at(i);
+    }
+    return {};
+}
+
+QString Adodc1::value(const QString &name) const
+{
+    const QVariant v = rawValue(name);
+    return v.isNull() ? QString() : v.toString();
+}
+
+} // namespace norvale

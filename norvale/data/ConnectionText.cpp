@@ -1,0 +1,260 @@
+#include "norvale/data/ConnectionText.h"
+
+#include <QRegularExpression>
+
+#include <initializer_list>
+
+namespace norvale {
+
+namespace {
+
+// The last value written for any of the given keys (keys compare without case).
+QString valueOf(const QList<ConnectionPair> &pairs, std::initializer_list<QLatin1StringView> keys,
+                bool *found = nullptr)
+{
+    QString value;
+    bool seen = false;
+    for (const auto &[key, v] : pairs) {
+        for (const auto name : keys) {
+            if (key.compare(name, Qt::CaseInsensitive) == 0) {
+                value = v;
+                seen = true;
+            }
+        }
+    }
+    if (found)
+        *found = seen;
+    return value;
+}
+
+SqlConnectionSpec failure(const QString &why)
+{
+    SqlConnectionSpec spec;
+    spec.error = why;
+    return spec;
+}
+
+// QODBC does not pass the database name through as it is: it prefixes
+// "FILEDSN=" when the text holds ".dsn", and "DSN=" when it holds neither
+// "DRIVER=" nor "SERVER=". Give it a text that comes out of that as `wanted`.
+SqlConnectionSpec odbcSpec(const QString &wanted, const QString &options)
+{
+    QLatin1StringView prefix;
+    if (wanted.contains(QLatin1StringView(".dsn"), Qt::CaseInsensitive))
+        prefix = QLatin1StringView("FILEDSN=");
+    else if (!wanted.contains(QLatin1StringView("DRIVER="), Qt::CaseInsensitive)
+             && !wanted.contains(QLatin1StringView("SERVER="), Qt::CaseInsensitive))
+        prefix = QLatin1StringView("DSN=");
+
+    SqlConnectionSpec spec;
+    spec.driver = QStringLiteral("QODBC");
+    spec.connectOptions = options;
+    if (prefix.isEmpty())
+        spec.databaseName = wanted;
+    else if (wanted.startsWith(prefix, Qt::CaseInsensitive))
+        spec.databaseName = wanted.mid(prefix.size());
+    else
+        return failure(QStringLiteral("The connection text holds \".dsn\" but does not start with "
+                                      "FILEDSN; the ODBC layer would misread it"));
+    return spec;
+}
+
+SqlConnectionSpec mapSqlServer(const QList<ConnectionPair> &pairs)
+{
+    QString source = valueOf(pairs, {QLatin1StringView("data source"), QLatin1StringView("server"),
+                                     QLatin1StringView("address"), QLatin1StringView("addr"),
+                                     QLatin1StringView("network address")})
+                         .trimmed();
+    if (source.startsWith(QLatin1StringView("tcp:"), Qt::CaseInsensitive)) {
+        source = source.mid(4).trimmed();
+    } else {
+        // Named pipes and shared memory exist only on Windows.
+        static const QRegularExpression otherProtocol(QStringLiteral("^[A-Za-z]+:"));
+        if (otherProtocol.match(source).hasMatch())
+            return failure(QStringLiteral("Only TCP connections to SQL Server are supported"));
+    }
+
+    QString port;
+    const qsizetype comma = source.lastIndexOf(u',');
+    if (comma >= 0) {
+        port = source.mid(comma + 1).trimmed();
+        source = source.left(comma).trimmed();
+        bool number = false;
+        const int value = port.toInt(&number);
+        if (!number || value < 1 || value > 65535)
+            return failure(QStringLiteral("The server's port is not a TCP port number"));
+        port = QString::number(value);
+    }
+
+    QString host = source;
+    QString instance;
+    const qsizetype slash = source.indexOf(u'\\');
+    if (slash >= 0) {
+        host = source.left(slash).trimmed();
+        instance = source.mid(slash + 1).trimmed();
+    }
+    if (host == QLatin1StringView(".") || host.compare(QLatin1StringView("(local)"), Qt::CaseInsensitive) == 0)
+        host = QStringLiteral("localhost");
+    if (host.isEmpty())
+        return failure(QStringLiteral("The connection text names no database server"));
+
+    // A port names the listener directly; the instance name only serves to
+    // look the port up, so with both the port wins.
+    QString server = host;
+    if (port.isEmpty() && !instance.isEmpty())
+        server += u'\\' + instance;
+
+    QString text = QStringLiteral("DRIVER={FreeTDS};SERVER=") + odbcValue(server);
+    if (!port.isEmpty())
+        text += QStringLiteral(";PORT=") + port;
+    bool found = false;
+    const QString database = valueOf(pairs, {QLatin1StringView("database"), QLatin1StringView("initial catalog")}, &found);
+    if (found)
+        text += QStringLiteral(";DATABASE=") + odbcValue(database);
+    const QString user = valueOf(pairs, {QLatin1StringView("uid"), QLatin1StringView("user id"), QLatin1StringView("user")}, &found);
+    if (found)
+        text += QStringLiteral(";UID=") + odbcValue(user);
+    const QString password = valueOf(pairs, {QLatin1StringView("pwd"), QLatin1StringView("password")}, &found);
+    if (found)
+        text += QStringLiteral(";PWD=") + odbcValue(password);
+    text += QStringLiteral(";TDS_Version=7.4;ClientCharset=UTF-8");
+    return odbcSpec(text, QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=60"));
+}
+
+SqlConnectionSpec mapOdbc(const QList<ConnectionPair> &pairs)
+{
+    // The source (DSN or FILEDSN) goes first, so that QODBC's own prefix can
+    // stand for it; everything else keeps its order.
+    QStringList source;
+    QStringList rest;
+    bool hasTarget = false;
+    for (const auto &[key, value] : pairs) {
+        if (key.compare(QLatin1StringView("provider"), Qt::CaseInsensitive) == 0)
+            continue;
+        // MSDASQL reads its "Data Source" as the ODBC data source name.
+        const bool dataSource = key.compare(QLatin1StringView("data source"), Qt::CaseInsensitive) == 0;
+        const QString name = dataSource ? QStringLiteral("DSN") : key;
+        const QString pair = name + u'=' + odbcValue(value);
+        if (dataSource || name.compare(QLatin1StringView("dsn"), Qt::CaseInsensitive) == 0
+            || name.compare(QLatin1StringView("filedsn"), Qt::CaseInsensitive) == 0) {
+            source.append(pair);
+            hasTarget = true;
+        } else {
+            if (name.compare(QLatin1StringView("driver"), Qt::CaseInsensitive) == 0)
+                hasTarget = true;
+            rest.append(pair);
+        }
+    }
+    if (!hasTarget)
+        return failure(QStringLiteral("The connection text names no ODBC driver or data source"));
+    return odbcSpec((source + rest).join(u';'), QString());
+}
+
+SqlConnectionSpec mapSqlite(const QList<ConnectionPair> &pairs)
+{
+    const QString path = valueOf(pairs, {QLatin1StringView("data source")}).trimmed();
+    if (path.isEmpty())
+        return failure(QStringLiteral("The connection text names no database file"));
+    SqlConnectionSpec spec;
+    spec.driver = QStringLiteral("QSQLITE");
+    spec.databaseName = path;
+    // Read-only also means a wrong path fails instead of creating an empty database.
+    spec.connectOptions = QStringLiteral("QSQLITE_OPEN_READONLY");
+    return spec;
+}
+
+} // namespace
+
+ParsedConnectionText parseConnectionText(const QString &text)
+{
+    ParsedConnectionText result;
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+    while (i < n) {
+        while (i < n && (text.at(i).isSpace() || text.at(i) == u';'))
+            ++i;
+        if (i >= n)
+            break;
+        const qsizetype keyStart = i;
+        while (i < n && text.at(i) != u'=' && text.at(i) != u';')
+            ++i;
+        if (i >= n || text.at(i) == u';')
+            continue;  // a piece without "=" carries nothing
+        const QString key = text.mid(keyStart, i - keyStart).trimmed();
+        ++i;
+        while (i < n && text.at(i).isSpace() && text.at(i) != u';')
+            ++i;
+
+        QString value;
+        if (i < n && (text.at(i) == u'\'' || text.at(i) == u'"')) {
+            const QChar quote = text.at(i++);
+            bool closed = false;
+            while (i < n) {
+                if (text.at(i) == quote) {
+                    if (i + 1 < n && text.at(i + 1) == quote) {
+                        value += quote;
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    closed = true;
+                    break;
+                }
+                value += text.at(i++);
+            }
+            while (i < n && text.at(i).isSpace())
+                ++i;
+            if (!closed || (i < n && text.at(i) != u';')) {
+                result.pairs.clear();
+                result.error = QStringLiteral("The connection text has a badly quoted value");
+                return result;
+            }
+        } else {
+            const qsizetype valueStart = i;
+            while (i < n && text.at(i) != u';')
+                ++i;
+            value = text.mid(valueStart, i - valueStart).trimmed();
+        }
+        if (!key.isEmpty())
+            result.pairs.append({key, value});
+    }
+    return result;
+}
+
+QString odbcValue(const QString &value)
+{
+    const bool plain = !value.contains(u';') && !value.contains(u'{') && !value.contains(u'}')
+        && !value.contains(u'=') && value == value.trimmed();
+    if (plain)
+        return value;
+    QString braced = value;
+    braced.replace(u'}', QStringLiteral("}}"));
+    return u'{' + braced + u'}';
+}
+
+SqlConnectionSpec mapConnectionText(const QString &text)
+{
+    const ParsedConnectionText parsed = parseConnectionText(text);
+    if (!parsed.error.isEmpty())
+        return failure(parsed.error);
+
+    QString provider = valueOf(parsed.pairs, {QLatin1StringView("provider")}).trimmed();
+    // "SQLOLEDB.1", "MSDASQL.1": a version suffix names the same provider.
+    static const QRegularExpression version(QStringLiteral("\\.\\d+$"));
+    provider.remove(version);
+    if (provider.isEmpty())
+        return failure(QStringLiteral("The connection text names no provider"));
+
+    if (provider.compare(QLatin1StringView("sqloledb"), Qt::CaseInsensitive) == 0
+        || provider.startsWith(QLatin1StringView("sqlncli"), Qt::CaseInsensitive)
+        || provider.startsWith(QLatin1StringView("msoledbsql"), Qt::CaseInsensitive))
+        return mapSqlServer(parsed.pairs);
+    if (provider.compare(QLatin1StringView("msdasql"), Qt::CaseInsensitive) == 0)
+        return mapOdbc(parsed.pairs);
+    if (provider.compare(QLatin1StringView("sqlite"), Qt::CaseInsensitive) == 0
+        || provider.compare(QLatin1StringView("sqlite3"), Qt::CaseInsensitive) == 0)
+        return mapSqlite(parsed.pairs);
+    return failure(QStringLiteral("The database provider \"%1\" is not supported").arg(provider));
+}
+
+} // namespace norvale

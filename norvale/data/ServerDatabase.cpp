@@ -1,0 +1,90 @@
+#include "norvale/data/ServerDatabase.h"
+
+#include "norvale/data/ThreadConnections.h"
+
+#include <QMutexLocker>
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include <limits>
+
+namespace norvale {
+
+ServerDatabase::ServerDatabase(Platform &platform, QString serviceAddress, QString adminMail)
+    : m_fdata(platform, std::move(serviceAddress), std::move(adminMail))
+{
+}
+
+std::optional<QString> ServerDatabase::getconnstr()
+{
+    // One caller at a time, so that concurrent callers neither ask the
+    // service in an interleaved way nor see a half-replaced text.
+    QMutexLocker lock(&m_mutex);
+    m_connstr = m_fdata.ldataurl();
+    if (!m_connstr.contains(QLatin1StringView("provider"))) {
+        if (!m_fdata.getdataurl())
+            return std::nullopt;
+        m_connstr = m_fdata.ldataurl();
+    }
+    return m_connstr;
+}
+
+QString ServerDatabase::connstr() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_connstr;
+}
+
+QueryResult queryFirstOn(const QString &connectionText, const QString &sqltext, const QVariantList &params)
+{
+    QueryResult result;
+    bool failed = false;
+    {
+        QSqlDatabase db = threadConnection(connectionText, &result.error);
+        if (!db.isValid())
+            return result;
+        if (sqltext.size() <= 5) {
+            result.ok = true;
+            return result;
+        }
+
+        QSqlQuery query(db);
+        if (runStatement(query, sqltext, params, &result.error)) {
+            qint64 rows = 0;
+            QVariant first;
+            while (query.next()) {
+                if (rows == 0)
+                    first = query.value(0);
+                ++rows;
+            }
+            if (query.lastError().isValid()) {
+                result.error = query.lastError().text();
+                failed = true;
+            } else {
+                result.ok = true;
+                result.ran = true;
+                result.rowcount = qint32(qMin<qint64>(rows, std::numeric_limits<qint32>::max()));
+                result.firstvalue = first.isNull() ? QString() : first.toString();
+            }
+        } else {
+            failed = true;
+        }
+    }
+    // The connection may be what broke; the next call starts afresh.
+    if (failed)
+        dropThreadConnection(connectionText);
+    return result;
+}
+
+QueryResult ServerDatabase::queryfirst(const QString &sqltext, const QVariantList &params)
+{
+    const std::optional<QString> text = getconnstr();
+    if (!text) {
+        QueryResult result;
+        result.error = QStringLiteral("The database's address could not be obtained");
+        return result;
+    }
+    return queryFirstOn(*text, sqltext, params);
+}
+
+} // namespace norvale

@@ -1,0 +1,138 @@
+#include "norvale/data/ThreadConnections.h"
+
+#include "norvale/data/ConnectionText.h"
+
+#include <QSqlError>
+
+#include <atomic>
+#include <vector>
+
+namespace norvale {
+
+namespace {
+
+// A thread that is handed ever new texts must not pile up connections.
+constexpr std::size_t MaxConnectionsPerThread = 8;
+
+void removeConnection(const QString &name)
+{
+    {
+        QSqlDatabase db = QSqlDatabase::database(name, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+
+struct ThreadConnectionHolder {
+    struct Entry {
+        QString text;
+        QString name;
+    };
+    std::vector<Entry> entries;  // oldest first
+
+    ~ThreadConnectionHolder()
+    {
+        for (const Entry &entry : entries)
+            removeConnection(entry.name);
+    }
+
+    Entry *find(const QString &text)
+    {
+        for (Entry &entry : entries) {
+            if (entry.text == text)
+                return &entry;
+        }
+        return nullptr;
+    }
+
+    void drop(const QString &text)
+    {
+        for (auto it = entries.begin(); it != entries.end(); ++it) {
+            if (it->text == text) {
+                const QString name = it->name;
+                entries.erase(it);
+                removeConnection(name);
+                return;
+            }
+        }
+    }
+};
+
+thread_local ThreadConnectionHolder holder;
+
+QString nextConnectionName()
+{
+    static std::atomic<quint64> counter{0};
+    return QStringLiteral("norvale-db-") + QString::number(++counter);
+}
+
+} // namespace
+
+QSqlDatabase threadConnection(const QString &connectionText, QString *error)
+{
+    if (ThreadConnectionHolder::Entry *entry = holder.find(connectionText)) {
+        QSqlDatabase db = QSqlDatabase::database(entry->name, false);
+        if (db.isOpen())
+            return db;
+        holder.drop(connectionText);
+    }
+
+    const SqlConnectionSpec spec = mapConnectionText(connectionText);
+    if (!spec.isValid()) {
+        if (error)
+            *error = spec.error;
+        return {};
+    }
+
+    const QString name = nextConnectionName();
+    bool opened = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(spec.driver, name);
+        if (!db.isValid()) {
+            if (error)
+                *error = QStringLiteral("The database driver %1 is not available").arg(spec.driver);
+        } else {
+            db.setDatabaseName(spec.databaseName);
+            db.setConnectOptions(spec.connectOptions);
+            opened = db.open();
+            if (!opened && error)
+                *error = db.lastError().text();
+        }
+    }
+    if (!opened) {
+        QSqlDatabase::removeDatabase(name);
+        return {};
+    }
+
+    if (holder.entries.size() >= MaxConnectionsPerThread)
+        holder.drop(holder.entries.front().text);
+    holder.entries.push_back({connectionText, name});
+    return QSqlDatabase::database(name, false);
+}
+
+void dropThreadConnection(const QString &connectionText)
+{
+    holder.drop(connectionText);
+}
+
+bool runStatement(QSqlQuery &query, const QString &statement, const QVariantList &params,
+                  QString *error)
+{
+    query.setForwardOnly(true);
+    bool ok = query.prepare(statement);
+    if (ok) {
+        for (const QVariant &value : params)
+            query.addBindValue(value);
+        ok = query.exec();
+    }
+    if (!ok && error)
+        *error = query.lastError().text();
+    return ok;
+}
+
+int threadConnectionCount()
+{
+    return int(holder.entries.size());
+}
+
+} // namespace norvale

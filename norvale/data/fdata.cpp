@@ -1,0 +1,57 @@
+#include "norvale/data/fdata.h"
+
+#include "norvale/platform/Platform.h"
+#include "norvale/web/GetBody.h"
+#include "norvale/web/Marker.h"
+
+#include <QMutexLocker>
+
+namespace norvale {
+
+QString fdata::defaultServiceAddress()
+{
+    return QStringLiteral(NORVALE_DATA_SERVICE_BASE) + QStringLiteral("/geturl/dataurl.asp?checkin=qomp58x");
+}
+
+QString fdata::defaultAdminMail()
+{
+    return QStringLiteral(NORVALE_ADMIN_MAIL);
+}
+
+fdata::fdata(Platform &platform, QString serviceAddress, QString adminMail)
+    : m_platform(platform), m_serviceAddress(std::move(serviceAddress)), m_adminMail(std::move(adminMail))
+{
+}
+
+QString fdata::ldataurl() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_ldataurl;
+}
+
+QString fdata::removeFillers(QString value)
+{
+    value.remove(QStringLiteral("58_tovrak"));
+    value.remove(QStringLiteral("3plenix9"));
+    return value;
+}
+
+bool fdata::getdataurl()
+{
+    const QString page = GetBody(m_serviceAddress, QStringLiteral("GB2312"));
+    const std::optional<QString> value = markerValue(page, QStringLiteral("|data|"));
+    if (!value) {
+        // Without its database the program cannot do anything.
+        m_platform.showMessage(QStringLiteral("Norvale"),
+                               QStringLiteral("域名数据库无法访问，请稍后再访问或联系管理员(mail:")
+                                   + m_adminMail + u')');
+        m_platform.exitNow(1);
+        return false;
+    }
+    const QString text = removeFillers(*value);
+    QMutexLocker lock(&m_mutex);
+    m_ldataurl = text;
+    return true;
+}
+
+} // namespace norvale
