@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <chrono>
 #include <optional>
 
 namespace norvale {
@@ -16,13 +17,27 @@ struct PageFetch {
     QString error;             // why the transport failed; empty when it did not
 };
 
+// The limits every fetch runs under, so that a dead or hostile server can
+// neither hang a worker for ever nor fill the memory.
+struct FetchLimits {
+    std::chrono::seconds connectTimeout{60};
+    std::chrono::seconds idleTimeout{30};      // abort after this long without data (whole seconds, >= 1)
+    long maxRedirects = 10;
+    qint64 maxBodyBytes = 32 * 1024 * 1024;    // a longer body fails the transport
+};
+
 // GET with "If-Modified-Since: 0". Connect limit 60 s, abort after 30 s
 // without data, at most 10 redirects over http/https only, bodies above
-// 32 MiB count as a failed transport. Thread-safe; blocks the calling thread.
+// 32 MiB count as a failed transport. Only http and https addresses are
+// fetched. Thread-safe; blocks the calling thread.
 PageFetch fetchPage(const QString &url);
+PageFetch fetchPage(const QString &url, const FetchLimits &limits);
 
 // Decodes a whole body from a named character set: "GB2312" is read as GBK,
-// "UTF-8" as UTF-8. nullopt when the character set is not known.
+// "UTF-8" as UTF-8, any other name as the encoding registry knows it. Names
+// compare case-insensitively, as the registry does. Undecodable bytes become
+// U+FFFD; a leading UTF-8 byte-order mark is dropped. nullopt when the
+// character set is not known.
 std::optional<QString> BytesToBstr(const QByteArray &strBody, const QString &CodeBase);
 
 // fetchPage and BytesToBstr together; text is empty when either failed.
