@@ -1,0 +1,331 @@
+#include "norvale/main/Fdomain.h"
+
+#include "norvale/data/ServerDatabase.h"
+#include "norvale/main/ResultGridView.h"
+#include "norvale/main/Twips.h"
+#include "norvale/net/cPing.h"
+#include "norvale/platform/Platform.h"
+#include "norvale/startup/FontSubstitutes.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+
+#include <algorithm>
+#include <array>
+
+namespace norvale {
+
+namespace {
+
+QRect twipRect(int left, int top, int width, int height)
+{
+    return {twips(left), twips(top), twips(width), twips(height)};
+}
+
+template <typename W>
+W *place(QWidget *parent, const char *name, const QRect &geometry)
+{
+    auto *widget = new W(parent);
+    widget->setObjectName(QLatin1StringView(name));
+    widget->setGeometry(geometry);
+    return widget;
+}
+
+QPushButton *button(QWidget *parent, const char *name, const QString &caption, const QRect &geometry)
+{
+    auto *b = place<QPushButton>(parent, name, geometry);
+    b->setText(caption);
+    b->setAutoDefault(false);
+    return b;
+}
+
+// A label sized in twips for a face with tighter lines than the substituted
+// one grows just enough to show its text whole. A right-aligned one grows to
+// the left and a centred one both ways, so that the text keeps its place.
+void fitText(QLabel *label, const QString &widest)
+{
+    const QFontMetrics metrics = label->fontMetrics();
+    QRect box = label->geometry();
+    const int needed = metrics.horizontalAdvance(widest) + 2 + std::max(0, label->indent());
+    const int width = std::max(box.width(), needed);
+    if (label->alignment() & Qt::AlignRight)
+        box.setLeft(box.right() + 1 - width);
+    else
+        box.setWidth(width);
+    const int grow = std::max(0, metrics.height() - box.height());
+    if (label->alignment() & Qt::AlignVCenter)
+        box.moveTop(box.top() - grow / 2);  // the text stays on its line
+    box.setHeight(box.height() + grow);
+    label->setGeometry(box);
+}
+
+// The progress container. Its track starts at its top edge and would hide
+// all but a sliver of a painted caption, so the caption is kept as the
+// panel's title and not drawn.
+class SlidePanel final : public QGroupBox {
+public:
+    using QGroupBox::QGroupBox;
+
+protected:
+    void paintEvent(QPaintEvent *) override {}
+};
+
+struct Extension {
+    const char16_t *caption;
+    int left;
+    int top;
+};
+
+constexpr std::array<Extension, Fdomain::ExtensionCount> extensions{{
+    {u".com", 240, 720},   {u".net", 1440, 720},  {u".org", 2640, 720},  {u".info", 3840, 720},
+    {u".name", 5040, 720}, {u".biz", 6240, 720},  {u".us", 7440, 720},   {u".uk", 8640, 720},
+    {u".eu", 9840, 720},   {u".de", 240, 1080},   {u".es", 1440, 1080},  {u".in", 2640, 1080},
+    {u".co", 3840, 1080},  {u".asia", 5040, 1080}, {u".tk", 6240, 1080}, {u".cn", 7440, 1080},
+    {u".other", 8640, 1080},
+}};
+
+struct Column {
+    const char16_t *header;
+    int width;
+};
+
+constexpr std::array<Column, 8> gridColumns{{
+    {u"域名", 0}, {u"选择", 0}, {u"编号", 0}, {u"域名地址", 200},
+    {u"注册状态", 80}, {u"拟售价", 80}, {u"备案号", 150}, {u"IP", 130},
+}};
+
+} // namespace
+
+Fdomain::Fdomain(ServerDatabase &database, Platform &platform, QWidget *parent)
+    : QMainWindow(parent)
+    , m_database(database)
+    , m_platform(platform)
+{
+    installFontSubstitutes();
+    setObjectName(QStringLiteral("Fdomain"));
+    setWindowTitle(QStringLiteral("Norvale"));
+    // Controls other than Label1 and the grid are free in face; this one
+    // keeps Latin captions such as "WHOIS" inside their narrow buttons.
+    QFont face;
+    face.setFamilies({QStringLiteral("Noto Sans CJK SC"), QStringLiteral("宋体")});
+    face.setPointSize(9);
+    setFont(face);
+
+    m_client = new QWidget(this);
+    m_client->setObjectName(QStringLiteral("client"));
+    m_client->setFixedSize(twips(10965), twips(8820));
+    setCentralWidget(m_client);
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+    buildTopPanel(m_client);
+
+    m_grid1 = new ResultGridView(m_client);
+    m_grid1->setGeometry(twipRect(240, 1800, 10500, 6495));
+
+    // The record counter sits below the grid and takes the width up to the
+    // window's edge, so any count fits.
+    m_lallnum = place<QLabel>(m_client, "lallnum", {});
+    m_lallnum->setTextFormat(Qt::PlainText);
+    m_lallnum->setText(QStringLiteral("       "));
+    m_lallnum->setGeometry(twips(240), twips(8400), twips(10965 - 240),
+                           std::max(twips(255), m_lallnum->fontMetrics().height()));
+
+    // Holds the record source on the original layout; never shown.
+    m_Frame1 = place<QFrame>(m_client, "Frame1", {});
+    m_Frame1->hide();
+
+    buildMenus();
+
+    m_client->installEventFilter(this);
+    m_Frame6->installEventFilter(this);
+    resetslide();
+}
+
+Fdomain::~Fdomain() = default;
+
+void Fdomain::buildTopPanel(QWidget *client)
+{
+    // The panel starts above the window's edge so that its top border line
+    // stays out of sight.
+    m_Frame6 = place<QGroupBox>(client, "Frame6", twipRect(0, -120, 10575, 1815));
+
+    m_Label1 = place<QLabel>(m_Frame6, "Label1", twipRect(120, 360, 1455, 255));
+    m_Label1->setFont(QFont(QStringLiteral("宋体"), 12));
+    m_Label1->setText(QStringLiteral("http://www."));
+    m_Label1->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    m_Label1->setIndent(3);  // clear of the keyword box it abuts
+    fitText(m_Label1, m_Label1->text());
+
+    m_lfind = place<QLineEdit>(m_Frame6, "lfind", twipRect(1560, 360, 2535, 270));
+    m_lfind->setMinimumHeight(0);
+
+    m_lsearch = button(m_Frame6, "lsearch", QStringLiteral("搜索"), twipRect(4440, 360, 735, 375));
+    m_lstop = button(m_Frame6, "lstop", QStringLiteral("停止"), twipRect(5400, 360, 735, 375));
+    m_lregist = button(m_Frame6, "lregist", QStringLiteral("注册"), twipRect(6360, 360, 735, 375));
+    m_lwhois = button(m_Frame6, "lwhois", QStringLiteral("WHOIS"), twipRect(7320, 360, 735, 375));
+    m_lip = button(m_Frame6, "lip", QStringLiteral("IP反查"), twipRect(8280, 360, 855, 375));
+    m_lbak = button(m_Frame6, "lbak", QStringLiteral("备案信息"), twipRect(9360, 360, 975, 375));
+
+    for (int i = 0; i < ExtensionCount; ++i) {
+        const Extension &e = extensions[std::size_t(i)];
+        auto *box = new QCheckBox(m_Frame6);
+        box->setObjectName(u"lextendnum(" % QString::number(i) % u')');
+        box->setText(QString::fromUtf16(e.caption));
+        box->setGeometry(twipRect(e.left, e.top, 1095, 375));
+        m_lextendnum[std::size_t(i)] = box;
+    }
+    m_lextendnum1 = place<QCheckBox>(m_Frame6, "lextendnum1", twipRect(9840, 1080, 735, 375));
+    m_lextendnum1->setText(QStringLiteral("全部"));
+    m_lextendnum1->setChecked(true);
+
+    m_lshowbak = place<QCheckBox>(m_Frame6, "lshowbak", twipRect(240, 1440, 2535, 375));
+    m_lshowbak->setText(QStringLiteral("显示已备案的相关域名"));
+
+    m_lload = place<QLabel>(m_Frame6, "lload", twipRect(3000, 1560, 2895, 255));
+    m_lload->setText(QStringLiteral("正在读取数据，请稍候。。。"));
+    fitText(m_lload, m_lload->text());
+
+    m_fslide3 = new SlidePanel(m_Frame6);
+    m_fslide3->setObjectName(QStringLiteral("fslide3"));
+    m_fslide3->setGeometry(twipRect(3000, 1560, 5655, 375));
+    m_fslide3->setTitle(QStringLiteral("进度条"));
+
+    m_lslide3 = place<QLineEdit>(m_fslide3, "lslide3", twipRect(120, 0, 4935, 270));
+    m_lslide3->setReadOnly(true);
+    m_lslide3->setFocusPolicy(Qt::NoFocus);
+    m_lslide3->setMinimumHeight(0);
+
+    // Drawn over the track; its width is the done share of the track's.
+    m_lslideback3 = place<QFrame>(m_fslide3, "lslideback3", twipRect(120, 0, 1695, 255));
+    m_lslideback3->setAutoFillBackground(true);
+    QPalette black = m_lslideback3->palette();
+    black.setColor(QPalette::Window, Qt::black);
+    m_lslideback3->setPalette(black);
+
+    m_lslidetext3 = place<QLabel>(m_fslide3, "lslidetext3", twipRect(5160, 45, 375, 375));
+    m_lslidetext3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    fitText(m_lslidetext3, QStringLiteral("100%"));
+}
+
+void Fdomain::buildMenus()
+{
+    QMenuBar *bar = menuBar();
+    bar->setObjectName(QStringLiteral("menubar"));
+
+    auto menu = [bar](const char *name, const QString &title) {
+        QMenu *m = bar->addMenu(title);
+        m->setObjectName(QLatin1StringView(name));
+        return m;
+    };
+    auto entry = [](QWidget *owner, const char *name, const QString &caption) {
+        auto *action = new QAction(caption, owner);
+        action->setObjectName(QLatin1StringView(name));
+        owner->addAction(action);
+        return action;
+    };
+
+    QMenu *mtool = menu("mtool", QStringLiteral("工具"));
+    m_mregist = entry(mtool, "mregist", QStringLiteral("域名注册"));
+    m_mbak = entry(mtool, "mbak", QStringLiteral("备案查询"));
+    m_mwhois = entry(mtool, "mwhois", QStringLiteral("WHOIS信息"));
+    m_mip = entry(mtool, "mip", QStringLiteral("IP反查"));
+
+    QMenu *mcommun = menu("mcommun", QStringLiteral("交流"));
+    m_mhome = entry(mcommun, "mhome", QStringLiteral("官方网站"));
+    m_mbbs = entry(mcommun, "mbbs", QStringLiteral("论坛"));
+    m_mgbook = entry(mcommun, "mgbook", QStringLiteral("留言本"));
+    m_mchat = entry(mcommun, "mchat", QStringLiteral("聊天室"));
+
+    QMenu *mhelp = menu("mhelp", QStringLiteral("帮助"));
+    m_mtext = entry(mhelp, "mtext", QStringLiteral("内容"));
+    m_mabout = entry(mhelp, "mabout", QStringLiteral("关于"));
+
+    m_mend = entry(bar, "mend", QStringLiteral("退出"));
+    m_mweb = entry(bar, "mweb", QStringLiteral("Norvale网页版"));
+
+    connect(m_mend, &QAction::triggered, this, &Fdomain::endProgram);
+}
+
+QCheckBox *Fdomain::lextendnum(int index) const
+{
+    if (index < 0 || index >= ExtensionCount)
+        return nullptr;
+    return m_lextendnum[std::size_t(index)];
+}
+
+void Fdomain::Load()
+{
+    m_adodc1.setConnectionString(m_database.connstr());
+
+    ResultGridModel &grid = m_grid1->grid();
+    m_grid1->setGridFont(QStringLiteral("Tahoma"), 8);
+    grid.setCols(int(gridColumns.size()));
+    grid.setRows(1);
+    for (int col = 0; col < int(gridColumns.size()); ++col) {
+        const Column &c = gridColumns[std::size_t(col)];
+        m_grid1->setColWidth(col, c.width);
+        grid.setCellText(ResultGrid::HeaderRow, col, QString::fromUtf16(c.header));
+    }
+
+    move(twips(100), twips(100));
+    m_ping = std::make_unique<cPing>();
+}
+
+void Fdomain::Activate()
+{
+    emit activated();
+    resetslide();
+    m_lfind->setFocus();
+}
+
+void Fdomain::resetslide()
+{
+    m_fslide3->hide();
+    m_lslideback3->resize(0, m_lslideback3->height());
+    m_lslidetext3->setText(QStringLiteral("0%"));
+}
+
+void Fdomain::setslide(int percent)
+{
+    percent = std::clamp(percent, 0, 100);
+    m_lslidetext3->setText(QString::number(percent) % u'%');
+    m_lslideback3->resize((m_lslide3->width() * percent + 50) / 100, m_lslideback3->height());
+}
+
+void Fdomain::endProgram()
+{
+    setStopflag(true);
+    m_platform.exitNow(0);
+}
+
+bool Fdomain::event(QEvent *event)
+{
+    if (event->type() == QEvent::WindowActivate)
+        Activate();
+    return QMainWindow::event(event);
+}
+
+// The program ends here whatever the window does, so the close itself is
+// refused.
+void Fdomain::closeEvent(QCloseEvent *event)
+{
+    event->ignore();
+    endProgram();
+}
+
+bool Fdomain::eventFilter(QObject *watched, QEvent *event)
+{
+    if ((watched == m_client || watched == m_Frame6) && event->type() == QEvent::MouseButtonPress)
+        m_lfind->setFocus();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+} // namespace norvale

@@ -1,0 +1,153 @@
+#pragma once
+
+#include "norvale/data/Adodc1.h"
+
+#include <QMainWindow>
+
+#include <array>
+#include <atomic>
+#include <memory>
+
+class QAction;
+class QCheckBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+
+namespace norvale {
+
+class Platform;
+class ResultGridView;
+class ServerDatabase;
+class cPing;
+
+// The main window: keyword box, extension choices, the result grid `grid1`
+// with its record counter and progress bar, tool buttons and menus.
+//
+// Every control carries its name as objectName. The seventeen extension boxes
+// form the array `lextendnum`, named "lextendnum(0)" to "lextendnum(16)", so
+// that they stay apart from the "全部" box, whose own name is "lextendnum1".
+//
+// Activate is the window's WindowActivate event; it runs Activate(), which
+// emits activated() first (the start-up sequence closes its splash on it).
+class Fdomain final : public QMainWindow {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(Fdomain)
+
+public:
+    static constexpr int ExtensionCount = 17;
+
+    Fdomain(ServerDatabase &database, Platform &platform, QWidget *parent = nullptr);
+    ~Fdomain() override;
+
+    // Set-up before the window is first shown. Uses the connection text that
+    // getconnstr has already put in force; touches no network.
+    void Load();
+    void Activate();
+
+    // Hides the progress bar and empties it.
+    void resetslide();
+    // Shows percent (clamped to 0..100) as text and as the fill's share of
+    // the track.
+    void setslide(int percent);
+
+    // True when idle or when a running search is asked to stop; read from
+    // worker threads.
+    bool stopflag() const { return m_stopflag.load(); }
+    void setStopflag(bool value) { m_stopflag.store(value); }
+
+    // Sets stopflag and ends the process.
+    void endProgram();
+
+    Adodc1 &adodc1() { return m_adodc1; }
+    cPing *ping() const { return m_ping.get(); }
+
+    QLineEdit *lfind() const { return m_lfind; }
+    QPushButton *lsearch() const { return m_lsearch; }
+    QPushButton *lstop() const { return m_lstop; }
+    QPushButton *lregist() const { return m_lregist; }
+    QPushButton *lwhois() const { return m_lwhois; }
+    QPushButton *lip() const { return m_lip; }
+    QPushButton *lbak() const { return m_lbak; }
+    QCheckBox *lextendnum(int index) const;  // nullptr outside 0..16
+    QCheckBox *lextendnum1() const { return m_lextendnum1; }
+    QCheckBox *lshowbak() const { return m_lshowbak; }
+    QLabel *lload() const { return m_lload; }
+    QGroupBox *fslide3() const { return m_fslide3; }
+    QLineEdit *lslide3() const { return m_lslide3; }
+    QFrame *lslideback3() const { return m_lslideback3; }
+    QLabel *lslidetext3() const { return m_lslidetext3; }
+    ResultGridView *grid1() const { return m_grid1; }
+    QLabel *lallnum() const { return m_lallnum; }
+
+    QAction *mregist() const { return m_mregist; }
+    QAction *mbak() const { return m_mbak; }
+    QAction *mwhois() const { return m_mwhois; }
+    QAction *mip() const { return m_mip; }
+    QAction *mhome() const { return m_mhome; }
+    QAction *mbbs() const { return m_mbbs; }
+    QAction *mgbook() const { return m_mgbook; }
+    QAction *mchat() const { return m_mchat; }
+    QAction *mtext() const { return m_mtext; }
+    QAction *mabout() const { return m_mabout; }
+    QAction *mend() const { return m_mend; }
+    QAction *mweb() const { return m_mweb; }
+
+signals:
+    void activated();
+
+protected:
+    bool event(QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildTopPanel(QWidget *client);
+    void buildMenus();
+
+    ServerDatabase &m_database;
+    Platform &m_platform;
+    std::atomic_bool m_stopflag{false};
+    Adodc1 m_adodc1;
+    std::unique_ptr<cPing> m_ping;
+
+    QWidget *m_client = nullptr;
+    QGroupBox *m_Frame6 = nullptr;
+    QLabel *m_Label1 = nullptr;
+    QLineEdit *m_lfind = nullptr;
+    QPushButton *m_lsearch = nullptr;
+    QPushButton *m_lstop = nullptr;
+    QPushButton *m_lregist = nullptr;
+    QPushButton *m_lwhois = nullptr;
+    QPushButton *m_lip = nullptr;
+    QPushButton *m_lbak = nullptr;
+    std::array<QCheckBox *, ExtensionCount> m_lextendnum{};
+    QCheckBox *m_lextendnum1 = nullptr;
+    QCheckBox *m_lshowbak = nullptr;
+    QLabel *m_lload = nullptr;
+    QGroupBox *m_fslide3 = nullptr;
+    QLineEdit *m_lslide3 = nullptr;
+    QFrame *m_lslideback3 = nullptr;
+    QLabel *m_lslidetext3 = nullptr;
+    ResultGridView *m_grid1 = nullptr;
+    QLabel *m_lallnum = nullptr;
+    QFrame *m_Frame1 = nullptr;
+
+    QAction *m_mregist = nullptr;
+    QAction *m_mbak = nullptr;
+    QAction *m_mwhois = nullptr;
+    QAction *m_mip = nullptr;
+    QAction *m_mhome = nullptr;
+    QAction *m_mbbs = nullptr;
+    QAction *m_mgbook = nullptr;
+    QAction *m_mchat = nullptr;
+    QAction *m_mtext = nullptr;
+    QAction *m_mabout = nullptr;
+    QAction *m_mend = nullptr;
+    QAction *m_mweb = nullptr;
+};
+
+} // namespace norvale

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "norvale/main/ResultGrid.h"
+
+#include <QAbstractTableModel>
+
+#include <vector>
+
+namespace norvale {
+
+// The result grid's cells. The header row (grid row 0) is served as the
+// horizontal header, so model row r is grid row r + 1; a view therefore keeps
+// the header in sight while the data rows scroll. Read-only for the user.
+//
+// Empty rows cost no cell storage, so the row count can jump by a hundred
+// thousand in one step, and every cell write is O(1).
+class ResultGridModel : public QAbstractTableModel, public ResultGrid {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ResultGridModel)
+
+public:
+    // The colour number of a cell (quint32), or nothing for the default colour.
+    static constexpr int ColorRole = Qt::UserRole + 1;
+
+    static constexpr int MaxCols = 1024;
+    static constexpr int MaxRows = 4'000'000;
+
+    explicit ResultGridModel(QObject *parent = nullptr);
+    ~ResultGridModel() override;
+
+    int cols() const override;
+    bool setCols(int count) override;
+    int rows() const override;
+    bool setRows(int count) override;
+    QString cellText(int row, int col) const override;
+    bool setCellText(int row, int col, const QString &text) override;
+    std::optional<quint32> cellColor(int row, int col) const override;
+    bool setCellColor(int row, int col, quint32 bgr) override;
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+
+    // Cells show one line: line breaks and tabs become spaces.
+    static QString singleLine(const QString &text);
+
+private:
+    static constexpr quint32 NoColor = 0xFFFFFFFFu;
+
+    struct Cell {
+        QString text;
+        quint32 color = NoColor;
+    };
+    // A row holds cells up to its last written column only.
+    using Row = std::vector<Cell>;
+
+    bool inRange(int row, int col) const;
+    const Cell *cell(int row, int col) const;
+    Cell &cellForWrite(int row, int col);
+    void cellChanged(int row, int col, int role);
+
+    int m_cols = 0;
+    Row m_header;
+    std::vector<Row> m_rows;  // data rows; grid row r is m_rows[r - 1]
+};
+
+} // namespace norvale

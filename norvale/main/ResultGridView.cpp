@@ -1,0 +1,160 @@
+#include "norvale/main/ResultGridView.h"
+
+#include <QHeaderView>
+#include <QMouseEvent>
+
+namespace norvale {
+
+ResultGridView::ResultGridView(QWidget *parent)
+    : QTableView(parent)
+    , m_model(new GridItemModel(this))
+{
+    setObjectName(QStringLiteral("grid1"));
+    setModel(m_model);
+    setEditTriggers(NoEditTriggers);
+    setSelectionMode(SingleSelection);
+    setSelectionBehavior(SelectItems);
+    setWordWrap(false);
+    setTextElideMode(Qt::ElideRight);
+    setCornerButtonEnabled(false);
+    setMouseTracking(true);
+
+    // Every row has the same height, so a hundred thousand rows cost the
+    // header nothing per row.
+    verticalHeader()->hide();
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+
+    QHeaderView *top = horizontalHeader();
+    top->setSectionsClickable(false);
+    top->setHighlightSections(false);
+    top->setSectionResizeMode(QHeaderView::Interactive);
+    top->viewport()->setMouseTracking(true);
+    top->viewport()->installEventFilter(this);
+
+    connect(this, &QAbstractItemView::clicked, this, [this](const QModelIndex &index) {
+        if (index.isValid())
+            emit cellClicked(index.row() + 1, index.column());
+    });
+    fitRowHeight();
+}
+
+ResultGridView::~ResultGridView() = default;
+
+void ResultGridView::setGridFont(const QString &family, int pointSize)
+{
+    QFont face(family);
+    if (pointSize > 0)
+        face.setPointSize(pointSize);
+    setFont(face);
+    horizontalHeader()->setFont(face);
+    fitRowHeight();
+}
+
+void ResultGridView::fitRowHeight()
+{
+    const int height = fontMetrics().height() + 4;
+    verticalHeader()->setMinimumSectionSize(height);
+    verticalHeader()->setDefaultSectionSize(height);
+}
+
+bool ResultGridView::setColWidth(int col, int pixels)
+{
+    if (col < 0 || col >= m_model->cols() || pixels < 0)
+        return false;
+    if (pixels == 0) {
+        setColumnHidden(col, true);
+    } else {
+        setColumnHidden(col, false);
+        setColumnWidth(col, pixels);
+    }
+    return true;
+}
+
+int ResultGridView::colWidth(int col) const
+{
+    if (col < 0 || col >= m_model->cols())
+        return -1;
+    return isColumnHidden(col) ? 0 : columnWidth(col);
+}
+
+int ResultGridView::activeRow() const
+{
+    const QModelIndex current = currentIndex();
+    return current.isValid() ? current.row() + 1 : 0;
+}
+
+int ResultGridView::activeCol() const
+{
+    const QModelIndex current = currentIndex();
+    return current.isValid() ? current.column() : 0;
+}
+
+void ResultGridView::notePointer(const QPoint &viewportPos)
+{
+    const QModelIndex at = indexAt(viewportPos);
+    m_mouseRow = at.isValid() ? at.row() + 1 : -1;
+    m_mouseCol = at.isValid() ? at.column() : -1;
+}
+
+void ResultGridView::mouseMoveEvent(QMouseEvent *event)
+{
+    notePointer(event->position().toPoint());
+    QTableView::mouseMoveEvent(event);
+}
+
+void ResultGridView::mousePressEvent(QMouseEvent *event)
+{
+    notePointer(event->position().toPoint());
+    QTableView::mousePressEvent(event);
+}
+
+// The pointer is noted before the base class reports the click, so that a
+// click handler sees pointer and active cell agree.
+void ResultGridView::mouseReleaseEvent(QMouseEvent *event)
+{
+    notePointer(event->position().toPoint());
+    QTableView::mouseReleaseEvent(event);
+}
+
+void ResultGridView::leaveEvent(QEvent *event)
+{
+    m_mouseRow = -1;
+    m_mouseCol = -1;
+    QTableView::leaveEvent(event);
+}
+
+// Taking the focus does not make a cell active: until the user picks one,
+// the active cell stays on the header row.
+void ResultGridView::focusInEvent(QFocusEvent *event)
+{
+    const bool hadCurrent = currentIndex().isValid();
+    QTableView::focusInEvent(event);
+    if (!hadCurrent && currentIndex().isValid())
+        selectionModel()->setCurrentIndex({}, QItemSelectionModel::NoUpdate);
+}
+
+bool ResultGridView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == horizontalHeader()->viewport()) {
+        switch (event->type()) {
+        case QEvent::MouseMove:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease: {
+            const auto *mouse = static_cast<QMouseEvent *>(event);
+            const int col = horizontalHeader()->logicalIndexAt(mouse->position().toPoint());
+            m_mouseRow = col >= 0 ? ResultGrid::HeaderRow : -1;
+            m_mouseCol = col;
+            break;
+        }
+        case QEvent::Leave:
+            m_mouseRow = -1;
+            m_mouseCol = -1;
+            break;
+        default:
+            break;
+        }
+    }
+    return QTableView::eventFilter(watched, event);
+}
+
+} // namespace norvale
