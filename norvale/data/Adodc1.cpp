@@ -25,38 +25,32 @@ bool Adodc1::Refresh()
 {
     clearRecords();
     m_error.clear();
-
-    bool failed = false;
-    {
-        QSqlDatabase db = threadConnection(m_connectionString, &m_error);
-        if (!db.isValid())
-            return false;
-        QSqlQuery query(db);
-        if (runStatement(query, m_recordSource, m_params, &m_error)) {
-            const QSqlRecord record = query.record();
-            for (int i = 0; i < record.count(); ++i)
-                m_fields.append(record.fieldName(i));
-            while (query.next()) {
-                QVariantList row;
-                row.reserve(m_fields.size());
-                for (int i = 0; i < m_fields.size(); ++i)
-                    row.append(query.value(i));
-                m_rows.append(row);
-            }
-            if (query.lastError().isValid()) {
-                m_error = query.lastError().text();
-                failed = true;
-            }
-        } else {
-            failed = true;
-        }
-    }
-    if (failed) {
+    const bool done = withThreadConnection(m_connectionString, &m_error, [this](QSqlDatabase &db, QString *error) {
         clearRecords();
-        dropThreadConnection(m_connectionString);
-        return false;
-    }
-    return true;
+        QSqlQuery query(db);
+        if (!runStatement(query, m_recordSource, m_params, error))
+            return false;
+        const QSqlRecord record = query.record();
+        for (int i = 0; i < record.count(); ++i)
+            m_fields.append(record.fieldName(i));
+        while (query.next()) {
+            QVariantList row;
+            row.reserve(m_fields.size());
+            for (int i = 0; i < m_fields.size(); ++i)
+                row.append(query.value(i));
+            m_rows.append(row);
+        }
+        if (query.lastError().isValid()) {
+            *error = query.lastError().text();
+            return false;
+        }
+        return true;
+    });
+    if (!done)
+        clearRecords();
+    else
+        m_error.clear();
+    return done;
 }
 
 void Adodc1::MoveFirst()

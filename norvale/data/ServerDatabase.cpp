@@ -38,41 +38,38 @@ QString ServerDatabase::connstr() const
 QueryResult queryFirstOn(const QString &connectionText, const QString &sqltext, const QVariantList &params)
 {
     QueryResult result;
-    bool failed = false;
-    {
-        QSqlDatabase db = threadConnection(connectionText, &result.error);
-        if (!db.isValid())
-            return result;
+    withThreadConnection(connectionText, &result.error, [&](QSqlDatabase &db, QString *error) {
+        result = QueryResult{};
         if (sqltext.size() <= 5) {
             result.ok = true;
-            return result;
+            return true;
         }
-
         QSqlQuery query(db);
-        if (runStatement(query, sqltext, params, &result.error)) {
-            qint64 rows = 0;
-            QVariant first;
-            while (query.next()) {
-                if (rows == 0)
-                    first = query.value(0);
-                ++rows;
-            }
-            if (query.lastError().isValid()) {
-                result.error = query.lastError().text();
-                failed = true;
-            } else {
-                result.ok = true;
-                result.ran = true;
-                result.rowcount = qint32(qMin<qint64>(rows, std::numeric_limits<qint32>::max()));
-                result.firstvalue = first.isNull() ? QString() : first.toString();
-            }
-        } else {
-            failed = true;
+        if (!runStatement(query, sqltext, params, error))
+            return false;
+        qint64 rows = 0;
+        QVariant first;
+        while (query.next()) {
+            if (rows == 0)
+                first = query.value(0);
+            ++rows;
         }
+        if (query.lastError().isValid()) {
+            *error = query.lastError().text();
+            return false;
+        }
+        result.ok = true;
+        result.ran = true;
+        result.rowcount = qint32(qMin<qint64>(rows, std::numeric_limits<qint32>::max()));
+        result.firstvalue = first.isNull() ? QString() : first.toString();
+        return true;
+    });
+    if (!result.ok) {
+        // A failed call gives no values, only the reason.
+        const QString error = result.error;
+        result = QueryResult{};
+        result.error = error;
     }
-    // The connection may be what broke; the next call starts afresh.
-    if (failed)
-        dropThreadConnection(connectionText);
     return result;
 }
 

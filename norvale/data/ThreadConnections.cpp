@@ -68,12 +68,20 @@ QString nextConnectionName()
 
 } // namespace
 
-QSqlDatabase threadConnection(const QString &connectionText, QString *error)
+QSqlDatabase threadConnection(const QString &connectionText, QString *error, bool *reused)
 {
+    if (reused)
+        *reused = false;
     if (ThreadConnectionHolder::Entry *entry = holder.find(connectionText)) {
-        QSqlDatabase db = QSqlDatabase::database(entry->name, false);
-        if (db.isOpen())
-            return db;
+        const QString name = entry->name;
+        {
+            QSqlDatabase db = QSqlDatabase::database(name, false);
+            if (db.isOpen()) {
+                if (reused)
+                    *reused = true;
+                return db;
+            }
+        }
         holder.drop(connectionText);
     }
 
@@ -113,6 +121,27 @@ QSqlDatabase threadConnection(const QString &connectionText, QString *error)
 void dropThreadConnection(const QString &connectionText)
 {
     holder.drop(connectionText);
+}
+
+bool withThreadConnection(const QString &connectionText, QString *error,
+                          const std::function<bool(QSqlDatabase &db, QString *error)> &work)
+{
+    for (;;) {
+        bool reused = false;
+        bool done = false;
+        {
+            QSqlDatabase db = threadConnection(connectionText, error, &reused);
+            if (!db.isValid())
+                return false;
+            done = work(db, error);
+        }
+        if (done)
+            return true;
+        // Dropped only once the last handle to it is gone.
+        dropThreadConnection(connectionText);
+        if (!reused)
+            return false;
+    }
 }
 
 bool runStatement(QSqlQuery &query, const QString &statement, const QVariantList &params,
