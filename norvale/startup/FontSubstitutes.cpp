@@ -1,0 +1,17 @@
+#include "norvale/startup/FontSubstitutes.h"
+
+#include <QFont>
+#include <QStringList>
+
+namespace norvale {
+
+void installFontSubstitutes()
+{
+    const QStringList song{QStringLiteral("Noto Serif CJK SC"), QStringLiteral("Noto Sans CJK SC")};
+    QFont::insertSubstitutions(QStringLiteral("宋体"), song);
+    QFont::insertSubstitutions(QStringLiteral("SimSun"), song);
+    QFont::insertSubstitutions(QStringLiteral("Tahoma"),
+                               {QStringLiteral("DejaVu Sans"), QStringLiteral("Noto Sans CJK SC")});
+}
+
+} // namespace norvale

@@ -1,0 +1,69 @@
+#include "norvale/startup/fload.h"
+
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QScreen>
+
+namespace norvale {
+
+namespace {
+
+// Positions are laid out in twips; 15 twips make one pixel at 96 dpi.
+constexpr int px(int twips)
+{
+    return twips / 15;
+}
+
+QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, qreal pointSize,
+                  const QColor &colour, QRect box)
+{
+    auto *label = new QLabel(text, parent);
+    label->setObjectName(QLatin1StringView(name));
+    label->setTextFormat(Qt::PlainText);
+    QFont font(QStringLiteral("宋体"));
+    font.setPointSizeF(pointSize);
+    label->setFont(font);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    label->setPalette(palette);
+    // The substituted face is taller than the one the boxes were drawn for;
+    // grow a box rather than cut its text.
+    const QSize needed = label->sizeHint();
+    box.setWidth(qMax(box.width(), needed.width()));
+    box.setHeight(qMax(box.height(), needed.height()));
+    label->setGeometry(box);
+    return label;
+}
+
+} // namespace
+
+fload::fload(QWidget *parent) : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint)
+{
+    setObjectName(QStringLiteral("fload"));
+    setWindowTitle(QStringLiteral("Norvale"));
+    setFixedSize(px(4845), px(2880));
+
+    m_label2 = makeLabel(this, "Label2", QStringLiteral("正在连接域名数据库。。。。"), 15.75,
+                         QColor(128, 0, 0), QRect(px(480), px(480), px(5295), px(375)));
+    m_label1 = makeLabel(this, "Label1", QStringLiteral("请稍候"), 14.25, QColor(128, 0, 128),
+                         QRect(px(1800), px(1320), px(1215), px(495)));
+
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        QRect frame(QPoint(), size());
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+void fload::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        emit escapePressed();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+} // namespace norvale

@@ -1,0 +1,20 @@
+#include "norvale/data/ServerDatabase.h"
+#include "norvale/platform/DesktopPlatform.h"
+#include "norvale/startup/FontSubstitutes.h"
+#include "norvale/startup/StartupSequence.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Norvale"));
+    norvale::installFontSubstitutes();
+
+    norvale::DesktopPlatform platform;
+    norvale::ServerDatabase database(platform);
+    norvale::StartupSequence sequence(database, platform, QCoreApplication::applicationDirPath());
+    sequence.start();
+    // The program always ends through the platform's immediate exit.
+    return QApplication::exec();
+}
