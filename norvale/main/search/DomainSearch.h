@@ -1,0 +1,85 @@
+#pragma once
+
+#include "norvale/main/search/SearchBackend.h"
+#include "norvale/main/search/SearchBoxes.h"
+
+#include <QMetaType>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+namespace norvale {
+
+class SearchRun;
+struct SearchEvent;
+
+// One complete grid row as the search reports it.
+struct SearchRow {
+    int row = 0;          // grid row; 1 is the first data row
+    QStringList cells;    // the eight column texts
+    quint8 red = 0;       // bit c set: cell c is highlighted red
+
+    bool isRed(int column) const { return red & (1u << column); }
+    friend bool operator==(const SearchRow &, const SearchRow &) = default;
+};
+
+// The domain search, run on worker threads. The window starts it, keeps the
+// box ticks in a SearchBoxes it shares with the engine, and applies what the
+// signals report: they arrive on the engine's thread strictly in the order
+// a one-at-a-time search would produce them, each row only once complete,
+// and each carries the generation of the search it belongs to.
+class DomainSearch final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(DomainSearch)
+public:
+    static constexpr int defaultParallelism = 128;
+    static constexpr int defaultRowLimit = 100000;
+
+    DomainSearch(SearchBackend backend, std::shared_ptr<SearchBoxes> boxes,
+                 QObject *parent = nullptr);
+    ~DomainSearch() override;
+
+    // How many candidates may be checked at once. 1 checks one candidate
+    // after another, each to its end, in the order of the rows.
+    void setParallelism(int candidates);
+    int parallelism() const { return m_parallelism; }
+    // A kind stops adding rows once its next row index would exceed this.
+    void setRowLimit(int rows) { m_rowLimit = rows; }
+
+    // Starts a search for the text of lfind and gives its generation. A
+    // search still running is superseded: nothing more of it is reported,
+    // not even its end.
+    quint64 start(const QString &text);
+    // "停止": nothing of the running search is reported any more except
+    // finished(), which follows.
+    void stop();
+    bool isRunning() const { return bool(m_run); }
+    quint64 generation() const { return m_generation; }
+
+signals:
+    // The grid goes back to its header row, the counter to 0, the progress
+    // bar shows. Not sent when the keyword is empty.
+    void searchReset(quint64 generation);
+    // One step per box, before that box's rows.
+    void progressStep(quint64 generation, int done, int total, int percent);
+    void rowReady(quint64 generation, const norvale::SearchRow &row);
+    // Always last, also after stop(): the bar resets and lfind takes focus.
+    void finished(quint64 generation);
+
+private:
+    friend class SearchRun;
+    void deliver(const std::shared_ptr<SearchRun> &run, const SearchEvent &event);
+
+    SearchBackend m_backend;
+    std::shared_ptr<SearchBoxes> m_boxes;
+    std::shared_ptr<SearchRun> m_run;
+    quint64 m_generation = 0;
+    int m_parallelism = defaultParallelism;
+    int m_rowLimit = defaultRowLimit;
+};
+
+} // namespace norvale
+
+Q_DECLARE_METATYPE(norvale::SearchRow)

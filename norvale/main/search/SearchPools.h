@@ -1,0 +1,26 @@
+#pragma once
+
+class QThreadPool;
+
+namespace norvale::searchpools {
+
+// Process-wide worker pools of the domain search, one per kind of wait, so
+// that each resource has its own bound however many searches overlap (a
+// superseded search drains while the new one runs). Tasks never wait for
+// another pool while holding a thread, so the pools cannot deadlock.
+
+// Name lookups: the system resolver answers in parallel and each lookup is a
+// single UDP exchange; 32 keep a slow resolver busy without flooding it.
+QThreadPool &lookups();
+// Status page fetches. They all go to the one ldomainurl host, so this is the
+// per-host limit: 8, a little above a browser's 6, matching the worker count
+// of a typical small web server so that requests do not queue there.
+QThreadPool &fetches();
+// Database queries. Every worker thread keeps its own connection, so the
+// pool's size is also the number of connections the search holds open: 4
+// keep queries flowing without crowding the operator's server.
+QThreadPool &queries();
+// One thread per running search to walk the boxes in order.
+QThreadPool &drivers();
+
+} // namespace norvale::searchpools

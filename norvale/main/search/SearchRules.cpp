@@ -1,0 +1,121 @@
+#include "norvale/main/search/SearchRules.h"
+
+#include "norvale/web/Marker.h"
+
+namespace norvale {
+
+const std::array<QString, kindCount> &extensionKinds()
+{
+    static const std::array<QString, kindCount> kinds{
+        QStringLiteral(".com"), QStringLiteral(".net"), QStringLiteral(".org"),
+        QStringLiteral(".info"), QStringLiteral(".name"), QStringLiteral(".biz"),
+        QStringLiteral(".us"), QStringLiteral(".uk"), QStringLiteral(".eu"),
+        QStringLiteral(".de"), QStringLiteral(".es"), QStringLiteral(".in"),
+        QStringLiteral(".co"), QStringLiteral(".asia"), QStringLiteral(".tk"),
+        QStringLiteral(".cn"), QStringLiteral(".other")};
+    return kinds;
+}
+
+QString cleanKeyword(const QString &text)
+{
+    QString keyword = text;
+    keyword.remove(u' ');
+    const qsizetype dot = keyword.indexOf(u'.');
+    if (dot >= 0)
+        keyword.truncate(dot);
+    return keyword;
+}
+
+int progressPercent(int done, int total)
+{
+    if (total <= 0)
+        return 0;
+    const qint64 scaled = qint64(done) * 100;
+    qint64 whole = scaled / total;
+    const qint64 twiceRest = (scaled % total) * 2;
+    if (twiceRest > total || (twiceRest == total && (whole & 1)))
+        ++whole;
+    return int(whole);
+}
+
+QString escapeLike(const QString &text)
+{
+    QString escaped;
+    escaped.reserve(text.size() * 2);
+    for (const QChar c : text) {
+        if (c == u'\\' || c == u'%' || c == u'_' || c == u'[')
+            escaped += u'\\';
+        escaped += c;
+    }
+    return escaped;
+}
+
+QStringList wildcardReferenceNames()
+{
+    // Nine letters and digits that no registry hands out as a real name.
+    const QString label = QStringLiteral("q7zx0kv3w");
+    return {label + QStringLiteral(".tk"), label + QStringLiteral(".com"),
+            label + QStringLiteral(".cn.com")};
+}
+
+QString wildcardKey(const QString &kind, const QString &address)
+{
+    if (kind != QLatin1StringView(".tk") || address.isEmpty())
+        return address;
+    qsizetype at = -1;
+    for (int dots = 0; dots < 3; ++dots) {
+        at = address.indexOf(u'.', at + 1);
+        if (at < 0)
+            return address;
+    }
+    return address.left(at + 1);
+}
+
+bool addressIsSuspect(const QString &kind, const QString &address, const QString &wildip)
+{
+    return address.isEmpty() || wildip.contains(wildcardKey(kind, address));
+}
+
+bool wantsStatusPage(const QString &domain, const QString &kind, const QString &address,
+                     const QString &wildip)
+{
+    return addressIsSuspect(kind, address, wildip) && domain.count(u'.') == 1;
+}
+
+CheckCells checkdomain(const QString &domain, const QString &kind, const QString &address,
+                       const QString &wildip, const PageText &page)
+{
+    CheckCells cells;
+    if (!addressIsSuspect(kind, address, wildip)) {
+        cells.status = QStringLiteral("已注册");
+        cells.address = address;
+        return cells;
+    }
+    if (wantsStatusPage(domain, kind, address, wildip)) {
+        if (!page.transportOk) {
+            cells.status = QStringLiteral("查询失败");
+            return cells;
+        }
+        if (markerValue(page.text, QStringLiteral("|domain|"))) {
+            cells.status = QStringLiteral("已注册");
+            return cells;
+        }
+    }
+    cells.status = QStringLiteral("未注册");
+    cells.statusRed = true;
+    cells.showsPrice = true;
+    return cells;
+}
+
+bool filingIsRed(const QString &value)
+{
+    return value.size() > 1;
+}
+
+QStringList relatedRowsParameters(const QString &keyword, const QString &kind)
+{
+    const QString percent = QStringLiteral("%");
+    return {percent + escapeLike(keyword) + percent, keyword, percent + escapeLike(kind)};
+}
+
+} // namespace norvale

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "norvale/web/GetBody.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <array>
+
+namespace norvale {
+
+// The seventeen extension kinds in box order. Each caption is also the key the
+// price table is searched by, so these texts are part of the data contract.
+inline constexpr int kindCount = 17;
+const std::array<QString, kindCount> &extensionKinds();
+
+// The highest box index: the progress scale of phase 1 (doubled with phase 2).
+inline constexpr int progressScale = kindCount - 1;
+
+// Grid columns written by the search.
+namespace column {
+inline constexpr int Domain = 0;
+inline constexpr int DomainShown = 3;
+inline constexpr int Status = 4;
+inline constexpr int Price = 5;
+inline constexpr int Filing = 6;
+inline constexpr int Address = 7;
+inline constexpr int Count = 8;
+} // namespace column
+
+// Spaces removed, then cut before the first dot: "my site.com" -> "mysite".
+QString cleanKeyword(const QString &text);
+
+// done * 100 / total to the nearest whole number, a half going to the even
+// neighbour. 0 when total is not positive.
+int progressPercent(int done, int total);
+
+// Makes every LIKE wildcard in text literal for a pattern with ESCAPE '\'.
+// "[" is escaped too: SQL Server reads it as the start of a character set.
+QString escapeLike(const QString &text);
+
+// The three reference names whose addresses make the wildcard reference:
+// one label nobody holds under .tk, .com and .cn.com, in that order.
+QStringList wildcardReferenceNames();
+
+// The text an address is compared with: under ".tk" the first three octets,
+// each followed by a dot, so that a whole /24 of a wildcard answer matches.
+QString wildcardKey(const QString &kind, const QString &address);
+
+// True when the address says nothing: none, or one the resolver also gives
+// for names that surely do not exist (plain substring test on wildip).
+bool addressIsSuspect(const QString &kind, const QString &address, const QString &wildip);
+
+// The status page is asked only for a suspect address of a name directly
+// under a top-level extension (exactly one dot).
+bool wantsStatusPage(const QString &domain, const QString &kind, const QString &address,
+                     const QString &wildip);
+
+// What checkdomain writes into cells 4, 5 (whether the price goes in) and 7.
+struct CheckCells {
+    QString status;           // "已注册", "未注册" or "查询失败"
+    bool statusRed = false;
+    bool showsPrice = false;  // cell 5 gets the candidate's price
+    QString address;          // cell 7
+};
+
+// The status decision. `page` is consulted only when wantsStatusPage() holds:
+// no HTTP response at all is no verdict ("查询失败"); any response, error
+// pages included, is judged by the "|domain|" marker.
+CheckCells checkdomain(const QString &domain, const QString &kind, const QString &address,
+                       const QString &wildip, const PageText &page);
+
+// An ICP filing number longer than one character is shown in red.
+bool filingIsRed(const QString &value);
+
+// The statements the search runs; values always go in as bound parameters.
+namespace searchsql {
+inline constexpr char kindRows[] = "select * from ldomainprice where lextendkind=?";
+inline constexpr char relatedRows[] =
+    "select * from ldomainlist where lname like ? escape '\\' and lname<>? "
+    "and lextend like ? escape '\\'";
+inline constexpr char kindPrice[] = "select lprice from ldomainprice where lextendkind=?";
+inline constexpr char filing[] = "select lbackweb from ldomainlist where lallname=?";
+} // namespace searchsql
+
+// Bound values for relatedRows: the keyword literally inside the name, not
+// the name itself, and an extension ending with the kind.
+QStringList relatedRowsParameters(const QString &keyword, const QString &kind);
+
+} // namespace norvale

@@ -1,0 +1,109 @@
+#pragma once
+
+#include "norvale/main/search/DomainSearch.h"
+#include "norvale/main/search/SearchRules.h"
+
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace norvale {
+
+// One thing the window applies, in the order it must apply them.
+struct SearchEvent {
+    enum class Type { Reset, Progress, Row, End };
+    Type type = Type::End;
+    int done = 0;
+    int total = 0;
+    int percent = 0;
+    SearchRow row;
+};
+
+// The state of one search, shared by the engine, its driver and every task it
+// has handed out, so that none of them depends on the others still being
+// there. The driver walks the boxes in order; candidate checks run on the
+// pools; finished rows wait in an ordered queue and are posted to the engine
+// as soon as everything before them has been.
+class SearchRun final : public std::enable_shared_from_this<SearchRun> {
+public:
+    struct Settings {
+        quint64 generation = 0;
+        QString keyword;
+        int parallelism = 1;
+        int rowLimit = DomainSearch::defaultRowLimit;
+    };
+
+    SearchRun(SearchBackend backend, std::shared_ptr<SearchBoxes> boxes, Settings settings,
+              DomainSearch *receiver);
+    Q_DISABLE_COPY_MOVE(SearchRun)
+
+    void start();
+    // Nothing further is started or reported, except the end by stop().
+    void stop();
+    // The engine is going: nothing may be posted to it any more.
+    void detach();
+    bool stopped() const { return m_stop.load(); }
+    quint64 generation() const { return m_settings.generation; }
+    // Posts the end now, unless it was posted already.
+    void reportEnd();
+
+private:
+    struct Candidate;
+    using CandidatePtr = std::shared_ptr<Candidate>;
+
+    void drive();
+    bool serial() const { return m_settings.parallelism <= 1; }
+
+    // Steps of the search.
+    void makeWildcardReference();
+    void submitPhase(bool related);
+    std::optional<SearchRows> phaseRows(bool related, int box);
+    SearchRows kindRows(bool related, int box) const;
+    void runPhase(bool related, int &done, int total, int &rowCount);
+
+    // One candidate's checks.
+    void check(const CandidatePtr &c);     // one after another, on this thread
+    void dispatch(const CandidatePtr &c);  // spread over the pools
+    void judged(const CandidatePtr &c);
+    void lookUp(const CandidatePtr &c);
+    void fetchStatus(const CandidatePtr &c);
+    void judge(const CandidatePtr &c);
+    void lookUpFiling(const CandidatePtr &c);
+    void lookUpPrice(const CandidatePtr &c);
+    void partDone(const CandidatePtr &c);
+    void complete(const CandidatePtr &c);
+
+    // The ordered queue of events.
+    // nullopt holds the place of a row still being checked.
+    qint64 append(std::optional<SearchEvent> event);
+    void fill(qint64 sequence, SearchRow row);
+    void flushLocked();
+    void postLocked(const SearchEvent &event);
+    void waitForRoom();
+
+    const SearchBackend m_backend;
+    const std::shared_ptr<SearchBoxes> m_boxes;
+    const Settings m_settings;
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_endPosted{false};
+    QString m_wildip;   // written by the driver before any candidate is judged
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    DomainSearch *m_receiver;                       // guarded by m_mutex
+    std::deque<std::optional<SearchEvent>> m_queue; // empty slot: a row still being checked
+    qint64 m_queueStart = 0;                        // sequence number of m_queue.front()
+    int m_rowsPending = 0;
+    QStringList m_wildParts;                        // the three reference answers
+    int m_wildAnswers = 0;
+    std::vector<std::optional<SearchRows>> m_kindResults;  // per box, phase by phase
+    std::vector<bool> m_submitted;                         // same slots: query handed out
+};
+
+} // namespace norvale
