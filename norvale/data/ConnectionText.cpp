@@ -223,8 +223,9 @@ ParsedConnectionText parseConnectionText(const QString &text)
 
 QString odbcValue(const QString &value)
 {
-    const bool plain = !value.contains(u';') && !value.contains(u'{') && !value.contains(u'}')
-        && !value.contains(u'=') && value == value.trimmed();
+    // Only what would cut the value: some drivers (the SQLite one) take
+    // braces literally, so they are used no more often than needed.
+    const bool plain = !value.contains(u';') && !value.contains(u'{') && !value.contains(u'}');
     if (plain)
         return value;
     QString braced = value;

@@ -37,7 +37,7 @@ struct SqlConnectionSpec {
 SqlConnectionSpec mapConnectionText(const QString &text);
 
 // One ODBC "key=value" value, braced when the driver manager would otherwise
-// cut it (";", braces, "=", surrounding blanks), with "}" doubled inside.
+// cut it (";" or a brace in it), with "}" doubled inside.
 QString odbcValue(const QString &value);
 
 } // namespace norvale

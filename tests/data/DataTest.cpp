@@ -353,6 +353,14 @@ void DataTest::odbcPassThroughReachesRealDriver()
     QCOMPARE(quoted.rowcount, 1);
     QCOMPARE(quoted.firstvalue, QStringLiteral(".odd"));
 
+    // "=" and blanks in a value pass as they are: this driver reads braces literally.
+    const QString oddPath = m_dir.filePath(QStringLiteral("odd = name.db"));
+    QVERIFY(QFile::copy(m_db, oddPath));
+    const QueryResult odd = queryFirstOn(QStringLiteral("Provider=MSDASQL;Driver=SQLite3;Database='") + oddPath + u'\'',
+                                         QStringLiteral("select count(*) from ldomainprice"));
+    QVERIFY2(odd.ok, qPrintable(odd.error));
+    QCOMPARE(odd.firstvalue, QStringLiteral("6"));
+
     const QueryResult badDriver = queryFirstOn(QStringLiteral("Provider=MSDASQL;Driver=NoSuchDriver;pwd=secret"),
                                                QStringLiteral("select 1 as one"));
     QVERIFY(!badDriver.ok);
