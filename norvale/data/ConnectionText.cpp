@@ -27,17 +27,17 @@ QString valueOf(const QList<ConnectionPair> &pairs, std::initializer_list<QLatin
     return value;
 }
 
-SqlConnectionSpec failure(const QString &why)
+SqlConnectionSettings failure(const QString &why)
 {
-    SqlConnectionSpec spec;
-    spec.error = why;
-    return spec;
+    SqlConnectionSettings settings;
+    settings.error = why;
+    return settings;
 }
 
 // QODBC does not pass the database name through as it is: it prefixes
 // "FILEDSN=" when the text holds ".dsn", and "DSN=" when it holds neither
 // "DRIVER=" nor "SERVER=". Give it a text that comes out of that as `wanted`.
-SqlConnectionSpec odbcSpec(const QString &wanted, const QString &options)
+SqlConnectionSettings odbcSettings(const QString &wanted, const QString &options)
 {
     QLatin1StringView prefix;
     if (wanted.contains(QLatin1StringView(".dsn"), Qt::CaseInsensitive))
@@ -46,20 +46,20 @@ SqlConnectionSpec odbcSpec(const QString &wanted, const QString &options)
              && !wanted.contains(QLatin1StringView("SERVER="), Qt::CaseInsensitive))
         prefix = QLatin1StringView("DSN=");
 
-    SqlConnectionSpec spec;
-    spec.driver = QStringLiteral("QODBC");
-    spec.connectOptions = options;
+    SqlConnectionSettings settings;
+    settings.driver = QStringLiteral("QODBC");
+    settings.connectOptions = options;
     if (prefix.isEmpty())
-        spec.databaseName = wanted;
+        settings.databaseName = wanted;
     else if (wanted.startsWith(prefix, Qt::CaseInsensitive))
-        spec.databaseName = wanted.mid(prefix.size());
+        settings.databaseName = wanted.mid(prefix.size());
     else
         return failure(QStringLiteral("The connection text holds \".dsn\" but does not start with "
                                       "FILEDSN; the ODBC layer would misread it"));
-    return spec;
+    return settings;
 }
 
-SqlConnectionSpec mapSqlServer(const QList<ConnectionPair> &pairs)
+SqlConnectionSettings mapSqlServer(const QList<ConnectionPair> &pairs)
 {
     QString source = valueOf(pairs, {QLatin1StringView("data source"), QLatin1StringView("server"),
                                      QLatin1StringView("address"), QLatin1StringView("addr"),
@@ -118,10 +118,10 @@ SqlConnectionSpec mapSqlServer(const QList<ConnectionPair> &pairs)
     if (found)
         text += QStringLiteral(";PWD=") + odbcValue(password);
     text += QStringLiteral(";TDS_Version=7.4;ClientCharset=UTF-8");
-    return odbcSpec(text, QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=60"));
+    return odbcSettings(text, QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=60"));
 }
 
-SqlConnectionSpec mapOdbc(const QList<ConnectionPair> &pairs)
+SqlConnectionSettings mapOdbc(const QList<ConnectionPair> &pairs)
 {
     // The source (DSN or FILEDSN) goes first, so that QODBC's own prefix can
     // stand for it; everything else keeps its order.
@@ -147,20 +147,20 @@ SqlConnectionSpec mapOdbc(const QList<ConnectionPair> &pairs)
     }
     if (!hasTarget)
         return failure(QStringLiteral("The connection text names no ODBC driver or data source"));
-    return odbcSpec((source + rest).join(u';'), QString());
+    return odbcSettings((source + rest).join(u';'), QString());
 }
 
-SqlConnectionSpec mapSqlite(const QList<ConnectionPair> &pairs)
+SqlConnectionSettings mapSqlite(const QList<ConnectionPair> &pairs)
 {
     const QString path = valueOf(pairs, {QLatin1StringView("data source")}).trimmed();
     if (path.isEmpty())
         return failure(QStringLiteral("The connection text names no database file"));
-    SqlConnectionSpec spec;
-    spec.driver = QStringLiteral("QSQLITE");
-    spec.databaseName = path;
+    SqlConnectionSettings settings;
+    settings.driver = QStringLiteral("QSQLITE");
+    settings.databaseName = path;
     // Read-only also means a wrong path fails instead of creating an empty database.
-    spec.connectOptions = QStringLiteral("QSQLITE_OPEN_READONLY");
-    return spec;
+    settings.connectOptions = QStringLiteral("QSQLITE_OPEN_READONLY");
+    return settings;
 }
 
 } // namespace
@@ -233,7 +233,7 @@ QString odbcValue(const QString &value)
     return u'{' + braced + u'}';
 }
 
-SqlConnectionSpec mapConnectionText(const QString &text)
+SqlConnectionSettings mapConnectionText(const QString &text)
 {
     const ParsedConnectionText parsed = parseConnectionText(text);
     if (!parsed.error.isEmpty())

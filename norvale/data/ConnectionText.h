@@ -22,7 +22,7 @@ struct ParsedConnectionText {
 ParsedConnectionText parseConnectionText(const QString &text);
 
 // What the connection layer hands to Qt SQL.
-struct SqlConnectionSpec {
+struct SqlConnectionSettings {
     QString driver;          // "QODBC" or "QSQLITE"
     QString databaseName;    // ODBC connection string, or the SQLite file path
     QString connectOptions;  // QSqlDatabase::setConnectOptions
@@ -34,7 +34,7 @@ struct SqlConnectionSpec {
 // Maps the service's connection text onto a Qt SQL connection:
 // SQLOLEDB / SQLNCLI* / MSOLEDBSQL* -> FreeTDS over ODBC, MSDASQL -> the
 // other keys passed to ODBC unchanged, SQLite -> an existing file, read-only.
-SqlConnectionSpec mapConnectionText(const QString &text);
+SqlConnectionSettings mapConnectionText(const QString &text);
 
 // One ODBC "key=value" value, braced when the driver manager would otherwise
 // cut it (";" or a brace in it), with "}" doubled inside.

@@ -85,23 +85,23 @@ QSqlDatabase threadConnection(const QString &connectionText, QString *error, boo
         holder.drop(connectionText);
     }
 
-    const SqlConnectionSpec spec = mapConnectionText(connectionText);
-    if (!spec.isValid()) {
+    const SqlConnectionSettings settings = mapConnectionText(connectionText);
+    if (!settings.isValid()) {
         if (error)
-            *error = spec.error;
+            *error = settings.error;
         return {};
     }
 
     const QString name = nextConnectionName();
     bool opened = false;
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(spec.driver, name);
+        QSqlDatabase db = QSqlDatabase::addDatabase(settings.driver, name);
         if (!db.isValid()) {
             if (error)
-                *error = QStringLiteral("The database driver %1 is not available").arg(spec.driver);
+                *error = QStringLiteral("The database driver %1 is not available").arg(settings.driver);
         } else {
-            db.setDatabaseName(spec.databaseName);
-            db.setConnectOptions(spec.connectOptions);
+            db.setDatabaseName(settings.databaseName);
+            db.setConnectOptions(settings.connectOptions);
             opened = db.open();
             if (!opened && error)
                 *error = db.lastError().text();

@@ -172,17 +172,17 @@ void DataTest::mapsConnectionText()
     QFETCH(QString, databaseName);
     QFETCH(QString, options);
 
-    const SqlConnectionSpec spec = mapConnectionText(text);
+    const SqlConnectionSettings settings = mapConnectionText(text);
     if (driver.isEmpty()) {
-        QVERIFY(!spec.isValid());
-        QVERIFY(!spec.error.isEmpty());
-        QVERIFY2(!spec.error.contains(QLatin1StringView("secret")), qPrintable(spec.error));
+        QVERIFY(!settings.isValid());
+        QVERIFY(!settings.error.isEmpty());
+        QVERIFY2(!settings.error.contains(QLatin1StringView("secret")), qPrintable(settings.error));
         return;
     }
-    QVERIFY2(spec.isValid(), qPrintable(spec.error));
-    QCOMPARE(spec.driver, driver);
-    QCOMPARE(spec.databaseName, databaseName);
-    QCOMPARE(spec.connectOptions, options);
+    QVERIFY2(settings.isValid(), qPrintable(settings.error));
+    QCOMPARE(settings.driver, driver);
+    QCOMPARE(settings.databaseName, databaseName);
+    QCOMPARE(settings.connectOptions, options);
 }
 
 void DataTest::queryfirstCounts_data()
