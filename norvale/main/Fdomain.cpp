@@ -133,16 +133,19 @@ Fdomain::Fdomain(ServerDatabase &database, Platform &platform, QWidget *parent)
     // The record counter sits below the grid and takes the width up to the
     // window's edge, so any count fits.
     m_lallnum = place<QLabel>(m_client, "lallnum", {});
-    m_lallnum->setTextFormat(Qt::PlainText);
     m_lallnum->setText(QStringLiteral("       "));
     m_lallnum->setGeometry(twips(240), twips(8400), twips(10965 - 240),
                            std::max(twips(255), m_lallnum->fontMetrics().height()));
 
-    // Holds the record source on the original layout; never shown.
+    // The record source's place on the window; never shown.
     m_Frame1 = place<QFrame>(m_client, "Frame1", {});
     m_Frame1->hide();
 
     buildMenus();
+
+    // No label ever interprets markup, whatever text a search puts there.
+    for (QLabel *label : findChildren<QLabel *>())
+        label->setTextFormat(Qt::PlainText);
 
     m_client->installEventFilter(this);
     m_Frame6->installEventFilter(this);

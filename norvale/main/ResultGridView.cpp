@@ -17,7 +17,7 @@ ResultGridView::ResultGridView(QWidget *parent)
     setWordWrap(false);
     setTextElideMode(Qt::ElideRight);
     setCornerButtonEnabled(false);
-    setMouseTracking(true);
+    viewport()->setMouseTracking(true);  // the pointer cell follows plain moves
 
     // Every row has the same height, so a hundred thousand rows cost the
     // header nothing per row.
