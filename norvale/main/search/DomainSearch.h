@@ -34,7 +34,9 @@ class DomainSearch final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(DomainSearch)
 public:
-    static constexpr int defaultParallelism = 128;
+    // Candidates in hand at once: enough to keep every pool busy across the
+    // longest kind, few enough that a stop leaves little work to drain.
+    static constexpr int defaultParallelism = 256;
     static constexpr int defaultRowLimit = 100000;
 
     DomainSearch(SearchBackend backend, std::shared_ptr<SearchBoxes> boxes,

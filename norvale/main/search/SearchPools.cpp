@@ -18,7 +18,7 @@ struct Pools {
     // Never deleted: a worker may still be finishing a lookup when static
     // objects go away. The application's end waits for them instead.
     QThreadPool *lookups = makePool(32);
-    QThreadPool *fetches = makePool(8);
+    QThreadPool *fetches = makePool(16);
     QThreadPool *queries = makePool(4);
     QThreadPool *drivers = makePool(64);
 };

@@ -13,8 +13,10 @@ namespace norvale::searchpools {
 // single UDP exchange; 32 keep a slow resolver busy without flooding it.
 QThreadPool &lookups();
 // Status page fetches. They all go to the one ldomainurl host, so this is the
-// per-host limit: 8, a little above a browser's 6, matching the worker count
-// of a typical small web server so that requests do not queue there.
+// per-host limit. Each is one small GET whose time goes to the page's own
+// lookups, not to bandwidth; 16 keeps a slow page from setting the pace of the
+// search while staying far below a small server's worker pool
+// (norvale-services runs 64).
 QThreadPool &fetches();
 // Database queries. Every worker thread keeps its own connection, so the
 // pool's size is also the number of connections the search holds open: 4
