@@ -67,7 +67,7 @@ void StartupSequence::start()
     }
 
     m_splash = std::make_unique<fload>();
-    connect(m_splash.get(), &fload::escapePressed, this, &StartupSequence::onSplashEscape);
+    connect(m_splash.get(), &fload::cancelRequested, this, &StartupSequence::onSplashCancel);
     m_splash->show();
     m_state = State::SplashShown;
 
@@ -76,7 +76,7 @@ void StartupSequence::start()
                       [this](bool found) { onAddressKnown(found); });
 }
 
-void StartupSequence::onSplashEscape()
+void StartupSequence::onSplashCancel()
 {
     if (m_state != State::SplashShown)
         return;
@@ -133,7 +133,7 @@ void StartupSequence::onConfigLoaded(ConfigLoadResult result)
 void StartupSequence::closeSplash()
 {
     if (m_splash)
-        m_splash->close();
+        m_splash->dismiss();
 }
 
 void StartupSequence::endRun()

@@ -59,7 +59,7 @@ signals:
     void ended();
 
 private:
-    void onSplashEscape();
+    void onSplashCancel();
     void onAddressKnown(bool found);
     void onConfigLoaded(ConfigLoadResult result);
     void closeSplash();

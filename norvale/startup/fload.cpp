@@ -1,6 +1,7 @@
 #include "norvale/startup/fload.h"
 
 #include <QGuiApplication>
+#include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QScreen>
@@ -38,7 +39,7 @@ QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, qreal 
 
 } // namespace
 
-fload::fload(QWidget *parent) : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint)
+fload::fload(QWidget *parent) : QWidget(parent, Qt::Window)
 {
     setObjectName(QStringLiteral("fload"));
     setWindowTitle(QStringLiteral("Norvale"));
@@ -60,10 +61,23 @@ void fload::keyPressEvent(QKeyEvent *event)
 {
     if (event->key() == Qt::Key_Escape) {
         event->accept();
-        emit escapePressed();
+        emit cancelRequested();
         return;
     }
     QWidget::keyPressEvent(event);
+}
+
+void fload::dismiss()
+{
+    m_dismissed = true;
+    close();
+}
+
+void fload::closeEvent(QCloseEvent *event)
+{
+    QWidget::closeEvent(event);
+    if (!m_dismissed)
+        emit cancelRequested();
 }
 
 } // namespace norvale

@@ -14,16 +14,23 @@ class fload final : public QWidget {
 public:
     explicit fload(QWidget *parent = nullptr);
 
+    // Closes the splash because start-up has moved on, not because the user
+    // gave up.
+    void dismiss();
+
 signals:
-    // The user asked to give up while connecting.
-    void escapePressed();
+    // The user asked to give up while connecting: Escape, or the window's
+    // close button.
+    void cancelRequested();
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     QLabel *m_label2 = nullptr;
     QLabel *m_label1 = nullptr;
+    bool m_dismissed = false;
 };
 
 } // namespace norvale

@@ -1,7 +1,9 @@
 #include "norvale/about/ConfigLoad.h"
 #include "norvale/about/ConfigRecord.h"
 #include "norvale/data/ServerDatabase.h"
+#include "norvale/web/GetBody.h"
 #include "tests/support/RecordingPlatform.h"
+#include "tests/support/ServicesProcess.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -239,9 +241,17 @@ private slots:
 
     void failedDiscoveryIsNotReportedTwice()
     {
+        QString closed;
+        {
+            // A port that just served and is now closed.
+            test::ServicesProcess services;
+            QString why;
+            QVERIFY2(services.start(&why), qPrintable(why));
+            closed = services.dataServiceUrl();
+            QVERIFY(!GetBody(closed, QStringLiteral("GB2312")).isEmpty());
+        }
         test::RecordingPlatform platform;
-        ServerDatabase database(platform, QStringLiteral("http://127.0.0.1:1/geturl/dataurl.asp?checkin=qomp58x"),
-                                QStringLiteral("ops@example.test"));
+        ServerDatabase database(platform, closed, QStringLiteral("ops@example.test"));
         const ConfigLoadResult result = loadConfigRecord(database);
         QCOMPARE(result.outcome, ConfigLoadResult::Outcome::Ending);
         QCOMPARE(platform.messages().size(), 1);

@@ -5,6 +5,7 @@
 #include "norvale/startup/FontSubstitutes.h"
 #include "norvale/startup/StartupSequence.h"
 #include "norvale/startup/fload.h"
+#include "norvale/web/GetBody.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/ServicesProcess.h"
 
@@ -185,6 +186,7 @@ private slots:
             QString why;
             QVERIFY2(services.start(&why), qPrintable(why));
             unused = services.dataServiceUrl();
+            QVERIFY(GetBody(unused, QStringLiteral("GB2312")).contains(QStringLiteral("|data|")));
         }
         Run run(unused, m_folder.path());
         QSignalSpy ended(&run.sequence, &StartupSequence::ended);
@@ -222,8 +224,16 @@ private slots:
         QCOMPARE(ready.count(), 0);
     }
 
-    void escapeOnTheSplashEnds()
+    void givingUpOnTheSplashEnds_data()
     {
+        QTest::addColumn<bool>("byEscape");
+        QTest::newRow("Escape") << true;
+        QTest::newRow("close button") << false;
+    }
+
+    void givingUpOnTheSplashEnds()
+    {
+        QFETCH(bool, byEscape);
         test::ServicesProcess services;
         QString why;
         QVERIFY2(services.start(&why), qPrintable(why));
@@ -231,10 +241,15 @@ private slots:
         QSignalSpy ended(&run.sequence, &StartupSequence::ended);
 
         run.sequence.start();
-        QTest::keyClick(run.sequence.splash(), Qt::Key_Escape);
+        fload *splash = run.sequence.splash();
+        QVERIFY(QTest::qWaitForWindowExposed(splash));
+        if (byEscape)
+            QTest::keyClick(splash, Qt::Key_Escape);
+        else
+            splash->close();
         QCOMPARE(ended.count(), 1);
         QCOMPARE(run.platform.exitRequests(), 1);
-        QVERIFY(!run.sequence.splash()->isVisible());
+        QVERIFY(!splash->isVisible());
 
         // The address arrives afterwards and is dropped: no main window.
         QTRY_VERIFY_WITH_TIMEOUT(!run.sequence.isBusy(), 60000);
