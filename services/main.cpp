@@ -1,1 +1,105 @@
-int main() { return 0; }
+// norvale-services: the operator's web services and database, on this machine.
+#include "services/Options.h"
+#include "services/ServiceDatabase.h"
+#include "services/ServicePages.h"
+#include "services/ServiceServer.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+#include <csignal>
+#include <cstdio>
+#include <pthread.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+void say(FILE *stream, const QString &text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+QString baseFor(const QString &host, int port)
+{
+    QString shown = host;
+    if (shown == QLatin1StringView("0.0.0.0"))
+        shown = QStringLiteral("127.0.0.1");
+    else if (shown.contains(u':'))
+        shown = u'[' + shown + u']';
+    return QStringLiteral("http://") + shown + u':' + QString::number(port);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // Block the stop signals before any thread exists, so every thread
+    // inherits the mask and only sigwait() below receives them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGUSR1);   // the listener's own failure
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("norvale-services"));
+
+    norvale::ServiceOptions options;
+    QString error;
+    if (!norvale::parseServiceOptions(app.arguments().mid(1), &options, &error)) {
+        say(stderr, QStringLiteral("norvale-services: ") + error);
+        say(stderr, norvale::serviceUsage());
+        return 2;
+    }
+    if (options.help) {
+        say(stdout, norvale::serviceUsage());
+        return 0;
+    }
+    if (options.databasePath.isEmpty())
+        options.databasePath = norvale::defaultDatabasePath();
+
+    if (!norvale::ensureServiceDatabase(options.databasePath, &error)) {
+        say(stderr, QStringLiteral("norvale-services: cannot create the database ")
+                        + options.databasePath + QStringLiteral(": ") + error);
+        return 1;
+    }
+
+    // Bind first: with --port 0 the base address is known only now.
+    norvale::ServicePages pages(options.databasePath);
+    norvale::ServiceServer server(pages, options.delayMs, options.delayPath);
+    const int port = server.bind(options.host, options.port);
+    if (port <= 0) {
+        say(stderr, QStringLiteral("norvale-services: cannot listen on ") + options.host + u':'
+                        + QString::number(options.port));
+        return 1;
+    }
+    const QString base = baseFor(options.host, port);
+    pages.setBase(base);
+    if (!norvale::rebaseConfiguration(options.databasePath, base, &error))
+        say(stderr, QStringLiteral("norvale-services: lconfig_all keeps its old addresses: ") + error);
+
+    say(stderr, QStringLiteral("norvale-services: database ")
+                    + QFileInfo(options.databasePath).absoluteFilePath());
+    say(stdout, QStringLiteral("norvale-services listening on ") + base);
+
+    bool served = true;
+    std::thread listener([&] {
+        served = server.listen();
+        kill(getpid(), SIGUSR1);
+    });
+
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    server.stop();
+    listener.join();
+    if (received == SIGUSR1 && !served) {
+        say(stderr, QStringLiteral("norvale-services: serving failed"));
+        return 1;
+    }
+    return 0;
+}

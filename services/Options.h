@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace norvale {
+
+// What the command line asks of norvale-services.
+struct ServiceOptions {
+    int port = 8858;            // 0: any free port
+    QString databasePath;       // empty: the per-user default
+    int delayMs = 0;            // added before every answer
+    QString delayPath;          // when set, only paths starting with it are delayed
+    QString host = QStringLiteral("127.0.0.1");
+    bool help = false;
+};
+
+// Parses the arguments (without the program name). False with a message in
+// *error when they make no sense.
+bool parseServiceOptions(const QStringList &arguments, ServiceOptions *options, QString *error);
+
+QString serviceUsage();
+
+// ~/.local/share/norvale-services/norvale-services.db, or ./norvale-services.db
+// when the system names no data folder.
+QString defaultDatabasePath();
+
+} // namespace norvale

@@ -1,0 +1,284 @@
+#include "services/ServiceDatabase.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include <atomic>
+
+namespace norvale {
+
+namespace {
+
+const QLatin1StringView kDriver("QSQLITE");
+
+struct ThreadConnection {
+    QString name;
+    ~ThreadConnection()
+    {
+        if (name.isEmpty())
+            return;
+        {
+            QSqlDatabase db = QSqlDatabase::database(name, false);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+    }
+};
+
+thread_local ThreadConnection t_connection;
+std::atomic<int> s_connectionCounter{0};
+
+QString readResource(const QString &name, QString *error)
+{
+    QFile file(QStringLiteral(":/norvale-services/data/") + name);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("missing built-in file ") + name;
+        return {};
+    }
+    return QString::fromUtf8(file.readAll());
+}
+
+bool runScript(QSqlDatabase &db, const QString &script, QString *error)
+{
+    const QStringList statements = splitSqlStatements(script);
+    for (const QString &statement : statements) {
+        QSqlQuery query(db);
+        if (!query.exec(statement)) {
+            *error = query.lastError().text() + QStringLiteral(" in: ") + statement.left(120);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool buildDatabase(const QString &file, QString *error)
+{
+    const QString schema = readResource(QStringLiteral("schema.sql"), error);
+    if (schema.isEmpty())
+        return false;
+    const QString seed = readResource(QStringLiteral("seed.sql"), error);
+    if (seed.isEmpty())
+        return false;
+
+    const QString name = QStringLiteral("norvale-services-create");
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(kDriver, name);
+        db.setDatabaseName(file);
+        if (!db.open()) {
+            *error = db.lastError().text();
+        } else {
+            ok = db.transaction() && runScript(db, schema, error) && runScript(db, seed, error);
+            if (ok && !db.commit()) {
+                *error = db.lastError().text();
+                ok = false;
+            }
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ok;
+}
+
+void removeWithJournal(const QString &file)
+{
+    QFile::remove(file);
+    QFile::remove(file + QStringLiteral("-journal"));
+}
+
+bool startsWithBase(const QString &value, const QString &base)
+{
+    // Only a whole base counts: http://h:88 is no prefix of http://h:8858/.
+    if (!value.startsWith(base))
+        return false;
+    if (value.size() == base.size())
+        return true;
+    const QChar next = value.at(base.size());
+    return next == u'/' || next == u'?' || next == u'#';
+}
+
+bool replaceBase(QSqlDatabase &db, const QString &oldBase, const QString &newBase, QString *error)
+{
+    struct Change {
+        qlonglong row;
+        QString column;
+        QString value;
+    };
+    QList<Change> changes;
+    {
+        QSqlQuery query(db);
+        if (!query.exec(QStringLiteral("SELECT rowid, ") + configColumns().join(u',')
+                        + QStringLiteral(" FROM lconfig_all"))) {
+            *error = query.lastError().text();
+            return false;
+        }
+        while (query.next()) {
+            for (qsizetype i = 0; i < configColumns().size(); ++i) {
+                const QString value = query.value(int(i + 1)).toString();
+                if (startsWithBase(value, oldBase))
+                    changes.append({query.value(0).toLongLong(), configColumns().at(i),
+                                    newBase + value.mid(oldBase.size())});
+            }
+        }
+    }
+    for (const Change &change : changes) {
+        QSqlQuery query(db);
+        query.prepare(QStringLiteral("UPDATE lconfig_all SET ") + change.column
+                      + QStringLiteral(" = ? WHERE rowid = ?"));
+        query.addBindValue(change.value);
+        query.addBindValue(change.row);
+        if (!query.exec()) {
+            *error = query.lastError().text();
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+const QStringList &configColumns()
+{
+    static const QStringList columns{
+        QStringLiteral("lver"),        QStringLiteral("lhomeurl"),    QStringLiteral("ldownurl"),
+        QStringLiteral("lqq"),         QStringLiteral("lqqimg"),      QStringLiteral("lqqurl"),
+        QStringLiteral("ltaobaoimg"),  QStringLiteral("ltaobaourl"),  QStringLiteral("lmailurl"),
+        QStringLiteral("lmail"),       QStringLiteral("lbuyurl"),     QStringLiteral("llinkurl"),
+        QStringLiteral("lbaidupage"),  QStringLiteral("lbaidulink"),  QStringLiteral("lgooglelink"),
+        QStringLiteral("lgooglepage"), QStringLiteral("lyahoopage"),  QStringLiteral("lyahoolink"),
+        QStringLiteral("lyoudaopage"), QStringLiteral("lyoudaolink"), QStringLiteral("lsosopage"),
+        QStringLiteral("lbingpage"),   QStringLiteral("lsougoupage"), QStringLiteral("lalexa"),
+        QStringLiteral("lwhoisurl"),   QStringLiteral("ldomainurl"),  QStringLiteral("lipurl"),
+        QStringLiteral("lipmessurl"),  QStringLiteral("lweburl"),     QStringLiteral("lbbsurl"),
+        QStringLiteral("lchaturl"),    QStringLiteral("lgbookurl")};
+    return columns;
+}
+
+bool ensureServiceDatabase(const QString &path, QString *error)
+{
+    const QFileInfo info(path);
+    if (info.exists()) {
+        if (info.isFile())
+            return true;
+        *error = path + QStringLiteral(" is not a file");
+        return false;
+    }
+    if (!QDir().mkpath(info.absolutePath())) {
+        *error = QStringLiteral("cannot create the folder ") + info.absolutePath();
+        return false;
+    }
+
+    const QString temporary = path + QStringLiteral(".tmp");
+    removeWithJournal(temporary);   // left by a start that did not finish
+    if (!buildDatabase(temporary, error)) {
+        removeWithJournal(temporary);
+        return false;
+    }
+    if (!QFile::rename(temporary, path)) {
+        removeWithJournal(temporary);
+        if (QFileInfo::exists(path))   // another start finished first
+            return true;
+        *error = QStringLiteral("cannot rename ") + temporary + QStringLiteral(" to ") + path;
+        return false;
+    }
+    return true;
+}
+
+bool rebaseConfiguration(const QString &path, const QString &newBase, QString *error)
+{
+    const QString name = QStringLiteral("norvale-services-rebase");
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(kDriver, name);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+        if (!db.open()) {
+            *error = db.lastError().text();
+        } else {
+            const QString oldBase = settingValue(db, QStringLiteral("base"));
+            ok = db.transaction();
+            if (ok && !oldBase.isEmpty() && oldBase != newBase)
+                ok = replaceBase(db, oldBase, newBase, error);
+            if (ok) {
+                QSqlQuery query(db);
+                query.prepare(QStringLiteral(
+                    "INSERT OR REPLACE INTO svc_settings (lkey, lvalue) VALUES ('base', ?)"));
+                query.addBindValue(newBase);
+                if (!query.exec()) {
+                    *error = query.lastError().text();
+                    ok = false;
+                }
+            }
+            if (ok && !db.commit()) {
+                *error = db.lastError().text();
+                ok = false;
+            }
+            if (!ok)
+                db.rollback();
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ok;
+}
+
+QSqlDatabase threadDatabase(const QString &path)
+{
+    if (t_connection.name.isEmpty()) {
+        const QString name = QStringLiteral("norvale-services-")
+                             + QString::number(s_connectionCounter.fetch_add(1));
+        QSqlDatabase db = QSqlDatabase::addDatabase(kDriver, name);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
+        t_connection.name = name;
+    }
+    QSqlDatabase db = QSqlDatabase::database(t_connection.name, false);
+    if (!db.isOpen())
+        db.open();   // retried on the next request when the file is not there
+    return db;
+}
+
+QString settingValue(const QSqlDatabase &db, const QString &key, const QString &fallback)
+{
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("SELECT lvalue FROM svc_settings WHERE lkey = ?"));
+    query.addBindValue(key);
+    if (query.exec() && query.next())
+        return query.value(0).toString();
+    return fallback;
+}
+
+QStringList splitSqlStatements(const QString &script)
+{
+    QStringList statements;
+    QString current;
+    bool quoted = false;
+    for (qsizetype i = 0; i < script.size(); ++i) {
+        const QChar c = script.at(i);
+        if (!quoted && c == u'-' && i + 1 < script.size() && script.at(i + 1) == u'-') {
+            while (i < script.size() && script.at(i) != u'\n')
+                ++i;
+            current += u'\n';
+            continue;
+        }
+        if (c == u'\'')
+            quoted = !quoted;   // a doubled quote toggles twice
+        if (!quoted && c == u';') {
+            const QString statement = current.trimmed();
+            if (!statement.isEmpty())
+                statements << statement;
+            current.clear();
+            continue;
+        }
+        current += c;
+    }
+    const QString rest = current.trimmed();
+    if (!rest.isEmpty())
+        statements << rest;
+    return statements;
+}
+
+} // namespace norvale

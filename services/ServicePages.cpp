@@ -1,0 +1,162 @@
+#include "services/ServicePages.h"
+
+#include "services/PageText.h"
+#include "services/ServiceDatabase.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSqlQuery>
+
+namespace norvale {
+
+namespace {
+
+const std::string kHtmlUtf8 = "text/html; charset=utf-8";
+const std::string kHtmlGb2312 = "text/html; charset=gb2312";
+
+Reply htmlReply(int status, const QString &title, const QString &body)
+{
+    return {status, kHtmlUtf8, htmlPage(title, body, QStringLiteral("utf-8")).toUtf8(), false};
+}
+
+} // namespace
+
+ServicePages::ServicePages(QString databasePath)
+    : m_databasePath(std::move(databasePath)),
+      m_connectionDatabase(QFileInfo(m_databasePath).absoluteFilePath())
+{
+}
+
+Reply ServicePages::answer(const QString &path, const Parameters &parameters) const
+{
+    const QSqlDatabase db = threadDatabase(m_databasePath);
+    if (!db.isOpen())
+        return htmlReply(503, QStringLiteral("服务暂不可用"),
+                         QStringLiteral("<p>数据库暂时无法打开，请稍后再试。</p>"));
+
+    // The operator's pages were ASP pages on a server that ignores letter case.
+    const QString route = path.toLower();
+    if (route == QLatin1StringView("/geturl/dataurl.asp"))
+        return dataAddress(db, parameters);
+    if (route == QLatin1StringView("/query/domain.asp"))
+        return domainStatus(db, parameters.value(QStringLiteral("domain")));
+    if (route == QLatin1StringView("/query/whois.asp"))
+        return whois(db, parameters.value(QStringLiteral("domain")));
+    if (route == QLatin1StringView("/query/ip.asp"))
+        return ipReverse(db, parameters.value(QStringLiteral("ip")));
+    if (route == QLatin1StringView("/query/ipmess.asp"))
+        return ipLocation(db, parameters.value(QStringLiteral("ip")));
+
+    const QLatin1StringView chunkedDownloads("/download/chunked/");
+    const QLatin1StringView downloads("/download/");
+    if (route.startsWith(chunkedDownloads))
+        return download(db, path.mid(chunkedDownloads.size()), true);
+    if (route.startsWith(downloads))
+        return download(db, path.mid(downloads.size()), false);
+
+    Reply file = storedFile(db, path);
+    if (file.status == 200)
+        return file;
+    return linkPage(db, path, parameters);
+}
+
+Reply ServicePages::dataAddress(const QSqlDatabase &db, const Parameters &parameters) const
+{
+    const QString checkin = settingValue(db, QStringLiteral("checkin"), QStringLiteral("qomp58x"));
+    const QString title = QStringLiteral("域名数据服务");
+    if (parameters.value(QStringLiteral("checkin")) != checkin) {
+        // Like any other page of the site: no marker, nothing to take.
+        const QString body = QStringLiteral("<p>域名数据服务</p>\r\n<p>校验码错误，拒绝访问。</p>");
+        return {200, kHtmlGb2312, encodeGb2312(htmlPage(title, body, QStringLiteral("gb2312"))), false};
+    }
+
+    QString connection = settingValue(db, QStringLiteral("connection"),
+                                      QStringLiteral("provider=SQLite;Data Source={database}"));
+    connection.replace(QLatin1StringView("{database}"), m_connectionDatabase);
+    const QString data = scatterFillers(connection);
+
+    const QString custom = settingValue(db, QStringLiteral("datatemplate"));
+    if (!custom.isEmpty()) {
+        QString page = custom;
+        page.replace(QLatin1StringView("{data}"), data);
+        return {200, kHtmlGb2312, encodeGb2312(page), false};
+    }
+
+    const QString marker = settingValue(db, QStringLiteral("datamarker"), QStringLiteral("|data|"));
+    const QString body = QStringLiteral("<p>域名数据服务：数据地址接口</p>\r\n<p>") + marker + data + marker
+                         + QStringLiteral("</p>\r\n<p>本页面供域名查询软件读取，请勿转载。</p>");
+    return {200, kHtmlGb2312, encodeGb2312(htmlPage(title, body, QStringLiteral("gb2312"))), false};
+}
+
+Reply ServicePages::download(const QSqlDatabase &db, const QString &name, bool chunked) const
+{
+    Reply stored = storedFile(db, QStringLiteral("/download/") + name);
+    if (stored.status != 200) {
+        QString installerName;
+        {
+            QSqlQuery query(db);
+            if (query.exec(QStringLiteral("SELECT ldownurl FROM lconfig_all")) && query.next())
+                installerName = query.value(0).toString().section(u'/', -1);
+        }
+        if (name.isEmpty() || name != installerName)
+            return notFound(QStringLiteral("/download/") + name);
+        bool ok = false;
+        qsizetype size = settingValue(db, QStringLiteral("installer_size")).toLongLong(&ok);
+        if (!ok || size < 0)
+            size = 393216;
+        size = qMin<qsizetype>(size, 64 * 1024 * 1024);
+        stored = {200, "application/octet-stream", installerBytes(size), false};
+    }
+    stored.chunked = chunked;
+    return stored;
+}
+
+Reply ServicePages::storedFile(const QSqlDatabase &db, const QString &path) const
+{
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("SELECT lcontenttype, ldata FROM svc_files WHERE lpath = ?"));
+    query.addBindValue(path);
+    if (!query.exec() || !query.next())
+        return {404, {}, {}, false};
+    return {200, query.value(0).toString().toStdString(), query.value(1).toByteArray(), false};
+}
+
+Reply ServicePages::linkPage(const QSqlDatabase &db, const QString &path, const Parameters &parameters) const
+{
+    QString title;
+    QString body;
+    {
+        QSqlQuery query(db);
+        query.prepare(QStringLiteral("SELECT ltitle, lbody FROM svc_pages WHERE lpath = ?"));
+        query.addBindValue(path);
+        if (!query.exec() || !query.next())
+            return notFound(path);
+        title = query.value(0).toString();
+        body = query.value(1).toString();
+    }
+    // {base} is this service's address; {name} is the request's parameter of that name.
+    static const QRegularExpression placeholder(QStringLiteral("\\{([a-z_]+)\\}"));
+    QString filled;
+    qsizetype last = 0;
+    for (auto it = placeholder.globalMatch(body); it.hasNext();) {
+        const auto match = it.next();
+        filled += body.mid(last, match.capturedStart() - last);
+        const QString key = match.captured(1);
+        filled += key == QLatin1StringView("base") ? escapeHtml(m_base)
+                                                    : escapeHtml(parameters.value(key));
+        last = match.capturedEnd();
+    }
+    filled += body.mid(last);
+    return htmlReply(200, escapeHtml(title),
+                     QStringLiteral("<h1>") + escapeHtml(title) + QStringLiteral("</h1>\r\n") + filled
+                         + QStringLiteral("\r\n<hr>\r\n<p><a href=\"") + escapeHtml(m_base)
+                         + QStringLiteral("/\">返回首页</a></p>"));
+}
+
+Reply ServicePages::notFound(const QString &path) const
+{
+    return htmlReply(404, QStringLiteral("404 页面不存在"),
+                     QStringLiteral("<p>页面 ") + escapeHtml(path) + QStringLiteral(" 不存在。</p>"));
+}
+
+} // namespace norvale

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QSqlDatabase>
+#include <QString>
+
+#include <string>
+
+namespace norvale {
+
+// One answer, ready to send.
+struct Reply {
+    int status = 200;
+    std::string contentType;
+    QByteArray body;
+    bool chunked = false;   // send without Content-Length
+};
+
+using Parameters = QHash<QString, QString>;
+
+// Every page of the service, generated from its database on each request.
+// Safe to call from many threads: each uses its own connection.
+class ServicePages final {
+public:
+    explicit ServicePages(QString databasePath);
+
+    // The address the service answers on, e.g. http://127.0.0.1:8858. Set
+    // before serving starts.
+    void setBase(const QString &base) { m_base = base; }
+
+    Reply answer(const QString &path, const Parameters &parameters) const;
+
+private:
+    Reply dataAddress(const QSqlDatabase &db, const Parameters &parameters) const;
+    Reply domainStatus(const QSqlDatabase &db, const QString &domain) const;
+    Reply whois(const QSqlDatabase &db, const QString &domain) const;
+    Reply ipReverse(const QSqlDatabase &db, const QString &address) const;
+    Reply ipLocation(const QSqlDatabase &db, const QString &address) const;
+    Reply download(const QSqlDatabase &db, const QString &name, bool chunked) const;
+    Reply storedFile(const QSqlDatabase &db, const QString &path) const;
+    Reply linkPage(const QSqlDatabase &db, const QString &path, const Parameters &parameters) const;
+    Reply notFound(const QString &path) const;
+
+    QString m_databasePath;
+    QString m_connectionDatabase;   // absolute path, as handed out in the connection text
+    QString m_base;
+};
+
+} // namespace norvale

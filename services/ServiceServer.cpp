@@ -1,0 +1,126 @@
+#include "services/ServiceServer.h"
+
+#include "services/ServicePages.h"
+
+#include <httplib.h>
+
+#include <chrono>
+
+namespace norvale {
+
+namespace {
+
+// Clients keep connections open and each open connection holds a worker,
+// so the pool is larger than the library's default.
+constexpr size_t kWorkers = 64;
+constexpr size_t kChunk = 16 * 1024;
+
+Parameters parametersOf(const httplib::Request &request)
+{
+    Parameters parameters;
+    // The first value of a repeated parameter counts, as on the old ASP pages.
+    for (auto it = request.params.rbegin(); it != request.params.rend(); ++it)
+        parameters.insert(QString::fromStdString(it->first), QString::fromStdString(it->second));
+    return parameters;
+}
+
+void send(const Reply &reply, httplib::Response &response)
+{
+    response.status = reply.status;
+    if (!reply.chunked) {
+        response.set_content(reply.body.constData(), size_t(reply.body.size()), reply.contentType);
+        return;
+    }
+    auto body = std::make_shared<QByteArray>(reply.body);
+    response.set_chunked_content_provider(
+        reply.contentType, [body](size_t offset, httplib::DataSink &sink) {
+            const size_t size = size_t(body->size());
+            if (offset >= size) {
+                sink.done();
+                return true;
+            }
+            return sink.write(body->constData() + offset, std::min(kChunk, size - offset));
+        });
+}
+
+} // namespace
+
+ServiceServer::ServiceServer(const ServicePages &pages, int delayMs, QString delayPath)
+    : m_pages(pages),
+      m_delayMs(delayMs),
+      m_delayPath(delayPath.toStdString()),
+      m_server(std::make_unique<httplib::Server>())
+{
+    m_server->new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
+    m_server->set_default_headers({{"Server", "norvale-services"}});
+
+    m_server->set_pre_routing_handler([this](const httplib::Request &request, httplib::Response &) {
+        count(request.path);
+        delay(request.path);
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+
+    m_server->Get(R"(/stats)", [this](const httplib::Request &, httplib::Response &response) {
+        const QByteArray text = statsText();
+        response.set_content(text.constData(), size_t(text.size()), "text/plain; charset=utf-8");
+    });
+
+    m_server->Get(R"(.*)", [this](const httplib::Request &request, httplib::Response &response) {
+        send(m_pages.answer(QString::fromStdString(request.path), parametersOf(request)), response);
+    });
+}
+
+ServiceServer::~ServiceServer() = default;
+
+int ServiceServer::bind(const QString &host, int port)
+{
+    const std::string address = host.toStdString();
+    if (port == 0)
+        return m_server->bind_to_any_port(address);
+    return m_server->bind_to_port(address, port) ? port : -1;
+}
+
+bool ServiceServer::listen()
+{
+    return m_server->listen_after_bind();
+}
+
+void ServiceServer::stop()
+{
+    {
+        std::lock_guard lock(m_stopMutex);
+        m_stopping = true;
+    }
+    m_stopped.notify_all();
+    m_server->stop();
+}
+
+QByteArray ServiceServer::statsText() const
+{
+    std::lock_guard lock(m_statsMutex);
+    QByteArray text;
+    for (const auto &[path, hits] : m_counts) {
+        // A decoded path may hold a space; keep one path per word.
+        text += QByteArray::fromStdString(path).replace(' ', "%20") + ' ' + QByteArray::number(hits)
+                + '\n';
+    }
+    return text;
+}
+
+void ServiceServer::count(const std::string &path)
+{
+    std::lock_guard lock(m_statsMutex);
+    ++m_counts[path];
+}
+
+void ServiceServer::delay(const std::string &path)
+{
+    if (m_delayMs <= 0)
+        return;
+    if (!m_delayPath.empty() && path.compare(0, m_delayPath.size(), m_delayPath) != 0)
+        return;
+    std::unique_lock lock(m_stopMutex);
+    m_stopped.wait_for(lock, std::chrono::milliseconds(m_delayMs), [this] { return m_stopping; });
+}
+
+} // namespace norvale

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace httplib {
+class Server;
+}
+
+namespace norvale {
+
+class ServicePages;
+
+// The HTTP side: routes every GET to the pages, counts requests per path for
+// /stats and applies the configured delay.
+class ServiceServer final {
+public:
+    ServiceServer(const ServicePages &pages, int delayMs, QString delayPath);
+    ~ServiceServer();
+    ServiceServer(const ServiceServer &) = delete;
+    ServiceServer &operator=(const ServiceServer &) = delete;
+
+    // Binds host:port (port 0: any free one). The bound port, or -1.
+    int bind(const QString &host, int port);
+    // Serves until stop(); false when serving failed.
+    bool listen();
+    // Ends listen() and wakes delayed requests; callable from any thread.
+    void stop();
+
+    // "PATH COUNT" lines, sorted by path.
+    QByteArray statsText() const;
+
+private:
+    void count(const std::string &path);
+    void delay(const std::string &path);
+
+    const ServicePages &m_pages;
+    const int m_delayMs;
+    const std::string m_delayPath;
+    std::unique_ptr<httplib::Server> m_server;
+
+    mutable std::mutex m_statsMutex;
+    std::map<std::string, unsigned long long> m_counts;
+
+    std::mutex m_stopMutex;
+    std::condition_variable m_stopped;
+    bool m_stopping = false;
+};
+
+} // namespace norvale
