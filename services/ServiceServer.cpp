@@ -12,7 +12,7 @@ namespace {
 
 // Clients keep connections open and each open connection holds a worker,
 // so the pool is larger than the library's default.
-constexpr size_t kWorkers = 64;
+constexpr size_t kWorkers = 128;
 constexpr size_t kChunk = 16 * 1024;
 
 Parameters parametersOf(const httplib::Request &request)
