@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -577,16 +578,20 @@ void ServicesTest::terminateEndsCleanlyDuringDelay()
         fetch(base + QStringLiteral("/query/whois.asp?domain=a.test"));
         answered = true;
     });
+    // On an early failure the process must go before the thread can be joined.
+    auto joinWaiting = qScopeGuard([&] {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+        waiting.join();
+    });
     QTRY_VERIFY_WITH_TIMEOUT(utf8(bodyOf(base + QStringLiteral("/stats")))
                                  .contains(QStringLiteral("/query/whois.asp 1")), 20000);
     QVERIFY(!answered);
 
     process.terminate();
-    const bool finished = process.waitForFinished(20000);
-    if (!finished)
-        process.kill();
-    waiting.join();
-    QVERIFY(finished);
+    QVERIFY(process.waitForFinished(20000));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 0);
 }
