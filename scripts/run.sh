@@ -9,7 +9,7 @@ bash scripts/build.sh
 port=8858   # the data-address service's default build setting
 mkdir -p run
 services_log=run/norvale-services.log
-build/services/norvale-services --port "$port" --db run/norvale-services.db >"$services_log" 2>&1 &
+build/bin/norvale-services --port "$port" --db run/norvale-services.db >"$services_log" 2>&1 &
 services_pid=$!
 trap 'kill "$services_pid" 2>/dev/null; wait "$services_pid" 2>/dev/null || true' EXIT
 
@@ -25,13 +25,13 @@ done
 echo "norvale-services: $(grep -m1 'listening on' "$services_log")"
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-  build/norvale/startup/norvale
+  build/bin/norvale
   exit 0
 fi
 
 echo "No display here: starting Norvale under a virtual display until it is ready."
 norvale_log=run/norvale.log
-xvfb-run -a -s "-screen 0 1280x1024x24" build/norvale/startup/norvale >"$norvale_log" 2>&1 &
+xvfb-run -a -s "-screen 0 1280x1024x24" build/bin/norvale >"$norvale_log" 2>&1 &
 norvale_pid=$!
 for _ in $(seq 1 600); do
   if grep -q 'Norvale is ready' "$norvale_log" 2>/dev/null; then

@@ -7,6 +7,8 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <pthread.h>
@@ -88,14 +90,21 @@ int main(int argc, char *argv[])
     say(stdout, QStringLiteral("norvale-services listening on ") + base);
 
     bool served = true;
+    std::atomic_bool listening = true;
     std::thread listener([&] {
         served = server.listen();
+        listening = false;
         kill(getpid(), SIGUSR1);
     });
 
     int received = 0;
     sigwait(&stopSignals, &received);
-    server.stop();
+    // A stop that arrives before the listener has entered its loop is lost,
+    // so keep asking until it has returned.
+    while (listening) {
+        server.stop();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     listener.join();
     if (received == SIGUSR1 && !served) {
         say(stderr, QStringLiteral("norvale-services: serving failed"));
