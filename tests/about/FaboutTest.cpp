@@ -24,54 +24,42 @@ ConfigRecord recordWithVersion(const QString &lver)
 class FaboutTest final : public QObject {
     Q_OBJECT
 
+    test::RecordingPlatform m_platform;
+
 private slots:
-    void upgradeButtonFollowsTheVersion_data()
+    void holdsEveryValueOutOfSight_data()
     {
         QTest::addColumn<QString>("lver");
         QTest::addColumn<bool>("offered");
         QTest::newRow("newer") << QStringLiteral("1.05") << true;
         QTest::newRow("same") << QStringLiteral("1.0") << false;
-        QTest::newRow("not a number") << QStringLiteral("abc") << false;
-    }
-
-    void upgradeButtonFollowsTheVersion()
-    {
-        QFETCH(QString, lver);
-        QFETCH(bool, offered);
-        test::RecordingPlatform platform;
-        Fabout about(recordWithVersion(lver), platform);
-
-        auto *button = about.findChild<QPushButton *>(QStringLiteral("ldownact"));
-        QVERIFY(button);
-        QCOMPARE(button->text(), QStringLiteral("点击升级"));
-        QCOMPARE(!button->isHidden(), offered);
-        QVERIFY(!about.isVisible());
     }
 
     void holdsEveryValueOutOfSight()
     {
-        test::RecordingPlatform platform;
-        Fabout about(recordWithVersion(QStringLiteral("1.1")), platform);
+        QFETCH(QString, lver);
+        QFETCH(bool, offered);
+        Fabout about(recordWithVersion(lver), m_platform);
+        auto *button = about.findChild<QPushButton *>(QStringLiteral("ldownact"));
+        QVERIFY(button && !about.isVisible());
+        QCOMPARE(button->text(), QStringLiteral("点击升级"));
+        QCOMPARE(!button->isHidden(), offered);
+
         about.show();
         QVERIFY(QTest::qWaitForWindowExposed(&about));
-
         auto *hidden = about.findChild<QGroupBox *>(QStringLiteral("hidden"));
-        QVERIFY(hidden);
-        QCOMPARE(hidden->title(), QStringLiteral("hidden"));
-        QVERIFY(!hidden->isVisible());
+        QVERIFY(hidden && !hidden->isVisible());
         for (const QLatin1StringView key : kConfigKeys) {
             auto *holder = hidden->findChild<QLabel *>(QString(key));
             QVERIFY2(holder, key.data());
             QCOMPARE(holder->text(), about.value(key));
-            QCOMPARE(about.value(key), key == QLatin1StringView("lver") ? QStringLiteral("1.1")
-                                                                       : QStringLiteral("value of ") + QString(key));
+            QCOMPARE(about.value(key), key == QLatin1StringView("lver") ? lver : QStringLiteral("value of ") + QString(key));
         }
     }
 
     void closingOnlyHides()
     {
-        test::RecordingPlatform platform;
-        Fabout about(recordWithVersion(QStringLiteral("2")), platform);
+        Fabout about(recordWithVersion(QStringLiteral("2")), m_platform);
         about.setAttribute(Qt::WA_DeleteOnClose);  // must not matter: it never really closes
         about.show();
         QVERIFY(QTest::qWaitForWindowExposed(&about));
