@@ -1,6 +1,8 @@
 #include "norvale/main/Fdomain.h"
 
+#include "norvale/about/Fabout.h"
 #include "norvale/data/ServerDatabase.h"
+#include "norvale/main/FdomainSearch.h"
 #include "norvale/main/ResultGridView.h"
 #include "norvale/main/Twips.h"
 #include "norvale/net/cPing.h"
@@ -105,8 +107,15 @@ constexpr std::array<Column, 8> gridColumns{{
 } // namespace
 
 Fdomain::Fdomain(ServerDatabase &database, Platform &platform, QWidget *parent)
+    // Not owned: the caller keeps the database alive.
+    : Fdomain(std::shared_ptr<ServerDatabase>(std::shared_ptr<ServerDatabase>(), &database), platform,
+              parent)
+{
+}
+
+Fdomain::Fdomain(std::shared_ptr<ServerDatabase> database, Platform &platform, QWidget *parent)
     : QMainWindow(parent)
-    , m_database(database)
+    , m_database(*database)
     , m_platform(platform)
 {
     installFontSubstitutes();
@@ -150,6 +159,9 @@ Fdomain::Fdomain(ServerDatabase &database, Platform &platform, QWidget *parent)
     m_client->installEventFilter(this);
     m_Frame6->installEventFilter(this);
     resetslide();
+
+    m_search = std::make_unique<FdomainSearch>(*this, std::move(database));
+    connectSearch();
 }
 
 Fdomain::~Fdomain() = default;
@@ -257,6 +269,41 @@ void Fdomain::buildMenus()
     connect(m_mend, &QAction::triggered, this, &Fdomain::endProgram);
 }
 
+void Fdomain::connectSearch()
+{
+    connect(m_lsearch, &QPushButton::clicked, m_search.get(), &FdomainSearch::run);
+    connect(m_lfind, &QLineEdit::returnPressed, m_search.get(), &FdomainSearch::run);
+    connect(m_lstop, &QPushButton::clicked, m_search.get(), &FdomainSearch::stop);
+
+    // The user's clicks only; the search reads the ticks it needs from its
+    // own copy, which follows every change.
+    for (QCheckBox *box : m_lextendnum) {
+        connect(box, &QCheckBox::clicked, this, [this](bool ticked) {
+            if (ticked)
+                m_lextendnum1->setChecked(false);
+            m_lfind->setFocus();
+        });
+    }
+    connect(m_lextendnum1, &QCheckBox::clicked, this, [this](bool ticked) {
+        if (ticked) {
+            for (QCheckBox *box : m_lextendnum)
+                box->setChecked(false);
+        }
+        m_lfind->setFocus();
+    });
+}
+
+void Fdomain::setAbout(Fabout *about)
+{
+    m_about = about;
+    m_search->setStatusPageBase(about ? about->value(QLatin1StringView("ldomainurl")) : QString());
+}
+
+Fabout *Fdomain::about() const
+{
+    return m_about;
+}
+
 QCheckBox *Fdomain::lextendnum(int index) const
 {
     if (index < 0 || index >= ExtensionCount)
@@ -285,7 +332,8 @@ void Fdomain::Load()
 void Fdomain::Activate()
 {
     emit activated();
-    resetslide();
+    if (!m_search->isRunning())
+        resetslide();
     m_lfind->setFocus();
 }
 
@@ -305,7 +353,9 @@ void Fdomain::setslide(int percent)
 
 void Fdomain::endProgram()
 {
-    setStopflag(true);
+    // Stopping first costs nothing and leaves no search writing to a window
+    // whose process is ending; nobody waits for the workers.
+    m_search->stop();
     m_platform.exitNow(0);
 }
 

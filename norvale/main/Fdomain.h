@@ -3,6 +3,7 @@
 #include "norvale/data/Adodc1.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include <array>
 #include <atomic>
@@ -19,6 +20,8 @@ class QPushButton;
 
 namespace norvale {
 
+class Fabout;
+class FdomainSearch;
 class Platform;
 class ResultGridView;
 class ServerDatabase;
@@ -40,12 +43,26 @@ class Fdomain final : public QMainWindow {
 public:
     static constexpr int ExtensionCount = 17;
 
+    // The database must outlive the window and every search it started.
     Fdomain(ServerDatabase &database, Platform &platform, QWidget *parent = nullptr);
+    // Shared: search workers still finishing a query after the window has
+    // gone keep it alive.
+    Fdomain(std::shared_ptr<ServerDatabase> database, Platform &platform, QWidget *parent = nullptr);
     ~Fdomain() override;
+
+    // The hidden about window, which holds the loaded configuration. Given
+    // once the start-up sequence has loaded it; until then the search has no
+    // status page address.
+    void setAbout(Fabout *about);
+    Fabout *about() const;
+
+    FdomainSearch &search() const { return *m_search; }
 
     // Set-up before the window is first shown. Uses the connection text that
     // getconnstr has already put in force; touches no network.
     void Load();
+    // Leaves the progress bar alone while a search runs: the bar belongs to
+    // the search until its end.
     void Activate();
 
     // Hides the progress bar and empties it.
@@ -59,7 +76,7 @@ public:
     bool stopflag() const { return m_stopflag.load(); }
     void setStopflag(bool value) { m_stopflag.store(value); }
 
-    // Sets stopflag and ends the process.
+    // Sets stopflag, stops a running search and ends the process.
     void endProgram();
 
     Adodc1 &adodc1() { return m_adodc1; }
@@ -107,10 +124,12 @@ protected:
 private:
     void buildTopPanel(QWidget *client);
     void buildMenus();
+    void connectSearch();
 
     ServerDatabase &m_database;
     Platform &m_platform;
     std::atomic_bool m_stopflag{false};
+    QPointer<Fabout> m_about;
     Adodc1 m_adodc1;
     std::unique_ptr<cPing> m_ping;
 
@@ -148,6 +167,9 @@ private:
     QAction *m_mabout = nullptr;
     QAction *m_mend = nullptr;
     QAction *m_mweb = nullptr;
+
+    // Ends its search's reporting before the base class deletes the widgets.
+    std::unique_ptr<FdomainSearch> m_search;
 };
 
 } // namespace norvale

@@ -121,6 +121,8 @@ void StartupSequence::onConfigLoaded(ConfigLoadResult result)
     }
 
     m_about = std::make_unique<Fabout>(std::move(result.record), m_platform);
+    // The search reads the status page address from the configuration.
+    m_main->setAbout(m_about.get());
     m_main->lload()->hide();
     // A desktop that refused to activate the main window would leave the
     // splash standing over it.

@@ -679,7 +679,7 @@ void MainTest::screenshot()
     QVERIFY(grid.setCellColor(1, 4, 255));
     QVERIFY(grid.setCellText(2, 4, QStringLiteral("已注册")));
     w.lallnum()->setText(QStringLiteral("找到相关记录  3  条"));
-    QVERIFY(w.grab().save(folder + QStringLiteral("/fdomain-search.png")));
+    QVERIFY(w.grab().save(folder + QStringLiteral("/fdomain-midsearch.png")));
 }
 
 QTEST_MAIN(MainTest)

@@ -1,0 +1,149 @@
+#include "norvale/main/FdomainSearch.h"
+
+#include "norvale/main/Fdomain.h"
+#include "norvale/main/ResultGridView.h"
+#include "norvale/main/search/DomainSearch.h"
+#include "norvale/main/search/SearchBackend.h"
+#include "norvale/main/search/SearchBoxes.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMutex>
+#include <QMutexLocker>
+
+#include <algorithm>
+
+namespace norvale {
+
+namespace {
+
+constexpr quint32 red = 255;  // 0x00BBGGRR
+
+} // namespace
+
+// One text that the interface thread writes and workers read whole.
+struct FdomainSearch::SharedText {
+    mutable QMutex mutex;
+    QString text;
+
+    QString get() const
+    {
+        const QMutexLocker lock(&mutex);
+        return text;
+    }
+    void set(const QString &value)
+    {
+        const QMutexLocker lock(&mutex);
+        text = value;
+    }
+};
+
+FdomainSearch::FdomainSearch(Fdomain &window, std::shared_ptr<ServerDatabase> database)
+    : m_window(window)
+    , m_boxes(std::make_shared<SearchBoxes>())
+    , m_statusBase(std::make_shared<SharedText>())
+{
+    // The workers hold the text through their own reference, so a fetch that
+    // outlives the window still reads a live object.
+    SearchBackend backend = makeServerBackend(
+        std::move(database), [base = m_statusBase] { return base->get(); });
+    m_engine = std::make_unique<DomainSearch>(std::move(backend), m_boxes);
+
+    connect(m_engine.get(), &DomainSearch::searchReset, this, &FdomainSearch::onReset);
+    connect(m_engine.get(), &DomainSearch::progressStep, this,
+            [this](quint64 generation, int, int, int percent) { onProgress(generation, percent); });
+    connect(m_engine.get(), &DomainSearch::rowReady, this, &FdomainSearch::onRow);
+    connect(m_engine.get(), &DomainSearch::finished, this, &FdomainSearch::onFinished);
+    watchBoxes();
+}
+
+FdomainSearch::~FdomainSearch() = default;
+
+void FdomainSearch::watchBoxes()
+{
+    // toggled, not clicked: the window's own unticking must reach the
+    // engine too.
+    for (int i = 0; i < Fdomain::ExtensionCount; ++i) {
+        QCheckBox *box = m_window.lextendnum(i);
+        m_boxes->setKind(i, box->isChecked());
+        connect(box, &QCheckBox::toggled, this, [this, i](bool on) { m_boxes->setKind(i, on); });
+    }
+    m_boxes->setAll(m_window.lextendnum1()->isChecked());
+    connect(m_window.lextendnum1(), &QCheckBox::toggled, this,
+            [this](bool on) { m_boxes->setAll(on); });
+    m_boxes->setShowRelated(m_window.lshowbak()->isChecked());
+    connect(m_window.lshowbak(), &QCheckBox::toggled, this,
+            [this](bool on) { m_boxes->setShowRelated(on); });
+}
+
+void FdomainSearch::setStatusPageBase(const QString &ldomainurl)
+{
+    m_statusBase->set(ldomainurl);
+}
+
+QString FdomainSearch::statusPageBase() const
+{
+    return m_statusBase->get();
+}
+
+void FdomainSearch::run()
+{
+    m_window.setStopflag(false);
+    m_running = true;
+    m_generation = m_engine->start(m_window.lfind()->text());
+}
+
+void FdomainSearch::stop()
+{
+    m_window.setStopflag(true);
+    m_engine->stop();
+}
+
+void FdomainSearch::onReset(quint64 generation)
+{
+    if (!isCurrent(generation))
+        return;
+    ResultGridModel &grid = m_window.grid1()->grid();
+    grid.setRows(1);
+    m_window.lallnum()->setText(u"找到记录 " % QString::number(grid.rows() - 1) % u" 条");
+    m_window.fslide3()->show();
+}
+
+void FdomainSearch::onProgress(quint64 generation, int percent)
+{
+    if (!isCurrent(generation))
+        return;
+    m_window.setslide(percent);
+}
+
+void FdomainSearch::onRow(quint64 generation, const SearchRow &row)
+{
+    // A row already on its way when "停止" was pressed is not written.
+    if (!isCurrent(generation) || m_window.stopflag())
+        return;
+    ResultGridModel &grid = m_window.grid1()->grid();
+    const int r = row.row;
+    if (r < 1 || !grid.setRows(std::max(grid.rows(), r + 1)))
+        return;
+    m_window.lallnum()->setText(u"找到相关记录  " % QString::number(grid.rows() - 1) % u"  条");
+    const int columns = std::min(int(row.cells.size()), grid.cols());
+    for (int c = 0; c < columns; ++c) {
+        grid.setCellText(r, c, row.cells[c]);
+        if (row.isRed(c))
+            grid.setCellColor(r, c, red);
+    }
+}
+
+void FdomainSearch::onFinished(quint64 generation)
+{
+    if (!isCurrent(generation))
+        return;
+    m_running = false;
+    m_window.setStopflag(true);
+    m_window.resetslide();
+    m_window.lfind()->setFocus();
+}
+
+} // namespace norvale
