@@ -1,7 +1,6 @@
 #include "norvale/web/LoadPicture.h"
 #include "tests/support/TestHttpServer.h"
 
-#include <QBuffer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -14,14 +13,11 @@ class LoadPictureTest final : public QObject {
 
 private slots:
     void initTestCase();
-    void cleanupTestCase();
     void loads_data();
     void loads();
 
 private:
     QTemporaryDir m_dir;
-    QString m_pngPath;
-    QByteArray m_png;
     TestHttpServer m_server;
 };
 
@@ -30,22 +26,13 @@ void LoadPictureTest::initTestCase()
     QVERIFY(m_dir.isValid());
     QImage image(7, 5, QImage::Format_ARGB32);
     image.fill(QColor(255, 0, 0));
-    QBuffer buffer(&m_png);
-    QVERIFY(buffer.open(QIODevice::WriteOnly));
-    QVERIFY(image.save(&buffer, "PNG"));
-    buffer.close();
-
-    m_pngPath = m_dir.filePath(QStringLiteral("logo.png"));
-    QFile file(m_pngPath);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(m_png);
-    file.close();
+    QVERIFY(image.save(m_dir.filePath(QStringLiteral("logo.png"))));
+    QFile png(m_dir.filePath(QStringLiteral("logo.png")));
     QFile fake(m_dir.filePath(QStringLiteral("fake.png")));
-    QVERIFY(fake.open(QIODevice::WriteOnly));
+    QVERIFY(png.open(QIODevice::ReadOnly) && fake.open(QIODevice::WriteOnly));
     fake.write("<html>not a picture</html>");
-    fake.close();
 
-    const std::string pngBytes(m_png.constData(), size_t(m_png.size()));
+    const std::string pngBytes = png.readAll().toStdString();
     m_server.get("/logo.png", [pngBytes](const httplib::Request &, httplib::Response &res) {
         res.set_content(pngBytes, "image/png");
     });
@@ -60,23 +47,17 @@ void LoadPictureTest::initTestCase()
     QVERIFY2(m_server.start(&error), qPrintable(error));
 }
 
-void LoadPictureTest::cleanupTestCase()
-{
-    m_server.stop();
-}
-
 void LoadPictureTest::loads_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("picture");
 
-    QTest::newRow("local file") << m_pngPath << true;
-    QTest::newRow("file address") << QUrl::fromLocalFile(m_pngPath).toString() << true;
+    const QString png = m_dir.filePath(QStringLiteral("logo.png"));
+    QTest::newRow("local file") << png << true;
+    QTest::newRow("file address") << QUrl::fromLocalFile(png).toString() << true;
     QTest::newRow("over http") << m_server.url(QStringLiteral("/logo.png")) << true;
     QTest::newRow("html page") << m_server.url(QStringLiteral("/page.html")) << false;
     QTest::newRow("error status") << m_server.url(QStringLiteral("/gone.png")) << false;
-    QTest::newRow("no such page") << m_server.url(QStringLiteral("/nothing.png")) << false;
-    QTest::newRow("unreachable host") << QStringLiteral("http://norvale-no-such-host.invalid/logo.png") << false;
     QTest::newRow("empty path") << QString() << false;
     QTest::newRow("missing file") << m_dir.filePath(QStringLiteral("missing.png")) << false;
     QTest::newRow("not a picture") << m_dir.filePath(QStringLiteral("fake.png")) << false;
