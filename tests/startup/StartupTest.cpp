@@ -29,43 +29,25 @@ namespace {
 
 QWidgetList visibleWindows()
 {
-    QWidgetList shown;
-    const QWidgetList all = QApplication::topLevelWidgets();
-    for (QWidget *w : all) {
-        if (w->isVisible())
-            shown.append(w);
-    }
+    QWidgetList shown = QApplication::topLevelWidgets();
+    shown.removeIf([](const QWidget *w) { return !w->isVisible(); });
     return shown;
 }
 
-// Runs one statement on a services database from outside.
-void changeDatabase(const QString &path, const QString &statement)
+// Runs one statement on a services database from outside; the first value it gives.
+QString sql(const QString &path, const QString &statement)
 {
-    const QString name = QStringLiteral("changer");
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(path);
-        QVERIFY(db.open());
-        QSqlQuery query(db);
-        QVERIFY2(query.exec(statement), qPrintable(query.lastError().text()));
-    }
-    QSqlDatabase::removeDatabase(name);
-}
-
-QString configValue(const QString &path, const QString &column)
-{
-    const QString name = QStringLiteral("reader");
     QString value;
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("outside"));
         db.setDatabaseName(path);
-        if (db.open()) {
-            QSqlQuery query(QStringLiteral("SELECT ") + column + QStringLiteral(" FROM lconfig_all"), db);
-            if (query.next())
-                value = query.value(0).toString();
-        }
+        QSqlQuery query(db);
+        if (!db.open() || !query.exec(statement))
+            qFatal("%s", qPrintable(query.lastError().text()));
+        if (query.next())
+            value = query.value(0).toString();
     }
-    QSqlDatabase::removeDatabase(name);
+    QSqlDatabase::removeDatabase(QStringLiteral("outside"));
     return value;
 }
 
@@ -87,12 +69,14 @@ private:
     };
 
     QTemporaryDir m_folder;  // the program folder, without a marker
+    test::ServicesProcess m_services;
 
 private slots:
     void initTestCase()
     {
         installFontSubstitutes();
-        QVERIFY(m_folder.isValid());
+        QString why;
+        QVERIFY2(m_folder.isValid() && m_services.start(&why), qPrintable(why));
     }
 
     void splashLooksAsDrawn()
@@ -137,21 +121,16 @@ private slots:
 
     void normalStart()
     {
-        test::ServicesProcess services;
-        QString why;
-        QVERIFY2(services.start(&why), qPrintable(why));
-        Run run(services.dataServiceUrl(), m_folder.path());
-        QSignalSpy ready(&run.sequence, &StartupSequence::ready);
-
-        run.sequence.start();
-        QVERIFY(run.sequence.splash()->isVisible());
+        Run run(m_services.dataServiceUrl(), m_folder.path());
+        StartupSequence &s = run.sequence;
+        QSignalSpy ready(&s, &StartupSequence::ready);
+        s.start();
+        QVERIFY(s.splash()->isVisible());
         QVERIFY(ready.wait(60000));
 
-        StartupSequence &s = run.sequence;
         QCOMPARE(s.state(), StartupSequence::State::Ready);
-        QVERIFY(!s.splash()->isVisible());
         Fdomain *main = s.mainWindow();
-        QVERIFY(main);
+        QVERIFY(main && !s.splash()->isVisible());
         QCOMPARE(visibleWindows(), QWidgetList{main});
         QVERIFY(main->lload()->isHidden());
         QTRY_VERIFY(main->lfind()->hasFocus());
@@ -163,63 +142,55 @@ private slots:
 
         // The configuration is in the hidden about window, as the table holds it.
         Fabout *about = s.about();
-        QVERIFY(about);
-        QVERIFY(!about->isVisible());
-        const QString lver = configValue(services.databasePath(), QStringLiteral("lver"));
+        QVERIFY(about && !about->isVisible());
+        const QString db = m_services.databasePath();
+        const QString lver = sql(db, QStringLiteral("SELECT lver FROM lconfig_all"));
         QVERIFY(!lver.isEmpty());
         QCOMPARE(about->value(u"lver"), lver);
-        QCOMPARE(about->value(u"lwhoisurl"), configValue(services.databasePath(), QStringLiteral("lwhoisurl")));
-        QCOMPARE(!about->findChild<QPushButton *>(QStringLiteral("ldownact"))->isHidden(),
-                 offersUpgrade(lver));
-
+        QCOMPARE(about->value(u"lwhoisurl"), sql(db, QStringLiteral("SELECT lwhoisurl FROM lconfig_all")));
+        QCOMPARE(!about->findChild<QPushButton *>(QStringLiteral("ldownact"))->isHidden(), offersUpgrade(lver));
         QVERIFY(run.platform.messages().isEmpty());
         QCOMPARE(run.platform.exitRequests(), 0);
         QVERIFY(!s.isBusy());
     }
 
-    void discoveryFailureEnds()
+    void failureEnds_data()
     {
-        QString unused;
-        {
-            // A port that just served and is now closed.
-            test::ServicesProcess services;
-            QString why;
-            QVERIFY2(services.start(&why), qPrintable(why));
-            unused = services.dataServiceUrl();
-            QVERIFY(GetBody(unused, QStringLiteral("GB2312")).contains(QStringLiteral("|data|")));
-        }
-        Run run(unused, m_folder.path());
-        QSignalSpy ended(&run.sequence, &StartupSequence::ended);
-
-        run.sequence.start();
-        QVERIFY(ended.wait(60000));
-        QCOMPARE(run.platform.messages(),
-                 QStringList{QStringLiteral("Norvale|域名数据库无法访问，请稍后再访问或联系管理员(mail:ops@norvale.test)")});
-        QCOMPARE(run.platform.exitRequests(), 1);
-        QCOMPARE(run.sequence.state(), StartupSequence::State::Ended);
-        QVERIFY(!run.sequence.mainWindow());
-        QVERIFY(!run.sequence.about());
-        QVERIFY(visibleWindows().isEmpty());
+        QTest::addColumn<bool>("discovery");   // else the configuration
+        QTest::addColumn<QString>("message");  // what the one message holds
+        QTest::newRow("discovery") << true << "域名数据库无法访问，请稍后再访问或联系管理员(mail:ops@norvale.test)";
+        QTest::newRow("configuration") << false << "lalexa";
     }
 
-    void configurationFailureEnds()
+    void failureEnds()
     {
-        test::ServicesProcess services;
+        QFETCH(bool, discovery);
+        QFETCH(QString, message);
+        auto services = std::make_unique<test::ServicesProcess>();
         QString why;
-        QVERIFY2(services.start(&why), qPrintable(why));
-        changeDatabase(services.databasePath(), QStringLiteral("ALTER TABLE lconfig_all DROP COLUMN lalexa"));
-        Run run(services.dataServiceUrl(), m_folder.path());
+        QVERIFY2(services->start(&why), qPrintable(why));
+        const QString address = services->dataServiceUrl();
+        if (discovery) {
+            // A port that just served and is now closed.
+            QVERIFY(GetBody(address, QStringLiteral("GB2312")).contains(QStringLiteral("|data|")));
+            services.reset();
+        } else {
+            sql(services->databasePath(), QStringLiteral("ALTER TABLE lconfig_all DROP COLUMN lalexa"));
+        }
+        Run run(address, m_folder.path());
         QSignalSpy ended(&run.sequence, &StartupSequence::ended);
         QSignalSpy ready(&run.sequence, &StartupSequence::ready);
 
         run.sequence.start();
         QVERIFY(ended.wait(60000));
-        QCOMPARE(run.platform.messages().size(), 1);
-        QVERIFY2(run.platform.messages().first().startsWith(QStringLiteral("Norvale|"))
-                     && run.platform.messages().first().contains(QStringLiteral("lalexa")),
-                 qPrintable(run.platform.messages().first()));
+        const QStringList messages = run.platform.messages();
+        QCOMPARE(messages.size(), 1);
+        QVERIFY2(messages.first().startsWith(QStringLiteral("Norvale|")) && messages.first().contains(message),
+                 qPrintable(messages.first()));
         QCOMPARE(run.platform.exitRequests(), 1);
+        QCOMPARE(run.sequence.state(), StartupSequence::State::Ended);
         QVERIFY(!run.sequence.about());
+        QVERIFY(!discovery || !run.sequence.mainWindow());
         QVERIFY(visibleWindows().isEmpty());
         QCOMPARE(ready.count(), 0);
     }
@@ -234,12 +205,8 @@ private slots:
     void givingUpOnTheSplashEnds()
     {
         QFETCH(bool, byEscape);
-        test::ServicesProcess services;
-        QString why;
-        QVERIFY2(services.start(&why), qPrintable(why));
-        Run run(services.dataServiceUrl(), m_folder.path());
+        Run run(m_services.dataServiceUrl(), m_folder.path());
         QSignalSpy ended(&run.sequence, &StartupSequence::ended);
-
         run.sequence.start();
         fload *splash = run.sequence.splash();
         QVERIFY(QTest::qWaitForWindowExposed(splash));
@@ -258,46 +225,26 @@ private slots:
         QVERIFY(run.platform.messages().isEmpty());
     }
 
-    void firstRunHandsOff_data()
-    {
-        QTest::addColumn<QString>("marker");
-        QTest::addColumn<bool>("initialiserStarts");
-        QTest::newRow("initialiser present") << QStringLiteral("set.ini") << true;
-        QTest::newRow("capitals, initialiser missing") << QStringLiteral("SET.INI") << false;
-    }
-
     void firstRunHandsOff()
     {
-        QFETCH(QString, marker);
-        QFETCH(bool, initialiserStarts);
-        test::ServicesProcess services;
-        QString why;
-        QVERIFY2(services.start(&why), qPrintable(why));
-
         QTemporaryDir folder;
-        QFile file(QDir(folder.path()).filePath(marker));
+        QFile file(QDir(folder.path()).filePath(QStringLiteral("Set.ini")));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.close();
-
         {
-            Run run(services.dataServiceUrl(), folder.path());
-            run.platform.setStartSucceeds(initialiserStarts);
+            Run run(m_services.dataServiceUrl(), folder.path());
             QSignalSpy ended(&run.sequence, &StartupSequence::ended);
             run.sequence.start();
             QCOMPARE(ended.count(), 1);
-            QCOMPARE(run.platform.startedPrograms(),
-                     QStringList{QDir(folder.path()).filePath(QStringLiteral("kestrup"))});
+            QCOMPARE(run.platform.startedPrograms(), QStringList{QDir(folder.path()).filePath(QStringLiteral("kestrup"))});
             QCOMPARE(run.platform.exitRequests(), 1);
-            QVERIFY(!file.exists());
-            QVERIFY(!run.sequence.splash());
+            QVERIFY(!file.exists() && !run.sequence.splash() && !run.sequence.isBusy());
             QVERIFY(visibleWindows().isEmpty());
-            QVERIFY(!run.sequence.isBusy());
-            // Nothing was asked of the network either.
-            QVERIFY(run.database.connstr().isEmpty());
+            QVERIFY(run.database.connstr().isEmpty());  // nothing was asked of the network
         }
 
         // The next start finds no marker and runs normally.
-        Run again(services.dataServiceUrl(), folder.path());
+        Run again(m_services.dataServiceUrl(), folder.path());
         QSignalSpy ready(&again.sequence, &StartupSequence::ready);
         again.sequence.start();
         QVERIFY(ready.wait(60000));
