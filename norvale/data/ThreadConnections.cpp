@@ -3,6 +3,7 @@
 #include "norvale/data/ConnectionText.h"
 
 #include <QSqlError>
+#include <QThreadStorage>
 
 #include <atomic>
 #include <vector>
@@ -58,7 +59,17 @@ struct ThreadConnectionHolder {
     }
 };
 
-thread_local ThreadConnectionHolder holder;
+// QThreadStorage, not thread_local: Qt clears it while a QThread finishes,
+// before wait() returns, and the main thread's when the application object
+// goes. A thread_local would be destroyed after wait() returned, racing with
+// Qt SQL's own teardown at exit.
+ThreadConnectionHolder &threadHolder()
+{
+    static auto *storage = new QThreadStorage<ThreadConnectionHolder *>;  // outlives every thread
+    if (!storage->hasLocalData())
+        storage->setLocalData(new ThreadConnectionHolder);
+    return *storage->localData();
+}
 
 QString nextConnectionName()
 {
@@ -72,6 +83,7 @@ QSqlDatabase threadConnection(const QString &connectionText, QString *error, boo
 {
     if (reused)
         *reused = false;
+    ThreadConnectionHolder &holder = threadHolder();
     if (ThreadConnectionHolder::Entry *entry = holder.find(connectionText)) {
         const QString name = entry->name;
         {
@@ -120,7 +132,7 @@ QSqlDatabase threadConnection(const QString &connectionText, QString *error, boo
 
 void dropThreadConnection(const QString &connectionText)
 {
-    holder.drop(connectionText);
+    threadHolder().drop(connectionText);
 }
 
 bool withThreadConnection(const QString &connectionText, QString *error,
@@ -161,7 +173,7 @@ bool runStatement(QSqlQuery &query, const QString &statement, const QVariantList
 
 int threadConnectionCount()
 {
-    return int(holder.entries.size());
+    return int(threadHolder().entries.size());
 }
 
 } // namespace norvale
