@@ -31,13 +31,14 @@ fi
 
 echo "No display here: starting Norvale under a virtual display until it is ready."
 norvale_log=run/norvale.log
-xvfb-run -a -s "-screen 0 1280x1024x24" build/bin/norvale >"$norvale_log" 2>&1 &
+# Its own process group, so that Xvfb and Norvale end together.
+setsid xvfb-run -a -s "-screen 0 1280x1024x24" build/bin/norvale >"$norvale_log" 2>&1 &
 norvale_pid=$!
+stop_norvale() { kill -- "-$norvale_pid" 2>/dev/null || true; wait "$norvale_pid" 2>/dev/null || true; }
 for _ in $(seq 1 600); do
   if grep -q 'Norvale is ready' "$norvale_log" 2>/dev/null; then
     grep -m1 'Norvale is ready' "$norvale_log"
-    kill "$norvale_pid" 2>/dev/null || true
-    wait "$norvale_pid" 2>/dev/null || true
+    stop_norvale
     exit 0
   fi
   kill -0 "$norvale_pid" 2>/dev/null || break
@@ -45,5 +46,5 @@ for _ in $(seq 1 600); do
 done
 echo "Norvale did not reach the ready state:" >&2
 cat "$norvale_log" >&2
-kill "$norvale_pid" 2>/dev/null || true
+stop_norvale
 exit 1
