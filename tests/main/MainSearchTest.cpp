@@ -280,7 +280,7 @@ private slots:
         QVERIFY(!late.wait(1500));
         QCOMPARE(grid.rows(), rowsAtStop);
         QCOMPARE(w->lallnum()->text(), QStringLiteral("找到相关记录  1  条"));
-        QCOMPARE(grid.cellText(1, 4), QStringLiteral("已注册"));  // the row written before the stop is whole
+        QCOMPARE(grid.cellText(1, 4), QStringLiteral("已注册"));  // the row before the stop is whole
     }
 
     void secondSearchDuringFirst()
