@@ -3,6 +3,7 @@
 #include "services/ServicePages.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <chrono>
 
@@ -75,9 +76,19 @@ ServiceServer::~ServiceServer() = default;
 int ServiceServer::bind(const QString &host, int port)
 {
     const std::string address = host.toStdString();
-    if (port == 0)
-        return m_server->bind_to_any_port(address);
-    return m_server->bind_to_port(address, port) ? port : -1;
+    int listening = -1;
+    m_server->set_socket_options([&listening](socket_t sock) {
+        httplib::default_socket_options(sock);
+        listening = sock;
+    });
+    const int bound = port == 0 ? m_server->bind_to_any_port(address)
+                                : (m_server->bind_to_port(address, port) ? port : -1);
+    // The library listens with a backlog of 5: a search opening a few dozen
+    // connections at once would see SYNs dropped and retried a second later.
+    // listen() again on a listening socket only raises its backlog.
+    if (bound > 0 && listening >= 0)
+        ::listen(listening, SOMAXCONN);
+    return bound;
 }
 
 bool ServiceServer::listen()
