@@ -6,6 +6,7 @@
 #include "norvale/main/search/SearchRules.h"
 
 #include "tests/support/RecordingPlatform.h"
+#include "tests/support/TestSql.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestResolver.h"
 
@@ -44,17 +45,6 @@ void say(const QString &text)
     std::fprintf(stderr, "%s\n", qPrintable(text));
 }
 
-bool exec(QSqlDatabase &db, const QString &statement, const QVariantList &values = {})
-{
-    QSqlQuery query(db);
-    query.prepare(statement);
-    for (const QVariant &value : values)
-        query.addBindValue(value);
-    if (query.exec())
-        return true;
-    say(statement + QStringLiteral(": ") + query.lastError().text());
-    return false;
-}
 
 QString extensionOf(const QString &kind, int j)
 {
@@ -74,27 +64,27 @@ int seed(const QString &databasePath, test::TestDnsServer &dns, QString *unresol
     db.setDatabaseName(databasePath);
     if (!db.open())
         return -1;
-    bool ok = exec(db, QStringLiteral("begin"));
-    ok = ok && exec(db, QStringLiteral("delete from ldomainprice"));
-    ok = ok && exec(db, QStringLiteral("delete from ldomainlist"));
-    ok = ok && exec(db, QStringLiteral("delete from svc_registered"));
+    bool ok = test::execSql(db, QStringLiteral("begin"));
+    ok = ok && test::execSql(db, QStringLiteral("delete from ldomainprice"));
+    ok = ok && test::execSql(db, QStringLiteral("delete from ldomainlist"));
+    ok = ok && test::execSql(db, QStringLiteral("delete from svc_registered"));
     const auto &kinds = extensionKinds();
     for (int k = 0; ok && k < kindCount; ++k) {
         for (int j = 0; ok && j < ExtensionsPerKind; ++j) {
             const QString extension = extensionOf(kinds[k], j);
             const QString name = Keyword + extension;
-            ok = exec(db, QStringLiteral("insert into ldomainprice values (?, ?, ?)"),
+            ok = test::execSql(db, QStringLiteral("insert into ldomainprice values (?, ?, ?)"),
                       {kinds[k], extension, QString::number(10 + k * 5 + j)});
             ++candidates;
             // About half resolve; the .tk wildcard zone answers benchkey.tk.
             if (j % 2 == 0 && name != Keyword + QStringLiteral(".tk"))
                 dns.addRecord(name, {QStringLiteral("10.1.%1.%2").arg(k).arg(j + 1)});
             if (j % 4 == 1)
-                ok = ok && exec(db, QStringLiteral("insert into svc_registered values (?)"), {name});
+                ok = ok && test::execSql(db, QStringLiteral("insert into svc_registered values (?)"), {name});
             if (j % 4 == 3 && unresolvedProbe->isEmpty())
                 *unresolvedProbe = name;
             if (j == 2 || j == 3) {
-                ok = ok && exec(db, QStringLiteral("insert into ldomainlist (lname, lextend, lallname, lbackweb) "
+                ok = ok && test::execSql(db, QStringLiteral("insert into ldomainlist (lname, lextend, lallname, lbackweb) "
                                                    "values (?, ?, ?, ?)"),
                                 {Keyword, extension, name, QStringLiteral("京ICP备%1号").arg(k * 100 + j)});
             }
@@ -103,7 +93,7 @@ int seed(const QString &databasePath, test::TestDnsServer &dns, QString *unresol
     for (int i = 0; ok && i < RelatedRows; ++i) {
         const QString lname = Keyword + QStringLiteral("shop") + QString::number(i);
         const QString extension = kinds[i % kindCount];
-        ok = exec(db, QStringLiteral("insert into ldomainlist (lname, lextend, lallname, lbackweb) "
+        ok = test::execSql(db, QStringLiteral("insert into ldomainlist (lname, lextend, lallname, lbackweb) "
                                      "values (?, ?, ?, ?)"),
                   {lname, extension, QString(lname + extension),
                    i % 3 == 0 ? QStringLiteral("") : QStringLiteral("沪ICP备%1号").arg(i)});
@@ -111,7 +101,7 @@ int seed(const QString &databasePath, test::TestDnsServer &dns, QString *unresol
             dns.addRecord(lname + extension, {QStringLiteral("10.2.0.%1").arg(i + 1)});
         ++candidates;
     }
-    ok = ok && exec(db, QStringLiteral("commit"));
+    ok = ok && test::execSql(db, QStringLiteral("commit"));
     db.close();
     return ok ? candidates : -1;
 }

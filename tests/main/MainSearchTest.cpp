@@ -9,6 +9,7 @@
 #include "norvale/startup/FontSubstitutes.h"
 
 #include "tests/support/RecordingPlatform.h"
+#include "tests/support/TestSql.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestResolver.h"
 
@@ -53,17 +54,6 @@ QStringList phaseOneDomains(const QString &keyword)
     return out;
 }
 
-bool exec(QSqlDatabase &db, const QString &statement, const QVariantList &values = {})
-{
-    QSqlQuery query(db);
-    query.prepare(statement);
-    for (const QVariant &value : values)
-        query.addBindValue(value);
-    if (query.exec())
-        return true;
-    qWarning() << statement << query.lastError().text();
-    return false;
-}
 
 // The database and the platform it reports to, kept alive for as long as any
 // search worker still holds the database.
@@ -108,16 +98,16 @@ private slots:
             db.setDatabaseName(m_services.databasePath());
             QVERIFY(db.open());
             for (const char *table : {"ldomainprice", "ldomainlist", "svc_registered"})
-                QVERIFY(exec(db, QStringLiteral("delete from ") + QLatin1StringView(table)));
+                QVERIFY(test::execSql(db, QStringLiteral("delete from ") + QLatin1StringView(table)));
             for (const QString &extension : Extensions) {
-                QVERIFY(exec(db, QStringLiteral("insert into ldomainprice values (?, ?, ?)"),
+                QVERIFY(test::execSql(db, QStringLiteral("insert into ldomainprice values (?, ?, ?)"),
                              {kindOf(extension), extension, QString::number(10 + extension.size())}));
             }
-            QVERIFY(exec(db, QStringLiteral("insert into ldomainlist (lname, lextend, lallname, lbackweb) values "
+            QVERIFY(test::execSql(db, QStringLiteral("insert into ldomainlist (lname, lextend, lallname, lbackweb) values "
                                             "('example', '.com', 'example.com', '京ICP备123号'), "
                                             "('myexample', '.com', 'myexample.com', '沪ICP备1号'), "
                                             "('exampleshop', '.cn', 'exampleshop.cn', '')")));
-            QVERIFY(exec(db, QStringLiteral("insert into svc_registered values ('example.net')")));
+            QVERIFY(test::execSql(db, QStringLiteral("insert into svc_registered values ('example.net')")));
         }
         QSqlDatabase::removeDatabase(QStringLiteral("seed"));
 

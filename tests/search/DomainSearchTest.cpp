@@ -2,6 +2,7 @@
 #include "norvale/main/search/DomainSearch.h"
 #include "norvale/main/search/SearchRules.h"
 #include "tests/support/RecordingPlatform.h"
+#include "tests/support/TestSql.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestResolver.h"
 
@@ -107,17 +108,6 @@ QStringList phaseOneDomains(const QString &keyword)
     return out;
 }
 
-bool exec(QSqlDatabase &db, const QString &statement, const QVariantList &values = {})
-{
-    QSqlQuery query(db);
-    query.prepare(statement);
-    for (const QVariant &value : values)
-        query.addBindValue(value);
-    const bool ok = query.exec();
-    if (!ok)
-        qWarning() << statement << query.lastError().text();
-    return ok;
-}
 
 // Every kind ticked ("全部") with the related search on, or only one kind (none for -1).
 std::shared_ptr<SearchBoxes> boxes(bool related, int onlyKind = -2)
@@ -182,11 +172,11 @@ private slots:
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("seed"));
             db.setDatabaseName(m_services.databasePath());
             QVERIFY(db.open());
-            QVERIFY(exec(db, QStringLiteral("delete from ldomainprice")) && exec(db, QStringLiteral("delete from ldomainlist")));
-            QVERIFY(exec(db, QStringLiteral("delete from svc_registered")));
-            QVERIFY(exec(db, QStringLiteral("insert into svc_registered values ('example.net')")));
+            QVERIFY(test::execSql(db, QStringLiteral("delete from ldomainprice")) && test::execSql(db, QStringLiteral("delete from ldomainlist")));
+            QVERIFY(test::execSql(db, QStringLiteral("delete from svc_registered")));
+            QVERIFY(test::execSql(db, QStringLiteral("insert into svc_registered values ('example.net')")));
             for (const auto &[kind, extension] : PriceRows) {
-                QVERIFY(exec(db, QStringLiteral("insert into ldomainprice values (?, ?, ?)"),
+                QVERIFY(test::execSql(db, QStringLiteral("insert into ldomainprice values (?, ?, ?)"),
                              {QString::fromUtf8(kind), QString::fromUtf8(extension),
                               QString::number(10 + qstrlen(extension))}));
             }
@@ -198,7 +188,7 @@ private slots:
             };
             for (const auto &row : listed) {
                 const QString name = QString::fromUtf8(row[0]), extension = QString::fromUtf8(row[1]);
-                QVERIFY(exec(db, QStringLiteral("insert into ldomainlist (lname, lextend, lallname, lbackweb) values (?, ?, ?, ?)"),
+                QVERIFY(test::execSql(db, QStringLiteral("insert into ldomainlist (lname, lextend, lallname, lbackweb) values (?, ?, ?, ?)"),
                              {name, extension, QString(name + extension), QString::fromUtf8(row[2])}));
             }
         }
@@ -493,8 +483,8 @@ private slots:
                     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dropper"));
                     db.setDatabaseName(file);
                     if (db.open()) {
-                        exec(db, QStringLiteral("alter table ldomainlist rename to gone_list"));
-                        exec(db, QStringLiteral("alter table ldomainprice rename to gone_price"));
+                        test::execSql(db, QStringLiteral("alter table ldomainlist rename to gone_list"));
+                        test::execSql(db, QStringLiteral("alter table ldomainprice rename to gone_price"));
                     }
                 }
                 QSqlDatabase::removeDatabase(QStringLiteral("dropper"));
