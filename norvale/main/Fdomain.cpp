@@ -80,19 +80,13 @@ protected:
     void paintEvent(QPaintEvent *) override {}
 };
 
-struct Extension {
-    const char16_t *caption;
-    int left;
-    int top;
-};
-
-constexpr std::array<Extension, Fdomain::ExtensionCount> extensions{{
-    {u".com", 240, 720},   {u".net", 1440, 720},  {u".org", 2640, 720},  {u".info", 3840, 720},
-    {u".name", 5040, 720}, {u".biz", 6240, 720},  {u".us", 7440, 720},   {u".uk", 8640, 720},
-    {u".eu", 9840, 720},   {u".de", 240, 1080},   {u".es", 1440, 1080},  {u".in", 2640, 1080},
-    {u".co", 3840, 1080},  {u".asia", 5040, 1080}, {u".tk", 6240, 1080}, {u".cn", 7440, 1080},
-    {u".other", 8640, 1080},
-}};
+// The kind boxes stand in two rows of nine and eight, 1200 twips apart.
+QRect extensionBoxRect(int index)
+{
+    const int column = index % 9;
+    const int row = index / 9;
+    return twipRect(240 + 1200 * column, 720 + 360 * row, 1095, 375);
+}
 
 struct Column {
     const char16_t *header;
@@ -190,11 +184,11 @@ void Fdomain::buildTopPanel(QWidget *client)
     m_lbak = button(m_Frame6, "lbak", QStringLiteral("备案信息"), twipRect(9360, 360, 975, 375));
 
     for (int i = 0; i < ExtensionCount; ++i) {
-        const Extension &e = extensions[std::size_t(i)];
         auto *box = new QCheckBox(m_Frame6);
         box->setObjectName(u"lextendnum(" % QString::number(i) % u')');
-        box->setText(QString::fromUtf16(e.caption));
-        box->setGeometry(twipRect(e.left, e.top, 1095, 375));
+        // The caption is the kind the search sends to the price table.
+        box->setText(extensionKinds()[std::size_t(i)]);
+        box->setGeometry(extensionBoxRect(i));
         m_lextendnum[std::size_t(i)] = box;
     }
     m_lextendnum1 = place<QCheckBox>(m_Frame6, "lextendnum1", twipRect(9840, 1080, 735, 375));

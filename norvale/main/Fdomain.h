@@ -1,6 +1,7 @@
 #pragma once
 
 #include "norvale/data/Adodc1.h"
+#include "norvale/main/search/SearchRules.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -41,7 +42,7 @@ class Fdomain final : public QMainWindow {
     Q_DISABLE_COPY_MOVE(Fdomain)
 
 public:
-    static constexpr int ExtensionCount = 17;
+    static constexpr int ExtensionCount = kindCount;
 
     // The database must outlive the window and every search it started.
     Fdomain(ServerDatabase &database, Platform &platform, QWidget *parent = nullptr);
