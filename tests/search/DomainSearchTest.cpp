@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <future>
+
 #include <memory>
 
 #include <arpa/inet.h>
@@ -442,6 +444,45 @@ private slots:
         QVERIFY(std::all_of(startOfSecond, search.events.cend(), [&](const Event &e) { return e.generation == second; }));
         QCOMPARE(search.texts(second).first(), QStringLiteral("reset"));
         QCOMPARE(search.domains(second), phaseOneDomains(QStringLiteral("myexample")));
+    }
+
+    void boxReadWhenReached_data()
+    {
+        QTest::addColumn<int>("parallelism");
+        QTest::newRow("serial") << 1;
+        QTest::newRow("parallel") << 0;
+    }
+
+    void boxReadWhenReached()
+    {
+        REQUIRE_RESOLVER();
+        // The search is held at its wildcard reference, past the point where
+        // a parallel search asks ahead for the ticked kinds, while the user
+        // changes the boxes: .com was ticked when it began, .cn when it got there.
+        auto ticked = boxes(false, 0);
+        auto reached = std::make_shared<std::promise<void>>();
+        std::promise<void> changed;
+        std::shared_future<void> boxesChanged = changed.get_future().share();
+        SearchBackend parts = backend();
+        parts.resolve = [resolve = parts.resolve, reached, boxesChanged](const QString &domain) {
+            if (wildcardReferenceNames().contains(domain)) {
+                if (domain == wildcardReferenceNames().first())
+                    reached->set_value();
+                boxesChanged.wait();
+            }
+            return resolve(domain);
+        };
+        Search search(parts, ticked);
+        QFETCH(int, parallelism);
+        if (parallelism > 0)
+            search.engine.setParallelism(parallelism);
+        const quint64 g = search.engine.start(QStringLiteral("example"));
+        reached->get_future().wait();
+        ticked->setKind(0, false);
+        ticked->setKind(15, true);
+        changed.set_value();
+        QTRY_VERIFY_WITH_TIMEOUT(search.ended(g), 60000);
+        QCOMPARE(search.domains(g), QStringList({QStringLiteral("example.cn"), QStringLiteral("example.com.cn")}));
     }
 
     void statusServiceDown()

@@ -152,8 +152,7 @@ SearchRows SearchRun::kindRows(bool related, int box) const
 
 void SearchRun::submitPhase(bool related)
 {
-    // The boxes are read as the search reaches them; in parallel it reaches
-    // them all at once.
+    // Asks ahead for the boxes ticked now; phaseRows has the last word.
     for (int box = 0; box < kindCount; ++box) {
         if (stopped())
             return;
@@ -175,15 +174,17 @@ void SearchRun::submitPhase(bool related)
 
 std::optional<SearchRows> SearchRun::phaseRows(bool related, int box)
 {
-    if (serial()) {
-        if (!m_boxes->chosen(box))
-            return std::nullopt;
-        return kindRows(related, box);
-    }
+    // A box counts as it is when the search reaches it. The parallel search
+    // has already asked for the boxes ticked at its start; a box ticked since
+    // is asked for now, one unticked since is passed over.
+    if (!m_boxes->chosen(box))
+        return std::nullopt;
     const int slot = (related ? slotsPerPhase : 0) + box;
     std::unique_lock lock(m_mutex);
-    if (!m_submitted[slot])
-        return std::nullopt;
+    if (serial() || !m_submitted[slot]) {
+        lock.unlock();
+        return kindRows(related, box);
+    }
     m_changed.wait(lock, [&] { return stopped() || m_kindResults[slot].has_value(); });
     if (!m_kindResults[slot])
         return std::nullopt;
