@@ -17,16 +17,24 @@ ServerDatabase::ServerDatabase(Platform &platform, QString serviceAddress, QStri
 
 std::optional<QString> ServerDatabase::getconnstr()
 {
-    // One caller at a time, so that concurrent callers neither ask the
-    // service in an interleaved way nor see a half-replaced text.
-    QMutexLocker lock(&m_mutex);
-    m_connstr = m_fdata.ldataurl();
-    if (!m_connstr.contains(QLatin1StringView("provider"))) {
+    // One caller at a time, so that concurrent callers do not ask the
+    // service in an interleaved way. connstr() does not take this lock: a
+    // discovery may wait for the network or for the user to close its
+    // message, and a reader of the text must never wait for that.
+    QMutexLocker discovery(&m_discoveryMutex);
+    const auto keep = [this](const QString &text) {
+        QMutexLocker lock(&m_mutex);
+        m_connstr = text;
+    };
+    QString text = m_fdata.ldataurl();
+    keep(text);
+    if (!text.contains(QLatin1StringView("provider"))) {
         if (!m_fdata.getdataurl())
             return std::nullopt;
-        m_connstr = m_fdata.ldataurl();
+        text = m_fdata.ldataurl();
+        keep(text);
     }
-    return m_connstr;
+    return text;
 }
 
 QString ServerDatabase::connstr() const

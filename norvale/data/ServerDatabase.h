@@ -51,7 +51,8 @@ public:
 
 private:
     fdata m_fdata;
-    mutable QMutex m_mutex;  // serialises discovery and guards m_connstr
+    QMutex m_discoveryMutex;  // one getconnstr at a time; held while the service answers
+    mutable QMutex m_mutex;   // guards m_connstr only, and only for a copy
     QString m_connstr;
 };
 

@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QTemporaryDir>
 #include <QTest>
@@ -109,6 +110,7 @@ private slots:
     void noMarkerEndsTheProgram_data();
     void noMarkerEndsTheProgram();
     void capitalisedProviderAsksEveryTime();
+    void connstrDoesNotWaitForDiscovery();
 
 private:
     QTemporaryDir m_dir;
@@ -482,6 +484,38 @@ void DataTest::capitalisedProviderAsksEveryTime()
     QCOMPARE(wrong, 0);
     QCOMPARE(requestCount(services, DataPath), 1 + 2 * 6 * 8);
     QVERIFY(platform.messages().isEmpty());
+}
+
+// Reading the text in force must not wait for a discovery that another
+// thread is running: that one may wait for the network, or for the user to
+// close the failure message on the very thread that reads.
+void DataTest::connstrDoesNotWaitForDiscovery()
+{
+    ServicesProcess::Options slow;
+    slow.delayMs = 600000;
+    slow.delayPath = DataPath;
+    ServicesProcess services(slow);
+    QVERIFY(start(services));
+    RecordingPlatform platform;
+    ServerDatabase database(platform, services.dataServiceUrl(), AdminMail);
+
+    std::thread discovery([&] { database.getconnstr(); });
+    QString seen = s("unread");
+    std::atomic<bool> read{false};
+    std::thread reader;
+    const auto finish = qScopeGuard([&] {
+        services.stop();
+        discovery.join();
+        if (reader.joinable())
+            reader.join();
+    });
+    QTRY_COMPARE(requestCount(services, DataPath), 1);
+    reader = std::thread([&] {
+        seen = database.connstr();
+        read = true;
+    });
+    QTRY_VERIFY(read);
+    QCOMPARE(seen, s("ldataurl"));
 }
 
 QTEST_GUILESS_MAIN(DataTest)
