@@ -14,6 +14,7 @@
 #include <QMutexLocker>
 
 #include <algorithm>
+#include <utility>
 
 namespace norvale {
 
@@ -81,6 +82,9 @@ void FdomainSearch::watchBoxes()
 void FdomainSearch::setStatusPageBase(const QString &ldomainurl)
 {
     m_statusBase->set(ldomainurl);
+    m_configured = true;
+    if (std::exchange(m_deferred, false))
+        run();
 }
 
 QString FdomainSearch::statusPageBase() const
@@ -90,6 +94,12 @@ QString FdomainSearch::statusPageBase() const
 
 void FdomainSearch::run()
 {
+    // Without the status page address every candidate that does not resolve
+    // would read as a failed query.
+    if (!m_configured) {
+        m_deferred = true;
+        return;
+    }
     m_window.setStopflag(false);
     m_running = true;
     m_generation = m_engine->start(m_window.lfind()->text());
@@ -97,6 +107,7 @@ void FdomainSearch::run()
 
 void FdomainSearch::stop()
 {
+    m_deferred = false;
     m_window.setStopflag(true);
     m_engine->stop();
 }

@@ -27,10 +27,12 @@ public:
     ~FdomainSearch() override;
 
     // ldomainurl of the loaded configuration. Workers read it at each fetch.
+    // A search asked for before it was given starts now.
     void setStatusPageBase(const QString &ldomainurl);
     QString statusPageBase() const;
 
-    // "搜索" and Enter in lfind. A search still running is superseded.
+    // "搜索" and Enter in lfind. A search still running is superseded. While
+    // the configuration is still loading the search waits for it.
     void run();
     // "停止": stopflag, and the engine writes no further row.
     void stop();
@@ -56,6 +58,8 @@ private:
     std::unique_ptr<DomainSearch> m_engine;
     quint64 m_generation = 0;
     bool m_running = false;
+    bool m_configured = false;  // the status page address is known
+    bool m_deferred = false;    // asked for before it was
 };
 
 } // namespace norvale

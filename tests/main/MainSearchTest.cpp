@@ -292,6 +292,39 @@ private slots:
             QVERIFY2(!grid.cellText(r, 4).isEmpty(), qPrintable(grid.cellText(r, 3)));
     }
 
+    void searchWaitsForConfiguration_data()
+    {
+        QTest::addColumn<bool>("stopped");
+        QTest::newRow("starts once loaded") << false;
+        QTest::newRow("停止 before that") << true;
+    }
+
+    void searchWaitsForConfiguration()
+    {
+        // Asked for while the configuration is still loading, the search has
+        // no status page yet; it starts once the configuration is in.
+        QFETCH(bool, stopped);
+        auto w = openWindow(false);
+        w->lextendnum(5)->click();  // .biz: example.biz does not resolve
+        w->lfind()->setText(QStringLiteral("example"));
+        w->lsearch()->click();
+        QVERIFY(!w->search().isRunning());
+        if (stopped)
+            w->lstop()->click();
+        w->setAbout(m_about.get());
+        QCOMPARE(w->search().isRunning(), !stopped);
+        QTRY_VERIFY_WITH_TIMEOUT(!w->search().isRunning(), 60000);
+        if (stopped) {
+            QCOMPARE(w->grid1()->grid().rows(), 1);
+            return;
+        }
+        verifyIdle(*w);
+        const ResultGridModel &grid = w->grid1()->grid();
+        QCOMPARE(shownDomains(*w), QStringList{QStringLiteral("example.biz")});
+        QCOMPARE(grid.cellText(1, 4), QStringLiteral("未注册"));
+        QCOMPARE(grid.cellText(1, 5), QStringLiteral("14"));
+    }
+
     void closeDuringSearch()
     {
         m_resolver.server().setDelay(300ms);
@@ -318,12 +351,13 @@ private slots:
 
 
 private:
-    std::unique_ptr<Fdomain> openWindow()
+    std::unique_ptr<Fdomain> openWindow(bool configured = true)
     {
         auto w = std::make_unique<Fdomain>(std::shared_ptr<ServerDatabase>(m_stack, &m_stack->database),
                                            m_stack->platform);
         w->Load();
-        w->setAbout(m_about.get());
+        if (configured)
+            w->setAbout(m_about.get());
         w->lload()->hide();
         w->show();
         w->activateWindow();
