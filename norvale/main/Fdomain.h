@@ -72,8 +72,9 @@ public:
     // the track.
     void setslide(int percent);
 
-    // True when idle or when a running search is asked to stop; read from
-    // worker threads.
+    // True when idle or when a running search is asked to stop (false before
+    // the first search). The workers stop through their engine; a row that
+    // reaches the window while this is set is not written.
     bool stopflag() const { return m_stopflag.load(); }
     void setStopflag(bool value) { m_stopflag.store(value); }
 

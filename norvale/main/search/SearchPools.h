@@ -6,8 +6,8 @@ namespace norvale::searchpools {
 
 // Process-wide worker pools of the domain search, one per kind of wait, so
 // that each resource has its own bound however many searches overlap (a
-// superseded search drains while the new one runs). Tasks never wait for
-// another pool while holding a thread, so the pools cannot deadlock.
+// superseded search drains while the new one runs). Only a driver waits for
+// other pools, and nothing waits for a driver, so the pools cannot deadlock.
 
 // Name lookups: the system resolver answers in parallel and each lookup is a
 // single UDP exchange; 32 keep a slow resolver busy without flooding it.
