@@ -1,5 +1,7 @@
 #include "norvale/about/Fabout.h"
 
+#include "norvale/platform/Twips.h"
+
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QLabel>
@@ -7,26 +9,16 @@
 
 namespace norvale {
 
-namespace {
-
-// Positions are laid out in twips; 15 twips make one pixel at 96 dpi.
-constexpr int px(int twips)
-{
-    return twips / 15;
-}
-
-} // namespace
-
 Fabout::Fabout(ConfigRecord record, Platform &platform, QWidget *parent)
     : QWidget(parent, Qt::Window), m_record(std::move(record)), m_platform(platform)
 {
     setObjectName(QStringLiteral("Fabout"));
     setWindowTitle(QStringLiteral("版权申明"));
-    setFixedSize(px(6585), px(5985));
+    setFixedSize(twips(6585), twips(5985));
 
     m_ldownact = new QPushButton(QStringLiteral("点击升级"), this);
     m_ldownact->setObjectName(QStringLiteral("ldownact"));
-    m_ldownact->setGeometry(px(4800), px(600), px(1215), px(375));
+    m_ldownact->setGeometry(twips(4800), twips(600), twips(1215), twips(375));
     m_ldownact->setVisible(offersUpgrade(m_record.value(u"lver")));
 
     // The configuration holders: one plain-text label per key in a frame

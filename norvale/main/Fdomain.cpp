@@ -4,7 +4,7 @@
 #include "norvale/data/ServerDatabase.h"
 #include "norvale/main/FdomainSearch.h"
 #include "norvale/main/ResultGridView.h"
-#include "norvale/main/Twips.h"
+#include "norvale/platform/Twips.h"
 #include "norvale/net/cPing.h"
 #include "norvale/platform/Platform.h"
 #include "norvale/startup/FontSubstitutes.h"

@@ -1,5 +1,7 @@
 #include "norvale/startup/fload.h"
 
+#include "norvale/platform/Twips.h"
+
 #include <QGuiApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -9,12 +11,6 @@
 namespace norvale {
 
 namespace {
-
-// Positions are laid out in twips; 15 twips make one pixel at 96 dpi.
-constexpr int px(int twips)
-{
-    return twips / 15;
-}
 
 QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, qreal pointSize,
                   const QColor &colour, QRect box)
@@ -43,12 +39,12 @@ fload::fload(QWidget *parent) : QWidget(parent, Qt::Window)
 {
     setObjectName(QStringLiteral("fload"));
     setWindowTitle(QStringLiteral("Norvale"));
-    setFixedSize(px(4845), px(2880));
+    setFixedSize(twips(4845), twips(2880));
 
     m_label2 = makeLabel(this, "Label2", QStringLiteral("正在连接域名数据库。。。。"), 15.75,
-                         QColor(128, 0, 0), QRect(px(480), px(480), px(5295), px(375)));
+                         QColor(128, 0, 0), QRect(twips(480), twips(480), twips(5295), twips(375)));
     m_label1 = makeLabel(this, "Label1", QStringLiteral("请稍候"), 14.25, QColor(128, 0, 128),
-                         QRect(px(1800), px(1320), px(1215), px(495)));
+                         QRect(twips(1800), twips(1320), twips(1215), twips(495)));
 
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         QRect frame(QPoint(), size());
