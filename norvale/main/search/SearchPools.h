@@ -16,7 +16,7 @@ QThreadPool &lookups();
 // per-host limit. Each is one small GET whose time goes to the page's own
 // lookups, not to bandwidth; 16 keeps a slow page from setting the pace of the
 // search while staying far below a small server's worker pool
-// (norvale-services runs 64).
+// (norvale-services runs 128).
 QThreadPool &fetches();
 // Database queries. Every worker thread keeps its own connection, so the
 // pool's size is also the number of connections the search holds open: 4
