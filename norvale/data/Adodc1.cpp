@@ -33,7 +33,7 @@ bool Adodc1::Refresh()
         const QSqlRecord record = query.record();
         for (int i = 0; i < record.count(); ++i)
             m_fields.append(record.fieldName(i));
-        while (query.next()) {
+        while ((m_maxRecords <= 0 || m_rows.size() < m_maxRecords) && query.next()) {
             QVariantList row;
             row.reserve(m_fields.size());
             for (int i = 0; i < m_fields.size(); ++i)
@@ -58,19 +58,9 @@ void Adodc1::MoveFirst()
     m_position = 0;
 }
 
-void Adodc1::MoveLast()
-{
-    m_position = qMax<qsizetype>(0, m_rows.size() - 1);
-}
-
 void Adodc1::MoveNext()
 {
     Move(1);
-}
-
-void Adodc1::MovePrevious()
-{
-    Move(-1);
 }
 
 void Adodc1::Move(int n)

@@ -20,7 +20,8 @@ public:
 
     void setRecordSource(const QString &statement, const QVariantList &params = {});
     QString RecordSource() const { return m_recordSource; }
-    QVariantList RecordSourceParameters() const { return m_params; }
+    // At most this many rows are read at Refresh; 0 reads them all.
+    void setMaxRecords(int rows) { m_maxRecords = rows; }
 
     // Runs the record source. On success the record set stands on its first
     // row (or is at both ends when empty); on failure it is empty and
@@ -31,14 +32,11 @@ public:
     // The record set.
     int RecordCount() const { return int(m_rows.size()); }
     void MoveFirst();
-    void MoveLast();
     void MoveNext();
-    void MovePrevious();
     // Relative to the current row; stops at the ends.
     void Move(int n);
     bool eof() const { return m_rows.isEmpty() || m_position >= m_rows.size(); }
     bool bof() const { return m_rows.isEmpty() || m_position < 0; }
-    int AbsolutePosition() const { return int(m_position); }  // 0-based; -1 before the first row
     QStringList fieldNames() const { return m_fields; }
     bool hasField(const QString &name) const;
     // The current row's value of a column named without regard to case;
@@ -56,6 +54,7 @@ private:
     QStringList m_fields;
     QList<QVariantList> m_rows;
     qsizetype m_position = 0;
+    int m_maxRecords = 0;
 };
 
 } // namespace norvale

@@ -348,6 +348,11 @@ void DataTest::adodc1()
     QCOMPARE(lextend(), s(".com"));
     QVERIFY(adodc.value(s("nosuchcolumn")).isEmpty() && !adodc.hasField(s("nosuchcolumn")));
 
+    // A cap keeps the first rows in the server's order.
+    adodc.setMaxRecords(2);
+    QVERIFY(adodc.Refresh() && adodc.RecordCount() == 2 && lextend() == s(".net"));
+    adodc.setMaxRecords(0);
+
     // A failed refresh leaves no stale rows behind.
     adodc.setRecordSource(s("select lextend from lnotable"));
     QVERIFY2(!adodc.Refresh() && adodc.error().contains(QLatin1StringView("lnotable")), qPrintable(adodc.error()));

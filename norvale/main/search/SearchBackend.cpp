@@ -2,6 +2,7 @@
 
 #include "norvale/data/Adodc1.h"
 #include "norvale/data/ServerDatabase.h"
+#include "norvale/main/search/DomainSearch.h"
 #include "norvale/net/cPing.h"
 
 namespace norvale {
@@ -13,6 +14,9 @@ SearchRows queryRowsOn(const QString &connectionText, const QString &sql,
     Adodc1 source;
     source.setConnectionString(connectionText);
     source.setRecordSource(sql, params);
+    // No kind can show more rows than the search's row limit lets through,
+    // so a huge table is never read whole.
+    source.setMaxRecords(DomainSearch::defaultRowLimit + 1);
     if (!source.Refresh())
         return result;
     result.ok = true;
