@@ -143,6 +143,7 @@ private slots:
         // The configuration is in the hidden about window, as the table holds it.
         Fabout *about = s.about();
         QVERIFY(about && !about->isVisible());
+        QCOMPARE(main->about(), about);  // the window searches with this configuration
         const QString db = m_services.databasePath();
         const QString lver = sql(db, QStringLiteral("SELECT lver FROM lconfig_all"));
         QVERIFY(!lver.isEmpty());
