@@ -2,8 +2,8 @@
 // once in parallel. Run it under tests/support/with-test-resolver; README.md
 // in this folder explains the figures.
 #include "norvale/data/ServerDatabase.h"
-#include "norvale/main/search/DomainSearch.h"
-#include "norvale/main/search/SearchRules.h"
+#include "norvale/search/DomainSearch.h"
+#include "norvale/search/SearchRules.h"
 
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/TestSql.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "norvale/data/Adodc1.h"
-#include "norvale/main/search/SearchRules.h"
+#include "norvale/search/SearchRules.h"
 
 #include <QMainWindow>
 #include <QPointer>

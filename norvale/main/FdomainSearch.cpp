@@ -2,9 +2,9 @@
 
 #include "norvale/main/Fdomain.h"
 #include "norvale/main/ResultGridView.h"
-#include "norvale/main/search/DomainSearch.h"
-#include "norvale/main/search/SearchBackend.h"
-#include "norvale/main/search/SearchBoxes.h"
+#include "norvale/search/DomainSearch.h"
+#include "norvale/search/SearchBackend.h"
+#include "norvale/search/SearchBoxes.h"
 
 #include <QCheckBox>
 #include <QGroupBox>

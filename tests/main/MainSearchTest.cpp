@@ -4,9 +4,9 @@
 #include "norvale/main/Fdomain.h"
 #include "norvale/main/FdomainSearch.h"
 #include "norvale/main/ResultGridView.h"
-#include "norvale/main/search/SearchPools.h"
-#include "norvale/main/search/DomainSearch.h"
-#include "norvale/main/search/SearchBoxes.h"
+#include "norvale/search/SearchPools.h"
+#include "norvale/search/DomainSearch.h"
+#include "norvale/search/SearchBoxes.h"
 #include "norvale/startup/FontSubstitutes.h"
 
 #include "tests/support/RecordingPlatform.h"

@@ -1,6 +1,6 @@
 #include "norvale/data/ServerDatabase.h"
-#include "norvale/main/search/DomainSearch.h"
-#include "norvale/main/search/SearchRules.h"
+#include "norvale/search/DomainSearch.h"
+#include "norvale/search/SearchRules.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/TestSql.h"
 #include "tests/support/ServicesProcess.h"

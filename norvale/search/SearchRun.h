@@ -1,7 +1,7 @@
 #pragma once
 
-#include "norvale/main/search/DomainSearch.h"
-#include "norvale/main/search/SearchRules.h"
+#include "norvale/search/DomainSearch.h"
+#include "norvale/search/SearchRules.h"
 
 #include <QString>
 

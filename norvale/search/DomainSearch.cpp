@@ -1,6 +1,6 @@
-#include "norvale/main/search/DomainSearch.h"
+#include "norvale/search/DomainSearch.h"
 
-#include "norvale/main/search/SearchRun.h"
+#include "norvale/search/SearchRun.h"
 
 #include <algorithm>
 

@@ -1,8 +1,8 @@
-#include "norvale/main/search/SearchBackend.h"
+#include "norvale/search/SearchBackend.h"
 
 #include "norvale/data/Adodc1.h"
 #include "norvale/data/ServerDatabase.h"
-#include "norvale/main/search/DomainSearch.h"
+#include "norvale/search/DomainSearch.h"
 #include "norvale/net/cPing.h"
 
 namespace norvale {

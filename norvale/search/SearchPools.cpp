@@ -1,4 +1,4 @@
-#include "norvale/main/search/SearchPools.h"
+#include "norvale/search/SearchPools.h"
 
 #include <QCoreApplication>
 #include <QThreadPool>

@@ -1,6 +1,6 @@
-#include "norvale/main/search/SearchBoxes.h"
+#include "norvale/search/SearchBoxes.h"
 
-#include "norvale/main/search/SearchRules.h"
+#include "norvale/search/SearchRules.h"
 
 namespace norvale {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "norvale/main/search/SearchBackend.h"
-#include "norvale/main/search/SearchBoxes.h"
+#include "norvale/search/SearchBackend.h"
+#include "norvale/search/SearchBoxes.h"
 
 #include <QMetaType>
 #include <QObject>

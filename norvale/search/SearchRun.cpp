@@ -1,6 +1,6 @@
-#include "norvale/main/search/SearchRun.h"
+#include "norvale/search/SearchRun.h"
 
-#include "norvale/main/search/SearchPools.h"
+#include "norvale/search/SearchPools.h"
 
 #include <QMetaObject>
 #include <QThreadPool>

@@ -1,4 +1,4 @@
-#include "norvale/main/search/SearchRules.h"
+#include "norvale/search/SearchRules.h"
 
 #include "norvale/web/Marker.h"
 
