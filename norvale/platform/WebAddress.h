@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+namespace norvale {
+
+class Platform;
+
+// Addresses from the operator's configuration and pages reach us over plain
+// HTTP, and the desktop's "open" runs local files and programs as readily as
+// it shows a page. Only web and mail addresses may be handed to it.
+bool isWebOrMailAddress(const QString &address);
+
+// Opens the address through the platform when it is a web or mail address;
+// anything else is refused without a message and logged. Returns whether it
+// was handed to the desktop.
+bool openWebAddress(Platform &platform, const QString &address);
+
+} // namespace norvale
