@@ -5,11 +5,12 @@
 # next start runs normally at once, and the installation's first-run marker
 # stays for the other users.
 #
-# The programs run in private pid and network namespaces, so that the
+# The programs run in private pid, mount and network namespaces, so that the
 # services can take Norvale's default port and everything started ends with
 # the test. Where that is not permitted (not root), the test skips (77).
 #
-# usage: installed-first-run.sh --build BUILD_DIR   installs the build into a temporary root first
+# usage: installed-first-run.sh --build BUILD_DIR   installs the build into a temporary root, which
+#                                                   only the test sees laid over /usr
 #        installed-first-run.sh --installed         the package is installed on this system
 set -euo pipefail
 
@@ -23,10 +24,10 @@ trap 'rm -rf "$tmp"' EXIT
 chmod 755 "$tmp"
 case "${1:-}" in
   --build)
-    root=$tmp/root
-    DESTDIR=$root "${CMAKE:-cmake}" --install "$2" --prefix /usr >/dev/null ;;
+    staged=$tmp/root
+    DESTDIR=$staged "${CMAKE:-cmake}" --install "$2" --prefix /usr >/dev/null ;;
   --installed)
-    root= ;;
+    staged= ;;
   *)
     echo "usage: $0 --build BUILD_DIR | --installed" >&2
     exit 2 ;;
@@ -34,14 +35,17 @@ esac
 mkdir -p "$tmp/home"
 chown 65534:65534 "$tmp/home"
 
-# Inside the namespaces: $1 the temporary folder, $2 the installed root.
+# Inside the namespaces: $1 the temporary folder, $2 the staged installation or "".
 inside() {
   set -euo pipefail
-  local tmp=$1 root=$2 home=$1/home
-  local program=$root/usr/lib/norvale components=$home/.local/share/norvale/components
-  # The command of the desktop entry, found where the entry's PATH would find it.
+  local tmp=$1 staged=$2 home=$1/home
+  if [ -n "$staged" ]; then
+    mount -t overlay overlay -o lowerdir="$staged/usr":/usr /usr
+  fi
+  local program=/usr/lib/norvale components=$home/.local/share/norvale/components
+  # The desktop entry's command, found on the user's PATH.
   local norvale
-  norvale=$root/usr/bin/$(sed -n 's/^Exec=//p' "$root/usr/share/applications/norvale.desktop")
+  norvale=$(PATH=/usr/bin:/bin command -v "$(sed -n 's/^Exec=//p' /usr/share/applications/norvale.desktop)")
   # An ordinary user (nobody), who cannot write the program folder.
   local as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups
                  env -i PATH=/usr/bin:/bin HOME="$home" QT_QPA_PLATFORM=offscreen)
@@ -86,4 +90,4 @@ inside() {
   echo "installed first run: handed off once, components set up, Norvale back and ready"
 }
 export -f inside
-unshare --pid --fork --mount-proc --net bash -c 'inside "$1" "$2"' inside "$tmp" "$root"
+unshare --pid --fork --mount-proc --net bash -c 'inside "$1" "$2"' inside "$tmp" "$staged"
