@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <algorithm>
+
 namespace norvale {
 
 namespace {
@@ -32,7 +34,14 @@ bool putFirstRunBehind(const FirstRunPlaces &places, const QStringList &markers)
 
 FirstRunPlaces firstRunPlaces(const QString &programFolder)
 {
-    if (QFileInfo(programFolder).isWritable())
+    // An installation marks its marker read-only as well: root can write the
+    // folder, and deleting the marker there would take the first run away
+    // from every other user.
+    const QStringList markers = findFirstRunMarkers(programFolder);
+    const bool markerReadOnly = std::any_of(markers.cbegin(), markers.cend(), [](const QString &marker) {
+        return !QFileInfo(marker).permission(QFile::WriteOwner);
+    });
+    if (QFileInfo(programFolder).isWritable() && !markerReadOnly)
         return {programFolder, false, {}};
     const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     return {programFolder, true, config.isEmpty() ? QString() : QDir(config).filePath(QStringLiteral("norvale"))};

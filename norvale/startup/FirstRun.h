@@ -26,8 +26,8 @@ struct FirstRunPlaces {
 };
 
 // The places for the program running from programFolder: shared when the
-// user cannot write the folder, with the record under the user's
-// configuration folder (XDG).
+// user cannot write the folder or the marker is read-only, with the record
+// under the user's configuration folder (XDG).
 FirstRunPlaces firstRunPlaces(const QString &programFolder);
 
 // Paths of the plain, visible files in folder whose lower-cased name is

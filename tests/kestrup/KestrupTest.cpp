@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QMutex>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Runs the installed programs as an ordinary user of the package meets them:
-# Norvale started by its desktop entry hands off to Kestrup, which sets up the
-# user's components and starts Norvale again, which runs normally; the user's
-# next start runs normally at once, and the installation's first-run marker
-# stays for the other users.
+# Runs the installed programs as the users of the package meet them: Norvale
+# started by its desktop entry hands off to Kestrup, which sets up the user's
+# components and starts Norvale again, which runs normally; the user's next
+# start runs normally at once. The installation's first-run marker stays, so
+# that every user, root first, hands off once.
 #
 # The programs run in private pid, mount and network namespaces, so that the
 # services can take Norvale's default port and everything started ends with
@@ -68,9 +68,22 @@ inside() {
   # The operator's services on Norvale's default address, free in here.
   ip link set lo up
   "$program/norvale-services" --port 8858 --db "$tmp/services.db" >"$tmp/services.log" 2>&1 &
-  wait_for 10 grep -q 'listening on' "$tmp/services.log" || fail "the services did not start"
+  wait_for 10 grep -qs 'listening on' "$tmp/services.log" || fail "the services did not start"
 
-  # First start: hands off and ends at once; Kestrup brings Norvale back.
+  # Root can write the program folder, yet the installation's read-only marker
+  # keeps the first run per user: root hands off once and the marker stays for
+  # the others. Root's font cache goes to the machine's cache folder, so that
+  # is laid over with an empty one here.
+  mount -t tmpfs tmpfs /var/cache/fontconfig
+  mkdir -p "$tmp/root-home"
+  timeout 30 env -i PATH=/usr/bin:/bin HOME="$tmp/root-home" QT_QPA_PLATFORM=offscreen "$norvale" \
+    >"$tmp/root.log" 2>&1 || fail "root's first start did not hand off and end"
+  wait_for 60 ready "$tmp/root.log" || fail "Norvale did not come back after Kestrup for root"
+  [ -f "$tmp/root-home/.config/norvale/first-run-done" ] || fail "root's first run is not recorded"
+  wait_for 10 no_kestrup || fail "Kestrup did not end"
+
+  # An ordinary user's first start: hands off and ends at once; Kestrup brings
+  # Norvale back.
   timeout 30 "${as_user[@]}" "$norvale" >"$tmp/first.log" 2>&1 || fail "the first start did not hand off and end"
   wait_for 60 ready "$tmp/first.log" || fail "Norvale did not come back after Kestrup"
   wait_for 10 no_kestrup || fail "Kestrup did not end"

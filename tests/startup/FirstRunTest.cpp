@@ -118,6 +118,34 @@ private slots:
         QVERIFY(platform.startedPrograms().isEmpty());
     }
 
+    void readOnlyMarkerMeansShared_data()
+    {
+        QTest::addColumn<bool>("readOnly");
+        QTest::newRow("marker the owner may change: the folder's own") << false;
+        QTest::newRow("read-only marker: an installation for everyone") << true;
+    }
+
+    void readOnlyMarkerMeansShared()
+    {
+        // Root can write any folder; the installation's read-only marker is
+        // what keeps root from taking the first run away from other users.
+        QFETCH(bool, readOnly);
+        QTemporaryDir program, config;
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+        QFile marker(program.filePath(QStringLiteral("set.ini")));
+        QVERIFY(marker.open(QIODevice::WriteOnly));
+        if (readOnly)
+            QVERIFY(marker.setPermissions(QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+
+        const FirstRunPlaces places = firstRunPlaces(program.path());
+        QCOMPARE(places.shared, readOnly);
+        test::RecordingPlatform platform;
+        QVERIFY(handOffFirstRun(program.path(), platform));
+        QCOMPARE(marker.exists(), readOnly);
+        QCOMPARE(QFileInfo::exists(config.filePath(QStringLiteral("norvale/first-run-done"))), readOnly);
+        QCOMPARE(handOffFirstRun(program.path(), platform), false);
+    }
+
     void missingFolderIsNoMarker()
     {
         test::RecordingPlatform platform;
