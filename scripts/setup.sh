@@ -13,6 +13,7 @@ packages=(
   sqlite3
   fonts-noto-cjk
   xvfb xauth
+  dpkg-dev file desktop-file-utils
   util-linux iproute2
 )
 

@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -66,6 +67,83 @@ private slots:
         // The marker is gone, so the next start runs normally.
         QVERIFY(!handOffFirstRun(folder.path(), platform));
         QCOMPARE(platform.exitRequests(), handedOff ? 1 : 0);
+    }
+
+    void sharedInstallation()
+    {
+        // An installed program folder is not the user's to change: the marker
+        // stays for everyone, and each user hands off once.
+        QTemporaryDir root;
+        const QString program = root.filePath(QStringLiteral("program"));
+        QVERIFY(QDir().mkpath(program));
+        QVERIFY(QFile(program + QStringLiteral("/set.ini")).open(QIODevice::WriteOnly));
+        const auto userOf = [&](const char *name) {
+            return FirstRunPlaces{program, true, root.filePath(QLatin1StringView(name) + QStringLiteral("/.config/norvale"))};
+        };
+
+        test::RecordingPlatform platform;
+        QVERIFY(handOffFirstRun(userOf("ann"), platform));
+        QVERIFY(!handOffFirstRun(userOf("ann"), platform));
+        QVERIFY(handOffFirstRun(userOf("bob"), platform));
+        QCOMPARE(platform.exitRequests(), 2);
+        QCOMPARE(platform.startedPrograms(), QStringList(2, program + QStringLiteral("/kestrup")));
+        QVERIFY(QFileInfo::exists(program + QStringLiteral("/set.ini")));
+        QVERIFY(QFileInfo::exists(userOf("bob").userFolder + QStringLiteral("/first-run-done")));
+
+        // Without a marker the installation wants no first run at all.
+        QVERIFY(QFile::remove(program + QStringLiteral("/set.ini")));
+        QVERIFY(!handOffFirstRun(userOf("cat"), platform));
+        QVERIFY(!QFileInfo::exists(userOf("cat").userFolder));
+    }
+
+    void unrecordableFirstRunRunsNormally_data()
+    {
+        QTest::addColumn<QString>("userFolder");  // relative to a temporary folder; "" for none
+        QTest::newRow("user folder under a file") << QStringLiteral("file/norvale");
+        QTest::newRow("no configuration folder") << QString();
+    }
+
+    void unrecordableFirstRunRunsNormally()
+    {
+        // A hand-off that cannot be recorded would come back with every start
+        // that the initialiser makes, without end.
+        QFETCH(QString, userFolder);
+        QTemporaryDir root;
+        QVERIFY(QFile(root.filePath(QStringLiteral("set.ini"))).open(QIODevice::WriteOnly));
+        QVERIFY(QFile(root.filePath(QStringLiteral("file"))).open(QIODevice::WriteOnly));
+        test::RecordingPlatform platform;
+        const FirstRunPlaces places{root.path(), true, userFolder.isEmpty() ? QString() : root.filePath(userFolder)};
+        QVERIFY(!handOffFirstRun(places, platform));
+        QCOMPARE(platform.exitRequests(), 0);
+        QVERIFY(platform.startedPrograms().isEmpty());
+    }
+
+    void readOnlyMarkerMeansShared_data()
+    {
+        QTest::addColumn<bool>("readOnly");
+        QTest::newRow("marker the owner may change: the folder's own") << false;
+        QTest::newRow("read-only marker: an installation for everyone") << true;
+    }
+
+    void readOnlyMarkerMeansShared()
+    {
+        // Root can write any folder; the installation's read-only marker is
+        // what keeps root from taking the first run away from other users.
+        QFETCH(bool, readOnly);
+        QTemporaryDir program, config;
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+        QFile marker(program.filePath(QStringLiteral("set.ini")));
+        QVERIFY(marker.open(QIODevice::WriteOnly));
+        if (readOnly)
+            QVERIFY(marker.setPermissions(QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+
+        const FirstRunPlaces places = firstRunPlaces(program.path());
+        QCOMPARE(places.shared, readOnly);
+        test::RecordingPlatform platform;
+        QVERIFY(handOffFirstRun(program.path(), platform));
+        QCOMPARE(marker.exists(), readOnly);
+        QCOMPARE(QFileInfo::exists(config.filePath(QStringLiteral("norvale/first-run-done"))), readOnly);
+        QCOMPARE(handOffFirstRun(program.path(), platform), false);
     }
 
     void missingFolderIsNoMarker()

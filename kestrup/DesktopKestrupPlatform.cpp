@@ -1,0 +1,24 @@
+#include "kestrup/DesktopKestrupPlatform.h"
+
+#include <QMessageBox>
+#include <QProcess>
+
+namespace kestrup {
+
+void DesktopKestrupPlatform::showMessage(const QString &title, const QString &text)
+{
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok);
+    // The text names a folder, which may hold anything.
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+bool DesktopKestrupPlatform::startDetached(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.setProgram(program);
+    process.setArguments(arguments);
+    return process.startDetached();
+}
+
+} // namespace kestrup
