@@ -4,9 +4,9 @@
 #include "norvale/main/Fdomain.h"
 #include "norvale/main/FdomainSearch.h"
 #include "norvale/main/ResultGridView.h"
-#include "norvale/search/SearchPools.h"
 #include "norvale/search/DomainSearch.h"
 #include "norvale/search/SearchBoxes.h"
+#include "norvale/work/WorkerPools.h"
 #include "norvale/startup/FontSubstitutes.h"
 
 #include "tests/support/RecordingPlatform.h"
@@ -269,8 +269,8 @@ private slots:
 
         // Nothing the workers still had in hand is written: let them all
         // finish, deliver whatever they posted, and look again.
-        for (QThreadPool *pool : {&searchpools::drivers(), &searchpools::lookups(),
-                                  &searchpools::fetches(), &searchpools::queries()})
+        for (QThreadPool *pool : {&workpools::drivers(), &workpools::lookups(),
+                                  &workpools::fetches(), &workpools::queries()})
             pool->waitForDone();
         QCoreApplication::sendPostedEvents();
         QCOMPARE(grid.rows(), rowsAtStop);
