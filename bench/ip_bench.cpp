@@ -4,6 +4,8 @@
 #include "norvale/data/ServerDatabase.h"
 #include "norvale/lookup/IpLookup.h"
 
+#include "bench/StallProbe.h"
+#include "tests/support/DatabaseStack.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestResolver.h"
@@ -12,7 +14,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -25,13 +26,7 @@ namespace {
 const QString Queried = QStringLiteral("10.60.0.1");
 constexpr int Candidates = 200;
 constexpr int DnsDelayMs = 30;
-constexpr int TickMs = 5;
 
-struct DatabaseStack {
-    explicit DatabaseStack(const QString &serviceUrl) : database(platform, serviceUrl) {}
-    test::RecordingPlatform platform;
-    ServerDatabase database;
-};
 
 void say(const QString &text)
 {
@@ -91,28 +86,17 @@ Outcome lookUp(IpLookup &engine, test::TestDnsServer &dns, bool probeStalls)
                      [&](quint64, const QStringList &values) { outcome.events << u"geo " % values.join(u'|'); });
     QObject::connect(&engine, &IpLookup::finished, &scope, [&] { loop.quit(); });
 
-    // How late the interface thread gets to a timer that should tick every
-    // few milliseconds: its longest stall.
-    QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    tick.setInterval(TickMs);
-    QElapsedTimer sinceTick;
-    QObject::connect(&tick, &QTimer::timeout, &scope, [&] {
-        const double gapMs = double(sinceTick.nsecsElapsed()) / 1e6;
-        outcome.maxStallMs = std::max(outcome.maxStallMs, gapMs - TickMs);
-        sinceTick.restart();
-    });
+    bench::StallProbe stalls;
 
     const qsizetype asked = dns.queriedNames().size();
     QElapsedTimer clock;
     clock.start();
-    if (probeStalls) {
-        sinceTick.start();
-        tick.start();
-    }
+    if (probeStalls)
+        stalls.start();
     engine.start(Queried);
     loop.exec();
     outcome.seconds = double(clock.nsecsElapsed()) / 1e9;
+    outcome.maxStallMs = stalls.maxStallMs();
     outcome.queries = dns.queriedNames().size() - asked;
     return outcome;
 }
@@ -143,8 +127,8 @@ int main(int argc, char **argv)
     }
     dns.setDelay(std::chrono::milliseconds(DnsDelayMs));
 
-    auto stack = std::make_shared<DatabaseStack>(services.dataServiceUrl());
-    IpLookup engine(makeServerLookupBackend(std::shared_ptr<ServerDatabase>(stack, &stack->database)));
+    auto stack = std::make_shared<test::DatabaseStack>(services.dataServiceUrl());
+    IpLookup engine(makeServerLookupBackend(test::DatabaseStack::shared(stack)));
     engine.setPages(services.baseUrl() + QStringLiteral("/query/ip.asp?ip="),
                     services.baseUrl() + QStringLiteral("/query/ipmess.asp?ip="));
 

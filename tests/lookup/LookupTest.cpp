@@ -5,6 +5,7 @@
 #include "norvale/lookup/WhoisLookup.h"
 #include "norvale/work/WorkerPools.h"
 
+#include "tests/support/DatabaseStack.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestResolver.h"
@@ -42,11 +43,6 @@ const QStringList Location{
 const QString CrowdedAddress = QStringLiteral("10.20.0.2");
 constexpr int CrowdSize = 40;
 
-struct DatabaseStack {
-    explicit DatabaseStack(const QString &serviceUrl) : database(platform, serviceUrl) {}
-    test::RecordingPlatform platform;
-    ServerDatabase database;
-};
 
 // Everything an IP lookup reported, tagged with its generation.
 struct IpRecord {
@@ -90,7 +86,7 @@ class LookupTest final : public QObject {
 
     LookupBackend backend() const
     {
-        return makeServerLookupBackend(std::shared_ptr<ServerDatabase>(m_stack, &m_stack->database));
+        return makeServerLookupBackend(test::DatabaseStack::shared(m_stack));
     }
     QString page(const char *path) const { return m_services.baseUrl() + QLatin1StringView(path); }
     void configure(IpLookup &engine) const
@@ -100,7 +96,7 @@ class LookupTest final : public QObject {
 
     test::TestResolver m_resolver;
     test::ServicesProcess m_services;
-    std::shared_ptr<DatabaseStack> m_stack;
+    std::shared_ptr<test::DatabaseStack> m_stack;
 
 private slots:
     void initTestCase()
@@ -149,7 +145,7 @@ private slots:
             return ok;
         });
         QVERIFY(filled);
-        m_stack = std::make_shared<DatabaseStack>(m_services.dataServiceUrl());
+        m_stack = std::make_shared<test::DatabaseStack>(m_services.dataServiceUrl());
     }
 
     void cleanup()

@@ -10,6 +10,7 @@
 #include "norvale/tools/Fwhois.h"
 #include "norvale/tools/fback.h"
 
+#include "tests/support/DatabaseStack.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestResolver.h"
@@ -32,11 +33,6 @@ namespace {
 
 const QString Message = QStringLiteral("Norvale|选中域名  example.com  已加入剪贴板");
 
-struct DatabaseStack {
-    explicit DatabaseStack(const QString &serviceUrl) : database(platform, serviceUrl) {}
-    test::RecordingPlatform platform;
-    ServerDatabase database;
-};
 
 // The configuration as loaded, with some values replaced.
 ConfigRecord changed(const ConfigRecord &record, const QHash<QString, QString> &values)
@@ -59,8 +55,8 @@ class MainToolsTest final : public QObject {
     // A main window with two result rows: example.com with its address and
     // filing number, and free.test without either.
     struct Main {
-        Main(const std::shared_ptr<DatabaseStack> &stack, test::RecordingPlatform &platform)
-            : window(std::shared_ptr<ServerDatabase>(stack, &stack->database), platform)
+        Main(const std::shared_ptr<test::DatabaseStack> &stack, test::RecordingPlatform &platform)
+            : window(test::DatabaseStack::shared(stack), platform)
         {
             window.Load();
             ResultGridModel &grid = window.grid1()->grid();
@@ -96,7 +92,7 @@ class MainToolsTest final : public QObject {
 
     test::TestResolver m_resolver;
     test::ServicesProcess m_services;
-    std::shared_ptr<DatabaseStack> m_stack;
+    std::shared_ptr<test::DatabaseStack> m_stack;
     std::unique_ptr<Fabout> m_about;
 
     QString config(const char *key) const { return m_about->value(QLatin1StringView(key)); }
@@ -116,7 +112,7 @@ private slots:
                    && test::execSql(db, QStringLiteral("insert into ldomainlist (lname, lextend, lallname, lback) "
                                                        "values ('example', '.com', 'example.com', '京ICP备123号')"));
         }));
-        m_stack = std::make_shared<DatabaseStack>(m_services.dataServiceUrl());
+        m_stack = std::make_shared<test::DatabaseStack>(m_services.dataServiceUrl());
         ConfigLoadResult loaded = loadConfigRecord(m_stack->database);
         QCOMPARE(loaded.outcome, ConfigLoadResult::Outcome::Loaded);
         m_about = std::make_unique<Fabout>(std::move(loaded.record), m_stack->platform);

@@ -6,6 +6,7 @@
 #include "norvale/tools/Fwhois.h"
 #include "norvale/tools/fback.h"
 
+#include "tests/support/DatabaseStack.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestResolver.h"
@@ -34,11 +35,6 @@ const QString Address = QStringLiteral("10.40.0.1");
 const QString Crowded = QStringLiteral("10.40.0.2");
 constexpr int CrowdSize = 30;
 
-struct DatabaseStack {
-    explicit DatabaseStack(const QString &serviceUrl) : database(platform, serviceUrl) {}
-    test::RecordingPlatform platform;
-    ServerDatabase database;
-};
 
 QString caption(const QWidget *widget)
 {
@@ -81,7 +77,7 @@ class ToolsTest final : public QObject {
 
     LookupBackend backend() const
     {
-        return makeServerLookupBackend(std::shared_ptr<ServerDatabase>(m_stack, &m_stack->database));
+        return makeServerLookupBackend(test::DatabaseStack::shared(m_stack));
     }
     QString page(const char *path) const { return m_services.baseUrl() + QLatin1StringView(path); }
     std::unique_ptr<Fip> makeIpWindow() const
@@ -98,7 +94,7 @@ class ToolsTest final : public QObject {
 
     test::TestResolver m_resolver;
     test::ServicesProcess m_services;
-    std::shared_ptr<DatabaseStack> m_stack;
+    std::shared_ptr<test::DatabaseStack> m_stack;
 
 private slots:
     void initTestCase()
@@ -138,7 +134,7 @@ private slots:
                                                         "'深圳市某某科技有限公司', '企业', '某某科技')"));
             return ok;
         }));
-        m_stack = std::make_shared<DatabaseStack>(m_services.dataServiceUrl());
+        m_stack = std::make_shared<test::DatabaseStack>(m_services.dataServiceUrl());
     }
 
     void cleanup()
