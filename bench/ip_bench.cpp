@@ -6,6 +6,7 @@
 
 #include "bench/StallProbe.h"
 #include "tests/support/DatabaseStack.h"
+#include "tests/support/IpLookupRecord.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestResolver.h"
@@ -73,18 +74,8 @@ Outcome lookUp(IpLookup &engine, test::TestDnsServer &dns, bool probeStalls)
 {
     Outcome outcome;
     QEventLoop loop;
-    QObject scope;
-    QObject::connect(&engine, &IpLookup::addressShown, &scope,
-                     [&](quint64, const QString &text) { outcome.events << u"lip " % text; });
-    QObject::connect(&engine, &IpLookup::sharedDomain, &scope, [&](quint64, const QString &name) {
-        outcome.events << u"list " % name;
-        ++outcome.listed;
-    });
-    QObject::connect(&engine, &IpLookup::counted, &scope,
-                     [&](quint64, int found) { outcome.events << u"count " % QString::number(found); });
-    QObject::connect(&engine, &IpLookup::located, &scope,
-                     [&](quint64, const QStringList &values) { outcome.events << u"geo " % values.join(u'|'); });
-    QObject::connect(&engine, &IpLookup::finished, &scope, [&] { loop.quit(); });
+    test::IpLookupRecord record(engine);
+    QObject::connect(&engine, &IpLookup::finished, &record.scope(), [&] { loop.quit(); });
 
     bench::StallProbe stalls;
 
@@ -93,9 +84,11 @@ Outcome lookUp(IpLookup &engine, test::TestDnsServer &dns, bool probeStalls)
     clock.start();
     if (probeStalls)
         stalls.start();
-    engine.start(Queried);
+    const quint64 generation = engine.start(Queried);
     loop.exec();
     outcome.seconds = double(clock.nsecsElapsed()) / 1e9;
+    outcome.events = record.of(generation);
+    outcome.listed = int(outcome.events.filter(QStringLiteral("list ")).size());
     outcome.maxStallMs = stalls.maxStallMs();
     outcome.queries = dns.queriedNames().size() - asked;
     return outcome;

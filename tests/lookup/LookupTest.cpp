@@ -6,6 +6,7 @@
 #include "norvale/work/WorkerPools.h"
 
 #include "tests/support/DatabaseStack.h"
+#include "tests/support/IpLookupRecord.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestResolver.h"
@@ -42,38 +43,6 @@ const QStringList Location{
 // Many names on one address, for the stop.
 const QString CrowdedAddress = QStringLiteral("10.20.0.2");
 constexpr int CrowdSize = 40;
-
-
-// Everything an IP lookup reported, tagged with its generation.
-struct IpRecord {
-    explicit IpRecord(IpLookup &engine)
-    {
-        QObject::connect(&engine, &IpLookup::addressShown, &scope,
-                         [this](quint64 g, const QString &text) { add(g, u"lip " % text); });
-        QObject::connect(&engine, &IpLookup::sharedDomain, &scope,
-                         [this](quint64 g, const QString &name) { add(g, u"list " % name); });
-        QObject::connect(&engine, &IpLookup::counted, &scope,
-                         [this](quint64 g, int n) { add(g, u"count " % QString::number(n)); });
-        QObject::connect(&engine, &IpLookup::located, &scope,
-                         [this](quint64 g, const QStringList &v) { add(g, u"geo " % v.join(u'|')); });
-        QObject::connect(&engine, &IpLookup::finished, &scope,
-                         [this](quint64 g) { add(g, QStringLiteral("end")); });
-    }
-    void add(quint64 generation, const QString &text) { events.append({generation, text}); }
-    QStringList of(quint64 generation) const
-    {
-        QStringList out;
-        for (const auto &[g, text] : events) {
-            if (g == generation)
-                out << text;
-        }
-        return out;
-    }
-    bool ended(quint64 generation) const { return of(generation).contains(QStringLiteral("end")); }
-
-    QObject scope;
-    QList<std::pair<quint64, QString>> events;
-};
 
 } // namespace
 
@@ -238,26 +207,6 @@ private slots:
             QVERIFY(lines.size() > 5);
     }
 
-    // A lookup asked for before the configuration has loaded waits for it;
-    // a newer lookup supersedes it without a word from the older one.
-    void whoisWaitsAndSupersedes()
-    {
-        REQUIRE_RESOLVER();
-        WhoisLookup engine(backend());
-        QSignalSpy finished(&engine, &WhoisLookup::finished);
-        const quint64 older = engine.start(QStringLiteral("nowhere.test"));
-        QVERIFY(engine.isRunning());
-        QCoreApplication::processEvents();
-        QCOMPARE(finished.count(), 0);
-
-        engine.setPageBase(page("/query/whois.asp?domain="));
-        const quint64 newer = engine.start(QStringLiteral("example.com"));
-        QTRY_COMPARE(finished.count(), 1);
-        QCOMPARE(finished.at(0).at(0).toULongLong(), newer);
-        QVERIFY(newer > older);
-        QVERIFY(finished.at(0).at(1).toString().startsWith(u"Domain Name: EXAMPLE.COM"));
-    }
-
     void filing_data()
     {
         QTest::addColumn<QString>("typed");
@@ -312,7 +261,7 @@ private slots:
         IpLookup engine(backend());
         configure(engine);
         engine.setParallelism(parallelism);
-        IpRecord record(engine);
+        test::IpLookupRecord record(engine);
         const qsizetype asked = dns.queriedNames().size();
         const quint64 generation = engine.start(QStringLiteral("  Shared.TEST "));
         QTRY_VERIFY_WITH_TIMEOUT(record.ended(generation), 20000);
@@ -332,16 +281,6 @@ private slots:
                                        QStringLiteral("three.test"), QStringLiteral("two.test")}));
     }
 
-    void ipLookupWithoutDot()
-    {
-        REQUIRE_RESOLVER();
-        IpLookup engine(backend());
-        configure(engine);
-        IpRecord record(engine);
-        const quint64 generation = engine.start(QStringLiteral(".Shared"));
-        QCOMPARE(record.of(generation), (QStringList{QStringLiteral("lip .shared"), QStringLiteral("end")}));
-    }
-
     // "停止" ends the candidate check; the count and geolocation still come.
     void ipLookupStops()
     {
@@ -350,8 +289,8 @@ private slots:
         IpLookup engine(backend());
         configure(engine);
         engine.setParallelism(2);
-        IpRecord record(engine);
-        QObject::connect(&engine, &IpLookup::sharedDomain, &record.scope, [&engine] { engine.stop(); });
+        test::IpLookupRecord record(engine);
+        QObject::connect(&engine, &IpLookup::sharedDomain, &record.scope(), [&engine] { engine.stop(); });
 
         const quint64 generation = engine.start(CrowdedAddress);
         QTRY_VERIFY_WITH_TIMEOUT(record.ended(generation), 20000);
@@ -370,7 +309,7 @@ private slots:
         m_resolver.server().setDelay(30ms);
         IpLookup engine(backend());
         engine.setParallelism(2);
-        IpRecord record(engine);
+        test::IpLookupRecord record(engine);
         const quint64 older = engine.start(CrowdedAddress);
         QCoreApplication::processEvents();
         QCOMPARE(record.of(older), QStringList{u"lip " % CrowdedAddress});
