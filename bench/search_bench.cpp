@@ -5,6 +5,8 @@
 #include "norvale/search/DomainSearch.h"
 #include "norvale/search/SearchRules.h"
 
+#include "bench/StallProbe.h"
+#include "tests/support/DatabaseStack.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/TestSql.h"
 #include "tests/support/ServicesProcess.h"
@@ -16,7 +18,6 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QTimer>
 
 #include <cstdio>
 #include <memory>
@@ -32,13 +33,6 @@ constexpr int ExtensionsPerKind = 12;
 constexpr int RelatedRows = 16;
 constexpr int StatusDelayMs = 50;
 constexpr int DnsDelayMs = 30;
-constexpr int TickMs = 5;
-
-struct DatabaseStack {
-    explicit DatabaseStack(const QString &serviceUrl) : database(platform, serviceUrl) {}
-    test::RecordingPlatform platform;
-    ServerDatabase database;
-};
 
 void say(const QString &text)
 {
@@ -140,27 +134,16 @@ Outcome search(DomainSearch &engine, bool probeStalls)
     });
     QObject::connect(&engine, &DomainSearch::finished, &scope, [&](quint64) { loop.quit(); });
 
-    // How late the interface thread gets to a timer that should tick every
-    // few milliseconds: its longest stall.
-    QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    tick.setInterval(TickMs);
-    QElapsedTimer sinceTick;
-    QObject::connect(&tick, &QTimer::timeout, &scope, [&] {
-        const double gapMs = double(sinceTick.nsecsElapsed()) / 1e6;
-        outcome.maxStallMs = std::max(outcome.maxStallMs, gapMs - TickMs);
-        sinceTick.restart();
-    });
+    bench::StallProbe stalls;
 
     QElapsedTimer clock;
     clock.start();
-    if (probeStalls) {
-        sinceTick.start();
-        tick.start();
-    }
+    if (probeStalls)
+        stalls.start();
     engine.start(Keyword);
     loop.exec();
     outcome.seconds = double(clock.nsecsElapsed()) / 1e9;
+    outcome.maxStallMs = stalls.maxStallMs();
     return outcome;
 }
 
@@ -205,10 +188,10 @@ int main(int argc, char **argv)
     }
     dns.setDelay(std::chrono::milliseconds(DnsDelayMs));
 
-    auto stack = std::make_shared<DatabaseStack>(services.dataServiceUrl());
+    auto stack = std::make_shared<test::DatabaseStack>(services.dataServiceUrl());
     const QString statusBase = services.baseUrl() + QStringLiteral("/query/domain.asp?domain=");
     const SearchBackend backend = makeServerBackend(
-        std::shared_ptr<ServerDatabase>(stack, &stack->database), [statusBase] { return statusBase; });
+        test::DatabaseStack::shared(stack), [statusBase] { return statusBase; });
 
     // Discovery and the first connection are paid once, before anything is timed.
     backend.queryFirst(QLatin1StringView(searchsql::filing), {probe});

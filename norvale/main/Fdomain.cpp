@@ -3,10 +3,11 @@
 #include "norvale/about/Fabout.h"
 #include "norvale/data/ServerDatabase.h"
 #include "norvale/main/FdomainSearch.h"
+#include "norvale/main/FdomainTools.h"
 #include "norvale/main/ResultGridView.h"
-#include "norvale/platform/Twips.h"
 #include "norvale/net/cPing.h"
 #include "norvale/platform/Platform.h"
+#include "norvale/platform/WindowLayout.h"
 #include "norvale/startup/FontSubstitutes.h"
 
 #include <QAction>
@@ -26,48 +27,6 @@
 namespace norvale {
 
 namespace {
-
-QRect twipRect(int left, int top, int width, int height)
-{
-    return {twips(left), twips(top), twips(width), twips(height)};
-}
-
-template <typename W>
-W *place(QWidget *parent, const char *name, const QRect &geometry)
-{
-    auto *widget = new W(parent);
-    widget->setObjectName(QLatin1StringView(name));
-    widget->setGeometry(geometry);
-    return widget;
-}
-
-QPushButton *button(QWidget *parent, const char *name, const QString &caption, const QRect &geometry)
-{
-    auto *b = place<QPushButton>(parent, name, geometry);
-    b->setText(caption);
-    b->setAutoDefault(false);
-    return b;
-}
-
-// A label sized in twips for a face with tighter lines than the substituted
-// one grows just enough to show its text whole. A right-aligned one grows to
-// the left and a centred one both ways, so that the text keeps its place.
-void fitText(QLabel *label, const QString &widest)
-{
-    const QFontMetrics metrics = label->fontMetrics();
-    QRect box = label->geometry();
-    const int needed = metrics.horizontalAdvance(widest) + 2 + std::max(0, label->indent());
-    const int width = std::max(box.width(), needed);
-    if (label->alignment() & Qt::AlignRight)
-        box.setLeft(box.right() + 1 - width);
-    else
-        box.setWidth(width);
-    const int grow = std::max(0, metrics.height() - box.height());
-    if (label->alignment() & Qt::AlignVCenter)
-        box.moveTop(box.top() - grow / 2);  // the text stays on its line
-    box.setHeight(box.height() + grow);
-    label->setGeometry(box);
-}
 
 // The progress container. Its track starts at its top edge and would hide
 // all but a sliver of a painted caption, so the caption is kept as the
@@ -115,12 +74,8 @@ Fdomain::Fdomain(std::shared_ptr<ServerDatabase> database, Platform &platform, Q
     installFontSubstitutes();
     setObjectName(QStringLiteral("Fdomain"));
     setWindowTitle(QStringLiteral("Norvale"));
-    // Controls other than Label1 and the grid are free in face; this one
-    // keeps Latin captions such as "WHOIS" inside their narrow buttons.
-    QFont face;
-    face.setFamilies({QStringLiteral("Noto Sans CJK SC"), QStringLiteral("宋体")});
-    face.setPointSize(9);
-    setFont(face);
+    // Controls other than Label1 and the grid are free in face.
+    setFont(windowFace());
 
     m_client = new QWidget(this);
     m_client->setObjectName(QStringLiteral("client"));
@@ -154,6 +109,7 @@ Fdomain::Fdomain(std::shared_ptr<ServerDatabase> database, Platform &platform, Q
     m_Frame6->installEventFilter(this);
     resetslide();
 
+    m_tools = std::make_unique<FdomainTools>(*this, database, platform);
     m_search = std::make_unique<FdomainSearch>(*this, std::move(database));
     connectSearch();
 }
@@ -291,6 +247,7 @@ void Fdomain::setAbout(Fabout *about)
 {
     m_about = about;
     m_search->setStatusPageBase(about ? about->value(QLatin1StringView("ldomainurl")) : QString());
+    m_tools->setAbout(about);
 }
 
 Fabout *Fdomain::about() const

@@ -23,6 +23,7 @@ namespace norvale {
 
 class Fabout;
 class FdomainSearch;
+class FdomainTools;
 class Platform;
 class ResultGridView;
 class ServerDatabase;
@@ -58,6 +59,9 @@ public:
     Fabout *about() const;
 
     FdomainSearch &search() const { return *m_search; }
+    // Grid clicks, the tool menu and buttons, the configured pages and the
+    // lookup windows they open.
+    FdomainTools &tools() const { return *m_tools; }
 
     // Set-up before the window is first shown. Uses the connection text that
     // getconnstr has already put in force; touches no network.
@@ -172,6 +176,8 @@ private:
 
     // Ends its search's reporting before the base class deletes the widgets.
     std::unique_ptr<FdomainSearch> m_search;
+    // Its windows go with the main window.
+    std::unique_ptr<FdomainTools> m_tools;
 };
 
 } // namespace norvale

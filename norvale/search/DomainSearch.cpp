@@ -15,13 +15,9 @@ DomainSearch::DomainSearch(SearchBackend backend, std::shared_ptr<SearchBoxes> b
     qRegisterMetaType<norvale::SearchRow>();
 }
 
-DomainSearch::~DomainSearch()
-{
-    // Workers may still be finishing a lookup; they keep the run alive and
-    // find nobody to report to.
-    if (m_run)
-        m_run->detach();
-}
+// Workers may still be finishing a lookup; they keep the run alive and find
+// nobody to report to, since m_runs detaches it.
+DomainSearch::~DomainSearch() = default;
 
 void DomainSearch::setParallelism(int candidates)
 {
@@ -30,35 +26,33 @@ void DomainSearch::setParallelism(int candidates)
 
 quint64 DomainSearch::start(const QString &text)
 {
-    if (m_run) {
-        m_run->detach();
-        m_run.reset();
-    }
     SearchRun::Settings settings;
-    settings.generation = ++m_generation;
+    settings.generation = m_runs.next();
     settings.keyword = cleanKeyword(text);
     settings.parallelism = m_parallelism;
     settings.rowLimit = m_rowLimit;
-    m_run = std::make_shared<SearchRun>(m_backend, m_boxes, settings, this);
-    m_run->start();
-    return m_generation;
+    auto run = std::make_shared<SearchRun>(m_backend, m_boxes, settings, this);
+    m_runs.set(run);
+    run->start();
+    return settings.generation;
 }
 
 void DomainSearch::stop()
 {
-    if (!m_run)
+    const std::shared_ptr<SearchRun> &run = m_runs.current();
+    if (!run)
         return;
-    m_run->stop();
-    m_run->reportEnd();
+    run->stop();
+    run->reportEnd();
 }
 
 void DomainSearch::deliver(const std::shared_ptr<SearchRun> &run, const SearchEvent &event)
 {
-    if (run != m_run)
+    if (!m_runs.isCurrent(run))
         return;
     const quint64 generation = run->generation();
     if (event.type == SearchEvent::Type::End) {
-        m_run.reset();
+        m_runs.finish();
         emit finished(generation);
         return;
     }

@@ -2,6 +2,7 @@
 
 #include "norvale/search/SearchBackend.h"
 #include "norvale/search/SearchBoxes.h"
+#include "norvale/work/LatestRun.h"
 
 #include <QMetaType>
 #include <QObject>
@@ -57,8 +58,8 @@ public:
     // "停止": nothing of the running search is reported any more except
     // finished(), which follows.
     void stop();
-    bool isRunning() const { return bool(m_run); }
-    quint64 generation() const { return m_generation; }
+    bool isRunning() const { return bool(m_runs.current()); }
+    quint64 generation() const { return m_runs.generation(); }
 
 signals:
     // The grid goes back to its header row, the counter to 0, the progress
@@ -76,8 +77,7 @@ private:
 
     SearchBackend m_backend;
     std::shared_ptr<SearchBoxes> m_boxes;
-    std::shared_ptr<SearchRun> m_run;
-    quint64 m_generation = 0;
+    work::LatestRun<SearchRun> m_runs;
     int m_parallelism = defaultParallelism;
     int m_rowLimit = defaultRowLimit;
 };

@@ -1,6 +1,6 @@
 #include "norvale/search/SearchRun.h"
 
-#include "norvale/search/SearchPools.h"
+#include "norvale/work/WorkerPools.h"
 
 #include <QMetaObject>
 #include <QThreadPool>
@@ -52,12 +52,13 @@ SearchRun::SearchRun(SearchBackend backend, std::shared_ptr<SearchBoxes> boxes,
 
 void SearchRun::start()
 {
-    searchpools::drivers().start([self = shared_from_this()] { self->drive(); });
+    workpools::drivers().start([self = shared_from_this()] { self->drive(); });
 }
 
 void SearchRun::stop()
 {
     m_stop = true;
+    m_delivery.wake();
     const std::lock_guard lock(m_mutex);
     m_changed.notify_all();
 }
@@ -65,17 +66,16 @@ void SearchRun::stop()
 void SearchRun::detach()
 {
     m_stop = true;
+    m_delivery.close();
     const std::lock_guard lock(m_mutex);
-    m_receiver = nullptr;
     m_changed.notify_all();
 }
 
 void SearchRun::reportEnd()
 {
-    const std::lock_guard lock(m_mutex);
     SearchEvent end;
     end.type = SearchEvent::Type::End;
-    postLocked(end);
+    m_delivery.postNow(postOf(end));
 }
 
 void SearchRun::drive()
@@ -125,7 +125,7 @@ void SearchRun::makeWildcardReference()
         return;
     }
     for (int k = 0; k < names.size(); ++k) {
-        searchpools::lookups().start([self = shared_from_this(), k, name = names[k]] {
+        workpools::lookups().start([self = shared_from_this(), k, name = names[k]] {
             const QString address = self->stopped() ? QString() : self->m_backend.resolve(name);
             const std::lock_guard lock(self->m_mutex);
             self->m_wildParts[k] = address;
@@ -159,7 +159,7 @@ void SearchRun::submitPhase(bool related)
         if (!m_boxes->chosen(box))
             continue;
         const int slot = (related ? slotsPerPhase : 0) + box;
-        searchpools::queries().start([self = shared_from_this(), related, box, slot] {
+        workpools::queries().start([self = shared_from_this(), related, box, slot] {
             SearchRows rows;
             if (!self->stopped())
                 rows = self->kindRows(related, box);
@@ -257,7 +257,7 @@ void SearchRun::dispatch(const CandidatePtr &c)
     // Phase 1's filing lookup needs nothing from the status check, so it
     // runs alongside it; the row is complete when both are.
     c->parts = c->related ? 1 : 2;
-    searchpools::lookups().start([self, c] {
+    workpools::lookups().start([self, c] {
         if (self->stopped())
             return;
         self->lookUp(c);
@@ -265,7 +265,7 @@ void SearchRun::dispatch(const CandidatePtr &c)
             self->judged(c);
             return;
         }
-        searchpools::fetches().start([self, c] {
+        workpools::fetches().start([self, c] {
             if (self->stopped())
                 return;
             self->fetchStatus(c);
@@ -273,7 +273,7 @@ void SearchRun::dispatch(const CandidatePtr &c)
         });
     });
     if (!c->related) {
-        searchpools::queries().start([self, c] {
+        workpools::queries().start([self, c] {
             if (self->stopped())
                 return;
             self->lookUpFiling(c);
@@ -289,7 +289,7 @@ void SearchRun::judged(const CandidatePtr &c)
         partDone(c);
         return;
     }
-    searchpools::queries().start([self = shared_from_this(), c] {
+    workpools::queries().start([self = shared_from_this(), c] {
         if (self->stopped())
             return;
         self->lookUpPrice(c);
@@ -351,56 +351,36 @@ void SearchRun::complete(const CandidatePtr &c)
 
 qint64 SearchRun::append(std::optional<SearchEvent> event)
 {
-    const std::lock_guard lock(m_mutex);
-    const qint64 sequence = m_queueStart + qint64(m_queue.size());
     if (!event)
-        ++m_rowsPending;
-    m_queue.push_back(std::move(event));
-    flushLocked();
-    return sequence;
+        return m_delivery.hold();
+    return m_delivery.push(postOf(std::move(*event)));
 }
 
 void SearchRun::fill(qint64 sequence, SearchRow row)
 {
-    const std::lock_guard lock(m_mutex);
-    const qint64 at = sequence - m_queueStart;
-    if (at < 0 || at >= qint64(m_queue.size()))
-        return;
     SearchEvent event;
     event.type = SearchEvent::Type::Row;
     event.row = std::move(row);
-    m_queue[size_t(at)] = std::move(event);
-    flushLocked();
+    m_delivery.fill(sequence, postOf(std::move(event)));
 }
 
-void SearchRun::flushLocked()
+work::OrderedDelivery::Post SearchRun::postOf(SearchEvent event)
 {
-    bool moved = false;
-    while (!m_queue.empty() && m_queue.front().has_value()) {
-        if (m_queue.front()->type == SearchEvent::Type::Row)
-            --m_rowsPending;
-        postLocked(*m_queue.front());
-        m_queue.pop_front();
-        ++m_queueStart;
-        moved = true;
-    }
-    if (moved)
-        m_changed.notify_all();
+    // The delivery belongs to this run, so its posts may hold the run itself.
+    return [this, event = std::move(event)] { post(event); };
 }
 
-void SearchRun::postLocked(const SearchEvent &event)
+void SearchRun::post(const SearchEvent &event)
 {
-    if (!m_receiver)
-        return;
     if (event.type == SearchEvent::Type::End) {
         if (m_endPosted.exchange(true))
             return;
     } else if (stopped()) {
         return;
     }
-    // Posted under the lock, so events reach the engine in queue order
-    // whichever worker finished them. The engine is the context: if it goes,
-    // Qt drops what is still waiting for it.
+    // Posted under the delivery's lock, so events reach the engine in queue
+    // order whichever worker finished them. The engine is the context: if it
+    // goes, Qt drops what is still waiting for it.
     DomainSearch *receiver = m_receiver;
     QMetaObject::invokeMethod(
         receiver, [receiver, run = shared_from_this(), event] { receiver->deliver(run, event); },
@@ -409,8 +389,7 @@ void SearchRun::postLocked(const SearchEvent &event)
 
 void SearchRun::waitForRoom()
 {
-    std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [&] { return stopped() || m_rowsPending < m_settings.parallelism; });
+    m_delivery.waitForRoom(m_settings.parallelism, m_stop);
 }
 
 } // namespace norvale

@@ -2,12 +2,12 @@
 
 #include "norvale/search/DomainSearch.h"
 #include "norvale/search/SearchRules.h"
+#include "norvale/work/OrderedDelivery.h"
 
 #include <QString>
 
 #include <atomic>
 #include <condition_variable>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -83,8 +83,8 @@ private:
     // nullopt holds the place of a row still being checked.
     qint64 append(std::optional<SearchEvent> event);
     void fill(qint64 sequence, SearchRow row);
-    void flushLocked();
-    void postLocked(const SearchEvent &event);
+    work::OrderedDelivery::Post postOf(SearchEvent event);
+    void post(const SearchEvent &event);
     void waitForRoom();
 
     const SearchBackend m_backend;
@@ -94,12 +94,11 @@ private:
     std::atomic<bool> m_endPosted{false};
     QString m_wildip;   // written by the driver before any candidate is judged
 
+    DomainSearch *const m_receiver;                 // posted to until detach()
+    work::OrderedDelivery m_delivery;
+
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    DomainSearch *m_receiver;                       // guarded by m_mutex
-    std::deque<std::optional<SearchEvent>> m_queue; // empty slot: a row still being checked
-    qint64 m_queueStart = 0;                        // sequence number of m_queue.front()
-    int m_rowsPending = 0;
     QStringList m_wildParts;                        // the three reference answers
     int m_wildAnswers = 0;
     std::vector<std::optional<SearchRows>> m_kindResults;  // per box, phase by phase

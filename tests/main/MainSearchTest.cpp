@@ -4,11 +4,12 @@
 #include "norvale/main/Fdomain.h"
 #include "norvale/main/FdomainSearch.h"
 #include "norvale/main/ResultGridView.h"
-#include "norvale/search/SearchPools.h"
 #include "norvale/search/DomainSearch.h"
 #include "norvale/search/SearchBoxes.h"
+#include "norvale/work/WorkerPools.h"
 #include "norvale/startup/FontSubstitutes.h"
 
+#include "tests/support/DatabaseStack.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/TestSql.h"
 #include "tests/support/ServicesProcess.h"
@@ -57,13 +58,6 @@ QStringList phaseOneDomains(const QString &keyword)
 }
 
 
-// The database and the platform it reports to, kept alive for as long as any
-// search worker still holds the database.
-struct DatabaseStack {
-    explicit DatabaseStack(const QString &serviceUrl) : database(platform, serviceUrl) {}
-    test::RecordingPlatform platform;
-    ServerDatabase database;
-};
 
 QStringList shownDomains(const Fdomain &w)
 {
@@ -113,7 +107,7 @@ private slots:
         }
         QSqlDatabase::removeDatabase(QStringLiteral("seed"));
 
-        m_stack = std::make_shared<DatabaseStack>(m_services.dataServiceUrl());
+        m_stack = std::make_shared<test::DatabaseStack>(m_services.dataServiceUrl());
         QVERIFY(m_stack->database.getconnstr());
         // The configuration as the start-up sequence loads it: its ldomainurl is
         // the local service's status page.
@@ -269,8 +263,8 @@ private slots:
 
         // Nothing the workers still had in hand is written: let them all
         // finish, deliver whatever they posted, and look again.
-        for (QThreadPool *pool : {&searchpools::drivers(), &searchpools::lookups(),
-                                  &searchpools::fetches(), &searchpools::queries()})
+        for (QThreadPool *pool : {&workpools::drivers(), &workpools::lookups(),
+                                  &workpools::fetches(), &workpools::queries()})
             pool->waitForDone();
         QCoreApplication::sendPostedEvents();
         QCOMPARE(grid.rows(), rowsAtStop);
@@ -358,7 +352,7 @@ private slots:
 private:
     std::unique_ptr<Fdomain> openWindow(bool configured = true)
     {
-        auto w = std::make_unique<Fdomain>(std::shared_ptr<ServerDatabase>(m_stack, &m_stack->database),
+        auto w = std::make_unique<Fdomain>(test::DatabaseStack::shared(m_stack),
                                            m_stack->platform);
         w->Load();
         if (configured)
@@ -400,7 +394,7 @@ private:
 
     test::TestResolver m_resolver;
     test::ServicesProcess m_services;
-    std::shared_ptr<DatabaseStack> m_stack;
+    std::shared_ptr<test::DatabaseStack> m_stack;
     std::unique_ptr<Fabout> m_about;
 };
 

@@ -1,6 +1,7 @@
 #include "norvale/data/ServerDatabase.h"
 #include "norvale/search/DomainSearch.h"
 #include "norvale/search/SearchRules.h"
+#include "tests/support/DatabaseStack.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/TestSql.h"
 #include "tests/support/ServicesProcess.h"
@@ -123,13 +124,6 @@ std::shared_ptr<SearchBoxes> boxes(bool related, int onlyKind = -2)
     return ticked;
 }
 
-// A ServerDatabase kept alive with the platform it reports to, for as long
-// as any worker still holds it.
-struct DatabaseStack {
-    explicit DatabaseStack(const QString &serviceUrl) : database(platform, serviceUrl) {}
-    test::RecordingPlatform platform;
-    ServerDatabase database;
-};
 
 } // namespace
 
@@ -143,12 +137,12 @@ class DomainSearchTest final : public QObject {
     SearchBackend backend(const QString &statusBase = {})
     {
         const QString base = statusBase.isEmpty() ? m_statusBase : statusBase;
-        return makeServerBackend(std::shared_ptr<ServerDatabase>(m_stack, &m_stack->database), [base] { return base; });
+        return makeServerBackend(test::DatabaseStack::shared(m_stack), [base] { return base; });
     }
 
     test::TestResolver m_resolver;
     test::ServicesProcess m_services;
-    std::shared_ptr<DatabaseStack> m_stack;
+    std::shared_ptr<test::DatabaseStack> m_stack;
     QString m_statusBase;
 
 private slots:
@@ -195,7 +189,7 @@ private slots:
             }
         }
         QSqlDatabase::removeDatabase(QStringLiteral("seed"));
-        m_stack = std::make_shared<DatabaseStack>(m_services.dataServiceUrl());
+        m_stack = std::make_shared<test::DatabaseStack>(m_services.dataServiceUrl());
     }
 
     void cleanKeyword_data()

@@ -18,4 +18,19 @@ bool execSql(QSqlDatabase &db, const QString &statement, const QVariantList &val
     return false;
 }
 
+bool fillDatabase(const QString &path, const std::function<bool(QSqlDatabase &db)> &fill)
+{
+    const QString name = QStringLiteral("fill");
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        ok = db.open() && execSql(db, QStringLiteral("begin")) && fill(db)
+             && execSql(db, QStringLiteral("commit"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ok;
+}
+
 } // namespace norvale::test

@@ -4,10 +4,16 @@
 #include <QString>
 #include <QVariantList>
 
+#include <functional>
+
 namespace norvale::test {
 
 // Runs one statement with bound values on a test's own connection; a failure
 // is printed with the statement, so seeding mistakes show where they happen.
 bool execSql(QSqlDatabase &db, const QString &statement, const QVariantList &values = {});
+
+// Opens a SQLite file on a connection of its own, runs fill on it inside one
+// transaction, and closes and removes the connection again.
+bool fillDatabase(const QString &path, const std::function<bool(QSqlDatabase &db)> &fill);
 
 } // namespace norvale::test

@@ -1,9 +1,9 @@
-#include "norvale/search/SearchPools.h"
+#include "norvale/work/WorkerPools.h"
 
 #include <QCoreApplication>
 #include <QThreadPool>
 
-namespace norvale::searchpools {
+namespace norvale::workpools {
 
 namespace {
 
@@ -29,7 +29,7 @@ Pools &pools()
 {
     static Pools *instance = [] {
         auto *made = new Pools;
-        // Stopped searches finish their current call and return; waiting for
+        // Stopped runs finish their current call and return; waiting for
         // that when the application object goes keeps workers from running
         // into Qt's teardown.
         qAddPostRoutine(waitForWorkers);
@@ -54,4 +54,4 @@ QThreadPool &fetches() { return *pools().fetches; }
 QThreadPool &queries() { return *pools().queries; }
 QThreadPool &drivers() { return *pools().drivers; }
 
-} // namespace norvale::searchpools
+} // namespace norvale::workpools

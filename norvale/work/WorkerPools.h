@@ -2,12 +2,13 @@
 
 class QThreadPool;
 
-namespace norvale::searchpools {
+namespace norvale::workpools {
 
-// Process-wide worker pools of the domain search, one per kind of wait, so
-// that each resource has its own bound however many searches overlap (a
-// superseded search drains while the new one runs). Only a driver waits for
-// other pools, and nothing waits for a driver, so the pools cannot deadlock.
+// Process-wide worker pools of the long operations (the domain search and the
+// lookups), one per kind of wait, so that each resource has its own bound
+// however many runs overlap (a superseded run drains while the new one
+// runs). Only a driver waits for other pools, and nothing waits for a
+// driver, so the pools cannot deadlock.
 
 // Name lookups: the system resolver answers in parallel and each lookup is a
 // single UDP exchange; 32 keep a slow resolver busy without flooding it.
@@ -22,7 +23,11 @@ QThreadPool &fetches();
 // pool's size is also the number of connections the search holds open: 4
 // keep queries flowing without crowding the operator's server.
 QThreadPool &queries();
-// One thread per running search to walk the boxes in order.
+// One thread per running search or IP lookup to walk its steps in order.
 QThreadPool &drivers();
 
-} // namespace norvale::searchpools
+// The priority of work a user is waiting on in a lookup window: it goes
+// ahead of the search's queued work in the same pool.
+inline constexpr int lookupPriority = 1;
+
+} // namespace norvale::workpools

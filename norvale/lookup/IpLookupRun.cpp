@@ -1,0 +1,111 @@
+#include "norvale/lookup/IpLookupRun.h"
+
+#include "norvale/lookup/IpLookup.h"
+#include "norvale/lookup/LookupInput.h"
+#include "norvale/work/WorkerPools.h"
+
+#include <QThreadPool>
+
+namespace norvale {
+
+IpLookupRun::IpLookupRun(LookupBackend backend, Settings settings, IpLookup *receiver)
+    : work::Run(settings.generation)
+    , m_backend(std::move(backend))
+    , m_settings(std::move(settings))
+    , m_receiver(receiver)
+{
+}
+
+void IpLookupRun::start(const QString &lipurl, const QString &lipmessurl)
+{
+    m_lipurl = lipurl;
+    m_lipmessurl = lipmessurl;
+    workpools::drivers().start([self = shared_from_this()] { self->drive(); },
+                               workpools::lookupPriority);
+}
+
+void IpLookupRun::drive()
+{
+    m_address = m_backend.resolve(m_settings.query);
+    report(IpEvent::Type::Address, m_address);
+    if (detached())
+        return;
+
+    // Plain concatenation: the address is not encoded. A stop while the page
+    // loads leaves no candidate to check, so the fetch may end early.
+    const QString page = m_backend.getBody(m_lipurl + m_address, stopFlag()).toLower();
+    checkCandidates(sharedCandidates(page));
+    // Also after a stop: the count and the geolocation are still written.
+    report(IpEvent::Type::Counted);
+    if (detached())
+        return;
+
+    const QString location = m_backend.getBody(m_lipmessurl + m_address, detachedFlag()).toLower();
+    report(IpEvent::Type::Located, {}, locationValues(location));
+    report(IpEvent::Type::End);
+}
+
+void IpLookupRun::checkCandidates(const QStringList &candidates)
+{
+    if (m_settings.parallelism > 1) {
+        checkInParallel(candidates);
+        return;
+    }
+    for (const QString &candidate : candidates) {
+        if (stopped())
+            return;
+        if (sharesAddress(candidate))
+            report(IpEvent::Type::Shared, candidate);
+    }
+}
+
+void IpLookupRun::checkInParallel(const QStringList &candidates)
+{
+    auto self = shared_from_this();
+    for (const QString &candidate : candidates) {
+        delivery().waitForRoom(m_settings.parallelism, stopFlag());
+        if (stopped())
+            break;
+        const qint64 place = delivery().hold();
+        workpools::lookups().start(
+            [self, place, candidate] {
+                IpEvent shared;
+                shared.type = IpEvent::Type::Shared;
+                shared.text = candidate;
+                const bool listed = !self->stopped() && self->sharesAddress(candidate);
+                self->delivery().fill(place, listed ? self->postOf(shared) : [] {});
+            },
+            workpools::lookupPriority);
+    }
+    // Every candidate reported in order, or the stop: then what is still
+    // being resolved is given up, so the count follows at once.
+    delivery().waitForRoom(1, stopFlag());
+    if (stopped())
+        delivery().skipHeld();
+}
+
+bool IpLookupRun::sharesAddress(const QString &candidate) const
+{
+    // A name that does not resolve shares nothing, not even with an input
+    // that did not resolve either.
+    const QString address = m_backend.resolve(candidate);
+    return !address.isEmpty() && address == m_address;
+}
+
+work::OrderedDelivery::Post IpLookupRun::postOf(IpEvent event)
+{
+    return queuedTo(m_receiver, [receiver = m_receiver, self = shared_from_this(), event] {
+        receiver->deliver(self, event);
+    });
+}
+
+void IpLookupRun::report(IpEvent::Type type, const QString &text, const QStringList &values)
+{
+    IpEvent event;
+    event.type = type;
+    event.text = text;
+    event.values = values;
+    delivery().push(postOf(std::move(event)));
+}
+
+} // namespace norvale

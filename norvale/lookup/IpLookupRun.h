@@ -1,0 +1,56 @@
+#pragma once
+
+#include "norvale/lookup/LookupBackend.h"
+#include "norvale/work/Run.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+namespace norvale {
+
+class IpLookup;
+
+// One report of an IP lookup, in the order the engine must apply them.
+struct IpEvent {
+    enum class Type { Address, Shared, Counted, Located, End };
+    Type type = Type::End;
+    QString text;        // Address: the resolved address; Shared: the name
+    QStringList values;  // Located: the nine geolocation values
+};
+
+// One IP lookup on the worker pools. Its driver walks the steps in order;
+// candidate names are resolved on the lookup pool and reported through the
+// ordered delivery, so the list keeps page order.
+class IpLookupRun final : public work::Run,
+                          public std::enable_shared_from_this<IpLookupRun> {
+public:
+    struct Settings {
+        quint64 generation = 0;
+        QString query;        // the cleaned input
+        int parallelism = 1;
+    };
+
+    IpLookupRun(LookupBackend backend, Settings settings, IpLookup *receiver);
+
+    // Reads the two page addresses now, then runs on a driver thread.
+    void start(const QString &lipurl, const QString &lipmessurl);
+
+private:
+    void drive();
+    void checkCandidates(const QStringList &candidates);
+    void checkInParallel(const QStringList &candidates);
+    bool sharesAddress(const QString &candidate) const;
+    work::OrderedDelivery::Post postOf(IpEvent event);
+    void report(IpEvent::Type type, const QString &text = {}, const QStringList &values = {});
+
+    const LookupBackend m_backend;
+    const Settings m_settings;
+    IpLookup *const m_receiver;  // posted to until detach()
+    QString m_lipurl;
+    QString m_lipmessurl;
+    QString m_address;           // written by the driver before any candidate is checked
+};
+
+} // namespace norvale

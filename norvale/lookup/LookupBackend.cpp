@@ -1,0 +1,53 @@
+#include "norvale/lookup/LookupBackend.h"
+
+#include "norvale/data/Adodc1.h"
+#include "norvale/data/ServerDatabase.h"
+#include "norvale/net/cPing.h"
+#include "norvale/web/GetBody.h"
+
+namespace norvale {
+
+const QStringList &filingColumns()
+{
+    static const QStringList columns{
+        QStringLiteral("lback"),         QStringLiteral("lbacktime"), QStringLiteral("lbackhost"),
+        QStringLiteral("lbackhostkind"), QStringLiteral("lbackname"), QStringLiteral("lbackweb"),
+    };
+    return columns;
+}
+
+LookupBackend makeServerLookupBackend(std::shared_ptr<ServerDatabase> database)
+{
+    LookupBackend backend;
+    backend.resolve = [](const QString &host) {
+        // cPing keeps no state between calls, so each call may have its own.
+        const cPing ping;
+        return ping.funcGetIPFromHostName(host);
+    };
+    backend.getBody = [](const QString &url, const std::atomic<bool> &cancel) {
+        // A lookup given up before its fetch starts asks nothing.
+        if (cancel.load())
+            return QString();
+        return GetBody(url, QStringLiteral("UTF-8"));
+    };
+    backend.findFiling = [database](const QString &name) {
+        FilingRecord record;
+        const std::optional<QString> connection = database->getconnstr();
+        if (!connection)
+            return record;
+        Adodc1 source;
+        source.setConnectionString(*connection);
+        source.setRecordSource(QLatin1StringView(lookupsql::filing), {name});
+        // Only the first row returned is shown.
+        source.setMaxRecords(1);
+        if (!source.Refresh() || source.RecordCount() == 0)
+            return record;
+        record.found = true;
+        for (const QString &column : filingColumns())
+            record.values.append(source.value(column));
+        return record;
+    };
+    return backend;
+}
+
+} // namespace norvale

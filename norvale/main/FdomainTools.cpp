@@ -1,0 +1,192 @@
+#include "norvale/main/FdomainTools.h"
+
+#include "norvale/about/Fabout.h"
+#include "norvale/lookup/LookupBackend.h"
+#include "norvale/main/Fdomain.h"
+#include "norvale/main/ResultGridView.h"
+#include "norvale/platform/Platform.h"
+#include "norvale/platform/WebAddress.h"
+#include "norvale/search/SearchRules.h"
+#include "norvale/tools/Fip.h"
+#include "norvale/tools/Fwhois.h"
+#include "norvale/tools/fback.h"
+
+#include <QAction>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <utility>
+
+namespace norvale {
+
+FdomainTools::FdomainTools(Fdomain &window, std::shared_ptr<ServerDatabase> database, Platform &platform)
+    : m_window(window), m_database(std::move(database)), m_platform(platform)
+{
+    connect(window.grid1(), &ResultGridView::cellClicked, this, &FdomainTools::cellClicked);
+
+    // Each tool button does exactly what its menu entry does.
+    auto both = [this](QAction *entry, QPushButton *button, const std::function<void()> &run) {
+        connect(entry, &QAction::triggered, this, run);
+        connect(button, &QPushButton::clicked, this, run);
+    };
+    both(window.mregist(), window.lregist(), [this] { registerActiveRow(); });
+    both(window.mwhois(), window.lwhois(), [this] { openForActiveRow(whois(), column::Domain); });
+    both(window.mip(), window.lip(), [this] { openForActiveRow(ip(), column::Address); });
+    both(window.mbak(), window.lbak(), [this] { openForActiveRow(filing(), column::Domain); });
+
+    const std::pair<QAction *, QLatin1StringView> pages[] = {
+        {window.mhome(), QLatin1StringView("lhomeurl")},   {window.mbbs(), QLatin1StringView("lbbsurl")},
+        {window.mgbook(), QLatin1StringView("lgbookurl")}, {window.mchat(), QLatin1StringView("lchaturl")},
+        {window.mweb(), QLatin1StringView("lweburl")},
+    };
+    for (const auto &[entry, key] : pages)
+        connect(entry, &QAction::triggered, this, [this, key = key] { openConfigured(key); });
+}
+
+FdomainTools::~FdomainTools()
+{
+    delete m_whois;
+    delete m_filing;
+}
+
+void FdomainTools::setAbout(Fabout *about)
+{
+    m_about = about;
+    if (!about)
+        return;
+    if (m_whois)
+        m_whois->setPageBase(config(QLatin1StringView("lwhoisurl")));
+    if (m_ip)
+        m_ip->setPages(config(QLatin1StringView("lipurl")), config(QLatin1StringView("lipmessurl")));
+    for (const std::function<void()> &action : std::exchange(m_waiting, {}))
+        action();
+}
+
+Fwhois &FdomainTools::whois()
+{
+    if (!m_whois) {
+        m_whois = new Fwhois(makeServerLookupBackend(m_database));
+        if (m_about)
+            m_whois->setPageBase(config(QLatin1StringView("lwhoisurl")));
+    }
+    return *m_whois;
+}
+
+Fip &FdomainTools::ip()
+{
+    if (!m_ip) {
+        m_ip = std::make_unique<Fip>(makeServerLookupBackend(m_database));
+        if (m_about)
+            m_ip->setPages(config(QLatin1StringView("lipurl")), config(QLatin1StringView("lipmessurl")));
+    }
+    return *m_ip;
+}
+
+Fwhois *FdomainTools::whoisWindow() const
+{
+    return m_whois;
+}
+
+fback *FdomainTools::filingWindow() const
+{
+    return m_filing;
+}
+
+fback &FdomainTools::filing()
+{
+    if (!m_filing)
+        m_filing = new fback(makeServerLookupBackend(m_database));
+    return *m_filing;
+}
+
+void FdomainTools::cellClicked()
+{
+    const ResultGridView &grid = *m_window.grid1();
+    const int row = grid.activeRow();
+    const int col = grid.activeCol();
+    // Only a click on a data row whose pointer and active cell agree counts.
+    if (grid.mouseRow() <= 0 || grid.mouseRow() != row || grid.mouseCol() != col)
+        return;
+    const QString domain = grid.grid().cellText(row, column::DomainShown);
+    if (!domain.contains(u'.'))
+        return;
+    switch (col) {
+    case column::Filing:
+        openLookup(filing(), domain);
+        break;
+    case column::Status:
+        openLookup(whois(), domain);
+        break;
+    case column::Address:
+        openForActiveRow(ip(), column::Address);
+        break;
+    default:
+        registerDomain(domain);
+        break;
+    }
+}
+
+void FdomainTools::registerActiveRow()
+{
+    const ResultGridView &grid = *m_window.grid1();
+    const QString domain = grid.grid().cellText(grid.activeRow(), column::DomainShown);
+    if (domain.contains(u'.')) {
+        registerDomain(domain);
+        return;
+    }
+    // No data row: the registrar's own page.
+    whenConfigured([this] { openAddress(config(QLatin1StringView("lbuyurl"))); });
+}
+
+void FdomainTools::registerDomain(const QString &domain)
+{
+    m_platform.setClipboardText(domain);
+    m_platform.showMessage(QStringLiteral("Norvale"), u"选中域名  " % domain % u"  已加入剪贴板");
+    whenConfigured([this, domain] { openAddress(config(QLatin1StringView("lbuyurl")) + domain); });
+}
+
+void FdomainTools::openForActiveRow(ToolWindow &window, int column)
+{
+    const ResultGridView &grid = *m_window.grid1();
+    const QString text = grid.grid().cellText(grid.activeRow(), column);
+    openLookup(window, text.contains(u'.') ? text : QString());
+}
+
+void FdomainTools::openLookup(ToolWindow &window, const QString &text)
+{
+    window.show();
+    window.raise();
+    window.activateWindow();
+    // Without a usable text the window keeps whatever it showed.
+    if (text.isEmpty())
+        return;
+    window.ltext()->setText(text);
+    window.lfind_Click();
+}
+
+void FdomainTools::openConfigured(QLatin1StringView key)
+{
+    whenConfigured([this, key] { openAddress(config(key)); });
+}
+
+void FdomainTools::whenConfigured(std::function<void()> action)
+{
+    if (m_about)
+        action();
+    else
+        m_waiting.append(std::move(action));
+}
+
+QString FdomainTools::config(QLatin1StringView key) const
+{
+    return m_about ? m_about->value(key) : QString();
+}
+
+void FdomainTools::openAddress(const QString &address)
+{
+    // The configuration comes from a database the user does not control:
+    // only web and mail addresses reach the desktop.
+    openWebAddress(m_platform, address);
+}
+
+} // namespace norvale

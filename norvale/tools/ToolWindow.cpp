@@ -1,0 +1,72 @@
+#include "norvale/tools/ToolWindow.h"
+
+#include "norvale/platform/WindowLayout.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace norvale {
+
+ToolWindow::ToolWindow(const char *name, const QString &caption, int clientWidthTwips,
+                       int clientHeightTwips)
+    // A window of its own, owned by nobody, as the main window shows it.
+    : QWidget(nullptr, Qt::Window)
+{
+    setObjectName(QLatin1StringView(name));
+    setWindowTitle(caption);
+    setFont(windowFace());
+    setFixedSize(twips(clientWidthTwips), twips(clientHeightTwips));
+}
+
+ToolWindow::~ToolWindow() = default;
+
+void ToolWindow::buildInputRow(const InputRow &row)
+{
+    if (!row.hint.isEmpty()) {
+        m_hint = place<QLabel>(this, "Label9", row.hint);
+        m_hint->setText(QStringLiteral("http://www."));
+        m_hint->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    }
+    m_ltext = place<QLineEdit>(this, "ltext", row.text);
+    m_lfind = button(this, "lfind", row.findCaption, row.find);
+    m_lclose = button(this, "lclose", QStringLiteral("关  闭"), row.close);
+
+    connect(m_ltext, &QLineEdit::returnPressed, this, [this] { lfind_Click(); });
+    connect(m_lfind, &QPushButton::clicked, this, [this] { lfind_Click(); });
+    connect(m_lclose, &QPushButton::clicked, this, [this] { closeRequested(); });
+    hideOnEscape(m_ltext);
+    // No label ever interprets markup.
+    for (QLabel *label : findChildren<QLabel *>())
+        label->setTextFormat(Qt::PlainText);
+    // First in the tab order, so the window opens with the focus in it.
+    m_ltext->setFocus();
+}
+
+void ToolWindow::hideOnEscape(QWidget *watched)
+{
+    watched->installEventFilter(this);
+}
+
+void ToolWindow::focusInput()
+{
+    if (isVisible())
+        m_ltext->setFocus();
+}
+
+void ToolWindow::closeRequested()
+{
+    hide();
+}
+
+bool ToolWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape) {
+        hide();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace norvale

@@ -1,0 +1,295 @@
+#include "norvale/data/ServerDatabase.h"
+#include "norvale/lookup/IpLookup.h"
+#include "norvale/lookup/LookupInput.h"
+#include "norvale/startup/FontSubstitutes.h"
+#include "norvale/tools/Fip.h"
+#include "norvale/tools/Fwhois.h"
+#include "norvale/tools/fback.h"
+
+#include "tests/support/DatabaseStack.h"
+#include "tests/support/RecordingPlatform.h"
+#include "tests/support/ServicesProcess.h"
+#include "tests/support/TestResolver.h"
+#include "tests/support/TestSql.h"
+
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <chrono>
+#include <memory>
+
+using namespace norvale;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString Address = QStringLiteral("10.40.0.1");
+const QString Crowded = QStringLiteral("10.40.0.2");
+constexpr int CrowdSize = 30;
+
+
+QString caption(const QWidget *widget)
+{
+    if (auto *label = qobject_cast<const QLabel *>(widget))
+        return label->text();
+    if (auto *button = qobject_cast<const QPushButton *>(widget))
+        return button->text();
+    return qobject_cast<const QGroupBox *>(widget)->title();
+}
+
+// Every caption whole inside its control, and every control inside the window.
+void verifyNothingClipped(const QWidget &window)
+{
+    for (const QWidget *widget : window.findChildren<QWidget *>()) {
+        const QRect inWindow(widget->mapTo(&window, QPoint(0, 0)), widget->size());
+        QVERIFY2(window.rect().contains(inWindow), qPrintable(widget->objectName()));
+        if (!qobject_cast<const QLabel *>(widget) && !qobject_cast<const QPushButton *>(widget))
+            continue;
+        const QString text = caption(widget);
+        const int room = widget->contentsRect().width() - (qobject_cast<const QPushButton *>(widget) ? 8 : 0);
+        QVERIFY2(widget->fontMetrics().horizontalAdvance(text) <= room,
+                 qPrintable(widget->objectName() + u' ' + text));
+        QVERIFY2(widget->fontMetrics().height() <= widget->height(), qPrintable(widget->objectName()));
+    }
+}
+
+void pressKey(QWidget *widget, Qt::Key key)
+{
+    QTest::keyClick(widget, key);
+}
+
+} // namespace
+
+#define REQUIRE_RESOLVER()   \
+    if (!m_resolver.ready()) \
+    QSKIP(qPrintable(m_resolver.reason()))
+
+class ToolsTest final : public QObject {
+    Q_OBJECT
+
+    LookupBackend backend() const
+    {
+        return makeServerLookupBackend(test::DatabaseStack::shared(m_stack));
+    }
+    QString page(const char *path) const { return m_services.baseUrl() + QLatin1StringView(path); }
+    std::unique_ptr<Fip> makeIpWindow() const
+    {
+        auto window = std::make_unique<Fip>(backend());
+        window->setPages(page("/query/ip.asp?ip="), page("/query/ipmess.asp?ip="));
+        return window;
+    }
+    static void shoot(QWidget &window, const char *name)
+    {
+        QDir().mkpath(QStringLiteral("/tmp/norvale-shots"));
+        QVERIFY(window.grab().save(u"/tmp/norvale-shots/" % QLatin1StringView(name) % u".png"));
+    }
+
+    test::TestResolver m_resolver;
+    test::ServicesProcess m_services;
+    std::shared_ptr<test::DatabaseStack> m_stack;
+
+private slots:
+    void initTestCase()
+    {
+        installFontSubstitutes();
+        QVERIFY2(m_resolver.start() || !m_resolver.broken(), qPrintable(m_resolver.reason()));
+        if (!m_resolver.ready())
+            return;
+        QString error;
+        QVERIFY2(m_services.start(&error), qPrintable(error));
+
+        test::TestDnsServer &dns = m_resolver.server();
+        for (const char *name : {"shared.test", "one.test", "two.test"})
+            dns.addRecord(QLatin1StringView(name), {Address});
+        dns.addRecord(QStringLiteral("filed.test"), {QStringLiteral("10.40.0.9")});
+        for (int i = 0; i < CrowdSize; ++i)
+            dns.addRecord(QStringLiteral("crowd%1.test").arg(i), {Crowded});
+
+        QVERIFY(test::fillDatabase(m_services.databasePath(), [](QSqlDatabase &db) {
+            bool ok = true;
+            for (const char *name : {"one.test", "nodot", "two.test", "one.test", "else.test"})
+                ok = ok && test::execSql(db, QStringLiteral("insert into svc_hosts values (?, ?)"),
+                                         {QLatin1StringView(name), Address});
+            for (int i = 0; i < CrowdSize; ++i) {
+                ok = ok && test::execSql(db, QStringLiteral("insert into svc_hosts values (?, ?)"),
+                                         {QStringLiteral("crowd%1.test").arg(i), Crowded});
+            }
+            ok = ok && test::execSql(db, QStringLiteral("insert into svc_geo values (?, '<b>中国</b>', '广东省', "
+                                                        "'深圳', '22.5431', '114.0579', '518000', "
+                                                        "'Asia/Shanghai', '星河数据中心', '86')"), {Address});
+            ok = ok && test::execSql(db, QStringLiteral("insert into svc_whois values ('example.com', "
+                                                        "'<b>Registrar</b>', '张三', 'a@example.com', "
+                                                        "'2001-02-03', '2031-02-03', 'ok hold', "
+                                                        "'ns1.example.com', 'ns2.example.com')"));
+            ok = ok && test::execSql(db, QStringLiteral("insert into ldomainlist values ('filed', '.test', "
+                                                        "'filed.test', '粤ICP备1号-1', '粤ICP备1号', '2020-01-02', "
+                                                        "'深圳市某某科技有限公司', '企业', '某某科技')"));
+            return ok;
+        }));
+        m_stack = std::make_shared<test::DatabaseStack>(m_services.dataServiceUrl());
+    }
+
+    void cleanup()
+    {
+        if (m_resolver.ready())
+            m_resolver.server().setDelay(0ms);
+    }
+
+    void whoisWindow()
+    {
+        REQUIRE_RESOLVER();
+        QPointer<Fwhois> window = new Fwhois(backend());
+        window->setPageBase(page("/query/whois.asp?domain="));
+        QCOMPARE(window->windowTitle(), QStringLiteral("Whois查询"));
+        window->show();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QCOMPARE(QApplication::focusWidget(), window->ltext());
+
+        const QString typed = QStringLiteral("  WWW.Example.COM ");
+        window->ltext()->setText(typed);
+        pressKey(window->ltext(), Qt::Key_Return);
+        QCOMPARE(window->lwhois()->toPlainText(), QString::fromUtf16(lookuptext::whoisSearching));
+        QTRY_VERIFY(window->lwhois()->toPlainText().startsWith(u"Domain Name: EXAMPLE.COM"));
+        // Line by line, and the page's markup shown as text.
+        QVERIFY(window->lwhois()->document()->blockCount() > 6);
+        QVERIFY(window->lwhois()->toPlainText().contains(u"Registrar: <b>Registrar</b>"));
+        QCOMPARE(window->ltext()->text(), typed);
+        verifyNothingClipped(*window);
+        shoot(*window, "Fwhois");
+
+        // Escape only hides; the result stays for the next opening.
+        pressKey(window->lwhois(), Qt::Key_Escape);
+        QVERIFY(!window->isVisible());
+        window->show();
+        QVERIFY(window->lwhois()->toPlainText().startsWith(u"Domain Name: EXAMPLE.COM"));
+        pressKey(window->ltext(), Qt::Key_Escape);
+        QVERIFY(!window->isVisible());
+
+        // The title bar's close destroys it.
+        window->show();
+        QVERIFY(window->close());
+        QTRY_VERIFY(window.isNull());
+    }
+
+    void ipWindow()
+    {
+        REQUIRE_RESOLVER();
+        std::unique_ptr<Fip> window = makeIpWindow();
+        QCOMPARE(window->windowTitle(), QStringLiteral("IP地址反查域名"));
+        QCOMPARE(window->lcount()->text(), QStringLiteral("合计查到 \u3000条共享域名"));
+        window->show();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+
+        window->ltext()->setText(QStringLiteral(" Shared.Test"));
+        window->lfind()->click();
+        QCOMPARE(window->box(Fip::Ip)->text(), QStringLiteral("shared.test"));
+        QTRY_COMPARE(window->box(Fip::Country)->text(), QStringLiteral("<b>中国</b>"));
+        QCOMPARE(window->box(Fip::Ip)->text(), Address);
+        QListWidget *list = window->llist();
+        QCOMPARE(list->count(), 2);
+        QCOMPARE(list->item(0)->text(), QStringLiteral("one.test"));
+        QCOMPARE(list->item(1)->text(), QStringLiteral("two.test"));
+        QCOMPARE(window->lcount()->text(), QStringLiteral("合计查到 2 条共享域名"));
+        QCOMPARE(window->box(Fip::Timezone)->text(), QStringLiteral("asia/shanghai"));
+        QCOMPARE(window->box(Fip::Iddcode)->text(), QStringLiteral("86"));
+
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(1)).center());
+        QCOMPARE(window->box(Fip::Domain)->text(), QStringLiteral("two.test"));
+        verifyNothingClipped(*window);
+        shoot(*window, "Fip");
+
+        // A new lookup starts from empty boxes and an empty list.
+        window->ltext()->setText(QStringLiteral("nodot"));
+        pressKey(window->ltext(), Qt::Key_Return);
+        QCOMPARE(list->count(), 0);
+        QCOMPARE(window->box(Fip::Country)->text(), QString());
+        QCOMPARE(window->box(Fip::Ip)->text(), QStringLiteral("nodot"));
+        QCOMPARE(window->lcount()->text(), QStringLiteral("合计查到 2 条共享域名"));
+    }
+
+    void ipWindowStopsAndHides_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("stops");
+        QTest::addColumn<bool>("hides");
+        QTest::newRow("lstop") << QStringLiteral("lstop") << true << false;
+        QTest::newRow("lclose") << QStringLiteral("lclose") << true << true;
+        QTest::newRow("title bar") << QStringLiteral("close") << true << true;
+        QTest::newRow("Escape") << QStringLiteral("escape") << false << true;
+    }
+
+    void ipWindowStopsAndHides()
+    {
+        QFETCH(QString, how);
+        QFETCH(bool, stops);
+        QFETCH(bool, hides);
+        REQUIRE_RESOLVER();
+        m_resolver.server().setDelay(20ms);
+        std::unique_ptr<Fip> window = makeIpWindow();
+        window->engine().setParallelism(2);
+        window->show();
+        window->ltext()->setText(Crowded);
+        window->lfind_Click();
+        QTRY_VERIFY(window->llist()->count() > 0);
+
+        if (how == u"lstop")
+            window->lstop()->click();
+        else if (how == u"lclose")
+            window->lclose()->click();
+        else if (how == u"close")
+            QVERIFY(!window->close());
+        else
+            pressKey(window->ltext(), Qt::Key_Escape);
+        QCOMPARE(window->isVisible(), !hides);
+
+        QSignalSpy finished(&window->engine(), &IpLookup::finished);
+        QVERIFY(finished.wait(20000));
+        const int listed = window->llist()->count();
+        QCOMPARE(listed < CrowdSize, stops);
+        QCOMPARE(window->lcount()->text(), QStringLiteral("合计查到 %1 条共享域名").arg(listed));
+
+        // The window lives on and looks up again as before.
+        window->show();
+        m_resolver.server().setDelay(0ms);
+        window->ltext()->setText(QStringLiteral("shared.test"));
+        window->lfind_Click();
+        QTRY_COMPARE(window->lcount()->text(), QStringLiteral("合计查到 2 条共享域名"));
+    }
+
+    void filingWindow()
+    {
+        REQUIRE_RESOLVER();
+        QPointer<fback> window = new fback(backend());
+        QCOMPARE(window->windowTitle(), QStringLiteral("备案信息查询"));
+        window->show();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QCOMPARE(QApplication::focusWidget(), window->ltext());
+
+        window->ltext()->setText(QStringLiteral("HTTP://WWW.Filed.test  "));
+        pressKey(window->ltext(), Qt::Key_Return);
+        QTRY_COMPARE(window->lwith(7)->text(), QStringLiteral("10.40.0.9"));
+        QCOMPARE(window->lwith(2)->text(), QStringLiteral("深圳市某某科技有限公司"));
+        QCOMPARE(window->lwith(6)->text(), QStringLiteral("filed.test"));
+        verifyNothingClipped(*window);
+        shoot(*window, "fback");
+
+        window->ltext()->setText(QStringLiteral("unknown.test"));
+        window->lfind()->click();
+        QCOMPARE(window->lwith(0)->text(), QString());
+        pressKey(window->ltext(), Qt::Key_Escape);
+        QVERIFY(!window->isVisible());
+        QVERIFY(window->close());
+        QTRY_VERIFY(window.isNull());
+    }
+};
+
+QTEST_MAIN(ToolsTest)
+#include "ToolsTest.moc"
