@@ -8,6 +8,7 @@
 #include <QUrl>
 
 #include <curl/curl.h>
+#include <fcntl.h>
 
 #include <algorithm>
 #include <memory>
@@ -18,6 +19,7 @@ namespace {
 
 // Large reads keep a fast loopback transfer from spending its time in calls.
 constexpr long kReceiveBuffer = 128 * 1024;
+constexpr qint64 kWriteBackStretch = 8 * 1024 * 1024;
 
 struct EasyDeleter {
     void operator()(CURL *handle) const { curl_easy_cleanup(handle); }
@@ -46,10 +48,22 @@ struct Transfer {
     bool statusRefused = false; // the answer was not a 2xx
     bool saveFailed = false;
     bool stopped = false;
+    qint64 writtenBack = 0;     // bytes already handed to the disk
     qint64 reportedBytes = 0;
     qint64 reportedAtMs = -1;   // -1: nothing reported yet
 
     void raise(int status) { emit owner.entDLFileStatus(status); }
+
+    // The file is synced to disk before it takes the installer's name. Start
+    // writing each finished stretch out now, so that the sync at the end has
+    // little left to wait for.
+    void startWriteBack()
+    {
+        if (bytes - writtenBack < kWriteBackStretch)
+            return;
+        ::sync_file_range(file->handle(), writtenBack, bytes - writtenBack, SYNC_FILE_RANGE_WRITE);
+        writtenBack = bytes;
+    }
 
     void reportProgress(bool force)
     {
@@ -104,7 +118,7 @@ size_t onHeader(char *data, size_t size, size_t count, void *user)
 
     t->raise(downloadstatus::Receiving);
     t->file = std::make_unique<QSaveFile>(t->localPath);
-    if (!t->file->open(QIODevice::WriteOnly)) {
+    if (!t->file->open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         t->saveFailed = true;
         return 0;
     }
@@ -122,6 +136,7 @@ size_t onBody(char *data, size_t size, size_t count, void *user)
         return 0;
     }
     t->bytes += qint64(n);
+    t->startWriteBack();
     t->reportProgress(t->hasLength && t->bytes >= t->announced);
     if (t->owner.bStop()) {
         t->stopped = true;
