@@ -4,6 +4,7 @@
 #include "norvale/net/DownloadRules.h"
 #include "norvale/web/GetBody.h"
 #include "tests/support/ServicesProcess.h"
+#include "tests/support/TestHttpServer.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -218,6 +219,30 @@ private slots:
         QCOMPARE(result.status, ds::RequestFailed);
         QVERIFY(!result.complete);
         QVERIFY(QDir(dir.path()).isEmpty(QDir::Files | QDir::Hidden));
+    }
+
+    // Servers and caches on the way see the old client's name and are told
+    // not to answer from a cache.
+    void asksAsTheOldClient()
+    {
+        test::TestHttpServer server;
+        server.get("/Setup.exe", [](const httplib::Request &, httplib::Response &res) {
+            res.set_content("MZ", "application/octet-stream");
+        });
+        QString why;
+        QVERIFY2(server.start(&why), qPrintable(why));
+        QTemporaryDir dir;
+        Cls_DownLoad download;
+        QVERIFY(download.DLFile(server.url(QStringLiteral("/Setup.exe")), dir.filePath(QStringLiteral("Setup.exe"))).complete);
+        const auto requests = server.requests();
+        QCOMPARE(requests.size(), std::size_t(1));
+        const httplib::Headers &headers = requests.front().headers;
+        auto header = [&headers](const char *name) {
+            const auto it = headers.find(name);
+            return it == headers.end() ? std::string() : it->second;
+        };
+        QCOMPARE(header("User-Agent"), std::string("VB Http"));
+        QCOMPARE(header("Cache-Control"), std::string("no-cache"));
     }
 
     void unwritableTargetBreaksTheDownload()
