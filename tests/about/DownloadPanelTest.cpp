@@ -14,8 +14,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScopeGuard>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -63,16 +61,6 @@ class DownloadPanelTest final : public QObject {
 
     QString url(const QString &path) const { return m_services.baseUrl() + path; }
 
-    int hits(const QString &path) const
-    {
-        const QString stats = QString::fromUtf8(fetchPage(url(QStringLiteral("/stats"))).body);
-        for (const QString &line : stats.split(u'\n')) {
-            if (line.startsWith(path + u' '))
-                return line.section(u' ', 1).toInt();
-        }
-        return 0;
-    }
-
 private slots:
     void initTestCase()
     {
@@ -85,14 +73,8 @@ private slots:
         m_name = m_served.value(u"ldownurl").section(u'/', -1);
         m_installer = fetchPage(m_served.value(u"ldownurl")).body;
         QVERIFY(m_installer.size() > 100 * 1024);
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("seed"));
-            db.setDatabaseName(m_services.databasePath());
-            QVERIFY(db.open());
-            QVERIFY(QSqlQuery(db).exec(QStringLiteral(
-                "INSERT INTO svc_files VALUES ('/download/empty.exe', 'application/octet-stream', x'')")));
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("seed"));
+        QVERIFY(m_services.execSql(QStringLiteral(
+            "INSERT INTO svc_files VALUES ('/download/empty.exe', 'application/octet-stream', x'')")));
     }
 
     void asksToInstall_data()
@@ -173,13 +155,13 @@ private slots:
         const QString path = QStringLiteral("/download/trickle/") + m_name;
         Window w(m_served, url(path + QStringLiteral("?bytes=2048&every=20")), folder.path());
         w.platform.setAnswerYes(true);
-        const int before = hits(path);
+        const int before = m_services.requestCount(path);
         QTest::mouseClick(w.ldownact, Qt::LeftButton);
         QTRY_VERIFY(w.panel->ltext()->text().startsWith(QStringLiteral("下载进度：")));
         const QString shown = w.panel->ltext()->text();
         QTRY_VERIFY(w.panel->ltext()->text() != shown);   // the panel follows the transfer
         QTest::mouseClick(w.ldownact, Qt::LeftButton);
-        QCOMPARE(hits(path), before + 1);
+        QCOMPARE(m_services.requestCount(path), before + 1);
 
         QTest::mouseClick(w.panel->ldownstop(), Qt::LeftButton);
         QVERIFY(w.panel->isHidden() && !w.panel->ldownstop()->isEnabled());

@@ -64,17 +64,6 @@ class FaboutTest final : public QObject {
     test::ServicesProcess m_services;
     ConfigRecord m_served;   // the services' own configuration
 
-    // How often the services were asked for path so far.
-    int hits(const QString &path) const
-    {
-        const QString stats = QString::fromUtf8(fetchPage(m_services.baseUrl() + QStringLiteral("/stats")).body);
-        for (const QString &line : stats.split(u'\n')) {
-            if (line.startsWith(path + u' '))
-                return line.section(u' ', 1).toInt();
-        }
-        return 0;
-    }
-
 private slots:
     void initTestCase()
     {
@@ -223,8 +212,8 @@ private slots:
         QFETCH(bool, qqLoads);
         const QString shopPath = QStringLiteral("/images/shop.png");
         const QString qqPath = qqLoads ? QStringLiteral("/images/qq.png") : QStringLiteral("/images/none.png");
-        const int shopBefore = hits(shopPath);
-        const int qqBefore = hits(qqPath);
+        const int shopBefore = m_services.requestCount(shopPath);
+        const int qqBefore = m_services.requestCount(qqPath);
         Fabout about(changed(m_served, {{"lqqimg", m_services.baseUrl() + qqPath}}), m_platform);
         QLabel *qq = child(about, "limgqq");
         QLabel *shop = child(about, "ltaobao");
@@ -232,7 +221,7 @@ private slots:
         about.checkimg();
         QTRY_VERIFY(!shop->pixmap().isNull());
         QCOMPARE(shop->pixmap().size(), QSize(161, 25));
-        QTRY_COMPARE(hits(qqPath), qqBefore + 1);
+        QTRY_COMPARE(m_services.requestCount(qqPath), qqBefore + 1);
         QCOMPARE(qq->pixmap().isNull(), !qqLoads);
 
         QTest::mouseClick(about.findChild<QPushButton *>(QStringLiteral("Cmd_OK")), Qt::LeftButton);
@@ -240,8 +229,8 @@ private slots:
         about.show();
         about.checkimg();
         QTest::qWait(300);   // time for a load that should not happen
-        QTRY_COMPARE(hits(shopPath), shopBefore + (qqLoads ? 1 : 2));
-        QCOMPARE(hits(qqPath), qqBefore + (qqLoads ? 1 : 2));
+        QTRY_COMPARE(m_services.requestCount(shopPath), shopBefore + (qqLoads ? 1 : 2));
+        QCOMPARE(m_services.requestCount(qqPath), qqBefore + (qqLoads ? 1 : 2));
         QCOMPARE(child(about, "lmail")->text(), m_served.value(u"lmail"));
     }
 

@@ -1,5 +1,6 @@
 // The installer download against the real norvale-services over loopback,
 // into real files.
+#include "norvale/about/ConfigLoad.h"
 #include "norvale/net/Cls_DownLoad.h"
 #include "norvale/net/DownloadRules.h"
 #include "norvale/web/GetBody.h"
@@ -10,8 +11,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -72,17 +71,10 @@ private slots:
     {
         QString why;
         QVERIFY2(m_services.start(&why), qPrintable(why));
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("seed"));
-            db.setDatabaseName(m_services.databasePath());
-            QSqlQuery query(db);
-            QVERIFY(db.open());
-            QVERIFY(query.exec(QStringLiteral("SELECT ldownurl FROM lconfig_all")) && query.next());
-            m_name = installerFileName(query.value(0).toString());
-            QVERIFY(query.exec(QStringLiteral(
-                "INSERT INTO svc_files VALUES ('/download/empty.exe', 'application/octet-stream', x'')")));
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("seed"));
+        QVERIFY(m_services.execSql(QStringLiteral(
+            "INSERT INTO svc_files VALUES ('/download/empty.exe', 'application/octet-stream', x'')")));
+        m_name = installerFileName(loadConfigRecord(QStringLiteral("Provider=SQLite;Data Source=")
+                                                    + m_services.databasePath()).record.value(u"ldownurl"));
         m_installer = fetchPage(url(QStringLiteral("/download/") + m_name)).body;
         QVERIFY(m_installer.size() > 100 * 1024);
     }
