@@ -18,7 +18,7 @@ namespace norvale {
 namespace {
 
 // Large reads keep a fast loopback transfer from spending its time in calls.
-constexpr long kReceiveBuffer = 128 * 1024;
+constexpr long kReceiveBuffer = 512 * 1024;
 constexpr qint64 kWriteBackStretch = 8 * 1024 * 1024;
 
 struct EasyDeleter {
