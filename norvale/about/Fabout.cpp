@@ -20,6 +20,7 @@ namespace norvale {
 namespace {
 
 const QColor kHoverBlue(0, 0, 255);
+constexpr int kPanelRight = 480 + 5775;   // the download panel's right edge, in twips
 
 QRect twipRect(int left, int top, int width, int height)
 {
@@ -57,6 +58,22 @@ QLabel *label(QWidget *parent, const char *name, const QString &text, const QRec
     box.setWidth(qBound(box.width(), needed.width(), qMax(box.width(), parent->width() - box.left() - 4)));
     l->setGeometry(box);
     return l;
+}
+
+// A link's text comes from the operator. It stays left of the download
+// panel's edge, so that nothing shows beside the panel; one too long for
+// that is shortened with "…" and shown whole in its tooltip.
+void keepLinkInPlace(QLabel *link)
+{
+    QRect box = link->geometry();
+    box.setRight(qMin(box.right(), twips(kPanelRight) - 1));
+    link->setGeometry(box);
+    const QString full = link->text();
+    const QString shown = link->fontMetrics().elidedText(full, Qt::ElideRight, box.width() - 2);
+    if (shown != full) {
+        link->setText(shown);
+        link->setToolTip(full);
+    }
 }
 
 QLabel *pictureBox(QWidget *parent, const char *name, const QRect &geometry)
@@ -159,6 +176,8 @@ void Fabout::buildContacts()
     m_lqq = label(this, "lqq", value(u"lqq"), twipRect(2520, 3120, 2655, 375), big);
     m_ltaobao = pictureBox(this, "ltaobao", twipRect(2520, 3720, 2415, 375));
     m_lhomeurl = label(this, "lhomeurl", value(u"lhomeurl"), twipRect(2640, 4320, 3855, 375), big);
+    for (QLabel *link : {m_lmail, m_lqq, m_lhomeurl})
+        keepLinkInPlace(link);
 
     for (QWidget *link : {static_cast<QWidget *>(m_lmail), static_cast<QWidget *>(m_lqq),
                           static_cast<QWidget *>(m_lhomeurl), static_cast<QWidget *>(m_ltaobao)}) {

@@ -1,4 +1,5 @@
 #include "norvale/about/ConfigLoad.h"
+#include "norvale/about/DownloadPanel.h"
 #include "norvale/about/Fabout.h"
 #include "norvale/about/Fhelp.h"
 #include "norvale/about/ReadmeText.h"
@@ -143,6 +144,19 @@ private slots:
         QVERIFY2(label->width() >= label->sizeHint().width() || label->geometry().right() >= about.width() - 5,
                  "text cut off");
         QVERIFY(label->height() >= label->sizeHint().height());
+    }
+
+    // An operator's long address stays left of the download panel's edge,
+    // shortened, and whole in its tooltip.
+    void longLinkIsShortened()
+    {
+        const QString address = QStringLiteral("http://www.a-very-long-operator-domain.example/home/index.asp");
+        Fabout about(changed(recordWithVersion(QStringLiteral("1.1")), {{"lhomeurl", address}}), m_platform);
+        QLabel *home = child(about, "lhomeurl");
+        QVERIFY(home->text().endsWith(QChar(0x2026)));
+        QCOMPARE(home->toolTip(), address);
+        QVERIFY(home->geometry().right() <= about.fdownload()->geometry().right());
+        QVERIFY(home->width() >= home->sizeHint().width());
     }
 
     void linksOpenTheirAddresses_data()
