@@ -11,6 +11,7 @@ packages=(
   libcpp-httplib-dev
   unixodbc unixodbc-dev tdsodbc libsqliteodbc
   sqlite3
+  curl
   fonts-noto-cjk
   xvfb xauth
   dpkg-dev file desktop-file-utils

@@ -87,4 +87,18 @@ QByteArray installerBytes(qsizetype size)
     return out;
 }
 
+void generatedBytes(qint64 offset, char *out, qsizetype count)
+{
+    constexpr qsizetype period = 65521;
+    static const QByteArray block = installerBytes(period);
+    qsizetype at = qsizetype(offset % period);
+    while (count > 0) {
+        const qsizetype n = qMin(count, period - at);
+        std::memcpy(out, block.constData() + at, size_t(n));
+        out += n;
+        count -= n;
+        at = 0;
+    }
+}
+
 } // namespace norvale

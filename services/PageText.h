@@ -27,4 +27,8 @@ QString scatterFillers(const QString &text);
 // then a pseudo-random stream.
 QByteArray installerBytes(qsizetype size);
 
+// count bytes from offset of an endless body: the first 65521 installer
+// bytes over and over (a prime period, so no chunk size lines up with it).
+void generatedBytes(qint64 offset, char *out, qsizetype count);
+
 } // namespace norvale

@@ -47,12 +47,15 @@ Reply ServicePages::answer(const QString &path, const Parameters &parameters) co
     if (route == QLatin1StringView("/query/ipmess.asp"))
         return ipLocation(db, parameters.value(QStringLiteral("ip")));
 
-    const QLatin1StringView chunkedDownloads("/download/chunked/");
     const QLatin1StringView downloads("/download/");
-    if (route.startsWith(chunkedDownloads))
-        return download(db, path.mid(chunkedDownloads.size()), true);
-    if (route.startsWith(downloads))
-        return download(db, path.mid(downloads.size()), false);
+    if (route.startsWith(downloads)) {
+        // /download/NAME, or /download/VARIANT/NAME for the other ways of sending it.
+        const QString rest = path.mid(downloads.size());
+        const qsizetype slash = rest.indexOf(u'/');
+        if (slash < 0)
+            return download(db, rest, false);
+        return downloadVariant(db, rest.left(slash).toLower(), rest.mid(slash + 1), parameters);
+    }
 
     Reply file = storedFile(db, path);
     if (file.status == 200)
@@ -109,6 +112,45 @@ Reply ServicePages::download(const QSqlDatabase &db, const QString &name, bool c
     }
     stored.chunked = chunked;
     return stored;
+}
+
+Reply ServicePages::downloadVariant(const QSqlDatabase &db, const QString &variant,
+                                    const QString &name, const Parameters &parameters) const
+{
+    const QString path = QStringLiteral("/download/") + variant + u'/' + name;
+    auto number = [&parameters](const char *key, qint64 fallback, qint64 most) {
+        bool ok = false;
+        const qint64 value = parameters.value(QLatin1StringView(key)).toLongLong(&ok);
+        return ok && value >= 0 ? qMin(value, most) : fallback;
+    };
+
+    if (variant == QLatin1StringView("large")) {
+        // Any size up to 64 GiB, made as it goes out.
+        const qint64 size = number("size", -1, qint64(64) << 30);
+        if (size < 0)
+            return htmlReply(400, QStringLiteral("400 参数错误"),
+                             QStringLiteral("<p>size 参数应为字节数。</p>"));
+        Reply reply{200, "application/octet-stream", {}, false};
+        reply.generatedSize = size;
+        return reply;
+    }
+
+    if (variant == QLatin1StringView("chunked"))
+        return download(db, name, true);
+    Reply reply = download(db, name, false);
+    if (reply.status != 200)
+        return reply;
+    if (variant == QLatin1StringView("short")) {
+        reply.cutAfter = number("after", reply.body.size() / 2, reply.body.size());
+        return reply;
+    }
+    if (variant == QLatin1StringView("trickle")) {
+        reply.trickleBytes = int(number("bytes", 1024, 1024 * 1024));
+        reply.trickleEveryMs = int(number("every", 50, 60 * 1000));
+        reply.trickleBytes = qMax(reply.trickleBytes, 1);
+        return reply;
+    }
+    return notFound(path);
 }
 
 Reply ServicePages::storedFile(const QSqlDatabase &db, const QString &path) const

@@ -15,6 +15,13 @@ struct Reply {
     std::string contentType;
     QByteArray body;
     bool chunked = false;   // send without Content-Length
+
+    // Ways of sending that the download tests need. generatedSize >= 0: the
+    // body (then unused) is generatedBytes, made as it is sent, never held.
+    qint64 generatedSize = -1;
+    qint64 cutAfter = -1;       // announce the whole body, drop the connection after this many bytes
+    int trickleBytes = 0;       // with trickleEveryMs: this many bytes, then a pause
+    int trickleEveryMs = 0;
 };
 
 using Parameters = QHash<QString, QString>;
@@ -38,6 +45,8 @@ private:
     Reply ipReverse(const QSqlDatabase &db, const QString &address) const;
     Reply ipLocation(const QSqlDatabase &db, const QString &address) const;
     Reply download(const QSqlDatabase &db, const QString &name, bool chunked) const;
+    Reply downloadVariant(const QSqlDatabase &db, const QString &variant, const QString &name,
+                          const Parameters &parameters) const;
     Reply storedFile(const QSqlDatabase &db, const QString &path) const;
     Reply linkPage(const QSqlDatabase &db, const QString &path, const Parameters &parameters) const;
     Reply notFound(const QString &path) const;

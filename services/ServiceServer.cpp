@@ -1,11 +1,14 @@
 #include "services/ServiceServer.h"
 
+#include "services/PageText.h"
 #include "services/ServicePages.h"
 
 #include <httplib.h>
 #include <sys/socket.h>
 
 #include <chrono>
+#include <functional>
+#include <vector>
 
 namespace norvale {
 
@@ -15,6 +18,7 @@ namespace {
 // so the pool is larger than the library's default.
 constexpr size_t kWorkers = 128;
 constexpr size_t kChunk = 16 * 1024;
+constexpr size_t kGeneratedChunk = 64 * 1024;
 
 Parameters parametersOf(const httplib::Request &request)
 {
@@ -25,23 +29,51 @@ Parameters parametersOf(const httplib::Request &request)
     return parameters;
 }
 
-void send(const Reply &reply, httplib::Response &response)
+// Waits between two pieces of a trickled body; false when the server stops.
+using Pause = std::function<bool(std::chrono::milliseconds)>;
+
+void send(const Reply &reply, httplib::Response &response, const Pause &pause)
 {
     response.status = reply.status;
-    if (!reply.chunked) {
+    const bool generated = reply.generatedSize >= 0;
+    if (!reply.chunked && !generated && reply.cutAfter < 0 && reply.trickleBytes <= 0) {
         response.set_content(reply.body.constData(), size_t(reply.body.size()), reply.contentType);
         return;
     }
+
     auto body = std::make_shared<QByteArray>(reply.body);
-    response.set_chunked_content_provider(
-        reply.contentType, [body](size_t offset, httplib::DataSink &sink) {
-            const size_t size = size_t(body->size());
-            if (offset >= size) {
+    const size_t size = size_t(generated ? reply.generatedSize : reply.body.size());
+    const size_t end = reply.cutAfter >= 0 ? std::min(size, size_t(reply.cutAfter)) : size;
+    const size_t step = reply.trickleBytes > 0 ? size_t(reply.trickleBytes)
+                        : generated            ? kGeneratedChunk
+                                               : kChunk;
+    const auto every = std::chrono::milliseconds(reply.trickleEveryMs);
+    const bool chunked = reply.chunked;
+    auto provide = [=](size_t offset, httplib::DataSink &sink) {
+        if (offset >= size) {
+            if (chunked)
                 sink.done();
-                return true;
-            }
-            return sink.write(body->constData() + offset, std::min(kChunk, size - offset));
-        });
+            return true;
+        }
+        if (offset >= end)
+            return false;   // the connection is dropped short of the announced length
+        if (every.count() > 0 && offset > 0 && !pause(every))
+            return false;
+        const size_t n = std::min(step, end - offset);
+        if (!generated)
+            return sink.write(body->constData() + offset, n);
+        thread_local std::vector<char> piece;
+        piece.resize(n);
+        generatedBytes(qint64(offset), piece.data(), qsizetype(n));
+        return sink.write(piece.data(), n);
+    };
+    if (chunked)
+        response.set_chunked_content_provider(reply.contentType, provide);
+    else
+        response.set_content_provider(size, reply.contentType,
+                                      [provide](size_t offset, size_t, httplib::DataSink &sink) {
+                                          return provide(offset, sink);
+                                      });
 }
 
 } // namespace
@@ -67,7 +99,8 @@ ServiceServer::ServiceServer(const ServicePages &pages, int delayMs, QString del
     });
 
     m_server->Get(R"(.*)", [this](const httplib::Request &request, httplib::Response &response) {
-        send(m_pages.answer(QString::fromStdString(request.path), parametersOf(request)), response);
+        send(m_pages.answer(QString::fromStdString(request.path), parametersOf(request)), response,
+             [this](std::chrono::milliseconds wait) { return pause(wait); });
     });
 }
 
@@ -130,8 +163,13 @@ void ServiceServer::delay(const std::string &path)
         return;
     if (!m_delayPath.empty() && path.compare(0, m_delayPath.size(), m_delayPath) != 0)
         return;
+    pause(std::chrono::milliseconds(m_delayMs));
+}
+
+bool ServiceServer::pause(std::chrono::milliseconds wait)
+{
     std::unique_lock lock(m_stopMutex);
-    m_stopped.wait_for(lock, std::chrono::milliseconds(m_delayMs), [this] { return m_stopping; });
+    return !m_stopped.wait_for(lock, wait, [this] { return m_stopping; });
 }
 
 } // namespace norvale

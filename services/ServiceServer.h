@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -39,6 +40,8 @@ public:
 private:
     void count(const std::string &path);
     void delay(const std::string &path);
+    // Waits, or less when the server stops; false when it stops.
+    bool pause(std::chrono::milliseconds wait);
 
     const ServicePages &m_pages;
     const int m_delayMs;

@@ -1,6 +1,7 @@
 #include "norvale/main/Fdomain.h"
 
 #include "norvale/about/Fabout.h"
+#include "norvale/about/Fhelp.h"
 #include "norvale/data/ServerDatabase.h"
 #include "norvale/main/FdomainSearch.h"
 #include "norvale/main/FdomainTools.h"
@@ -13,6 +14,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
@@ -212,6 +214,22 @@ void Fdomain::buildMenus()
     QMenu *mhelp = menu("mhelp", QStringLiteral("帮助"));
     m_mtext = entry(mhelp, "mtext", QStringLiteral("内容"));
     m_mabout = entry(mhelp, "mabout", QStringLiteral("关于"));
+    connect(m_mtext, &QAction::triggered, this, [this] {
+        // One viewer at a time; closing destroys it, so the next reads the file anew.
+        if (!m_help)
+            m_help = new Fhelp(QCoreApplication::applicationDirPath(), this);
+        m_help->show();
+        m_help->raise();
+        m_help->activateWindow();
+    });
+    connect(m_mabout, &QAction::triggered, this, [this] {
+        if (!m_about)
+            return;   // the configuration is still loading
+        m_about->show();
+        m_about->raise();
+        m_about->activateWindow();
+        m_about->checkimg();
+    });
 
     m_mend = entry(bar, "mend", QStringLiteral("退出"));
     m_mweb = entry(bar, "mweb", QStringLiteral("Norvale网页版"));

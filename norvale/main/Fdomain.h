@@ -22,6 +22,7 @@ class QPushButton;
 namespace norvale {
 
 class Fabout;
+class Fhelp;
 class FdomainSearch;
 class FdomainTools;
 class Platform;
@@ -136,6 +137,7 @@ private:
     Platform &m_platform;
     std::atomic_bool m_stopflag{false};
     QPointer<Fabout> m_about;
+    QPointer<Fhelp> m_help;
     Adodc1 m_adodc1;
     std::unique_ptr<cPing> m_ping;
 

@@ -51,6 +51,17 @@ bool DesktopPlatform::startDetached(const QString &program, const QStringList &a
     return QProcess::startDetached(program, arguments);
 }
 
+bool DesktopPlatform::askYesNo(const QString &title, const QString &text)
+{
+    bool yes = false;
+    onInterfaceThread([title, text, &yes] {
+        QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Yes | QMessageBox::No);
+        box.setTextFormat(Qt::PlainText);
+        yes = box.exec() == QMessageBox::Yes;
+    });
+    return yes;
+}
+
 void DesktopPlatform::exitNow(int code)
 {
     // _Exit skips static destructors and atexit handlers: no closing steps run.

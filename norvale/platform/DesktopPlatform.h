@@ -11,6 +11,7 @@ public:
     void openUrl(const QString &address) override;
     void setClipboardText(const QString &text) override;
     void showMessage(const QString &title, const QString &text) override;
+    bool askYesNo(const QString &title, const QString &text) override;
     bool startDetached(const QString &program, const QStringList &arguments) override;
     void exitNow(int code) override;
 };

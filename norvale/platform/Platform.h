@@ -20,6 +20,9 @@ public:
     // Shows a modal message with one OK button and no icon, and returns when
     // the user has closed it.
     virtual void showMessage(const QString &title, const QString &text) = 0;
+    // Asks a modal question with the buttons Yes and No and no icon, and
+    // returns whether the user chose Yes.
+    virtual bool askYesNo(const QString &title, const QString &text) = 0;
     // Starts a program detached, minimised where the desktop supports it,
     // without waiting. Returns whether it started.
     virtual bool startDetached(const QString &program, const QStringList &arguments) = 0;

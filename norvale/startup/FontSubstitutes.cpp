@@ -10,8 +10,9 @@ void installFontSubstitutes()
     const QStringList song{QStringLiteral("Noto Serif CJK SC"), QStringLiteral("Noto Sans CJK SC")};
     QFont::insertSubstitutions(QStringLiteral("宋体"), song);
     QFont::insertSubstitutions(QStringLiteral("SimSun"), song);
-    QFont::insertSubstitutions(QStringLiteral("Tahoma"),
-                               {QStringLiteral("DejaVu Sans"), QStringLiteral("Noto Sans CJK SC")});
+    const QStringList sans{QStringLiteral("DejaVu Sans"), QStringLiteral("Noto Sans CJK SC")};
+    QFont::insertSubstitutions(QStringLiteral("Tahoma"), sans);
+    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"), sans);
 }
 
 } // namespace norvale

@@ -120,7 +120,7 @@ void StartupSequence::onConfigLoaded(ConfigLoadResult result)
         return;
     }
 
-    m_about = std::make_unique<Fabout>(std::move(result.record), m_platform);
+    m_about = std::make_unique<Fabout>(std::move(result.record), m_platform, m_programFolder);
     // The search reads the status page address from the configuration.
     m_main->setAbout(m_about.get());
     m_main->lload()->hide();

@@ -1,9 +1,19 @@
+#include "norvale/about/ConfigLoad.h"
+#include "norvale/about/DownloadPanel.h"
 #include "norvale/about/Fabout.h"
+#include "norvale/about/Fhelp.h"
+#include "norvale/about/ReadmeText.h"
+#include "norvale/web/GetBody.h"
 #include "tests/support/RecordingPlatform.h"
+#include "tests/support/ServicesProcess.h"
 
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace norvale;
@@ -19,14 +29,53 @@ ConfigRecord recordWithVersion(const QString &lver)
     return ConfigRecord(values);
 }
 
+// record with some keys' values replaced.
+ConfigRecord changed(const ConfigRecord &record, const QList<std::pair<const char *, QString>> &changes)
+{
+    QStringList values;
+    for (const QLatin1StringView key : kConfigKeys)
+        values.append(record.value(key));
+    for (const auto &[key, value] : changes) {
+        for (std::size_t i = 0; i < kConfigKeys.size(); ++i) {
+            if (kConfigKeys[i] == QLatin1StringView(key))
+                values[qsizetype(i)] = value;
+        }
+    }
+    return ConfigRecord(values);
+}
+
+QLabel *child(const QWidget &parent, const char *name)
+{
+    return parent.findChild<QLabel *>(QLatin1StringView(name));
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
 } // namespace
 
 class FaboutTest final : public QObject {
     Q_OBJECT
 
     test::RecordingPlatform m_platform;
+    test::ServicesProcess m_services;
+    ConfigRecord m_served;   // the services' own configuration
 
 private slots:
+    void initTestCase()
+    {
+        QString why;
+        QVERIFY2(m_services.start(&why), qPrintable(why));
+        ConfigLoadResult loaded =
+            loadConfigRecord(QStringLiteral("Provider=SQLite;Data Source=") + m_services.databasePath());
+        QCOMPARE(loaded.outcome, ConfigLoadResult::Outcome::Loaded);
+        m_served = loaded.record;
+    }
+
     void holdsEveryValueOutOfSight_data()
     {
         QTest::addColumn<QString>("lver");
@@ -57,6 +106,148 @@ private slots:
         }
     }
 
+    void showsItsControls_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QPoint>("place");   // twips / 15
+        QTest::addColumn<double>("points");
+        const QString link = QStringLiteral("<b>link</b>");   // shown as it is, never as markup
+        QTest::newRow("title") << QStringLiteral("Lbl_IconWorks") << QStringLiteral("Norvale") << QPoint(56, 0) << 18.0;
+        QTest::newRow("version") << QStringLiteral("Lbl_Version") << QStringLiteral("Version 1.0") << QPoint(57, 39) << 9.75;
+        QTest::newRow("newest") << QStringLiteral("lver") << QStringLiteral("1.1") << QPoint(272, 40) << 12.0;
+        QTest::newRow("feature") << QStringLiteral("Label6") << QStringLiteral("显示域名所在IP及IP反查域名") << QPoint(40, 40) << 12.0;
+        QTest::newRow("mail caption") << QStringLiteral("lfontori") << QStringLiteral("Email：") << QPoint(40, 176) << 15.75;
+        QTest::newRow("mail") << QStringLiteral("lmail") << link << QPoint(168, 176) << 15.75;
+        QTest::newRow("qq") << QStringLiteral("lqq") << QStringLiteral("806512347") << QPoint(168, 208) << 15.75;
+        QTest::newRow("home") << QStringLiteral("lhomeurl") << QStringLiteral("http://home.test/") << QPoint(176, 288) << 15.75;
+    }
+
+    void showsItsControls()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, text);
+        QFETCH(QPoint, place);
+        QFETCH(double, points);
+        Fabout about(changed(recordWithVersion(QStringLiteral("1.1")),
+                             {{"lmail", QStringLiteral("<b>link</b>")},
+                              {"lqq", QStringLiteral("806512347")},
+                              {"lhomeurl", QStringLiteral("http://home.test/")}}),
+                     m_platform);
+        QCOMPARE(about.windowTitle(), QStringLiteral("版权申明"));
+        QLabel *label = child(about, name.toLatin1().constData());
+        QVERIFY(label);
+        QCOMPARE(label->text(), text);
+        QCOMPARE(label->textFormat(), Qt::PlainText);
+        QCOMPARE(label->pos(), place);
+        QCOMPARE(label->font().pointSizeF(), points);
+        QVERIFY2(label->width() >= label->sizeHint().width() || label->geometry().right() >= about.width() - 5,
+                 "text cut off");
+        QVERIFY(label->height() >= label->sizeHint().height());
+    }
+
+    // An operator's long address stays left of the download panel's edge,
+    // shortened, and whole in its tooltip.
+    void longLinkIsShortened()
+    {
+        const QString address = QStringLiteral("http://www.a-very-long-operator-domain.example/home/index.asp");
+        Fabout about(changed(recordWithVersion(QStringLiteral("1.1")), {{"lhomeurl", address}}), m_platform);
+        QLabel *home = child(about, "lhomeurl");
+        QVERIFY(home->text().endsWith(QChar(0x2026)));
+        QCOMPARE(home->toolTip(), address);
+        QVERIFY(home->geometry().right() <= about.fdownload()->geometry().right());
+        QVERIFY(home->width() >= home->sizeHint().width());
+    }
+
+    void linksOpenTheirAddresses_data()
+    {
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<QString>("opened");
+        QTest::newRow("mail") << QStringLiteral("lmail") << QStringLiteral("mailto:me@home.test");
+        QTest::newRow("qq") << QStringLiteral("lqq") << QStringLiteral("http://qq.test/");
+        QTest::newRow("home") << QStringLiteral("lhomeurl") << QStringLiteral("http://home.test/");
+        QTest::newRow("shop picture") << QStringLiteral("ltaobao") << QStringLiteral("http://shop.test/");
+        QTest::newRow("qq picture") << QStringLiteral("limgqq") << QString();
+        QTest::newRow("not a web address") << QStringLiteral("lqq") << QString();
+    }
+
+    void linksOpenTheirAddresses()
+    {
+        QFETCH(QString, link);
+        QFETCH(QString, opened);
+        const bool refused = QByteArray(QTest::currentDataTag()) == "not a web address";
+        Fabout about(changed(m_served, {{"lmailurl", QStringLiteral("mailto:me@home.test")},
+                                        {"lqqurl", refused ? QStringLiteral("/bin/sh") : QStringLiteral("http://qq.test/")},
+                                        {"lhomeurl", QStringLiteral("http://home.test/")},
+                                        {"ltaobaourl", QStringLiteral("http://shop.test/")}}),
+                     m_platform);
+        about.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&about));
+        const QStringList before = m_platform.openedUrls();
+        QTest::mouseClick(child(about, link.toLatin1().constData()), Qt::LeftButton);
+        QCOMPARE(m_platform.openedUrls().mid(before.size()), opened.isEmpty() ? QStringList() : QStringList{opened});
+    }
+
+    // Blue under the pointer; only the window's own background brings back
+    // the caption's black, another control does not.
+    void hoverColours()
+    {
+        Fabout about(recordWithVersion(QStringLiteral("1.1")), m_platform);
+        about.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&about));
+        QLabel *mail = child(about, "lmail");
+        QLabel *feature = child(about, "Label1");
+        auto colour = [mail] { return mail->palette().color(QPalette::WindowText); };
+        QCOMPARE(colour(), QPalette().color(QPalette::WindowText));
+
+        QTest::mouseMove(mail, QPoint(5, 5));
+        QTRY_COMPARE(colour(), QColor(0, 0, 255));
+        QTest::mouseMove(feature, QPoint(5, 5));
+        QTest::mouseMove(&about, QPoint(5, about.height() - 60));   // the background left of the line
+        QTRY_COMPARE(colour(), QColor(Qt::black));
+        QTest::mouseMove(mail, QPoint(5, 5));
+        QTRY_COMPARE(colour(), QColor(0, 0, 255));
+        QTest::mouseMove(feature, QPoint(5, 5));
+        QTest::qWait(50);
+        QCOMPARE(colour(), QColor(0, 0, 255));
+    }
+
+    // Pictures come off the interface thread, once while the QQ picture is
+    // there; a missing QQ picture makes the next opening try both again.
+    void picturesLoadOnce_data()
+    {
+        QTest::addColumn<bool>("qqLoads");
+        QTest::newRow("both load") << true;
+        QTest::newRow("qq picture missing") << false;
+    }
+
+    void picturesLoadOnce()
+    {
+        QFETCH(bool, qqLoads);
+        const QString shopPath = QStringLiteral("/images/shop.png");
+        const QString qqPath = qqLoads ? QStringLiteral("/images/qq.png") : QStringLiteral("/images/none.png");
+        const int shopBefore = m_services.requestCount(shopPath);
+        const int qqBefore = m_services.requestCount(qqPath);
+        Fabout about(changed(m_served, {{"lqqimg", m_services.baseUrl() + qqPath}}), m_platform);
+        QLabel *qq = child(about, "limgqq");
+        QLabel *shop = child(about, "ltaobao");
+        about.show();
+        about.checkimg();
+        QTRY_VERIFY(!shop->pixmap().isNull());
+        QCOMPARE(shop->pixmap().size(), QSize(161, 25));
+        QTRY_COMPARE(m_services.requestCount(qqPath), qqBefore + 1);
+        QCOMPARE(qq->pixmap().isNull(), !qqLoads);
+
+        QTest::mouseClick(about.findChild<QPushButton *>(QStringLiteral("Cmd_OK")), Qt::LeftButton);
+        QVERIFY(!about.isVisible());
+        about.show();
+        about.checkimg();
+        QTest::qWait(300);   // time for a load that should not happen
+        QTRY_COMPARE(m_services.requestCount(shopPath), shopBefore + (qqLoads ? 1 : 2));
+        QCOMPARE(m_services.requestCount(qqPath), qqBefore + (qqLoads ? 1 : 2));
+        QCOMPARE(child(about, "lmail")->text(), m_served.value(u"lmail"));
+    }
+
     void closingOnlyHides()
     {
         Fabout about(recordWithVersion(QStringLiteral("2")), m_platform);
@@ -68,6 +259,56 @@ private slots:
         about.show();
         QVERIFY(QTest::qWaitForWindowExposed(&about));
         QCOMPARE(about.value(u"lver"), QStringLiteral("2"));
+    }
+
+    void readmeLines_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("empty") << QString() << QString();
+        QTest::newRow("no break at the end") << QStringLiteral("a\r\nb") << QStringLiteral("a\r\nb\r\n");
+        QTest::newRow("cr alone") << QStringLiteral("a\rb\r") << QStringLiteral("a\r\nb\r\n");
+        QTest::newRow("lf alone") << QStringLiteral("a\nb\n") << QStringLiteral("a\r\nb\r\n");
+        QTest::newRow("empty lines kept") << QStringLiteral("\r\n\r\nx\r\n\r\n") << QStringLiteral("\r\n\r\nx\r\n\r\n");
+        QTest::newRow("cr cr lf") << QStringLiteral("a\r\r\n") << QStringLiteral("a\r\n\r\n");
+    }
+
+    void readmeLines()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        QCOMPARE(joinReadmeLines(text), shown);
+    }
+
+    void readmeViewer_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("shown");
+        const QString chinese = QStringLiteral("域名查询\n第二行\n");
+        QTest::newRow("utf-8") << QStringLiteral("readme.txt") << chinese.toUtf8() << chinese;
+        QTest::newRow("utf-8 with mark") << QStringLiteral("readme.txt") << QByteArray("\xEF\xBB\xBF") + chinese.toUtf8() << chinese;
+        QTest::newRow("gbk") << QStringLiteral("readme.txt") << QByteArray("\xD3\xF2\xC3\xFB\xB2\xE9\xD1\xAF\r\n\xB5\xDA\xB6\xFE\xD0\xD0")
+                             << chinese;
+        QTest::newRow("name in capitals") << QStringLiteral("README.TXT") << chinese.toUtf8() << readmeMissingText();
+        QTest::newRow("no file") << QStringLiteral("other.txt") << chinese.toUtf8() << readmeMissingText();
+    }
+
+    void readmeViewer()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, shown);
+        QTemporaryDir folder;
+        writeFile(folder.filePath(fileName), bytes);
+        QPointer<Fhelp> help = new Fhelp(folder.path());
+        QCOMPARE(help->windowTitle(), QStringLiteral("软件说明"));
+        QCOMPARE(help->ltext()->toPlainText(), shown);
+
+        // Closing destroys the viewer, so the next one reads the file anew.
+        help->show();
+        QTest::mouseClick(help->command1(), Qt::LeftButton);
+        QTRY_VERIFY(help.isNull());
     }
 };
 

@@ -386,6 +386,18 @@ private slots:
         QVERIFY(!chunked->has_header("Content-Length"));
         QCOMPARE(chunked->get_header_value("Transfer-Encoding"), std::string("chunked"));
         QVERIFY(chunked->body == sized->body);
+        const auto trickled = fetch(m_services.baseUrl() + QStringLiteral("/download/trickle/") + name
+                                    + QStringLiteral("?bytes=65536&every=1"));
+        QVERIFY(trickled && trickled->body == sized->body);
+        // Cut short: the whole length announced, half of it sent.
+        QVERIFY(!fetch(m_services.baseUrl() + QStringLiteral("/download/short/") + name));
+        // Made as it is sent: any size, the installer's bytes over and over.
+        const auto large = fetch(m_services.baseUrl() + QStringLiteral("/download/large/x.bin?size=200000"));
+        QVERIFY(large && large->status == 200 && large->body.size() == 200000);
+        QCOMPARE(large->get_header_value("Content-Length"), std::string("200000"));
+        QVERIFY(large->body.compare(0, 65521, sized->body, 0, 65521) == 0);
+        QVERIFY(large->body.compare(65521, 65521, sized->body, 0, 65521) == 0);
+        QCOMPARE(statusOf(m_services.baseUrl() + QStringLiteral("/download/large/x.bin")), 400);
 
         // The same bytes on every start; name and size follow the configuration.
         ServicesProcess services;

@@ -1,4 +1,5 @@
 #include "norvale/about/Fabout.h"
+#include "norvale/about/Fhelp.h"
 #include "norvale/data/ServerDatabase.h"
 #include "norvale/main/Fdomain.h"
 #include "norvale/main/ResultGridView.h"
@@ -12,6 +13,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
+#include <QPlainTextEdit>
 #include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -153,6 +156,34 @@ private slots:
         QVERIFY(run.platform.messages().isEmpty());
         QCOMPARE(run.platform.exitRequests(), 0);
         QVERIFY(!s.isBusy());
+    }
+
+    // The help menu on the running program: the about window with its
+    // pictures and the served upgrade, and the readme shipped beside it.
+    void helpMenu()
+    {
+        Run run(m_services.dataServiceUrl(), m_folder.path());
+        QSignalSpy ready(&run.sequence, &StartupSequence::ready);
+        run.sequence.start();
+        QVERIFY(ready.wait(60000));
+        Fdomain *main = run.sequence.mainWindow();
+        Fabout *about = run.sequence.about();
+
+        main->mabout()->trigger();
+        QVERIFY(about->isVisible());
+        QTRY_VERIFY(!about->findChild<QLabel *>(QStringLiteral("limgqq"))->pixmap().isNull());
+        QTest::mouseClick(about->findChild<QPushButton *>(QStringLiteral("ldownact")), Qt::LeftButton);
+        QTRY_COMPARE(run.platform.questions().size(), 1);
+        QVERIFY(QFile::exists(m_folder.filePath(about->value(u"ldownurl").section(u'/', -1))));
+        QCOMPARE(run.platform.exitRequests(), 0);   // the recording platform answers No
+
+        main->mtext()->trigger();
+        main->mtext()->trigger();
+        const QList<Fhelp *> viewers = main->findChildren<Fhelp *>();
+        QCOMPARE(viewers.size(), 1);
+        QVERIFY(viewers.first()->isVisible());
+        const QString text = viewers.first()->ltext()->toPlainText();
+        QVERIFY2(text.startsWith(QStringLiteral("Norvale 域名查询工具")), qPrintable(text.left(80)));
     }
 
     void failureEnds_data()

@@ -22,6 +22,13 @@ void RecordingPlatform::showMessage(const QString &title, const QString &text)
     m_messages.append(title + u'|' + text);
 }
 
+bool RecordingPlatform::askYesNo(const QString &title, const QString &text)
+{
+    QMutexLocker lock(&m_mutex);
+    m_questions.append(title + u'|' + text);
+    return m_answerYes;
+}
+
 bool RecordingPlatform::startDetached(const QString &program, const QStringList &arguments)
 {
     QMutexLocker lock(&m_mutex);
@@ -53,6 +60,12 @@ QStringList RecordingPlatform::messages() const
     return m_messages;
 }
 
+QStringList RecordingPlatform::questions() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_questions;
+}
+
 QStringList RecordingPlatform::startedPrograms() const
 {
     QMutexLocker lock(&m_mutex);
@@ -69,6 +82,12 @@ void RecordingPlatform::setStartSucceeds(bool succeeds)
 {
     QMutexLocker lock(&m_mutex);
     m_startSucceeds = succeeds;
+}
+
+void RecordingPlatform::setAnswerYes(bool yes)
+{
+    QMutexLocker lock(&m_mutex);
+    m_answerYes = yes;
 }
 
 } // namespace norvale::test

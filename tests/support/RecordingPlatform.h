@@ -14,17 +14,21 @@ public:
     void openUrl(const QString &address) override;
     void setClipboardText(const QString &text) override;
     void showMessage(const QString &title, const QString &text) override;
+    bool askYesNo(const QString &title, const QString &text) override;
     bool startDetached(const QString &program, const QStringList &arguments) override;
     void exitNow(int code) override;
 
     QStringList openedUrls() const;
     QString clipboardText() const;
     QStringList messages() const;       // "title|text" per message, in order
+    QStringList questions() const;      // "title|text" per Yes/No question, in order
     QStringList startedPrograms() const;
     int exitRequests() const;
 
     // What startDetached reports; the program is never really started.
     void setStartSucceeds(bool succeeds);
+    // How every Yes/No question is answered; No until told otherwise.
+    void setAnswerYes(bool yes);
 
 private:
     mutable QMutex m_mutex;
@@ -32,6 +36,8 @@ private:
     QString m_clipboard;
     QStringList m_messages;
     QStringList m_started;
+    QStringList m_questions;
+    bool m_answerYes = false;
     int m_exits = 0;
     bool m_startSucceeds = true;
 };

@@ -1,7 +1,11 @@
 #include "tests/support/ServicesProcess.h"
 
+#include "norvale/web/GetBody.h"
+#include "tests/support/TestSql.h"
+
 #include <QDeadlineTimer>
 #include <QRegularExpression>
+#include <QSqlDatabase>
 
 namespace norvale::test {
 
@@ -78,6 +82,29 @@ void ServicesProcess::stop()
 QString ServicesProcess::dataServiceUrl() const
 {
     return m_baseUrl + QStringLiteral("/geturl/dataurl.asp?checkin=qomp58x");
+}
+
+int ServicesProcess::requestCount(const QString &path) const
+{
+    const QString stats = QString::fromUtf8(fetchPage(m_baseUrl + QStringLiteral("/stats")).body);
+    for (const QString &line : stats.split(u'\n')) {
+        if (line.startsWith(path + u' '))
+            return line.section(u' ', 1).toInt();
+    }
+    return 0;
+}
+
+bool ServicesProcess::execSql(const QString &statement) const
+{
+    const QString name = QStringLiteral("services-outside");
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(m_databasePath);
+        ok = db.open() && test::execSql(db, statement);
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ok;
 }
 
 } // namespace norvale::test

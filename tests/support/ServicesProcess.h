@@ -35,6 +35,10 @@ public:
     QString databasePath() const { return m_databasePath; }
     // The data-address service's address with the right access value.
     QString dataServiceUrl() const;
+    // How often path has been requested since the start (the /stats page).
+    int requestCount(const QString &path) const;
+    // Runs one statement on the service's database from outside.
+    bool execSql(const QString &statement) const;
 
 private:
     Options m_options;

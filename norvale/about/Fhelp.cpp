@@ -1,0 +1,33 @@
+#include "norvale/about/Fhelp.h"
+
+#include "norvale/about/ReadmeText.h"
+#include "norvale/platform/Twips.h"
+
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+namespace norvale {
+
+Fhelp::Fhelp(const QString &programFolder, QWidget *parent) : QWidget(parent, Qt::Window)
+{
+    setObjectName(QStringLiteral("Fhelp"));
+    setWindowTitle(QStringLiteral("软件说明"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setFixedSize(twips(7635), twips(7005));
+
+    m_ltext = new QPlainTextEdit(this);
+    m_ltext->setObjectName(QStringLiteral("ltext"));
+    m_ltext->setGeometry(twips(120), twips(120), twips(7335), twips(6135));
+    m_ltext->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_ltext->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_ltext->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_ltext->setReadOnly(true);
+    m_ltext->setPlainText(readmeViewerText(programFolder));
+
+    m_Command1 = new QPushButton(QStringLiteral("退  出"), this);
+    m_Command1->setObjectName(QStringLiteral("Command1"));
+    m_Command1->setGeometry(twips(3120), twips(6360), twips(975), twips(495));
+    connect(m_Command1, &QPushButton::clicked, this, &QWidget::close);
+}
+
+} // namespace norvale

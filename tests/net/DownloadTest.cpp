@@ -1,0 +1,307 @@
+// The installer download against the real norvale-services over loopback,
+// into real files.
+#include "norvale/about/ConfigLoad.h"
+#include "norvale/net/Cls_DownLoad.h"
+#include "norvale/net/DownloadRules.h"
+#include "norvale/web/GetBody.h"
+#include "tests/support/ServicesProcess.h"
+#include "tests/support/TestHttpServer.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <optional>
+
+using namespace norvale;
+namespace ds = norvale::downloadstatus;
+
+namespace {
+
+QByteArray contentsOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+QList<int> statuses(const QSignalSpy &spy)
+{
+    QList<int> codes;
+    for (const QList<QVariant> &args : spy)
+        codes.append(args.at(0).toInt());
+    return codes;
+}
+
+// Collects what a download on its worker reports, on this thread.
+struct Watch final : QObject {
+    explicit Watch(Cls_DownLoad &download)
+    {
+        connect(&download, &Cls_DownLoad::entDLFileDowning, this,
+                [this](const QString &, qint64 done) { progress.append(done); });
+        connect(&download, &Cls_DownLoad::finished, this,
+                [this](const DownloadResult &r) { result = r; });
+    }
+    QList<qint64> progress;
+    std::optional<DownloadResult> result;
+};
+
+} // namespace
+
+class DownloadTest final : public QObject {
+    Q_OBJECT
+
+    test::ServicesProcess m_services;
+    QByteArray m_installer;
+    QString m_name;
+
+    QString url(const QString &path) const { return m_services.baseUrl() + path; }
+
+private slots:
+    void initTestCase()
+    {
+        QString why;
+        QVERIFY2(m_services.start(&why), qPrintable(why));
+        QVERIFY(m_services.execSql(QStringLiteral(
+            "INSERT INTO svc_files VALUES ('/download/empty.exe', 'application/octet-stream', x'')")));
+        m_name = installerFileName(loadConfigRecord(QStringLiteral("Provider=SQLite;Data Source=")
+                                                    + m_services.databasePath()).record.value(u"ldownurl"));
+        m_installer = fetchPage(url(QStringLiteral("/download/") + m_name)).body;
+        QVERIFY(m_installer.size() > 100 * 1024);
+    }
+
+    void localName_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("last segment") << QStringLiteral("http://a.test/x/Setup.exe") << QStringLiteral("Setup.exe");
+        QTest::newRow("query stays") << QStringLiteral("http://a.test/get?f=1") << QStringLiteral("get?f=1");
+        QTest::newRow("no slash") << QStringLiteral("Setup.exe") << QStringLiteral("Setup.exe");
+        QTest::newRow("ends in slash") << QStringLiteral("http://a.test/x/") << QString();
+        QTest::newRow("empty") << QString() << QString();
+        QTest::newRow("dot dot") << QStringLiteral("http://a.test/..") << QString();
+        QTest::newRow("backslash") << QStringLiteral("http://a.test/..\\evil.exe") << QString();
+        QTest::newRow("control") << QStringLiteral("http://a.test/a\nb.exe") << QString();
+        QTest::newRow("direction override") << QStringLiteral("http://a.test/a\u202Etxt.exe") << QString();
+        QTest::newRow("too long") << QStringLiteral("http://a.test/") + QString(200, QChar(0x4e2d)) << QString();
+        QTest::newRow("chinese") << QStringLiteral("http://a.test/安装.exe") << QStringLiteral("安装.exe");
+    }
+
+    void localName()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, name);
+        QCOMPARE(installerFileName(address), name);
+    }
+
+    void panelTexts_data()
+    {
+        QTest::addColumn<qint64>("downloaded");
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<qint64>("elapsedMs");
+        QTest::addColumn<QString>("text");
+        const auto text = [](const char *percent, const char *size, const char *done, const char *speed) {
+            return QStringLiteral("下载进度： %1 %\r\n\r\n文件大小： %2\r\n\r\n当前下载： %3\r\n\r\n下载速度： %4")
+                .arg(QLatin1StringView(percent), QLatin1StringView(size), QLatin1StringView(done),
+                     QLatin1StringView(speed));
+        };
+        QTest::newRow("first second") << qint64(1536) << qint64(4096) << qint64(999)
+                                      << text("38.0", "4", "1.5", "1.0009765625");
+        QTest::newRow("no length") << qint64(1000) << qint64(0) << qint64(2000)
+                                   << text("0.0", "0", "0.9765625", "0.48828125");
+        QTest::newRow("halves to even") << qint64(5) << qint64(8) << qint64(2000)
+                                        << text("62.0", "0.0078125", "0.0048828125", "0.001953125");
+        QTest::newRow("beyond 4 GiB") << (qint64(5) << 32) << (qint64(10) << 32) << qint64(4000)
+                                      << text("50.0", "41943040", "20971520", "5242880");
+    }
+
+    void panelTexts()
+    {
+        QFETCH(qint64, downloaded);
+        QFETCH(qint64, size);
+        QFETCH(qint64, elapsedMs);
+        QFETCH(QString, text);
+        QCOMPARE(downloadProgressText(downloaded, size, averageSpeed(downloaded, elapsedMs)), text);
+    }
+
+    // Synchronous calls: the signals arrive on this thread, in order.
+    void downloads_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QByteArray>("existing");       // what the target held before
+        QTest::addColumn<bool>("complete");
+        QTest::addColumn<QList<int>>("phases");
+        QTest::addColumn<bool>("announced");             // progress carries the length
+
+        const QList<int> whole{ds::Connecting, ds::Requesting, ds::Answered, ds::Receiving,
+                               ds::ServerEnded, ds::Done};
+        const QByteArray longer(m_installer.size() + 4096, 'x');
+        QTest::newRow("with length") << QStringLiteral("/download/") + m_name << QByteArray() << true << whole << true;
+        QTest::newRow("without length") << QStringLiteral("/download/chunked/") + m_name << QByteArray() << true << whole << false;
+        QTest::newRow("longer file replaced") << QStringLiteral("/download/") + m_name << longer << true << whole << true;
+        QTest::newRow("empty file") << QStringLiteral("/download/empty.exe") << QByteArray() << true << whole << true;
+        QTest::newRow("cut short") << QStringLiteral("/download/short/") + m_name << QByteArray("old")
+                                   << false << QList<int>{1, 2, 3, 4, ds::Broken} << true;
+        QTest::newRow("error page") << QStringLiteral("/download/nothing.exe") << QByteArray("old")
+                                    << false << QList<int>{1, 2, 3, ds::RequestFailed} << false;
+    }
+
+    void downloads()
+    {
+        QFETCH(QString, path);
+        QFETCH(QByteArray, existing);
+        QFETCH(bool, complete);
+        QFETCH(QList<int>, phases);
+        QFETCH(bool, announced);
+
+        QTemporaryDir dir;
+        const QString target = dir.filePath(QStringLiteral("Setup.exe"));
+        if (!existing.isEmpty())
+            writeFile(target, existing);
+
+        Cls_DownLoad download;
+        QSignalSpy status(&download, &Cls_DownLoad::entDLFileStatus);
+        QSignalSpy progress(&download, &Cls_DownLoad::entDLFileDowning);
+        const DownloadResult result = download.DLFile(url(path), target);
+
+        QCOMPARE(statuses(status), phases);
+        QCOMPARE(result.complete, complete);
+        QCOMPARE(result.status, phases.last());
+        const QByteArray expected = fetchPage(url(path)).body;
+        if (complete) {
+            QCOMPARE(result.bytes, qint64(expected.size()));
+            QVERIFY(contentsOf(target) == expected);
+        } else {
+            QCOMPARE(contentsOf(target), existing.isEmpty() ? QByteArray("<missing>") : existing);
+        }
+        // Nothing else is left beside the target.
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+                 QFile::exists(target) ? QStringList{QStringLiteral("Setup.exe")} : QStringList{});
+        if (!progress.isEmpty()) {
+            const QList<QVariant> last = progress.last();
+            QCOMPARE(last.at(0).toString(), url(path));
+            QCOMPARE(last.at(1).toLongLong(), result.bytes);
+            QCOMPARE(last.at(2).toLongLong(), announced ? qint64(m_installer.size()) : 0);
+        }
+    }
+
+    void refusesWhatItCannotFetch_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::newRow("local file") << QStringLiteral("file:///etc/hostname");
+        QTest::newRow("no server") << QStringLiteral("http://127.0.0.1:1/Setup.exe");
+        QTest::newRow("not an address") << QStringLiteral("Setup.exe");
+    }
+
+    void refusesWhatItCannotFetch()
+    {
+        QFETCH(QString, address);
+        QTemporaryDir dir;
+        Cls_DownLoad download;
+        const DownloadResult result = download.DLFile(address, dir.filePath(QStringLiteral("Setup.exe")));
+        QCOMPARE(result.status, ds::RequestFailed);
+        QVERIFY(!result.complete);
+        QVERIFY(QDir(dir.path()).isEmpty(QDir::Files | QDir::Hidden));
+    }
+
+    // Servers and caches on the way see the old client's name and are told
+    // not to answer from a cache.
+    void asksAsTheOldClient()
+    {
+        test::TestHttpServer server;
+        server.get("/Setup.exe", [](const httplib::Request &, httplib::Response &res) {
+            res.set_content("MZ", "application/octet-stream");
+        });
+        QString why;
+        QVERIFY2(server.start(&why), qPrintable(why));
+        QTemporaryDir dir;
+        Cls_DownLoad download;
+        QVERIFY(download.DLFile(server.url(QStringLiteral("/Setup.exe")), dir.filePath(QStringLiteral("Setup.exe"))).complete);
+        const auto requests = server.requests();
+        QCOMPARE(requests.size(), std::size_t(1));
+        const httplib::Headers &headers = requests.front().headers;
+        auto header = [&headers](const char *name) {
+            const auto it = headers.find(name);
+            return it == headers.end() ? std::string() : it->second;
+        };
+        QCOMPARE(header("User-Agent"), std::string("VB Http"));
+        QCOMPARE(header("Cache-Control"), std::string("no-cache"));
+    }
+
+    void unwritableTargetBreaksTheDownload()
+    {
+        QTemporaryDir dir;
+        Cls_DownLoad download;
+        const DownloadResult result =
+            download.DLFile(url(QStringLiteral("/download/") + m_name), dir.filePath(QStringLiteral("no/such/Setup.exe")));
+        QCOMPARE(result.status, ds::Broken);
+        QVERIFY(!result.complete);
+    }
+
+    // Stopped from a progress event: nothing more is written after that chunk.
+    void stopEndsWithinTheChunk()
+    {
+        QTemporaryDir dir;
+        const QString target = dir.filePath(QStringLiteral("Setup.exe"));
+        Cls_DownLoad download;
+        download.setProgressInterval(std::chrono::milliseconds(0));
+        qint64 stoppedAt = -1;
+        connect(&download, &Cls_DownLoad::entDLFileDowning, &download,
+                [&](const QString &, qint64 done) {
+                    if (done >= 4096 && stoppedAt < 0) {
+                        stoppedAt = done;
+                        download.DLFileStop();
+                    }
+                }, Qt::DirectConnection);
+        Watch watch(download);
+        QVERIFY(download.start(url(QStringLiteral("/download/trickle/") + m_name + QStringLiteral("?bytes=1024&every=20")), target));
+        QVERIFY(!download.start(url(QStringLiteral("/download/") + m_name), target));   // one at a time
+        QTRY_VERIFY_WITH_TIMEOUT(watch.result.has_value(), 20000);
+        QCOMPARE(watch.result->status, ds::Stopped);
+        QCOMPARE(watch.result->bytes, stoppedAt);
+        QVERIFY(!download.bStop());
+        QVERIFY(QDir(dir.path()).isEmpty(QDir::Files | QDir::Hidden));
+    }
+
+    // A server that has gone quiet neither holds a stop nor the download.
+    void stallIsCutShort_data()
+    {
+        QTest::addColumn<bool>("stop");
+        QTest::addColumn<int>("status");
+        QTest::newRow("stopped while waiting") << true << ds::Stopped;
+        QTest::newRow("idle limit") << false << ds::Broken;
+    }
+
+    void stallIsCutShort()
+    {
+        QFETCH(bool, stop);
+        QFETCH(int, status);
+        QTemporaryDir dir;
+        Cls_DownLoad download;
+        download.setLimits({std::chrono::seconds(60), std::chrono::seconds(1), 10});
+        Watch watch(download);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(download.start(url(QStringLiteral("/download/trickle/") + m_name + QStringLiteral("?bytes=1024&every=60000")),
+                               dir.filePath(QStringLiteral("Setup.exe"))));
+        QTRY_VERIFY_WITH_TIMEOUT(!watch.progress.isEmpty(), 10000);
+        if (stop)
+            download.DLFileStop();
+        QTRY_VERIFY_WITH_TIMEOUT(watch.result.has_value(), 10000);
+        QVERIFY2(clock.elapsed() < 8000, "the quiet server held the download");
+        QCOMPARE(watch.result->status, status);
+        QVERIFY(QDir(dir.path()).isEmpty(QDir::Files | QDir::Hidden));
+    }
+};
+
+QTEST_GUILESS_MAIN(DownloadTest)
+#include "DownloadTest.moc"
