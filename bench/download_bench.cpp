@@ -2,6 +2,7 @@
 // over loopback, once with the curl command-line tool and once through the
 // about window's real panel (offscreen), which must keep up with it while
 // the interface thread stays free and the panel keeps moving.
+#include "bench/StallProbe.h"
 #include "norvale/about/DownloadPanel.h"
 #include "norvale/about/Fabout.h"
 #include "norvale/net/Cls_DownLoad.h"
@@ -18,7 +19,6 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <cstdio>
 
@@ -27,7 +27,6 @@ using namespace norvale;
 namespace {
 
 constexpr qint64 kBytes = qint64(200) * 1024 * 1024;
-constexpr int kTickMs = 5;
 
 int setupFailed(const QString &why)
 {
@@ -87,25 +86,15 @@ Run throughThePanel(const QString &address, const QString &folder)
     PaintCounter counter;
     panel->ltext()->installEventFilter(&counter);
 
-    // How late the interface thread gets to a timer that should tick every
-    // few milliseconds: its longest stall.
-    QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    tick.setInterval(kTickMs);
-    QElapsedTimer sinceTick;
-    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
-        run.maxStallMs = std::max(run.maxStallMs, double(sinceTick.nsecsElapsed()) / 1e6 - kTickMs);
-        sinceTick.restart();
-    });
+    bench::StallProbe stalls;
 
     QElapsedTimer clock;
     clock.start();
-    sinceTick.start();
-    tick.start();
+    stalls.start();
     about.findChild<QPushButton *>(QStringLiteral("ldownact"))->click();
     loop.exec();
     run.seconds = double(clock.nsecsElapsed()) / 1e9;
-    tick.stop();
+    run.maxStallMs = stalls.maxStallMs();
     run.panelUpdates = counter.paints;
     return run;
 }

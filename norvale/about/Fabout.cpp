@@ -3,6 +3,7 @@
 #include "norvale/about/DownloadPanel.h"
 #include "norvale/platform/Twips.h"
 #include "norvale/platform/WebAddress.h"
+#include "norvale/platform/WindowLayout.h"
 #include "norvale/startup/FontSubstitutes.h"
 #include "norvale/web/LoadPicture.h"
 
@@ -21,11 +22,6 @@ namespace {
 
 const QColor kHoverBlue(0, 0, 255);
 constexpr int kPanelRight = 480 + 5775;   // the download panel's right edge, in twips
-
-QRect twipRect(int left, int top, int width, int height)
-{
-    return {twips(left), twips(top), twips(width), twips(height)};
-}
 
 QFont songFont(double points)
 {
