@@ -28,7 +28,10 @@ std::optional<QString> ServerDatabase::getconnstr()
     };
     QString text = m_fdata.ldataurl();
     keep(text);
-    if (!text.contains(QLatin1StringView("provider"))) {
+    // Any letter case: the usual text says "Provider=", and asking the
+    // service again for every query would also end the run on its first
+    // failed answer.
+    if (!text.contains(QLatin1StringView("provider"), Qt::CaseInsensitive)) {
         if (!m_fdata.getdataurl())
             return std::nullopt;
         text = m_fdata.ldataurl();

@@ -1,6 +1,7 @@
 #include "norvale/web/GetBody.h"
 
 #include <QStringDecoder>
+#include <QStringEncoder>
 #include <QUrl>
 
 #include <curl/curl.h>
@@ -158,10 +159,20 @@ std::optional<QString> BytesToBstr(const QByteArray &strBody, const QString &Cod
                                 : CodeBase.toLatin1();
     if (name.isEmpty())
         return std::nullopt;
-    QStringDecoder decoder(name.constData(), QStringConverter::Flag::Stateless);
+    // Kept stateful, so that an unfinished character at the end of the body
+    // is still held afterwards: a line break fed after it brings it out as
+    // U+FFFD instead of losing it.
+    QStringDecoder decoder(name.constData());
     if (!decoder.isValid())
         return std::nullopt;
     QString text = decoder.decode(strBody);
+    QStringEncoder encoder(name.constData());
+    if (encoder.isValid()) {
+        QString tail = decoder.decode(encoder.encode(u"\n"));
+        if (tail.endsWith(u'\n'))
+            tail.chop(1);
+        text += tail;
+    }
     return text;
 }
 

@@ -109,7 +109,8 @@ private slots:
     void discoveryKeepsWhatItFound();
     void noMarkerEndsTheProgram_data();
     void noMarkerEndsTheProgram();
-    void capitalisedProviderAsksEveryTime();
+    void discoveryOncePerRun_data();
+    void discoveryOncePerRun();
     void connstrDoesNotWaitForDiscovery();
 
 private:
@@ -461,17 +462,22 @@ void DataTest::noMarkerEndsTheProgram()
     QVERIFY(!database.queryfirst(CountAll).ok);
 }
 
-// A text with "Provider" in capitals lacks the word "provider": every call
-// asks the service again, from every worker.
-void DataTest::capitalisedProviderAsksEveryTime()
+// Whatever the word's letter case, the service is asked once per run, even
+// by many workers at once.
+void DataTest::discoveryOncePerRun_data()
 {
+    QTest::addColumn<QString>("provider");
+    QTest::newRow("provider") << s("provider");
+    QTest::newRow("Provider") << s("Provider");
+}
+
+void DataTest::discoveryOncePerRun()
+{
+    QFETCH(QString, provider);
     ServicesProcess services;
-    QVERIFY(start(services, s("connection"), s("Provider=SQLite;Data Source={database}")));
+    QVERIFY(start(services, s("connection"), provider + s("=SQLite;Data Source={database}")));
     RecordingPlatform platform;
     ServerDatabase database(platform, services.dataServiceUrl(), AdminMail);
-
-    const QueryResult expected = database.queryfirst(ByKind, {s(".uk")});
-    QVERIFY2(expected.ok && expected.rowcount > 1, qPrintable(expected.error));
 
     std::atomic<int> wrong{0};
     std::vector<std::thread> threads;
@@ -480,14 +486,13 @@ void DataTest::capitalisedProviderAsksEveryTime()
             for (int i = 0; i < 8; ++i) {
                 const QString text = database.getconnstr().value_or(QString());
                 const QueryResult r = database.queryfirst(ByKind, {s(".uk")});
-                wrong += (text != servedText(services, s("Provider")) || r.rowcount != expected.rowcount
-                          || r.firstvalue != expected.firstvalue) ? 1 : 0;
+                wrong += (text != servedText(services, provider) || !r.ok || r.rowcount < 2) ? 1 : 0;
             }
         });
     for (auto &thread : threads)
         thread.join();
     QCOMPARE(wrong, 0);
-    QCOMPARE(requestCount(services, DataPath), 1 + 2 * 6 * 8);
+    QCOMPARE(requestCount(services, DataPath), 1);
     QVERIFY(platform.messages().isEmpty());
 }
 

@@ -207,6 +207,7 @@ private slots:
         QTest::newRow("leading dot") << ".com" << "";
         QTest::newRow("only spaces") << "   " << "";
         QTest::newRow("quote kept") << "it's" << "it's";
+        QTest::newRow("ideographic space") << "exa\u3000mple" << "example";
     }
 
     void cleanKeyword()
@@ -260,6 +261,12 @@ private slots:
         QTest::newRow("two dots, no fetch") << "example.com.cn" << "" << "" << true << marked << false << "未注册" << true << "";
         QTest::newRow("no HTTP response") << d << "" << "" << false << "" << true << "查询失败" << false << "";
         QTest::newRow("marker is case-sensitive") << d << "" << "" << true << "|DOMAIN|" << true << "未注册" << true << "";
+        // No host can carry these: never fetched, never offered.
+        QTest::newRow("quote in the name") << "o'reilly.com" << "" << "" << true << plain << false << "无效域名" << false << "";
+        QTest::newRow("underscore") << "a_b.com" << "5.6.7.8" << "" << true << plain << false << "无效域名" << false << "";
+        QTest::newRow("hyphen at the end") << "example-.com" << "" << "" << true << plain << false << "无效域名" << false << "";
+        QTest::newRow("label over 63") << QString(QString(64, u'a') + QStringLiteral(".com")) << "" << "" << true << plain << false << "无效域名" << false << "";
+        QTest::newRow("international name") << "中文.com" << "" << "" << true << plain << true << "未注册" << true << "";
     }
 
     void checkdomainTable()
@@ -378,6 +385,10 @@ private slots:
         QTest::newRow("percent") << "%" << QStringList{QStringLiteral("50%off.net")};
         QTest::newRow("underscore") << "exampl_" << QStringList();
         QTest::newRow("backslash") << "ex\\" << QStringList();
+        // Names compare as SQL Server's usual collation does: not the keyword itself.
+        QTest::newRow("capitals") << "Example"
+                                  << QStringList{QStringLiteral("myexample.com"), QStringLiteral("exampleshop.cn"),
+                                                 QStringLiteral("examplebiz.com.cn")};
     }
 
     void keywordIsLiteral()

@@ -2,6 +2,7 @@
 #include "norvale/data/ServerDatabase.h"
 #include "norvale/main/Fdomain.h"
 #include "norvale/main/ResultGridView.h"
+#include "norvale/platform/DesktopPlatform.h"
 #include "norvale/startup/FontSubstitutes.h"
 #include "norvale/startup/StartupSequence.h"
 #include "norvale/startup/fload.h"
@@ -15,6 +16,7 @@
 #include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSqlDatabase>
@@ -22,6 +24,7 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using namespace norvale;
 
@@ -224,6 +227,23 @@ private slots:
         QVERIFY(!run.sequence.mainWindow());
         QVERIFY(visibleWindows().isEmpty());
         QVERIFY(run.platform.messages().isEmpty());
+    }
+
+    // A database's error text can carry markup; the message shows it as it is.
+    void messageIsPlainText()
+    {
+        const QString text = QStringLiteral("no such table: <a href=\"http://x.test\">lconfig_all</a>");
+        Qt::TextFormat shown = Qt::RichText;
+        QTimer::singleShot(0, this, [&] {
+            for (QWidget *window : QApplication::topLevelWidgets()) {
+                if (auto *box = qobject_cast<QMessageBox *>(window); box && box->text() == text) {
+                    shown = box->textFormat();
+                    box->accept();
+                }
+            }
+        });
+        DesktopPlatform().showMessage(QStringLiteral("Norvale"), text);
+        QCOMPARE(shown, Qt::PlainText);
     }
 
     void firstRunHandsOff()

@@ -152,6 +152,8 @@ void WebTest::bytesToBstr_data()
     QTest::newRow("embedded nul kept") << QByteArray("a\0b", 3) << s("GB2312") << true << QString(s("a") + QChar(0) + u'b');
     QTest::newRow("invalid utf-8 replaced") << QByteArray("a\xff" "b") << s("UTF-8") << true
                                             << QString(s("a") + QChar(QChar::ReplacementCharacter) + u'b');
+    QTest::newRow("unfinished gb2312 character at the end") << QByteArray("ab\xd6") << s("GB2312") << true
+                                                            << QString(s("ab") + QChar(QChar::ReplacementCharacter));
     QTest::newRow("made up charset") << kGbText << s("no-such-charset") << false << QString();
     QTest::newRow("empty charset") << kGbText << QString() << false << QString();
     QTest::newRow("nul inside charset") << kGbText << QString(s("UTF-8") + QChar(0) + u'x') << false << QString();
