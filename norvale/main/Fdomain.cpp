@@ -5,7 +5,6 @@
 #include "norvale/main/FdomainSearch.h"
 #include "norvale/main/ResultGridView.h"
 #include "norvale/platform/Twips.h"
-#include "norvale/net/cPing.h"
 #include "norvale/platform/Platform.h"
 #include "norvale/startup/FontSubstitutes.h"
 
@@ -109,7 +108,6 @@ Fdomain::Fdomain(ServerDatabase &database, Platform &platform, QWidget *parent)
 
 Fdomain::Fdomain(std::shared_ptr<ServerDatabase> database, Platform &platform, QWidget *parent)
     : QMainWindow(parent)
-    , m_database(*database)
     , m_platform(platform)
 {
     installFontSubstitutes();
@@ -307,8 +305,6 @@ QCheckBox *Fdomain::lextendnum(int index) const
 
 void Fdomain::Load()
 {
-    m_adodc1.setConnectionString(m_database.connstr());
-
     ResultGridModel &grid = m_grid1->grid();
     m_grid1->setGridFont(QStringLiteral("Tahoma"), 8);
     grid.setCols(int(gridColumns.size()));
@@ -320,7 +316,6 @@ void Fdomain::Load()
     }
 
     move(twips(100), twips(100));
-    m_ping = std::make_unique<cPing>();
 }
 
 void Fdomain::Activate()

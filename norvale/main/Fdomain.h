@@ -1,6 +1,5 @@
 #pragma once
 
-#include "norvale/data/Adodc1.h"
 #include "norvale/search/SearchRules.h"
 
 #include <QMainWindow>
@@ -26,7 +25,6 @@ class FdomainSearch;
 class Platform;
 class ResultGridView;
 class ServerDatabase;
-class cPing;
 
 // The main window: keyword box, extension choices, the result grid `grid1`
 // with its record counter and progress bar, tool buttons and menus.
@@ -59,8 +57,8 @@ public:
 
     FdomainSearch &search() const { return *m_search; }
 
-    // Set-up before the window is first shown. Uses the connection text that
-    // getconnstr has already put in force; touches no network.
+    // Set-up before the window is first shown: the grid's columns and the
+    // window's place. Touches no network and no database.
     void Load();
     // Leaves the progress bar alone while a search runs: the bar belongs to
     // the search until its end.
@@ -80,9 +78,6 @@ public:
 
     // Sets stopflag, stops a running search and ends the process.
     void endProgram();
-
-    Adodc1 &adodc1() { return m_adodc1; }
-    cPing *ping() const { return m_ping.get(); }
 
     QLineEdit *lfind() const { return m_lfind; }
     QPushButton *lsearch() const { return m_lsearch; }
@@ -128,12 +123,9 @@ private:
     void buildMenus();
     void connectSearch();
 
-    ServerDatabase &m_database;
     Platform &m_platform;
     std::atomic_bool m_stopflag{false};
     QPointer<Fabout> m_about;
-    Adodc1 m_adodc1;
-    std::unique_ptr<cPing> m_ping;
 
     QWidget *m_client = nullptr;
     QGroupBox *m_Frame6 = nullptr;
