@@ -11,8 +11,9 @@ packages=(
   libcpp-httplib-dev
   unixodbc unixodbc-dev tdsodbc libsqliteodbc
   sqlite3
+  postgresql odbc-postgresql
   fonts-noto-cjk
-  xvfb xauth
+  xvfb xauth openbox x11-utils
   util-linux iproute2
 )
 

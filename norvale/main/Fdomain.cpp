@@ -315,6 +315,11 @@ void Fdomain::Load()
         grid.setCellText(ResultGrid::HeaderRow, col, QString::fromUtf16(c.header));
     }
 
+    // The frame, not the client area, goes to the given place, so that the
+    // title bar stays on the screen. Qt places the frame only while the
+    // window's size is settled before it is shown: the layout's own resize
+    // at show time would otherwise make the place the client area's.
+    layout()->activate();
     move(twips(100), twips(100));
 }
 

@@ -1,5 +1,6 @@
 #include "norvale/data/Adodc1.h"
 #include "norvale/data/ConnectionText.h"
+#include "norvale/data/DataServiceAddress.h"
 #include "norvale/data/ServerDatabase.h"
 #include "norvale/data/ThreadConnections.h"
 #include "norvale/data/fdata.h"
@@ -106,6 +107,8 @@ private slots:
     void removesFillersInOrder_data();
     void removesFillersInOrder();
 
+    void dataServiceBase_data();
+    void dataServiceBase();
     void discoveryKeepsWhatItFound();
     void noMarkerEndsTheProgram_data();
     void noMarkerEndsTheProgram();
@@ -385,6 +388,37 @@ void DataTest::removesFillersInOrder()
     QFETCH(QString, value);
     QFETCH(QString, expected);
     QCOMPARE(fdata::removeFillers(value), expected);
+}
+
+void DataTest::dataServiceBase_data()
+{
+    QTest::addColumn<QString>("commandLine");
+    QTest::addColumn<QString>("environment");
+    QTest::addColumn<QString>("base");  // empty: refused
+
+    const QString builtIn = s(NORVALE_DATA_SERVICE_BASE);
+    QTest::newRow("built in") << QString() << QString() << builtIn;
+    QTest::newRow("environment") << QString() << s("http://db.example.test:9000/") << s("http://db.example.test:9000");
+    QTest::newRow("command line wins") << s("https://10.0.0.2") << s("http://db.example.test:9000") << s("https://10.0.0.2");
+    QTest::newRow("not http") << s("ftp://10.0.0.2") << QString() << QString();
+    QTest::newRow("no host") << QString() << s("http://") << QString();
+    QTest::newRow("query") << s("http://10.0.0.2/?checkin=x") << QString() << QString();
+}
+
+void DataTest::dataServiceBase()
+{
+    QFETCH(QString, commandLine);
+    QFETCH(QString, environment);
+    QFETCH(QString, base);
+
+    const QByteArray kept = qgetenv(dataServiceVariable);
+    const auto restore = qScopeGuard([&] { qputenv(dataServiceVariable, kept); });
+    qputenv(dataServiceVariable, environment.toUtf8());
+    const DataServiceBase found = effectiveDataServiceBase(commandLine);
+    QCOMPARE(found.base, base);
+    QCOMPARE(found.error.isEmpty(), !base.isEmpty());
+    if (!base.isEmpty())
+        QCOMPARE(dataServiceAddress(found.base), base + DataPath + s("?checkin=qomp58x"));
 }
 
 void DataTest::discoveryKeepsWhatItFound()

@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSqlDatabase>
@@ -227,6 +228,20 @@ private slots:
         QVERIFY(!run.sequence.mainWindow());
         QVERIFY(visibleWindows().isEmpty());
         QVERIFY(run.platform.messages().isEmpty());
+    }
+
+    // The data-service address can be changed without a new build; the
+    // program says how before it needs a display.
+    void helpNamesTheDataService()
+    {
+        QProcess norvale;
+        norvale.setProcessEnvironment(QProcessEnvironment());
+        norvale.start(QStringLiteral(NORVALE_EXE), {QStringLiteral("--help")});
+        QVERIFY(norvale.waitForFinished(30000));
+        QCOMPARE(norvale.exitCode(), 0);
+        const QString help = QString::fromLocal8Bit(norvale.readAllStandardOutput());
+        QVERIFY2(help.contains(QStringLiteral("--data-service <address>")) && help.contains(QStringLiteral("NORVALE_DATA_SERVICE")),
+                 qPrintable(help));
     }
 
     // A database's error text can carry markup; the message shows it as it is.
