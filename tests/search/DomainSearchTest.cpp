@@ -4,6 +4,7 @@
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/TestSql.h"
 #include "tests/support/ServicesProcess.h"
+#include "tests/support/TestHttpServer.h"
 #include "tests/support/TestResolver.h"
 
 #include <QScopeGuard>
@@ -14,6 +15,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+#include <chrono>
 #include <future>
 
 #include <memory>
@@ -24,6 +27,7 @@
 #include <unistd.h>
 
 using namespace norvale;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -516,6 +520,34 @@ private slots:
         QCOMPARE(search.rows.value(g).size(), 1);
         QCOMPARE(describe(search.rows.value(g).first()),
                  QStringLiteral("row 1 [example.org|||example.org|查询失败||浙ICP备9号|] red:6"));
+    }
+
+    void stopEndsTheFetches()
+    {
+        REQUIRE_RESOLVER();
+        // A status page that sends a byte now and then and never ends.
+        std::atomic<int> open{0};  // outlives the server's handlers
+        test::TestHttpServer dribbling(64);
+        dribbling.get(".*", [&](const httplib::Request &, httplib::Response &res) {
+            ++open;
+            res.set_chunked_content_provider("text/html", [&](size_t, httplib::DataSink &sink) {
+                if (!dribbling.holdUntilStopped(100ms) && sink.write("x", 1))
+                    return true;
+                --open;
+                return false;
+            });
+        });
+        QVERIFY(dribbling.start());
+        Search search(backend(dribbling.url(QStringLiteral("/query/domain.asp?domain="))), boxes(true));
+        search.engine.start(QStringLiteral("example"));
+        QTRY_VERIFY_WITH_TIMEOUT(open >= 8, 30000);
+
+        // Stopped, the search lets go of every transfer at once, so the
+        // next search finds the fetch workers free.
+        search.engine.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(open.load(), 0, 2000);
+        Search next(backend(), boxes(false));
+        QCOMPARE(next.domains(next.run(QStringLiteral("example"))), phaseOneDomains(QStringLiteral("example")));
     }
 
     void databaseGoesAway()
