@@ -9,10 +9,13 @@ namespace norvale::odbc {
 
 namespace {
 
-// QODBC hands its handles out as QVariants of the type it registered as "SQLHANDLE".
+// QODBC hands its handles out as QVariants holding a SQLHANDLE, which Qt 6
+// names by its underlying type "void*" (the other drivers' handles carry
+// their own type names, such as "sqlite3_stmt*").
 SQLHANDLE handleOf(const QVariant &value)
 {
-    if (!value.isValid() || qstrcmp(value.typeName(), "SQLHANDLE") != 0)
+    if (!value.isValid()
+        || (qstrcmp(value.typeName(), "void*") != 0 && qstrcmp(value.typeName(), "SQLHANDLE") != 0))
         return nullptr;
     SQLHANDLE handle = nullptr;
     std::memcpy(&handle, value.constData(), sizeof handle);
@@ -61,12 +64,6 @@ bool setQueryTimeout(const QVariant &statementHandle, int seconds)
     // still keeps a limit of its own.
     return SQL_SUCCEEDED(SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT,
                                         reinterpret_cast<SQLPOINTER>(SQLULEN(seconds)), 0));
-}
-
-void cancel(const QVariant &statementHandle)
-{
-    if (SQLHANDLE stmt = handleOf(statementHandle))
-        SQLCancel(stmt);
 }
 
 } // namespace norvale::odbc

@@ -20,7 +20,4 @@ bool connectionDead(const QVariant &connectionHandle);
 // limit. False when the driver does not take it.
 bool setQueryTimeout(const QVariant &statementHandle, int seconds);
 
-// Asks the driver to give up a statement running on another thread.
-void cancel(const QVariant &statementHandle);
-
 } // namespace norvale::odbc

@@ -5,6 +5,7 @@
 #include "norvale/data/ThreadConnections.h"
 #include "norvale/data/fdata.h"
 #include "norvale/web/GetBody.h"
+#include "tests/support/PostgresServer.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/ServicesProcess.h"
 
@@ -18,6 +19,12 @@
 #include <QTest>
 
 #include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <future>
+#include <mutex>
+#include <chrono>
+#include <csignal>
 #include <thread>
 #include <vector>
 
@@ -48,10 +55,12 @@ QString sqliteText(const QString &path)
     return s("Provider=SQLite;Data Source=") + path;
 }
 
-// Connections the code under test holds, in every thread.
-int heldConnections()
+// Connections the code under test holds, in every thread; each login has a name of its own.
+QStringList heldConnections()
 {
-    return int(QSqlDatabase::connectionNames().filter(s("norvale-db-")).size());
+    QStringList names = QSqlDatabase::connectionNames().filter(s("norvale-db-"));
+    names.sort();
+    return names;
 }
 
 // How often the service has answered a path, from its own counters.
@@ -84,6 +93,55 @@ QString servedText(const ServicesProcess &services, const QString &provider = s(
     return provider + s("=SQLite;Data Source=") + QFileInfo(services.databasePath()).absoluteFilePath();
 }
 
+// One thread that keeps its connections, so that queries can run one after
+// another on the same connection while the test waits for each with a bound.
+class QueryThread final {
+public:
+    QueryThread() : m_thread([this] { loop(); }) {}
+    ~QueryThread()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_quit = true;
+        }
+        m_wake.notify_all();
+        m_thread.join();
+    }
+    Q_DISABLE_COPY_MOVE(QueryThread)
+
+    std::future<QueryResult> query(const QString &text, const QString &sql)
+    {
+        auto task = std::make_shared<std::packaged_task<QueryResult()>>([text, sql] { return queryFirstOn(text, sql); });
+        const std::lock_guard lock(m_mutex);
+        m_jobs.push_back([task] { (*task)(); });
+        m_wake.notify_all();
+        return task->get_future();
+    }
+
+private:
+    void loop()
+    {
+        for (;;) {
+            std::function<void()> job;
+            {
+                std::unique_lock lock(m_mutex);
+                m_wake.wait(lock, [this] { return m_quit || !m_jobs.empty(); });
+                if (m_jobs.empty())
+                    return;
+                job = std::move(m_jobs.front());
+                m_jobs.pop_front();
+            }
+            job();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::function<void()>> m_jobs;
+    bool m_quit = false;
+    std::thread m_thread;
+};
+
 } // namespace
 
 class DataTest final : public QObject {
@@ -103,6 +161,8 @@ private slots:
     void workersQueryAtOnce();
 
     void adodc1();
+    void serverMishaps_data();
+    void serverMishaps();
 
     void removesFillersInOrder_data();
     void removesFillersInOrder();
@@ -117,6 +177,8 @@ private slots:
     void connstrDoesNotWaitForDiscovery();
 
 private:
+    PostgresServer m_postgres;
+    QString m_noPostgres;  // why the PostgreSQL tests skip
     QTemporaryDir m_dir;
     QString m_db;
 };
@@ -130,6 +192,13 @@ void DataTest::initTestCase()
                              "insert into ldomainprice values ('.com', '.net', '55'), ('.com', '.com', '60'),"
                              " ('.com', '.org', NULL), ('.cn', '.cn', '40'), ('it''s%', '.odd', '1'), ('.nul', NULL, NULL);")));
     QVERIFY(QFile::copy(m_db, m_dir.filePath(s("odd = name.db"))));
+
+    if (m_postgres.start(&m_noPostgres)) {
+        QString why;
+        QVERIFY2(m_postgres.execute(s("create table lprices (lextend text); insert into lprices values ('.com');"
+                                      "create view lslow as select p.* from lprices p, (select pg_sleep(600)) s;"
+                                      "create sequence ltries;"), &why), qPrintable(why));
+    }
 }
 
 void DataTest::mapsConnectionText_data()
@@ -286,10 +355,12 @@ void DataTest::queryfirstFails()
     QFETCH(QString, sql);
     QFETCH(QString, reason);
 
-    const int before = threadConnectionCount();
+    // A refused statement runs once and keeps its connection; a connection
+    // that cannot be opened is not kept.
+    const QStringList before = heldConnections();
     const QueryResult result = queryFirstOn(text, sql);
     QVERIFY(!result.ok && result.rowcount == 0 && !result.error.isEmpty());
-    QVERIFY(threadConnectionCount() <= before);  // a failed connection is not kept
+    QCOMPARE(heldConnections(), before);
     QVERIFY2(result.error.contains(reason) && !result.error.contains(QLatin1StringView("secret")), qPrintable(result.error));
     QCOMPARE(queryFirstOn(sqliteText(m_db), CountAll).firstvalue, s("6"));
     QVERIFY(!QFile::exists(m_dir.filePath(s("missing.db"))));
@@ -312,7 +383,7 @@ void DataTest::replacedDatabaseFileIsReopened()
 
 void DataTest::workersQueryAtOnce()
 {
-    const int before = heldConnections();
+    const QStringList before = heldConnections();
     std::atomic<int> wrong{0};
     std::vector<int> held(8, 0);
     std::vector<std::thread> threads;
@@ -373,6 +444,74 @@ void DataTest::adodc1()
 
     adodc.setConnectionString(sqliteText(m_dir.filePath(s("gone.db"))));
     QVERIFY(!adodc.Refresh() && !adodc.error().isEmpty());
+}
+
+// A real database server through its ODBC driver: what happens to a kept
+// connection when the server refuses a statement, drops the connection, or
+// stops answering.
+void DataTest::serverMishaps_data()
+{
+    QTest::addColumn<QString>("mishap");
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("reason");  // in the error; empty: the statement succeeds
+
+    const QString count = s("select count(*) from lprices");
+    // Refused once, not run again on a new login: the sequence counts the runs.
+    QTest::newRow("refused") << QString() << s("select 1 / (nextval('ltries') * 0)") << s("division by zero");
+    QTest::newRow("connection lost") << s("terminate") << count << QString();
+    // The driver's own limit: the server cancels the statement.
+    QTest::newRow("statement sleeps") << QString() << s("select lextend from lslow") << s("statement timeout");
+    // No limit on the server can act: the caller gives up waiting.
+    QTest::newRow("server process frozen") << s("freeze") << count << s("did not answer");
+}
+
+void DataTest::serverMishaps()
+{
+    QFETCH(QString, mishap);
+    QFETCH(QString, sql);
+    QFETCH(QString, reason);
+    if (!m_noPostgres.isEmpty())
+        QSKIP(qPrintable(m_noPostgres));
+
+    const std::chrono::milliseconds limit = statementTimeLimit();
+    setStatementTimeLimit(std::chrono::seconds(3));
+    // Every query on one thread, and so on one kept connection; each waited
+    // for with a bound, so that a wait without end fails instead of hanging.
+    QueryThread thread;
+    const QString text = m_postgres.odbcConnectionText();
+    const auto ask = [&](const QString &statement) {
+        std::future<QueryResult> answer = thread.query(text, statement);
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(answer.wait_for(std::chrono::seconds(0)) == std::future_status::ready, 15000); }();
+        return answer.valid() && answer.wait_for(std::chrono::seconds(0)) == std::future_status::ready ? answer.get()
+                                                                                                        : QueryResult();
+    };
+    const QString backend = ask(s("select pg_backend_pid()")).firstvalue;
+    QVERIFY(backend.toInt() > 0);
+    // Whatever happened, nothing is left waiting on the server.
+    const auto resume = qScopeGuard([&] {
+        ::kill(backend.toInt(), SIGCONT);
+        m_postgres.execute(s("select pg_terminate_backend(pid) from pg_stat_activity "
+                             "where pid <> pg_backend_pid() and datname is not null"));
+        setStatementTimeLimit(limit);
+    });
+    if (mishap == s("terminate"))
+        QVERIFY(m_postgres.execute(s("select pg_terminate_backend(%1)").arg(backend)));
+    if (mishap == s("freeze"))
+        QCOMPARE(::kill(backend.toInt(), SIGSTOP), 0);
+
+    const QueryResult result = ask(sql);
+    QCOMPARE(result.ok, reason.isEmpty());
+    QVERIFY2(result.error.contains(reason), qPrintable(result.error));
+
+    // The connection is kept where it still serves and replaced where not.
+    const QString after = ask(s("select pg_backend_pid()")).firstvalue;
+    QVERIFY(after.toInt() > 0);
+    QCOMPARE(after == backend, mishap.isEmpty());
+    if (sql.contains(s("ltries"))) {
+        QString runs;
+        QVERIFY(m_postgres.execute(s("select last_value from ltries"), &runs));
+        QCOMPARE(runs, s("1"));
+    }
 }
 
 void DataTest::removesFillersInOrder_data()
