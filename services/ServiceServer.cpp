@@ -15,6 +15,9 @@ namespace {
 // so the pool is larger than the library's default.
 constexpr size_t kWorkers = 128;
 constexpr size_t kChunk = 16 * 1024;
+// Nothing here takes a request body; a client that sends one gets no more room than this.
+constexpr size_t kMaxRequestBody = 64 * 1024;
+constexpr size_t kMaxRanges = 8;
 
 Parameters parametersOf(const httplib::Request &request)
 {
@@ -25,8 +28,29 @@ Parameters parametersOf(const httplib::Request &request)
     return parameters;
 }
 
-void send(const Reply &reply, httplib::Response &response)
+// Bytes a Range header asks for in all, overlaps counted each time.
+unsigned long long rangedBytes(const httplib::Ranges &ranges, size_t size)
 {
+    unsigned long long total = 0;
+    for (const auto &[first, last] : ranges) {
+        if (first < 0)
+            total += std::min<unsigned long long>(size, (unsigned long long)(last));
+        else if (size_t(first) < size)
+            total += (last < 0 || size_t(last) >= size ? size - 1 : size_t(last)) - size_t(first) + 1;
+    }
+    return total;
+}
+
+void send(const httplib::Request &request, const Reply &reply, httplib::Response &response)
+{
+    // Each requested range is copied into the reply: many of them, or
+    // overlapping ones, would build a reply many times the file.
+    if (!request.ranges.empty() && reply.status == 200
+        && (request.ranges.size() > kMaxRanges || rangedBytes(request.ranges, size_t(reply.body.size())) > size_t(reply.body.size()))) {
+        response.status = 416;
+        response.set_header("Content-Range", "bytes */" + std::to_string(reply.body.size()));
+        return;
+    }
     response.status = reply.status;
     if (!reply.chunked) {
         response.set_content(reply.body.constData(), size_t(reply.body.size()), reply.contentType);
@@ -53,10 +77,14 @@ ServiceServer::ServiceServer(const ServicePages &pages, int delayMs, QString del
       m_server(std::make_unique<httplib::Server>())
 {
     m_server->new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
+    m_server->set_payload_max_length(kMaxRequestBody);
     m_server->set_default_headers({{"Server", "norvale-services"}});
 
     m_server->set_pre_routing_handler([this](const httplib::Request &request, httplib::Response &) {
-        count(request.path);
+        // Counted on arrival, so that /stats shows a request still waiting
+        // out its delay; only GET and HEAD reach the pages.
+        if (request.method == "GET" || request.method == "HEAD")
+            count(request.path, +1);
         delay(request.path);
         return httplib::Server::HandlerResponse::Unhandled;
     });
@@ -67,7 +95,12 @@ ServiceServer::ServiceServer(const ServicePages &pages, int delayMs, QString del
     });
 
     m_server->Get(R"(.*)", [this](const httplib::Request &request, httplib::Response &response) {
-        send(m_pages.answer(QString::fromStdString(request.path), parametersOf(request)), response);
+        const Reply reply = m_pages.answer(QString::fromStdString(request.path), parametersOf(request));
+        // Only the paths it serves are kept: a counter for every path ever
+        // asked for would grow without end.
+        if (reply.status == 404)
+            count(request.path, -1);
+        send(request, reply, response);
     });
 }
 
@@ -118,10 +151,12 @@ QByteArray ServiceServer::statsText() const
     return text;
 }
 
-void ServiceServer::count(const std::string &path)
+void ServiceServer::count(const std::string &path, int change)
 {
     std::lock_guard lock(m_statsMutex);
-    ++m_counts[path];
+    const auto hits = m_counts[path] += change;
+    if (hits == 0)
+        m_counts.erase(path);
 }
 
 void ServiceServer::delay(const std::string &path)

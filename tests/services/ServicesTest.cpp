@@ -424,6 +424,30 @@ private slots:
         QCOMPARE(statusOf(m_services.baseUrl() + QStringLiteral("/no/such/page.asp")), 404);
     }
 
+    // No request can make the service hold much memory.
+    void requestsStayBounded()
+    {
+        const QUrl installer(configValue(m_services, QStringLiteral("ldownurl")));
+        httplib::Client client(installer.host().toStdString(), installer.port());
+        const std::string path = installer.path().toStdString();
+        const auto one = client.Get(path, {{"Range", "bytes=0-99"}});
+        QVERIFY(one && one->body.size() == 100);
+        // Twenty copies of the whole file in one reply: refused.
+        std::string ranges = "bytes=0-";
+        for (int i = 0; i < 19; ++i)
+            ranges += ",0-";
+        const auto many = client.Get(path, {{"Range", ranges}});
+        QVERIFY(many);
+        QCOMPARE(many->status, 416);
+        QVERIFY(many->body.size() < 1024);
+        const auto posted = client.Post("/geturl/dataurl.asp", std::string(1 << 20, 'x'), "text/plain");
+        QVERIFY(posted && posted->status == 413);
+        // Only the paths it serves are counted.
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(statusOf(m_services.baseUrl() + QStringLiteral("/no/such/%1.asp").arg(i)), 404);
+        QVERIFY(!utf8(bodyOf(m_services.baseUrl() + QStringLiteral("/stats"))).contains(QStringLiteral("/no/such/")));
+    }
+
     void terminateEndsCleanlyDuringDelay()
     {
         QTemporaryDir dir;
@@ -468,6 +492,8 @@ private slots:
         QTest::newRow("negative delay") << "--delay=-5";
         QTest::newRow("value missing") << "--db";
         QTest::newRow("stray argument") << "extra";
+        // The data-address page could not announce it (GB2312 has no ö).
+        QTest::newRow("database path GB2312 cannot carry") << "--db /tmp/norvale-ö/services.db";
     }
 
     void badOptionsExitWithTwo()
