@@ -1,5 +1,6 @@
 // norvale-services as a separate process, over real HTTP and a real SQLite file.
 #include "norvale/about/ConfigRecord.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/ServicesProcess.h"
 
 #include <QFile>
@@ -18,6 +19,8 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <csignal>
+#include <cstdio>
 #include <thread>
 
 using norvale::test::ServicesProcess;
@@ -122,6 +125,17 @@ QString between(const QString &page, const QString &marker)
 QString connectionText(const QString &page)
 {
     return between(page, QStringLiteral("|data|")).remove(QStringLiteral("58_tovrak")).remove(QStringLiteral("3plenix9"));
+}
+
+// Whether a process still runs: it exists and is not a zombie waiting for a parent to reap it.
+bool running(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray line = stat.readAll();
+    const qsizetype end = line.lastIndexOf(')');
+    return end < 0 || line.mid(end + 2, 1) != "Z";
 }
 
 QString configValue(const ServicesProcess &services, const QString &column)
@@ -452,6 +466,7 @@ private slots:
     {
         QTemporaryDir dir;
         QProcess process;
+        norvale::test::endWithParent(process);
         process.start(QStringLiteral(NORVALE_SERVICES_EXE),
                       words("--port 0 --delay 600000 --delay-path /query/ --db") << dir.filePath(QStringLiteral("d.db")));
         QVERIFY(process.waitForStarted());
@@ -483,6 +498,20 @@ private slots:
         QCOMPARE(process.exitCode(), 0);
     }
 
+    // A test that dies leaves no services behind.
+    void servicesEndWithTheTest()
+    {
+        QProcess test;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("NORVALE_TEST_DIE_WITH_SERVICES"), QStringLiteral("1"));
+        test.setProcessEnvironment(environment);
+        test.start(QCoreApplication::applicationFilePath(), QStringList());
+        QVERIFY(test.waitForFinished(60000));
+        const qint64 services = test.readAllStandardOutput().trimmed().toLongLong();
+        QVERIFY2(services > 0, test.readAllStandardError().constData());
+        QTRY_VERIFY_WITH_TIMEOUT(!running(services), 10000);
+    }
+
     void badOptionsExitWithTwo_data()
     {
         QTest::addColumn<QString>("arguments");
@@ -509,5 +538,23 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(ServicesTest)
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    // As a child of servicesEndWithTheTest: starts the services, says their
+    // process id and dies at once, without any clean-up.
+    if (qEnvironmentVariableIsSet("NORVALE_TEST_DIE_WITH_SERVICES")) {
+        ServicesProcess services;
+        QString why;
+        if (!services.start(&why)) {
+            std::fprintf(stderr, "%s\n", qPrintable(why));
+            return 1;
+        }
+        std::printf("%lld\n", services.processId());
+        std::fflush(stdout);
+        ::raise(SIGKILL);
+    }
+    ServicesTest test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "ServicesTest.moc"
