@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 
 #include <atomic>
 
@@ -138,6 +139,53 @@ bool replaceBase(QSqlDatabase &db, const QString &oldBase, const QString &newBas
     return true;
 }
 
+// Rebuilds one table from the schema's definition when it lacks NOCASE.
+bool upgradeTable(QSqlDatabase &db, const QStringList &schema, const QString &table, QString *error)
+{
+    QString definition;
+    {
+        QSqlQuery query(db);
+        query.prepare(QStringLiteral("SELECT sql FROM sqlite_master WHERE type = 'table' AND name = ?"));
+        query.addBindValue(table);
+        if (!query.exec() || !query.next())
+            return true;  // not there: nothing to keep
+        definition = query.value(0).toString();
+    }
+    if (definition.contains(QLatin1StringView("NOCASE"), Qt::CaseInsensitive))
+        return true;
+
+    QStringList steps{QStringLiteral("ALTER TABLE %1 RENAME TO %1_before_nocase").arg(table)};
+    QStringList indexes;
+    for (const QString &statement : schema) {
+        if (statement.startsWith(QStringLiteral("CREATE TABLE ") + table + u' '))
+            steps << statement;
+        else if (statement.startsWith(QLatin1StringView("CREATE INDEX")) && statement.contains(QStringLiteral(" ON ") + table + u' '))
+            indexes << statement;
+    }
+    QStringList columns;
+    {
+        QSqlQuery query(db);
+        if (!query.exec(QStringLiteral("SELECT * FROM %1 LIMIT 0").arg(table))) {
+            *error = query.lastError().text();
+            return false;
+        }
+        for (int i = 0; i < query.record().count(); ++i)
+            columns << query.record().fieldName(i);
+    }
+    const QString list = columns.join(u',');
+    // The old table's indexes go with it, so the new ones can take their names.
+    steps << QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %1_before_nocase").arg(table, list)
+          << QStringLiteral("DROP TABLE %1_before_nocase").arg(table) << indexes;
+    for (const QString &step : std::as_const(steps)) {
+        QSqlQuery query(db);
+        if (!query.exec(step)) {
+            *error = query.lastError().text() + QStringLiteral(" in: ") + step.left(120);
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 const QStringList &configColumns()
@@ -185,6 +233,33 @@ bool ensureServiceDatabase(const QString &path, QString *error)
         return false;
     }
     return true;
+}
+
+bool upgradeServiceDatabase(const QString &path, QString *error)
+{
+    const QStringList schema = splitSqlStatements(readResource(QStringLiteral("schema.sql"), error));
+    if (schema.isEmpty())
+        return false;
+    const QString name = QStringLiteral("norvale-services-upgrade");
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(kDriver, name);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+        if (!db.open()) {
+            *error = db.lastError().text();
+        } else {
+            ok = db.transaction();
+            for (const char *table : {"ldomainprice", "ldomainlist"})
+                ok = ok && upgradeTable(db, schema, QLatin1StringView(table), error);
+            ok = ok && db.commit();
+            if (!ok)
+                db.rollback();
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ok;
 }
 
 bool rebaseConfiguration(const QString &path, const QString &newBase, QString *error)

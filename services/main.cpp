@@ -91,6 +91,8 @@ int main(int argc, char *argv[])
     }
     const QString base = baseFor(options.host, port);
     pages.setBase(base);
+    if (!norvale::upgradeServiceDatabase(options.databasePath, &error))
+        say(stderr, QStringLiteral("norvale-services: names keep comparing with letter case: ") + error);
     if (!norvale::rebaseConfiguration(options.databasePath, base, &error))
         say(stderr, QStringLiteral("norvale-services: lconfig_all keeps its old addresses: ") + error);
 

@@ -211,6 +211,10 @@ private slots:
             QVERIFY(db.exec(QStringLiteral(
                 "UPDATE lconfig_all SET ldomainurl = 'http://127.0.0.1:1/query/domain.asp?domain=', "
                 "lweburl = 'http://127.0.0.1:1', lhomeurl = 'http://127.0.0.1:10/home', lbbsurl = 'http://bbs.norvale.test/'")));
+            // A table from before names compared without letter case.
+            QVERIFY(db.exec(QStringLiteral("ALTER TABLE ldomainlist RENAME TO lkept")));
+            QVERIFY(db.exec(QStringLiteral("CREATE TABLE ldomainlist AS SELECT * FROM lkept")));
+            QVERIFY(db.exec(QStringLiteral("DROP TABLE lkept")));
         }
         ServicesProcess second(options);
         QString error;
@@ -223,6 +227,12 @@ private slots:
         QCOMPARE(Database(options.databasePath).value(QStringLiteral("SELECT lvalue FROM svc_settings WHERE lkey = 'base'")).toString(),
                  base);
         QCOMPARE(statusOf(configValue(second, QStringLiteral("lwhoisurl")) + QStringLiteral("x.test")), 200);
+        // Upgraded with its rows: names now compare as SQL Server's do.
+        Database db(options.databasePath);
+        QVERIFY(db.value(QStringLiteral("SELECT count(*) FROM ldomainlist")).toInt() >= 200);
+        QCOMPARE(db.value(QStringLiteral("SELECT count(*) FROM ldomainlist WHERE lallname = upper(lallname) "
+                                         "AND lname = upper(lname)")).toInt(),
+                 db.value(QStringLiteral("SELECT count(*) FROM ldomainlist")).toInt());
     }
 
     void dataAddressCarriesConnectionText()
