@@ -8,6 +8,7 @@
 #include <QSqlRecord>
 
 #include <atomic>
+#include <functional>
 
 namespace norvale {
 
@@ -186,6 +187,33 @@ bool upgradeTable(QSqlDatabase &db, const QStringList &schema, const QString &ta
     return true;
 }
 
+// Runs work in one transaction on a connection of its own to the file:
+// committed when it succeeds, rolled back when it fails.
+bool inTransaction(const QString &path, QString *error, const std::function<bool(QSqlDatabase &db)> &work)
+{
+    const QString name = QStringLiteral("norvale-services-change");
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(kDriver, name);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+        if (!db.open()) {
+            *error = db.lastError().text();
+        } else {
+            ok = db.transaction() && work(db);
+            if (ok && !db.commit()) {
+                *error = db.lastError().text();
+                ok = false;
+            }
+            if (!ok)
+                db.rollback();
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ok;
+}
+
 } // namespace
 
 const QStringList &configColumns()
@@ -240,64 +268,30 @@ bool upgradeServiceDatabase(const QString &path, QString *error)
     const QStringList schema = splitSqlStatements(readResource(QStringLiteral("schema.sql"), error));
     if (schema.isEmpty())
         return false;
-    const QString name = QStringLiteral("norvale-services-upgrade");
-    bool ok = false;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(kDriver, name);
-        db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
-        if (!db.open()) {
-            *error = db.lastError().text();
-        } else {
-            ok = db.transaction();
-            for (const char *table : {"ldomainprice", "ldomainlist"})
-                ok = ok && upgradeTable(db, schema, QLatin1StringView(table), error);
-            ok = ok && db.commit();
-            if (!ok)
-                db.rollback();
-            db.close();
+    return inTransaction(path, error, [&](QSqlDatabase &db) {
+        for (const char *table : {"ldomainprice", "ldomainlist"}) {
+            if (!upgradeTable(db, schema, QLatin1StringView(table), error))
+                return false;
         }
-    }
-    QSqlDatabase::removeDatabase(name);
-    return ok;
+        return true;
+    });
 }
 
 bool rebaseConfiguration(const QString &path, const QString &newBase, QString *error)
 {
-    const QString name = QStringLiteral("norvale-services-rebase");
-    bool ok = false;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(kDriver, name);
-        db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
-        if (!db.open()) {
-            *error = db.lastError().text();
-        } else {
-            const QString oldBase = settingValue(db, QStringLiteral("base"));
-            ok = db.transaction();
-            if (ok && !oldBase.isEmpty() && oldBase != newBase)
-                ok = replaceBase(db, oldBase, newBase, error);
-            if (ok) {
-                QSqlQuery query(db);
-                query.prepare(QStringLiteral(
-                    "INSERT OR REPLACE INTO svc_settings (lkey, lvalue) VALUES ('base', ?)"));
-                query.addBindValue(newBase);
-                if (!query.exec()) {
-                    *error = query.lastError().text();
-                    ok = false;
-                }
-            }
-            if (ok && !db.commit()) {
-                *error = db.lastError().text();
-                ok = false;
-            }
-            if (!ok)
-                db.rollback();
-            db.close();
+    return inTransaction(path, error, [&](QSqlDatabase &db) {
+        const QString oldBase = settingValue(db, QStringLiteral("base"));
+        if (!oldBase.isEmpty() && oldBase != newBase && !replaceBase(db, oldBase, newBase, error))
+            return false;
+        QSqlQuery query(db);
+        query.prepare(QStringLiteral("INSERT OR REPLACE INTO svc_settings (lkey, lvalue) VALUES ('base', ?)"));
+        query.addBindValue(newBase);
+        if (!query.exec()) {
+            *error = query.lastError().text();
+            return false;
         }
-    }
-    QSqlDatabase::removeDatabase(name);
-    return ok;
+        return true;
+    });
 }
 
 QSqlDatabase threadDatabase(const QString &path)

@@ -9,7 +9,6 @@
 #include <QAbstractItemModelTester>
 #include <QAction>
 #include <QCheckBox>
-#include <QDir>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -293,30 +292,6 @@ private slots:
         QCOMPARE(w.centralWidget()->size(), QSize(731, 588));
         for (QLabel *label : w.findChildren<QLabel *>())
             QCOMPARE(label->textFormat(), Qt::PlainText);
-    }
-
-    void loadSetsUpGrid()
-    {
-        MainWindow m;
-        Fdomain &w = m.window;
-        w.Load();
-
-        ResultGridView *grid1 = w.grid1();
-        QCOMPARE(grid1->grid().cols(), 8);
-        QCOMPARE(grid1->grid().rows(), 1);
-        const QStringList headers = QStringLiteral("域名 选择 编号 域名地址 注册状态 拟售价 备案号 IP").split(u' ');
-        const QList<int> widths{0, 0, 0, 200, 80, 80, 150, 130};
-        for (int c = 0; c < 8; ++c) {
-            QCOMPARE(grid1->grid().cellText(0, c), headers[c]);
-            QCOMPARE(grid1->colWidth(c), widths[c]);
-        }
-        QCOMPARE(grid1->font().family(), QStringLiteral("Tahoma"));
-        QCOMPARE(grid1->font().pointSize(), 8);
-        QVERIFY(!grid1->wordWrap());
-
-        // Load neither asked the data-address service nor ended the program.
-        QVERIFY(m.platform.messages().isEmpty());
-        QCOMPARE(m.platform.exitRequests(), 0);
     }
 
     void slideAndFocus()
