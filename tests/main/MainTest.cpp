@@ -180,28 +180,6 @@ private slots:
         QCOMPARE(view.model()->headerData(3, Qt::Horizontal).toString(), QStringLiteral("域名地址"));
     }
 
-    void hundredThousandRows()
-    {
-        ResultGridView view;
-        ResultGridModel &grid = view.grid();
-        QVERIFY(showGrid(view, 1));
-
-        constexpr int rows = 100000;
-        QSignalSpy inserted(&grid, &QAbstractItemModel::rowsInserted);
-        QVERIFY(grid.setRows(rows + 1));
-        QCOMPARE(inserted.count(), 1);
-        for (int r = 1; r <= rows; ++r) {
-            for (int c = 0; c < 8; ++c)
-                grid.setCellText(r, c, QString::number(r * 10 + c));
-        }
-        for (int r : {1, 4999, rows}) {
-            QCOMPARE(grid.cellText(r, 3), QString::number(r * 10 + 3));
-            QCOMPARE(view.model()->index(r - 1, 7).data().toString(), QString::number(r * 10 + 7));
-        }
-        view.scrollToBottom();
-        QCOMPARE(view.rowAt(view.viewport()->height() - 2), rows - 1);
-    }
-
     void clickNotifiesAfterActiveCellMoved()
     {
         ResultGridView view;

@@ -2,7 +2,6 @@
 
 #include <grp.h>
 #include <pwd.h>
-#include <signal.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
@@ -11,9 +10,9 @@ namespace norvale::test {
 namespace {
 
 // In the child, between fork and exec: only async-signal-safe calls.
-void dieWithParent(pid_t parent)
+void dieWithParent(pid_t parent, int signal)
 {
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    ::prctl(PR_SET_PDEATHSIG, signal);
     // The parent may have gone before the line above took effect.
     if (::getppid() != parent)
         ::_exit(1);
@@ -35,22 +34,22 @@ Ids nobody()
 
 } // namespace
 
-void endWithParent(QProcess &process)
+void endWithParent(QProcess &process, int signal)
 {
     const pid_t parent = ::getpid();
-    process.setChildProcessModifier([parent] { dieWithParent(parent); });
+    process.setChildProcessModifier([parent, signal] { dieWithParent(parent, signal); });
 }
 
-void endWithParentAsUnprivileged(QProcess &process)
+void endWithParentAsUnprivileged(QProcess &process, int signal)
 {
     const pid_t parent = ::getpid();
     const Ids ids = nobody();
     const bool drop = ::geteuid() == 0;
-    process.setChildProcessModifier([parent, ids, drop] {
+    process.setChildProcessModifier([parent, ids, drop, signal] {
         if (drop && (::setgroups(0, nullptr) != 0 || ::setgid(ids.gid) != 0 || ::setuid(ids.uid) != 0))
             ::_exit(126);
         // After setuid: changing the user clears the death signal.
-        dieWithParent(parent);
+        dieWithParent(parent, signal);
     });
 }
 

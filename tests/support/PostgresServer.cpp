@@ -111,7 +111,9 @@ bool PostgresServer::start(QString *why)
     m_port = freePort();
     if (m_port == 0)
         return fail(QStringLiteral("no free loopback port"));
-    endWithParentAsUnprivileged(m_server);
+    // An immediate shutdown when the test dies: a smart one would wait for
+    // sessions that may be stopped or sleeping.
+    endWithParentAsUnprivileged(m_server, SIGQUIT);
     m_server.setProcessChannelMode(QProcess::MergedChannels);
     m_server.setStandardOutputFile(m_dir->filePath(QStringLiteral("server.log")));
     m_server.setWorkingDirectory(QDir::tempPath());
