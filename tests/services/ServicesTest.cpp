@@ -503,9 +503,10 @@ private slots:
     // A test that dies leaves no services behind.
     void servicesEndWithTheTest()
     {
+        QTemporaryDir dir;  // the dying test cannot clean up its own
         QProcess test;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("NORVALE_TEST_DIE_WITH_SERVICES"), QStringLiteral("1"));
+        environment.insert(QStringLiteral("NORVALE_TEST_DIE_WITH_SERVICES"), dir.filePath(QStringLiteral("services.db")));
         test.setProcessEnvironment(environment);
         test.start(QCoreApplication::applicationFilePath(), QStringList());
         QVERIFY(test.waitForFinished(60000));
@@ -546,7 +547,9 @@ int main(int argc, char *argv[])
     // As a child of servicesEndWithTheTest: starts the services, says their
     // process id and dies at once, without any clean-up.
     if (qEnvironmentVariableIsSet("NORVALE_TEST_DIE_WITH_SERVICES")) {
-        ServicesProcess services;
+        ServicesProcess::Options options;
+        options.databasePath = qEnvironmentVariable("NORVALE_TEST_DIE_WITH_SERVICES");
+        ServicesProcess services(options);
         QString why;
         if (!services.start(&why)) {
             std::fprintf(stderr, "%s\n", qPrintable(why));
