@@ -208,7 +208,7 @@ int main(int argc, char **argv)
     });
     const double candidate = secondsOf([&] {
         backend.resolve(probe);
-        backend.fetchStatusPage(backend.statusPageBase() + probe);
+        backend.fetchStatusPage(backend.statusPageBase() + probe, nullptr);
         backend.queryFirst(QLatin1StringView(searchsql::filing), {probe});
     });
     const double kindQuery = secondsOf([&] {

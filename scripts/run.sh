@@ -6,33 +6,45 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
 
-port=8858   # the data-address service's default build setting
 mkdir -p run
 services_log=run/norvale-services.log
-build/bin/norvale-services --port "$port" --db run/norvale-services.db >"$services_log" 2>&1 &
-services_pid=$!
-trap 'kill "$services_pid" 2>/dev/null; wait "$services_pid" 2>/dev/null || true' EXIT
+services_pid=
+trap '[ -n "$services_pid" ] && { kill "$services_pid" 2>/dev/null; wait "$services_pid" 2>/dev/null || true; }' EXIT
 
-for _ in $(seq 1 100); do
-  grep -q 'listening on' "$services_log" 2>/dev/null && break
-  if ! kill -0 "$services_pid" 2>/dev/null; then
+# Starts norvale-services on the given port; true once it serves.
+start_services() {
+  build/bin/norvale-services --port "$1" --db run/norvale-services.db >"$services_log" 2>&1 &
+  services_pid=$!
+  for _ in $(seq 1 100); do
+    grep -q 'listening on' "$services_log" 2>/dev/null && return 0
+    kill -0 "$services_pid" 2>/dev/null || { wait "$services_pid" 2>/dev/null || true; services_pid=; return 1; }
+    sleep 0.1
+  done
+  return 1
+}
+
+# 8858 is the built-in address; when something else holds it, any free port
+# will do, and Norvale is told where the services are.
+if ! start_services 8858; then
+  echo "Port 8858 is taken; starting norvale-services on a free port."
+  if ! start_services 0; then
     echo "norvale-services did not start:" >&2
     cat "$services_log" >&2
     exit 1
   fi
-  sleep 0.1
-done
-echo "norvale-services: $(grep -m1 'listening on' "$services_log")"
+fi
+base=$(grep -m1 -o 'http://[^ ]*' "$services_log")
+echo "norvale-services: listening on $base"
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-  build/bin/norvale
+  build/bin/norvale --data-service "$base"
   exit 0
 fi
 
 echo "No display here: starting Norvale under a virtual display until it is ready."
 norvale_log=run/norvale.log
 # Its own process group, so that Xvfb and Norvale end together.
-setsid xvfb-run -a -s "-screen 0 1280x1024x24" build/bin/norvale >"$norvale_log" 2>&1 &
+setsid xvfb-run -a -s "-screen 0 1280x1024x24" build/bin/norvale --data-service "$base" >"$norvale_log" 2>&1 &
 norvale_pid=$!
 stop_norvale() { kill -- "-$norvale_pid" 2>/dev/null || true; wait "$norvale_pid" 2>/dev/null || true; }
 for _ in $(seq 1 600); do

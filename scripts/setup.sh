@@ -12,8 +12,9 @@ packages=(
   unixodbc unixodbc-dev tdsodbc libsqliteodbc
   sqlite3
   curl
+  postgresql odbc-postgresql
   fonts-noto-cjk
-  xvfb xauth
+  xvfb xauth openbox x11-utils
   dpkg-dev file desktop-file-utils
   util-linux iproute2
 )

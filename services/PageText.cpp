@@ -41,6 +41,16 @@ QByteArray encodeGb2312(const QString &text)
     return encoder.encode(text);
 }
 
+bool fitsGb2312(const QString &text)
+{
+    QStringEncoder encoder("GB2312");
+    if (!encoder.isValid())
+        return false;
+    // The encoder works when its result is taken.
+    const QByteArray bytes = encoder.encode(text);
+    return !encoder.hasError();
+}
+
 QString fillerOne()
 {
     return QStringLiteral("58_tovrak");

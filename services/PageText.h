@@ -13,6 +13,8 @@ QString escapeHtml(const QString &text);
 QString htmlPage(const QString &title, const QString &body, const QString &charset);
 
 QByteArray encodeGb2312(const QString &text);
+// Whether GB2312 holds every character of text, so that a page can carry it.
+bool fitsGb2312(const QString &text);
 
 // The two filler tokens of the data-address answer.
 QString fillerOne();   // 58_tovrak

@@ -5,8 +5,10 @@
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 
 #include <atomic>
+#include <functional>
 
 namespace norvale {
 
@@ -138,6 +140,80 @@ bool replaceBase(QSqlDatabase &db, const QString &oldBase, const QString &newBas
     return true;
 }
 
+// Rebuilds one table from the schema's definition when it lacks NOCASE.
+bool upgradeTable(QSqlDatabase &db, const QStringList &schema, const QString &table, QString *error)
+{
+    QString definition;
+    {
+        QSqlQuery query(db);
+        query.prepare(QStringLiteral("SELECT sql FROM sqlite_master WHERE type = 'table' AND name = ?"));
+        query.addBindValue(table);
+        if (!query.exec() || !query.next())
+            return true;  // not there: nothing to keep
+        definition = query.value(0).toString();
+    }
+    if (definition.contains(QLatin1StringView("NOCASE"), Qt::CaseInsensitive))
+        return true;
+
+    QStringList steps{QStringLiteral("ALTER TABLE %1 RENAME TO %1_before_nocase").arg(table)};
+    QStringList indexes;
+    for (const QString &statement : schema) {
+        if (statement.startsWith(QStringLiteral("CREATE TABLE ") + table + u' '))
+            steps << statement;
+        else if (statement.startsWith(QLatin1StringView("CREATE INDEX")) && statement.contains(QStringLiteral(" ON ") + table + u' '))
+            indexes << statement;
+    }
+    QStringList columns;
+    {
+        QSqlQuery query(db);
+        if (!query.exec(QStringLiteral("SELECT * FROM %1 LIMIT 0").arg(table))) {
+            *error = query.lastError().text();
+            return false;
+        }
+        for (int i = 0; i < query.record().count(); ++i)
+            columns << query.record().fieldName(i);
+    }
+    const QString list = columns.join(u',');
+    // The old table's indexes go with it, so the new ones can take their names.
+    steps << QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %1_before_nocase").arg(table, list)
+          << QStringLiteral("DROP TABLE %1_before_nocase").arg(table) << indexes;
+    for (const QString &step : std::as_const(steps)) {
+        QSqlQuery query(db);
+        if (!query.exec(step)) {
+            *error = query.lastError().text() + QStringLiteral(" in: ") + step.left(120);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Runs work in one transaction on a connection of its own to the file:
+// committed when it succeeds, rolled back when it fails.
+bool inTransaction(const QString &path, QString *error, const std::function<bool(QSqlDatabase &db)> &work)
+{
+    const QString name = QStringLiteral("norvale-services-change");
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(kDriver, name);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+        if (!db.open()) {
+            *error = db.lastError().text();
+        } else {
+            ok = db.transaction() && work(db);
+            if (ok && !db.commit()) {
+                *error = db.lastError().text();
+                ok = false;
+            }
+            if (!ok)
+                db.rollback();
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ok;
+}
+
 } // namespace
 
 const QStringList &configColumns()
@@ -187,42 +263,35 @@ bool ensureServiceDatabase(const QString &path, QString *error)
     return true;
 }
 
+bool upgradeServiceDatabase(const QString &path, QString *error)
+{
+    const QStringList schema = splitSqlStatements(readResource(QStringLiteral("schema.sql"), error));
+    if (schema.isEmpty())
+        return false;
+    return inTransaction(path, error, [&](QSqlDatabase &db) {
+        for (const char *table : {"ldomainprice", "ldomainlist"}) {
+            if (!upgradeTable(db, schema, QLatin1StringView(table), error))
+                return false;
+        }
+        return true;
+    });
+}
+
 bool rebaseConfiguration(const QString &path, const QString &newBase, QString *error)
 {
-    const QString name = QStringLiteral("norvale-services-rebase");
-    bool ok = false;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(kDriver, name);
-        db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
-        if (!db.open()) {
-            *error = db.lastError().text();
-        } else {
-            const QString oldBase = settingValue(db, QStringLiteral("base"));
-            ok = db.transaction();
-            if (ok && !oldBase.isEmpty() && oldBase != newBase)
-                ok = replaceBase(db, oldBase, newBase, error);
-            if (ok) {
-                QSqlQuery query(db);
-                query.prepare(QStringLiteral(
-                    "INSERT OR REPLACE INTO svc_settings (lkey, lvalue) VALUES ('base', ?)"));
-                query.addBindValue(newBase);
-                if (!query.exec()) {
-                    *error = query.lastError().text();
-                    ok = false;
-                }
-            }
-            if (ok && !db.commit()) {
-                *error = db.lastError().text();
-                ok = false;
-            }
-            if (!ok)
-                db.rollback();
-            db.close();
+    return inTransaction(path, error, [&](QSqlDatabase &db) {
+        const QString oldBase = settingValue(db, QStringLiteral("base"));
+        if (!oldBase.isEmpty() && oldBase != newBase && !replaceBase(db, oldBase, newBase, error))
+            return false;
+        QSqlQuery query(db);
+        query.prepare(QStringLiteral("INSERT OR REPLACE INTO svc_settings (lkey, lvalue) VALUES ('base', ?)"));
+        query.addBindValue(newBase);
+        if (!query.exec()) {
+            *error = query.lastError().text();
+            return false;
         }
-    }
-    QSqlDatabase::removeDatabase(name);
-    return ok;
+        return true;
+    });
 }
 
 QSqlDatabase threadDatabase(const QString &path)

@@ -14,6 +14,10 @@ const QStringList &configColumns();
 // first start that is killed half-way leaves no half database behind.
 bool ensureServiceDatabase(const QString &path, QString *error);
 
+// A database made before the name columns compared without letter case gets
+// their current definition, its rows kept. Nothing happens to one that has it.
+bool upgradeServiceDatabase(const QString &path, QString *error);
+
 // lconfig_all holds addresses of this service, and its port can change from
 // one start to the next: replace the base recorded in svc_settings by newBase
 // wherever a value starts with it, leaving every other value as it is.

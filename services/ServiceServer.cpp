@@ -19,6 +19,9 @@ namespace {
 constexpr size_t kWorkers = 128;
 constexpr size_t kChunk = 16 * 1024;
 constexpr size_t kGeneratedChunk = 64 * 1024;
+// Nothing here takes a request body; a client that sends one gets no more room than this.
+constexpr size_t kMaxRequestBody = 64 * 1024;
+constexpr size_t kMaxRanges = 8;
 
 Parameters parametersOf(const httplib::Request &request)
 {
@@ -32,17 +35,39 @@ Parameters parametersOf(const httplib::Request &request)
 // Waits between two pieces of a trickled body; false when the server stops.
 using Pause = std::function<bool(std::chrono::milliseconds)>;
 
-void send(const Reply &reply, httplib::Response &response, const Pause &pause)
+// Bytes a Range header asks for in all, overlaps counted each time.
+unsigned long long rangedBytes(const httplib::Ranges &ranges, size_t size)
 {
-    response.status = reply.status;
+    unsigned long long total = 0;
+    for (const auto &[first, last] : ranges) {
+        if (first < 0)
+            total += std::min<unsigned long long>(size, (unsigned long long)(last));
+        else if (size_t(first) < size)
+            total += (last < 0 || size_t(last) >= size ? size - 1 : size_t(last)) - size_t(first) + 1;
+    }
+    return total;
+}
+
+void send(const httplib::Request &request, const Reply &reply, httplib::Response &response,
+          const Pause &pause)
+{
     const bool generated = reply.generatedSize >= 0;
+    const size_t size = size_t(generated ? reply.generatedSize : reply.body.size());
+    // Each requested range is copied into the reply: many of them, or
+    // overlapping ones, would build a reply many times the file.
+    if (!request.ranges.empty() && reply.status == 200
+        && (request.ranges.size() > kMaxRanges || rangedBytes(request.ranges, size) > size)) {
+        response.status = 416;
+        response.set_header("Content-Range", "bytes */" + std::to_string(size));
+        return;
+    }
+    response.status = reply.status;
     if (!reply.chunked && !generated && reply.cutAfter < 0 && reply.trickleBytes <= 0) {
         response.set_content(reply.body.constData(), size_t(reply.body.size()), reply.contentType);
         return;
     }
 
     auto body = std::make_shared<QByteArray>(reply.body);
-    const size_t size = size_t(generated ? reply.generatedSize : reply.body.size());
     const size_t end = reply.cutAfter >= 0 ? std::min(size, size_t(reply.cutAfter)) : size;
     const size_t step = reply.trickleBytes > 0 ? size_t(reply.trickleBytes)
                         : generated            ? kGeneratedChunk
@@ -85,10 +110,14 @@ ServiceServer::ServiceServer(const ServicePages &pages, int delayMs, QString del
       m_server(std::make_unique<httplib::Server>())
 {
     m_server->new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
+    m_server->set_payload_max_length(kMaxRequestBody);
     m_server->set_default_headers({{"Server", "norvale-services"}});
 
     m_server->set_pre_routing_handler([this](const httplib::Request &request, httplib::Response &) {
-        count(request.path);
+        // Counted on arrival, so that /stats shows a request still waiting
+        // out its delay; only GET and HEAD reach the pages.
+        if (request.method == "GET" || request.method == "HEAD")
+            count(request.path, +1);
         delay(request.path);
         return httplib::Server::HandlerResponse::Unhandled;
     });
@@ -99,8 +128,12 @@ ServiceServer::ServiceServer(const ServicePages &pages, int delayMs, QString del
     });
 
     m_server->Get(R"(.*)", [this](const httplib::Request &request, httplib::Response &response) {
-        send(m_pages.answer(QString::fromStdString(request.path), parametersOf(request)), response,
-             [this](std::chrono::milliseconds wait) { return pause(wait); });
+        const Reply reply = m_pages.answer(QString::fromStdString(request.path), parametersOf(request));
+        // Only the paths it serves are kept: a counter for every path ever
+        // asked for would grow without end.
+        if (reply.status == 404)
+            count(request.path, -1);
+        send(request, reply, response, [this](std::chrono::milliseconds wait) { return pause(wait); });
     });
 }
 
@@ -151,10 +184,12 @@ QByteArray ServiceServer::statsText() const
     return text;
 }
 
-void ServiceServer::count(const std::string &path)
+void ServiceServer::count(const std::string &path, int change)
 {
     std::lock_guard lock(m_statsMutex);
-    ++m_counts[path];
+    const auto hits = m_counts[path] += change;
+    if (hits == 0)
+        m_counts.erase(path);
 }
 
 void ServiceServer::delay(const std::string &path)

@@ -18,8 +18,9 @@ namespace norvale {
 
 class ServicePages;
 
-// The HTTP side: routes every GET to the pages, counts requests per path for
-// /stats and applies the configured delay.
+// The HTTP side: routes every GET to the pages, counts requests per served
+// path for /stats and applies the configured delay. Request bodies and byte
+// ranges are bounded, so no request can make it hold much memory.
 class ServiceServer final {
 public:
     ServiceServer(const ServicePages &pages, int delayMs, QString delayPath);
@@ -38,7 +39,7 @@ public:
     QByteArray statsText() const;
 
 private:
-    void count(const std::string &path);
+    void count(const std::string &path, int change);
     void delay(const std::string &path);
     // Waits, or less when the server stops; false when it stops.
     bool pause(std::chrono::milliseconds wait);
@@ -49,7 +50,7 @@ private:
     std::unique_ptr<httplib::Server> m_server;
 
     mutable std::mutex m_statsMutex;
-    std::map<std::string, unsigned long long> m_counts;
+    std::map<std::string, long long> m_counts;
 
     std::mutex m_stopMutex;
     std::condition_variable m_stopped;

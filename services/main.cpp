@@ -1,5 +1,6 @@
 // norvale-services: the operator's web services and database, on this machine.
 #include "services/Options.h"
+#include "services/PageText.h"
 #include "services/ServiceDatabase.h"
 #include "services/ServicePages.h"
 #include "services/ServiceServer.h"
@@ -64,6 +65,14 @@ int main(int argc, char *argv[])
     }
     if (options.databasePath.isEmpty())
         options.databasePath = norvale::defaultDatabasePath();
+    // The data-address page, in GB2312, announces this path to Norvale; a
+    // character it cannot hold would send Norvale to another file.
+    if (!norvale::fitsGb2312(QFileInfo(options.databasePath).absoluteFilePath())) {
+        say(stderr, QStringLiteral("norvale-services: the database path ") + options.databasePath
+                        + QStringLiteral(" holds characters that the data-address page (GB2312) cannot carry; "
+                                         "choose a path without them"));
+        return 2;
+    }
 
     if (!norvale::ensureServiceDatabase(options.databasePath, &error)) {
         say(stderr, QStringLiteral("norvale-services: cannot create the database ")
@@ -82,6 +91,8 @@ int main(int argc, char *argv[])
     }
     const QString base = baseFor(options.host, port);
     pages.setBase(base);
+    if (!norvale::upgradeServiceDatabase(options.databasePath, &error))
+        say(stderr, QStringLiteral("norvale-services: names keep comparing with letter case: ") + error);
     if (!norvale::rebaseConfiguration(options.databasePath, base, &error))
         say(stderr, QStringLiteral("norvale-services: lconfig_all keeps its old addresses: ") + error);
 

@@ -25,32 +25,42 @@ bool Adodc1::Refresh()
 {
     clearRecords();
     m_error.clear();
-    const bool done = withThreadConnection(m_connectionString, &m_error, [this](QSqlDatabase &db, QString *error) {
-        clearRecords();
-        QSqlQuery query(db);
-        if (!runStatement(query, m_recordSource, m_params, error))
-            return false;
-        const QSqlRecord record = query.record();
-        for (int i = 0; i < record.count(); ++i)
-            m_fields.append(record.fieldName(i));
-        while ((m_maxRecords <= 0 || m_rows.size() < m_maxRecords) && query.next()) {
-            QVariantList row;
-            row.reserve(m_fields.size());
-            for (int i = 0; i < m_fields.size(); ++i)
-                row.append(query.value(i));
-            m_rows.append(row);
-        }
-        if (query.lastError().isValid()) {
-            *error = query.lastError().text();
-            return false;
-        }
-        return true;
-    });
-    if (!done)
-        clearRecords();
-    else
-        m_error.clear();
-    return done;
+    struct Records {
+        QStringList fields;
+        QList<QVariantList> rows;
+    };
+    // The work may outlive this call (a database that stops answering), so
+    // it takes copies and hands the records back whole.
+    std::optional<Records> read = onThreadConnection<Records>(
+        m_connectionString, &m_error,
+        [statement = m_recordSource, params = m_params, maxRecords = m_maxRecords](
+            QSqlDatabase &db, QString *error) -> std::optional<Records> {
+            QSqlQuery query(db);
+            if (!runStatement(query, statement, params, error))
+                return std::nullopt;
+            Records records;
+            const QSqlRecord record = query.record();
+            for (int i = 0; i < record.count(); ++i)
+                records.fields.append(record.fieldName(i));
+            while ((maxRecords <= 0 || records.rows.size() < maxRecords) && query.next()) {
+                QVariantList row;
+                row.reserve(records.fields.size());
+                for (int i = 0; i < records.fields.size(); ++i)
+                    row.append(query.value(i));
+                records.rows.append(row);
+            }
+            if (query.lastError().isValid()) {
+                *error = query.lastError().text();
+                return std::nullopt;
+            }
+            return records;
+        });
+    if (!read)
+        return false;
+    m_fields = std::move(read->fields);
+    m_rows = std::move(read->rows);
+    m_error.clear();
+    return true;
 }
 
 void Adodc1::MoveFirst()

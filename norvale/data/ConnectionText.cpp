@@ -1,7 +1,10 @@
 #include "norvale/data/ConnectionText.h"
 
+#include "norvale/data/OdbcDriverManager.h"
+
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <initializer_list>
 
 namespace norvale {
@@ -26,6 +29,10 @@ QString valueOf(const QList<ConnectionPair> &pairs, std::initializer_list<QLatin
         *found = seen;
     return value;
 }
+
+// A server that accepts the connection and never answers the login does not
+// hold a worker for ever.
+const QString loginTimeout = QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=60");
 
 SqlConnectionSettings failure(const QString &why)
 {
@@ -54,8 +61,8 @@ SqlConnectionSettings odbcSettings(const QString &wanted, const QString &options
     else if (wanted.startsWith(prefix, Qt::CaseInsensitive))
         settings.databaseName = wanted.mid(prefix.size());
     else
-        return failure(QStringLiteral("The connection text holds \".dsn\" but does not start with "
-                                      "FILEDSN; the ODBC layer would misread it"));
+        return failure(QStringLiteral("The connection text holds \".dsn\", which the ODBC layer "
+                                      "would read as a file DSN"));
     return settings;
 }
 
@@ -118,25 +125,48 @@ SqlConnectionSettings mapSqlServer(const QList<ConnectionPair> &pairs)
     if (found)
         text += QStringLiteral(";PWD=") + odbcValue(password);
     text += QStringLiteral(";TDS_Version=7.4;ClientCharset=UTF-8");
-    return odbcSettings(text, QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=60"));
+    return odbcSettings(text, loginTimeout);
+}
+
+// The driver manager loads a Driver= value that is not a registered name as
+// a library, and a file DSN names its own driver: a connection text from the
+// network must not get either to load code from disk. SAVEFILE would write one.
+QString refusedOdbcKey(const QString &key, const QString &value)
+{
+    const auto is = [&key](const char *name) { return key.compare(QLatin1StringView(name), Qt::CaseInsensitive) == 0; };
+    if (is("filedsn") || is("savefile"))
+        return QStringLiteral("The connection text may not name a file DSN (%1)").arg(key);
+    if (!is("driver"))
+        return {};
+    QString name = value.trimmed();
+    if (name.startsWith(u'{') && name.endsWith(u'}'))
+        name = name.mid(1, name.size() - 2);
+    const QStringList registered = odbc::registeredDrivers();
+    const bool known = std::any_of(registered.cbegin(), registered.cend(), [&name](const QString &driver) {
+        return driver.compare(name, Qt::CaseInsensitive) == 0;
+    });
+    if (!known || name.contains(u'/'))
+        return QStringLiteral("The ODBC driver \"%1\" is not registered with the driver manager").arg(name);
+    return {};
 }
 
 SqlConnectionSettings mapOdbc(const QList<ConnectionPair> &pairs)
 {
-    // The source (DSN or FILEDSN) goes first, so that QODBC's own prefix can
-    // stand for it; everything else keeps its order.
+    // The source (DSN) goes first, so that QODBC's own prefix can stand for
+    // it; everything else keeps its order.
     QStringList source;
     QStringList rest;
     bool hasTarget = false;
     for (const auto &[key, value] : pairs) {
         if (key.compare(QLatin1StringView("provider"), Qt::CaseInsensitive) == 0)
             continue;
+        if (const QString why = refusedOdbcKey(key, value); !why.isEmpty())
+            return failure(why);
         // MSDASQL reads its "Data Source" as the ODBC data source name.
         const bool dataSource = key.compare(QLatin1StringView("data source"), Qt::CaseInsensitive) == 0;
         const QString name = dataSource ? QStringLiteral("DSN") : key;
         const QString pair = name + u'=' + odbcValue(value);
-        if (dataSource || name.compare(QLatin1StringView("dsn"), Qt::CaseInsensitive) == 0
-            || name.compare(QLatin1StringView("filedsn"), Qt::CaseInsensitive) == 0) {
+        if (dataSource || name.compare(QLatin1StringView("dsn"), Qt::CaseInsensitive) == 0) {
             source.append(pair);
             hasTarget = true;
         } else {
@@ -147,7 +177,7 @@ SqlConnectionSettings mapOdbc(const QList<ConnectionPair> &pairs)
     }
     if (!hasTarget)
         return failure(QStringLiteral("The connection text names no ODBC driver or data source"));
-    return odbcSettings((source + rest).join(u';'), QString());
+    return odbcSettings((source + rest).join(u';'), loginTimeout);
 }
 
 SqlConnectionSettings mapSqlite(const QList<ConnectionPair> &pairs)

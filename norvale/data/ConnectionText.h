@@ -33,7 +33,8 @@ struct SqlConnectionSettings {
 
 // Maps the service's connection text onto a Qt SQL connection:
 // SQLOLEDB / SQLNCLI* / MSOLEDBSQL* -> FreeTDS over ODBC, MSDASQL -> the
-// other keys passed to ODBC unchanged, SQLite -> an existing file, read-only.
+// other keys passed to ODBC unchanged (a Driver only by a name registered
+// with the driver manager, no file DSN), SQLite -> an existing file, read-only.
 SqlConnectionSettings mapConnectionText(const QString &text);
 
 // One ODBC "key=value" value, braced when the driver manager would otherwise

@@ -28,7 +28,10 @@ std::optional<QString> ServerDatabase::getconnstr()
     };
     QString text = m_fdata.ldataurl();
     keep(text);
-    if (!text.contains(QLatin1StringView("provider"))) {
+    // Any letter case: the usual text says "Provider=", and asking the
+    // service again for every query would also end the run on its first
+    // failed answer.
+    if (!text.contains(QLatin1StringView("provider"), Qt::CaseInsensitive)) {
         if (!m_fdata.getdataurl())
             return std::nullopt;
         text = m_fdata.ldataurl();
@@ -45,40 +48,39 @@ QString ServerDatabase::connstr() const
 
 QueryResult queryFirstOn(const QString &connectionText, const QString &sqltext, const QVariantList &params)
 {
-    QueryResult result;
-    withThreadConnection(connectionText, &result.error, [&](QSqlDatabase &db, QString *error) {
-        result = QueryResult{};
-        if (sqltext.size() <= 5) {
+    QString error;
+    // The work takes copies: it may outlive this call (see onThreadConnection).
+    std::optional<QueryResult> answer = onThreadConnection<QueryResult>(
+        connectionText, &error, [sqltext, params](QSqlDatabase &db, QString *why) -> std::optional<QueryResult> {
+            QueryResult result;
             result.ok = true;
-            return true;
-        }
-        QSqlQuery query(db);
-        if (!runStatement(query, sqltext, params, error))
-            return false;
-        qint64 rows = 0;
-        QVariant first;
-        while (query.next()) {
-            if (rows == 0)
-                first = query.value(0);
-            ++rows;
-        }
-        if (query.lastError().isValid()) {
-            *error = query.lastError().text();
-            return false;
-        }
-        result.ok = true;
-        result.ran = true;
-        result.rowcount = qint32(qMin<qint64>(rows, std::numeric_limits<qint32>::max()));
-        result.firstvalue = first.isNull() ? QString() : first.toString();
-        return true;
-    });
-    if (!result.ok) {
-        // A failed call gives no values, only the reason.
-        const QString error = result.error;
-        result = QueryResult{};
-        result.error = error;
-    }
-    return result;
+            if (sqltext.size() <= 5)
+                return result;
+            QSqlQuery query(db);
+            if (!runStatement(query, sqltext, params, why))
+                return std::nullopt;
+            qint64 rows = 0;
+            QVariant first;
+            while (query.next()) {
+                if (rows == 0)
+                    first = query.value(0);
+                ++rows;
+            }
+            if (query.lastError().isValid()) {
+                *why = query.lastError().text();
+                return std::nullopt;
+            }
+            result.ran = true;
+            result.rowcount = qint32(qMin<qint64>(rows, std::numeric_limits<qint32>::max()));
+            result.firstvalue = first.isNull() ? QString() : first.toString();
+            return result;
+        });
+    if (answer)
+        return *answer;
+    // A failed call gives no values, only the reason.
+    QueryResult failed;
+    failed.error = error;
+    return failed;
 }
 
 QueryResult ServerDatabase::queryfirst(const QString &sqltext, const QVariantList &params)

@@ -33,9 +33,9 @@ public:
                             QString adminMail = fdata::defaultAdminMail());
     Q_DISABLE_COPY_MOVE(ServerDatabase)
 
-    // connstr = the holder's text; when that lacks the lower-case word
-    // "provider" the service is asked first (the new text is not tested
-    // again). Gives the text now in force, or nullopt when discovery failed
+    // connstr = the holder's text; when that lacks the word "provider" (in
+    // any letter case) the service is asked first (the new text is not
+    // tested again). Gives the text now in force, or nullopt when discovery failed
     // and the program is ending.
     std::optional<QString> getconnstr();
 

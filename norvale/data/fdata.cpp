@@ -1,5 +1,6 @@
 #include "norvale/data/fdata.h"
 
+#include "norvale/data/DataServiceAddress.h"
 #include "norvale/platform/Platform.h"
 #include "norvale/web/GetBody.h"
 #include "norvale/web/Marker.h"
@@ -10,7 +11,7 @@ namespace norvale {
 
 QString fdata::defaultServiceAddress()
 {
-    return QStringLiteral(NORVALE_DATA_SERVICE_BASE) + QStringLiteral("/geturl/dataurl.asp?checkin=qomp58x");
+    return dataServiceAddress(QStringLiteral(NORVALE_DATA_SERVICE_BASE));
 }
 
 QString fdata::defaultAdminMail()

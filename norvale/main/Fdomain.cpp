@@ -6,7 +6,7 @@
 #include "norvale/main/FdomainSearch.h"
 #include "norvale/main/FdomainTools.h"
 #include "norvale/main/ResultGridView.h"
-#include "norvale/net/cPing.h"
+#include "norvale/platform/Twips.h"
 #include "norvale/platform/Platform.h"
 #include "norvale/platform/WindowLayout.h"
 #include "norvale/startup/FontSubstitutes.h"
@@ -70,7 +70,6 @@ Fdomain::Fdomain(ServerDatabase &database, Platform &platform, QWidget *parent)
 
 Fdomain::Fdomain(std::shared_ptr<ServerDatabase> database, Platform &platform, QWidget *parent)
     : QMainWindow(parent)
-    , m_database(*database)
     , m_platform(platform)
 {
     installFontSubstitutes();
@@ -282,8 +281,6 @@ QCheckBox *Fdomain::lextendnum(int index) const
 
 void Fdomain::Load()
 {
-    m_adodc1.setConnectionString(m_database.connstr());
-
     ResultGridModel &grid = m_grid1->grid();
     m_grid1->setGridFont(QStringLiteral("Tahoma"), 8);
     grid.setCols(int(gridColumns.size()));
@@ -294,8 +291,12 @@ void Fdomain::Load()
         grid.setCellText(ResultGrid::HeaderRow, col, QString::fromUtf16(c.header));
     }
 
+    // The frame, not the client area, goes to the given place, so that the
+    // title bar stays on the screen. Qt places the frame only while the
+    // window's size is settled before it is shown: the layout's own resize
+    // at show time would otherwise make the place the client area's.
+    layout()->activate();
     move(twips(100), twips(100));
-    m_ping = std::make_unique<cPing>();
 }
 
 void Fdomain::Activate()

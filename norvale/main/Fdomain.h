@@ -1,6 +1,5 @@
 #pragma once
 
-#include "norvale/data/Adodc1.h"
 #include "norvale/search/SearchRules.h"
 
 #include <QMainWindow>
@@ -28,7 +27,6 @@ class FdomainTools;
 class Platform;
 class ResultGridView;
 class ServerDatabase;
-class cPing;
 
 // The main window: keyword box, extension choices, the result grid `grid1`
 // with its record counter and progress bar, tool buttons and menus.
@@ -64,8 +62,8 @@ public:
     // lookup windows they open.
     FdomainTools &tools() const { return *m_tools; }
 
-    // Set-up before the window is first shown. Uses the connection text that
-    // getconnstr has already put in force; touches no network.
+    // Set-up before the window is first shown: the grid's columns and the
+    // window's place. Touches no network and no database.
     void Load();
     // Leaves the progress bar alone while a search runs: the bar belongs to
     // the search until its end.
@@ -85,9 +83,6 @@ public:
 
     // Sets stopflag, stops a running search and ends the process.
     void endProgram();
-
-    Adodc1 &adodc1() { return m_adodc1; }
-    cPing *ping() const { return m_ping.get(); }
 
     QLineEdit *lfind() const { return m_lfind; }
     QPushButton *lsearch() const { return m_lsearch; }
@@ -133,13 +128,10 @@ private:
     void buildMenus();
     void connectSearch();
 
-    ServerDatabase &m_database;
     Platform &m_platform;
     std::atomic_bool m_stopflag{false};
     QPointer<Fabout> m_about;
     QPointer<Fhelp> m_help;
-    Adodc1 m_adodc1;
-    std::unique_ptr<cPing> m_ping;
 
     QWidget *m_client = nullptr;
     QGroupBox *m_Frame6 = nullptr;

@@ -42,6 +42,18 @@ QByteArray resolverName(const QString &host)
     return host.toLatin1();
 }
 
+// The length of an "http://" or "https://" at the very start (any letter
+// case), or 0. Only a real scheme is taken off: a name such as httpwatch.com
+// is a name.
+qsizetype schemeLength(const QString &host)
+{
+    for (const QLatin1StringView scheme : {QLatin1StringView("http://"), QLatin1StringView("https://")}) {
+        if (host.startsWith(scheme, Qt::CaseInsensitive))
+            return scheme.size();
+    }
+    return 0;
+}
+
 QString firstIPv4Address(const QString &host)
 {
     const QByteArray name = resolverName(host);
@@ -102,19 +114,20 @@ QString echoStatusText(int status)
 
 cPing::cPing(QObject *parent) : QObject(parent) {}
 
-// Rewrites a host that begins with "http" (the first 7 characters are taken
-// to be "http://" and dropped; "www." is put in front unless it was already
-// there) and, unless noResolve is set, resolves hosts beginning with "www."
-// or "http". Any other host comes back unchanged.
+// Rewrites a host that begins with "http://" or "https://" (the scheme is
+// dropped and "www." put in front unless it follows the scheme) and, unless
+// noResolve is set, resolves hosts beginning with "www." or a scheme. Any
+// other host comes back unchanged.
 QString cPing::normaliseHost(QString &host, bool noResolve) const
 {
-    const QString first4 = leadingTrimmedLower(host, 4);
-    const QString first11 = leadingTrimmedLower(host, 11);
-    if (first4 != QLatin1StringView("www.") && first4 != QLatin1StringView("http"))
+    const qsizetype scheme = schemeLength(host);
+    if (scheme == 0 && leadingTrimmedLower(host, 4) != QLatin1StringView("www."))
         return host;
-    if (first4 == QLatin1StringView("http")) {
-        host = host.size() > 7 ? trimBlanks(QStringView(host).sliced(7)) : QString();
-        if (first11 != QLatin1StringView("http://www."))
+    if (scheme > 0) {
+        const QStringView rest = QStringView(host).sliced(scheme);
+        const bool www = rest.startsWith(QLatin1StringView("www."), Qt::CaseInsensitive);
+        host = trimBlanks(rest);
+        if (!www && !host.isEmpty())
             host.prepend(QLatin1StringView("www."));
     }
     if (noResolve)
@@ -125,8 +138,7 @@ QString cPing::normaliseHost(QString &host, bool noResolve) const
 QString cPing::funcGetIPFromHostName(const QString &sHostName) const
 {
     QString host = sHostName;
-    if (leadingTrimmedLower(host, 4) != QLatin1StringView("www."))
-        normaliseHost(host, true);
+    normaliseHost(host, true);
     if (host.isEmpty())
         return {};
     return firstIPv4Address(host);

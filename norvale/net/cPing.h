@@ -42,15 +42,15 @@ public:
     void setPingTimeout(int vNewValue) { m_pingTimeout = vNewValue; }
 
     // Sends one echo ("Echo This") and raises PingReturn once before it
-    // returns. A text beginning with "www." or "http" is first replaced by
-    // its resolved address; szAddress then holds the address pinged.
+    // returns. A text beginning with "www.", "http://" or "https://" is first
+    // replaced by its resolved address; szAddress then holds the address pinged.
     // Returns the round-trip milliseconds on success, otherwise the negated
     // echo status, or 0 when this process may not send echoes at all.
     int Ping(QString &szAddress);
 
     // The dotted text of the first IPv4 address of the host, or the empty
-    // text. A text beginning with "http" loses its first 7 characters and
-    // gains "www." unless it began with "http://www.". Thread-safe.
+    // text. A text beginning with "http://" or "https://" loses that scheme
+    // and gains "www." unless "www." follows it. Thread-safe.
     QString funcGetIPFromHostName(const QString &sHostName) const;
 
 signals:

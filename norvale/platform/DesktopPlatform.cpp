@@ -42,6 +42,8 @@ void DesktopPlatform::showMessage(const QString &title, const QString &text)
 {
     onInterfaceThread([title, text] {
         QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok);
+        // The text may come from a database or a server: never markup.
+        box.setTextFormat(Qt::PlainText);
         box.exec();
     });
 }

@@ -3,6 +3,7 @@
 #include "norvale/search/SearchRun.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace norvale {
 
@@ -31,6 +32,7 @@ quint64 DomainSearch::start(const QString &text)
     settings.keyword = cleanKeyword(text);
     settings.parallelism = m_parallelism;
     settings.rowLimit = m_rowLimit;
+    m_resetPending = !settings.keyword.isEmpty();
     auto run = std::make_shared<SearchRun>(m_backend, m_boxes, settings, this);
     m_runs.set(run);
     run->start();
@@ -53,6 +55,10 @@ void DomainSearch::deliver(const std::shared_ptr<SearchRun> &run, const SearchEv
     const quint64 generation = run->generation();
     if (event.type == SearchEvent::Type::End) {
         m_runs.finish();
+        // A search stopped before its reset came through still leaves the
+        // grid cleared, as every search that started does.
+        if (std::exchange(m_resetPending, false))
+            emit searchReset(generation);
         emit finished(generation);
         return;
     }
@@ -60,6 +66,7 @@ void DomainSearch::deliver(const std::shared_ptr<SearchRun> &run, const SearchEv
         return;
     switch (event.type) {
     case SearchEvent::Type::Reset:
+        m_resetPending = false;
         emit searchReset(generation);
         break;
     case SearchEvent::Type::Progress:

@@ -63,7 +63,8 @@ public:
 
 signals:
     // The grid goes back to its header row, the counter to 0, the progress
-    // bar shows. Not sent when the keyword is empty.
+    // bar shows. Sent for every search with a keyword, also one stopped at
+    // once (then just before finished()); never when the keyword is empty.
     void searchReset(quint64 generation);
     // One step per box, before that box's rows.
     void progressStep(quint64 generation, int done, int total, int percent);
@@ -78,6 +79,7 @@ private:
     SearchBackend m_backend;
     std::shared_ptr<SearchBoxes> m_boxes;
     work::LatestRun<SearchRun> m_runs;
+    bool m_resetPending = false;  // the running search's reset is still to come
     int m_parallelism = defaultParallelism;
     int m_rowLimit = defaultRowLimit;
 };

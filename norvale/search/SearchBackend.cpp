@@ -41,8 +41,8 @@ SearchBackend makeServerBackend(std::shared_ptr<ServerDatabase> database,
         return ping.funcGetIPFromHostName(domain);
     };
     backend.statusPageBase = std::move(statusPageBase);
-    backend.fetchStatusPage = [](const QString &url) {
-        return fetchText(url, QStringLiteral("GB2312"));
+    backend.fetchStatusPage = [](const QString &url, const StopFlag *stop) {
+        return fetchText(url, QStringLiteral("GB2312"), stop);
     };
     backend.queryRows = [database](const QString &sql, const QVariantList &params,
                                    const QStringList &columns) {

@@ -33,7 +33,8 @@ struct SearchValue {
 struct SearchBackend {
     std::function<QString(const QString &domain)> resolve;                 // "" when it does not resolve
     std::function<QString()> statusPageBase;                               // ldomainurl, read at each fetch
-    std::function<PageText(const QString &url)> fetchStatusPage;           // decoded as GB2312
+    // Decoded as GB2312; ends at once when the search's stop flag is set.
+    std::function<PageText(const QString &url, const StopFlag *stop)> fetchStatusPage;
     std::function<SearchRows(const QString &sql, const QVariantList &params,
                              const QStringList &columns)> queryRows;       // the record source
     std::function<SearchValue(const QString &sql, const QVariantList &params)> queryFirst;

@@ -2,6 +2,8 @@
 
 #include "norvale/web/Marker.h"
 
+#include <QUrl>
+
 namespace norvale {
 
 const std::array<QString, kindCount> &extensionKinds()
@@ -20,10 +22,31 @@ QString cleanKeyword(const QString &text)
 {
     QString keyword = text;
     keyword.remove(u' ');
+    keyword.remove(u'\u3000');
     const qsizetype dot = keyword.indexOf(u'.');
     if (dot >= 0)
         keyword.truncate(dot);
     return keyword;
+}
+
+bool isHostName(const QString &domain)
+{
+    // toAce refuses much of what cannot be a name (blanks, quotes, a label
+    // too long) and gives the ASCII form of the rest.
+    const QByteArray ace = QUrl::toAce(domain);
+    if (ace.isEmpty() || ace.size() > 253)
+        return false;
+    for (const QByteArrayView label : ace.split('.')) {
+        if (label.isEmpty() || label.size() > 63 || label.front() == '-' || label.back() == '-')
+            return false;
+        for (const char c : label) {
+            const bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')
+                                 || (c >= '0' && c <= '9') || c == '-';
+            if (!allowed)
+                return false;
+        }
+    }
+    return true;
 }
 
 int progressPercent(int done, int total)
@@ -79,13 +102,17 @@ bool addressIsSuspect(const QString &kind, const QString &address, const QString
 bool wantsStatusPage(const QString &domain, const QString &kind, const QString &address,
                      const QString &wildip)
 {
-    return addressIsSuspect(kind, address, wildip) && domain.count(u'.') == 1;
+    return domain.count(u'.') == 1 && isHostName(domain) && addressIsSuspect(kind, address, wildip);
 }
 
 CheckCells checkdomain(const QString &domain, const QString &kind, const QString &address,
                        const QString &wildip, const PageText &page)
 {
     CheckCells cells;
+    if (!isHostName(domain)) {
+        cells.status = QStringLiteral("无效域名");
+        return cells;
+    }
     if (!addressIsSuspect(kind, address, wildip)) {
         cells.status = QStringLiteral("已注册");
         cells.address = address;

@@ -28,8 +28,14 @@ inline constexpr int Address = 7;
 inline constexpr int Count = 8;
 } // namespace column
 
-// Spaces removed, then cut before the first dot: "my site.com" -> "mysite".
+// Spaces removed (the ideographic space U+3000 too, which Chinese input
+// methods type for one), then cut before the first dot: "my site.com" -> "mysite".
 QString cleanKeyword(const QString &text);
+
+// Whether a host can carry the name: after the IDNA conversion, labels of
+// letters, digits and hyphens, none empty or over 63 octets, none beginning or
+// ending with a hyphen, 253 octets in all at most.
+bool isHostName(const QString &domain);
 
 // done * 100 / total to the nearest whole number, a half going to the even
 // neighbour. 0 when total is not positive.
@@ -51,22 +57,23 @@ QString wildcardKey(const QString &kind, const QString &address);
 // for names that surely do not exist (plain substring test on wildip).
 bool addressIsSuspect(const QString &kind, const QString &address, const QString &wildip);
 
-// The status page is asked only for a suspect address of a name directly
-// under a top-level extension (exactly one dot).
+// The status page is asked only for a suspect address of a host name
+// directly under a top-level extension (exactly one dot).
 bool wantsStatusPage(const QString &domain, const QString &kind, const QString &address,
                      const QString &wildip);
 
 // What checkdomain writes into cells 4, 5 (whether the price goes in) and 7.
 struct CheckCells {
-    QString status;           // "已注册", "未注册" or "查询失败"
+    QString status;           // "已注册", "未注册", "查询失败" or "无效域名"
     bool statusRed = false;
     bool showsPrice = false;  // cell 5 gets the candidate's price
     QString address;          // cell 7
 };
 
-// The status decision. `page` is consulted only when wantsStatusPage() holds:
-// no HTTP response at all is no verdict ("查询失败"); any response, error
-// pages included, is judged by the "|domain|" marker.
+// The status decision. A name no host can carry is "无效域名" without a
+// price: nobody can register it. `page` is consulted only when
+// wantsStatusPage() holds: no HTTP response at all is no verdict ("查询失败");
+// any response, error pages included, is judged by the "|domain|" marker.
 CheckCells checkdomain(const QString &domain, const QString &kind, const QString &address,
                        const QString &wildip, const PageText &page);
 

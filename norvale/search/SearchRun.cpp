@@ -304,7 +304,9 @@ void SearchRun::lookUp(const CandidatePtr &c)
 
 void SearchRun::fetchStatus(const CandidatePtr &c)
 {
-    c->page = m_backend.fetchStatusPage(m_backend.statusPageBase() + c->domain);
+    // A stopped or superseded search drops its fetches at once, so that they
+    // do not hold the fetch workers that the next search needs.
+    c->page = m_backend.fetchStatusPage(m_backend.statusPageBase() + c->domain, &m_stop);
 }
 
 void SearchRun::judge(const CandidatePtr &c)

@@ -1,6 +1,7 @@
 #include "norvale/web/GetBody.h"
 
 #include <QStringDecoder>
+#include <QStringEncoder>
 #include <QUrl>
 
 #include <curl/curl.h>
@@ -78,16 +79,62 @@ struct EasyDeleter {
 struct ListDeleter {
     void operator()(curl_slist *list) const { curl_slist_free_all(list); }
 };
+struct MultiDeleter {
+    void operator()(CURLM *multi) const { curl_multi_cleanup(multi); }
+};
+
+// How often a running transfer looks at its stop flag.
+constexpr int stopCheckMs = 100;
+
+// Runs the prepared transfer to its end, or until the stop flag is set. The
+// multi interface, not curl_easy_perform, so that the flag is looked at every
+// tenth of a second even while nothing arrives.
+CURLcode perform(CURL *easy, const StopFlag *stop, bool *stopped)
+{
+    *stopped = false;
+    std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
+    if (!multi || curl_multi_add_handle(multi.get(), easy) != CURLM_OK)
+        return CURLE_OUT_OF_MEMORY;
+    CURLcode result = CURLE_OK;
+    for (;;) {
+        int running = 0;
+        if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+            result = CURLE_SEND_ERROR;
+            break;
+        }
+        if (running == 0) {
+            int left = 0;
+            while (CURLMsg *message = curl_multi_info_read(multi.get(), &left)) {
+                if (message->msg == CURLMSG_DONE)
+                    result = message->data.result;
+            }
+            break;
+        }
+        if (stop && stop->load()) {
+            *stopped = true;
+            result = CURLE_ABORTED_BY_CALLBACK;
+            break;
+        }
+        if (curl_multi_poll(multi.get(), nullptr, 0, stopCheckMs, nullptr) != CURLM_OK) {
+            result = CURLE_RECV_ERROR;
+            break;
+        }
+    }
+    curl_multi_remove_handle(multi.get(), easy);
+    return result;
+}
 
 } // namespace
 
-PageFetch fetchPage(const QString &url)
+PageFetch fetchPage(const QString &url, const StopFlag *stop)
 {
-    return fetchPage(url, FetchLimits{});
+    return fetchPage(url, FetchLimits{}, stop);
 }
 
-PageFetch fetchPage(const QString &url, const FetchLimits &limits)
+PageFetch fetchPage(const QString &url, const FetchLimits &limits, const StopFlag *stop)
 {
+    if (stop && stop->load())
+        return failed(QStringLiteral("stopped"));
     const QByteArray address = encodedAddress(url);
     if (address.isEmpty())
         return failed(QStringLiteral("not an http or https address"));
@@ -121,13 +168,18 @@ PageFetch fetchPage(const QString &url, const FetchLimits &limits)
     // Less than one byte per second over the idle time aborts the transfer.
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, long(std::max<qint64>(1, limits.idleTimeout.count())));
+    // A server that sends a byte now and then never trips the idle limit.
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, long(limits.totalTimeout.count()));
     curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(limits.maxBodyBytes));
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &onBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
 
-    const CURLcode code = curl_easy_perform(h);
+    bool stopped = false;
+    const CURLcode code = perform(h, stop, &stopped);
     if (code != CURLE_OK) {
+        if (stopped)
+            return failed(QStringLiteral("stopped"));
         if (transfer.tooLarge || code == CURLE_FILESIZE_EXCEEDED)
             return failed(QStringLiteral("body larger than %1 bytes").arg(limits.maxBodyBytes));
         if (transfer.outOfMemory)
@@ -158,16 +210,26 @@ std::optional<QString> BytesToBstr(const QByteArray &strBody, const QString &Cod
                                 : CodeBase.toLatin1();
     if (name.isEmpty())
         return std::nullopt;
-    QStringDecoder decoder(name.constData(), QStringConverter::Flag::Stateless);
+    // Kept stateful, so that an unfinished character at the end of the body
+    // is still held afterwards: a line break fed after it brings it out as
+    // U+FFFD instead of losing it.
+    QStringDecoder decoder(name.constData());
     if (!decoder.isValid())
         return std::nullopt;
     QString text = decoder.decode(strBody);
+    QStringEncoder encoder(name.constData());
+    if (encoder.isValid()) {
+        QString tail = decoder.decode(encoder.encode(u"\n"));
+        if (tail.endsWith(u'\n'))
+            tail.chop(1);
+        text += tail;
+    }
     return text;
 }
 
-PageText fetchText(const QString &URL, const QString &Coding)
+PageText fetchText(const QString &URL, const QString &Coding, const StopFlag *stop)
 {
-    const PageFetch page = fetchPage(URL);
+    const PageFetch page = fetchPage(URL, stop);
     PageText result;
     result.transportOk = page.transportOk;
     result.httpStatus = page.httpStatus;
@@ -176,10 +238,10 @@ PageText fetchText(const QString &URL, const QString &Coding)
     return result;
 }
 
-QString GetBody(const QString &URL, const QString &Coding)
+QString GetBody(const QString &URL, const QString &Coding, const StopFlag *stop)
 {
     try {
-        return fetchText(URL, Coding).text;
+        return fetchText(URL, Coding, stop).text;
     } catch (...) {
         // Callers rely on an empty page, never an error.
         return {};

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
 #include <chrono>
 #include <optional>
 
@@ -22,16 +23,24 @@ struct PageFetch {
 struct FetchLimits {
     std::chrono::seconds connectTimeout{60};
     std::chrono::seconds idleTimeout{30};      // abort after this long without data (whole seconds, >= 1)
+    // The whole fetch, however the data trickles in; 0: none (a download).
+    std::chrono::milliseconds totalTimeout{std::chrono::seconds(NORVALE_PAGE_TIME_LIMIT)};
     long maxRedirects = 10;
     qint64 maxBodyBytes = 32 * 1024 * 1024;    // a longer body fails the transport
 };
 
+// Set by whoever no longer wants the answer (a stopped or superseded search,
+// a closed lookup): a fetch given it ends within a fraction of a second. The
+// flag must outlive the call.
+using StopFlag = std::atomic<bool>;
+
 // GET with "If-Modified-Since: 0". Connect limit 60 s, abort after 30 s
-// without data, at most 10 redirects over http/https only, bodies above
-// 32 MiB count as a failed transport. Only http and https addresses are
-// fetched. Thread-safe; blocks the calling thread.
-PageFetch fetchPage(const QString &url);
-PageFetch fetchPage(const QString &url, const FetchLimits &limits);
+// without data or once the page has taken 60 s in all, at most 10 redirects
+// over http/https only, bodies above 32 MiB count as a failed transport. Only
+// http and https addresses are fetched. A fetch whose stop flag is set fails
+// at once. Thread-safe; blocks the calling thread.
+PageFetch fetchPage(const QString &url, const StopFlag *stop = nullptr);
+PageFetch fetchPage(const QString &url, const FetchLimits &limits, const StopFlag *stop = nullptr);
 
 // Decodes a whole body from a named character set: "GB2312" is read as GBK,
 // "UTF-8" as UTF-8, any other name as the encoding registry knows it. Names
@@ -46,9 +55,9 @@ struct PageText {
     long httpStatus = 0;
     QString text;
 };
-PageText fetchText(const QString &URL, const QString &Coding);
+PageText fetchText(const QString &URL, const QString &Coding, const StopFlag *stop = nullptr);
 
 // The page's decoded text, or the empty text on any failure. Never throws.
-QString GetBody(const QString &URL, const QString &Coding);
+QString GetBody(const QString &URL, const QString &Coding, const StopFlag *stop = nullptr);
 
 } // namespace norvale

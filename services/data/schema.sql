@@ -1,18 +1,20 @@
 -- norvale-services database.
 -- The three l-tables are the ones Norvale reads; the svc_ tables belong to the
--- service's own pages. Every value Norvale reads is text.
+-- service's own pages. Every value Norvale reads is text. Names that Norvale
+-- matches compare without regard to letter case, as SQL Server's usual
+-- collation does.
 
 CREATE TABLE ldomainprice (
-  lextendkind TEXT NOT NULL,
+  lextendkind TEXT NOT NULL COLLATE NOCASE,
   lextend     TEXT NOT NULL,
   lprice      TEXT NOT NULL
 );
 CREATE INDEX ldomainprice_kind ON ldomainprice (lextendkind);
 
 CREATE TABLE ldomainlist (
-  lname         TEXT NOT NULL,
-  lextend       TEXT NOT NULL,
-  lallname      TEXT NOT NULL,
+  lname         TEXT NOT NULL COLLATE NOCASE,
+  lextend       TEXT NOT NULL COLLATE NOCASE,
+  lallname      TEXT NOT NULL COLLATE NOCASE,
   lbackweb      TEXT NOT NULL DEFAULT '',
   lback         TEXT NOT NULL DEFAULT '',
   lbacktime     TEXT NOT NULL DEFAULT '',

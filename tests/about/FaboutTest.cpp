@@ -213,19 +213,20 @@ private slots:
     }
 
     // Pictures come off the interface thread, once while the QQ picture is
-    // there; a missing QQ picture makes the next opening try both again.
+    // there; a QQ "picture" that is no picture (a served page) makes the next
+    // opening try both again.
     void picturesLoadOnce_data()
     {
         QTest::addColumn<bool>("qqLoads");
         QTest::newRow("both load") << true;
-        QTest::newRow("qq picture missing") << false;
+        QTest::newRow("qq picture is a page") << false;
     }
 
     void picturesLoadOnce()
     {
         QFETCH(bool, qqLoads);
         const QString shopPath = QStringLiteral("/images/shop.png");
-        const QString qqPath = qqLoads ? QStringLiteral("/images/qq.png") : QStringLiteral("/images/none.png");
+        const QString qqPath = qqLoads ? QStringLiteral("/images/qq.png") : QStringLiteral("/link/qq.asp");
         const int shopBefore = m_services.requestCount(shopPath);
         const int qqBefore = m_services.requestCount(qqPath);
         Fabout about(changed(m_served, {{"lqqimg", m_services.baseUrl() + qqPath}}), m_platform);

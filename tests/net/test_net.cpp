@@ -72,6 +72,8 @@ void TestNet::initTestCase()
     dns.addRecord(s("bare.test"), {s("198.51.100.3")});
     dns.addRecord(s("www.bare.test"), {s("198.51.100.4")});
     dns.addRecord(s("www.x"), {s("198.51.100.5")});
+    dns.addRecord(s("httpwatch.test"), {s("198.51.100.7")});
+    dns.addRecord(s("www.tch.test"), {s("198.51.100.8")});
     dns.addRecord(s("xn--fiq228c.test"), {s("198.51.100.6")});
     dns.addRecord(s("multi.test"), {s("203.0.113.30"), s("198.51.100.31"), s("203.0.113.32")});
     dns.addRecord(s("www.loop.test"), {s("127.0.0.1")});
@@ -121,8 +123,9 @@ void TestNet::funcGetIPFromHostName_data()
     QTest::newRow("no such name") << s("nosuch.test") << QString();
     QTest::newRow("empty") << QString() << QString();
     QTest::newRow("http:// alone") << s("http://") << QString();
-    // The first 7 characters go whatever they are.
-    QTest::newRow("https://") << s("https://example.test") << QString();
+    QTest::newRow("https://") << s("https://example.test") << s("198.51.100.2");
+    // A name that only begins with the letters http is looked up as it is.
+    QTest::newRow("name beginning with http") << s("httpwatch.test") << s("198.51.100.7");
     // A leading blank defeats the prefix test; the blank stays in the name.
     QTest::newRow("leading blank") << s(" www.x") << QString();
 }

@@ -5,6 +5,7 @@
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/TestSql.h"
 #include "tests/support/ServicesProcess.h"
+#include "tests/support/TestHttpServer.h"
 #include "tests/support/TestResolver.h"
 
 #include <QScopeGuard>
@@ -15,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+#include <chrono>
 #include <future>
 
 #include <memory>
@@ -25,6 +28,7 @@
 #include <unistd.h>
 
 using namespace norvale;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -201,6 +205,7 @@ private slots:
         QTest::newRow("leading dot") << ".com" << "";
         QTest::newRow("only spaces") << "   " << "";
         QTest::newRow("quote kept") << "it's" << "it's";
+        QTest::newRow("ideographic space") << "exa\u3000mple" << "example";
     }
 
     void cleanKeyword()
@@ -254,6 +259,12 @@ private slots:
         QTest::newRow("two dots, no fetch") << "example.com.cn" << "" << "" << true << marked << false << "未注册" << true << "";
         QTest::newRow("no HTTP response") << d << "" << "" << false << "" << true << "查询失败" << false << "";
         QTest::newRow("marker is case-sensitive") << d << "" << "" << true << "|DOMAIN|" << true << "未注册" << true << "";
+        // No host can carry these: never fetched, never offered.
+        QTest::newRow("quote in the name") << "o'reilly.com" << "" << "" << true << plain << false << "无效域名" << false << "";
+        QTest::newRow("underscore") << "a_b.com" << "5.6.7.8" << "" << true << plain << false << "无效域名" << false << "";
+        QTest::newRow("hyphen at the end") << "example-.com" << "" << "" << true << plain << false << "无效域名" << false << "";
+        QTest::newRow("label over 63") << QString(QString(64, u'a') + QStringLiteral(".com")) << "" << "" << true << plain << false << "无效域名" << false << "";
+        QTest::newRow("international name") << "中文.com" << "" << "" << true << plain << true << "未注册" << true << "";
     }
 
     void checkdomainTable()
@@ -372,6 +383,10 @@ private slots:
         QTest::newRow("percent") << "%" << QStringList{QStringLiteral("50%off.net")};
         QTest::newRow("underscore") << "exampl_" << QStringList();
         QTest::newRow("backslash") << "ex\\" << QStringList();
+        // Names compare as SQL Server's usual collation does: not the keyword itself.
+        QTest::newRow("capitals") << "Example"
+                                  << QStringList{QStringLiteral("myexample.com"), QStringLiteral("exampleshop.cn"),
+                                                 QStringLiteral("examplebiz.com.cn")};
     }
 
     void keywordIsLiteral()
@@ -499,6 +514,34 @@ private slots:
         QCOMPARE(search.rows.value(g).size(), 1);
         QCOMPARE(describe(search.rows.value(g).first()),
                  QStringLiteral("row 1 [example.org|||example.org|查询失败||浙ICP备9号|] red:6"));
+    }
+
+    void stopEndsTheFetches()
+    {
+        REQUIRE_RESOLVER();
+        // A status page that sends a byte now and then and never ends.
+        std::atomic<int> open{0};  // outlives the server's handlers
+        test::TestHttpServer dribbling(64);
+        dribbling.get(".*", [&](const httplib::Request &, httplib::Response &res) {
+            ++open;
+            res.set_chunked_content_provider("text/html", [&](size_t, httplib::DataSink &sink) {
+                if (!dribbling.holdUntilStopped(100ms) && sink.write("x", 1))
+                    return true;
+                --open;
+                return false;
+            });
+        });
+        QVERIFY(dribbling.start());
+        Search search(backend(dribbling.url(QStringLiteral("/query/domain.asp?domain="))), boxes(true));
+        search.engine.start(QStringLiteral("example"));
+        QTRY_VERIFY_WITH_TIMEOUT(open >= 8, 30000);
+
+        // Stopped, the search lets go of every transfer at once, so the
+        // next search finds the fetch workers free.
+        search.engine.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(open.load(), 0, 2000);
+        Search next(backend(), boxes(false));
+        QCOMPARE(next.domains(next.run(QStringLiteral("example"))), phaseOneDomains(QStringLiteral("example")));
     }
 
     void databaseGoesAway()

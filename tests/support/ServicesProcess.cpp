@@ -1,6 +1,7 @@
 #include "tests/support/ServicesProcess.h"
 
 #include "norvale/web/GetBody.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TestSql.h"
 
 #include <QDeadlineTimer>
@@ -43,6 +44,7 @@ bool ServicesProcess::start(QString *error)
         args << QStringLiteral("--delay-path") << m_options.delayPath;
     args << m_options.extraArguments;
 
+    endWithParent(m_process);
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
     m_process.setProgram(QStringLiteral(NORVALE_SERVICES_EXE));
     m_process.setArguments(args);

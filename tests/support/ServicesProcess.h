@@ -11,6 +11,7 @@ namespace norvale::test {
 
 // Runs the real norvale-services on a free loopback port with a database of
 // its own, for one test or benchmark, and stops it cleanly when destroyed.
+// The services also end when the test's process does, however it ends.
 class ServicesProcess final {
 public:
     struct Options {
@@ -32,6 +33,7 @@ public:
 
     QString baseUrl() const { return m_baseUrl; }   // http://127.0.0.1:PORT
     int port() const { return m_port; }
+    qint64 processId() const { return m_process.processId(); }
     QString databasePath() const { return m_databasePath; }
     // The data-address service's address with the right access value.
     QString dataServiceUrl() const;

@@ -78,6 +78,12 @@ void WebTest::initTestCase()
             return false;
         });
     });
+    // A byte every tenth of a second, for ever: never idle, never done.
+    server->get("/dribble", [server](const httplib::Request &, httplib::Response &res) {
+        res.set_chunked_content_provider("text/plain", [server](size_t, httplib::DataSink &sink) {
+            return !server->holdUntilStopped(100ms) && sink.write("x", 1);
+        });
+    });
     server->get("/silent", [server](const httplib::Request &, httplib::Response &res) {
         server->holdUntilStopped();
         res.set_content("too late", "text/plain");
@@ -152,6 +158,8 @@ void WebTest::bytesToBstr_data()
     QTest::newRow("embedded nul kept") << QByteArray("a\0b", 3) << s("GB2312") << true << QString(s("a") + QChar(0) + u'b');
     QTest::newRow("invalid utf-8 replaced") << QByteArray("a\xff" "b") << s("UTF-8") << true
                                             << QString(s("a") + QChar(QChar::ReplacementCharacter) + u'b');
+    QTest::newRow("unfinished gb2312 character at the end") << QByteArray("ab\xd6") << s("GB2312") << true
+                                                            << QString(s("ab") + QChar(QChar::ReplacementCharacter));
     QTest::newRow("made up charset") << kGbText << s("no-such-charset") << false << QString();
     QTest::newRow("empty charset") << kGbText << QString() << false << QString();
     QTest::newRow("nul inside charset") << kGbText << QString(s("UTF-8") + QChar(0) + u'x') << false << QString();
@@ -223,6 +231,7 @@ void WebTest::failures_data()
     QTest::newRow("body over 32 MiB") << m_server.url(s("/size/%1/chunked").arg(32 * 1024 * 1024 + 1)) << false;
     QTest::newRow("stalls mid-body") << m_server.url(s("/trickle")) << true;
     QTest::newRow("never answers") << m_server.url(s("/silent")) << true;
+    QTest::newRow("dribbles for ever") << m_server.url(s("/dribble")) << true;
 }
 
 void WebTest::failures()
@@ -231,8 +240,10 @@ void WebTest::failures()
     QFETCH(bool, stalls);
 
     norvale::FetchLimits limits;
-    if (stalls)
+    if (stalls) {
         limits.idleTimeout = 1s;
+        limits.totalTimeout = 2s;
+    }
     const norvale::PageFetch page = norvale::fetchPage(url, limits);
     QVERIFY(!page.transportOk);
     QCOMPARE(page.httpStatus, 0L);

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QProcess>
+
+#include <csignal>
+
+namespace norvale::test {
+
+// A child a test starts ends with the test's process, however that ends (a
+// crash, a time-out's kill): the kernel sends it `signal` then. Call before
+// start().
+void endWithParent(QProcess &process, int signal = SIGTERM);
+
+// The same, and the child also gives up root for the unprivileged user
+// `nobody`, as a server refuses to run as root. Where the test does not run
+// as root the child keeps the test's user.
+void endWithParentAsUnprivileged(QProcess &process, int signal = SIGTERM);
+
+// The user and group ids endWithParentAsUnprivileged gives the child; the
+// test's own when it is not root.
+uid_t unprivilegedUser();
+gid_t unprivilegedGroup();
+
+} // namespace norvale::test
