@@ -25,10 +25,8 @@ LookupBackend makeServerLookupBackend(std::shared_ptr<ServerDatabase> database)
         return ping.funcGetIPFromHostName(host);
     };
     backend.getBody = [](const QString &url, const std::atomic<bool> &cancel) {
-        // A lookup given up before its fetch starts asks nothing.
-        if (cancel.load())
-            return QString();
-        return GetBody(url, QStringLiteral("UTF-8"));
+        // A lookup given up mid-fetch ends the transfer too.
+        return GetBody(url, QStringLiteral("UTF-8"), &cancel);
     };
     backend.findFiling = [database](const QString &name) {
         FilingRecord record;
