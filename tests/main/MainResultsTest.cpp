@@ -132,6 +132,24 @@ private slots:
         QVERIFY(w.llegend()->toolTip().contains(QStringLiteral("查询失败：")));
     }
 
+    // Maximised, the grid takes the whole screen's room. Run under
+    // with-window-manager, this is a real desktop's maximise.
+    void maximised()
+    {
+        MainWindow m;
+        Fdomain &w = m.window;
+        w.showMaximized();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QTRY_VERIFY(w.isMaximized());
+        QTRY_VERIFY(w.width() > w.minimumWidth());
+        QWidget *client = w.centralWidget();
+        QTRY_COMPARE(w.grid1()->width(), client->width() - twips(240) - (twips(Fdomain::ClientWidth) - twips(240) - twips(10500)));
+        QVERIFY(client->rect().contains(inClient(w.lexport(), client)));
+        QCOMPARE(inClient(w.lexport(), client).right(), w.grid1()->geometry().right());
+        QDir().mkpath(QStringLiteral("/tmp/norvale-shots"));
+        w.grab().save(QStringLiteral("/tmp/norvale-shots/Fdomain-maximised.png"));
+    }
+
     void sortAndFilter_data()
     {
         QTest::addColumn<QList<int>>("headerClicks");
