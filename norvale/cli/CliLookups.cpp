@@ -57,11 +57,23 @@ void writeFormatted(ResultFormat format, const QByteArray &bytes)
     writeOut(format == ResultFormat::Csv && outputIsFreshFile() ? ResultWriter::utf8Bom() + bytes : bytes);
 }
 
-// Runs the loop until done is set, unless it is already.
-void waitUntil(const bool &done, QEventLoop &loop)
+// Starts a lookup and waits for its finished(), which an input the engine
+// does not look up sends at once; gives what finished() carried.
+template <typename Engine, typename Value>
+std::decay_t<Value> lookUp(Engine &engine, void (Engine::*finished)(quint64, Value), const QString &typed)
 {
+    QEventLoop loop;
+    bool done = false;
+    std::decay_t<Value> result;
+    QObject::connect(&engine, finished, &loop, [&](quint64, Value value) {
+        result = value;
+        done = true;
+        loop.quit();
+    });
+    engine.start(typed);
     if (!done)
         loop.exec();
+    return result;
 }
 
 } // namespace
@@ -71,16 +83,7 @@ int runWhois(const CliOptions &options, std::shared_ptr<ServerDatabase> database
 {
     WhoisLookup engine(makeServerLookupBackend(std::move(database)));
     engine.setPageBase(config.value(QLatin1StringView("lwhoisurl")));
-    QEventLoop loop;
-    bool done = false;
-    QString text;
-    QObject::connect(&engine, &WhoisLookup::finished, &loop, [&](quint64, const QString &answer) {
-        text = answer;
-        done = true;
-        loop.quit();
-    });
-    engine.start(options.target);
-    waitUntil(done, loop);
+    const QString text = lookUp(engine, &WhoisLookup::finished, options.target);
 
     const bool found = text != QString::fromUtf16(lookuptext::whoisNotFound);
     const QString name = cleanDomainName(options.target);
@@ -113,7 +116,8 @@ int runIp(const CliOptions &options, std::shared_ptr<ServerDatabase> database, c
         loop.quit();
     });
     engine.start(options.target);
-    waitUntil(done, loop);
+    if (!done)
+        loop.exec();
 
     static const char16_t *const labels[] = {u"所在国家", u"所在地区", u"所在城市", u"纬度", u"经度",
                                               u"邮编", u"时区", u"互联网服务提供商(ISP)", u"国家区号"};
@@ -157,16 +161,7 @@ int runIp(const CliOptions &options, std::shared_ptr<ServerDatabase> database, c
 int runFiling(const CliOptions &options, std::shared_ptr<ServerDatabase> database)
 {
     FilingLookup engine(makeServerLookupBackend(std::move(database)));
-    QEventLoop loop;
-    bool done = false;
-    QStringList boxes;
-    QObject::connect(&engine, &FilingLookup::finished, &loop, [&](quint64, const QStringList &values) {
-        boxes = values;
-        done = true;
-        loop.quit();
-    });
-    engine.start(options.target);
-    waitUntil(done, loop);
+    const QStringList boxes = lookUp(engine, &FilingLookup::finished, options.target);
 
     static const char16_t *const labels[FilingLookup::boxCount] = {
         u"备案/许可证号", u"审核通过时间", u"主办单位名称", u"主办单位性质",

@@ -125,13 +125,11 @@ private slots:
         const Run csv = cli({QStringLiteral("search"), QStringLiteral("example"), QStringLiteral("--kinds"),
                              QStringLiteral("com"), QStringLiteral("--format"), QStringLiteral("csv")});
         QCOMPARE(csv.status, 0);
-        const QStringList lines = QString::fromUtf8(csv.out).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
-        QCOMPARE(lines.first(), QStringLiteral("域名地址,注册状态,拟售价,备案号,IP,可注册,已备案"));
-        QVERIFY(lines.contains(QStringLiteral("example.com,已注册,,,93.184.216.34,否,否")));
-        // Into a pipe: no byte-order mark, no progress, no colours.
-        QVERIFY(!csv.out.startsWith("\xEF\xBB\xBF"));
+        // Into a pipe: no byte-order mark and no progress.
+        QCOMPARE(QString::fromUtf8(csv.out).section(QStringLiteral("\r\n"), 0, 1),
+                 QStringLiteral("域名地址,注册状态,拟售价,备案号,IP,可注册,已备案\r\n"
+                                "example.com,已注册,,,93.184.216.34,否,否"));
         QVERIFY(csv.err.isEmpty());
-
         const Run table = cli({QStringLiteral("search"), QStringLiteral("example"), QStringLiteral("--kinds=.com")});
         QCOMPARE(table.status, 0);
         QVERIFY(table.out.contains("example.com") && !table.out.contains('\x1b'));
@@ -179,11 +177,7 @@ private slots:
                                     << "no keyword";
         QTest::newRow("unknown kind") << (search + QStringList{QStringLiteral("--kinds"), QStringLiteral(".zz")})
                                       << "" << 2 << "unknown kind";
-        QTest::newRow("unknown format") << (search + QStringList{QStringLiteral("--format"), QStringLiteral("xml")})
-                                        << "" << 2 << "unknown format";
         QTest::newRow("unknown command") << QStringList{QStringLiteral("register")} << "" << 2 << "unknown command";
-        QTest::newRow("whois of two") << QStringList{QStringLiteral("whois"), QStringLiteral("a.cn"), QStringLiteral("b.cn")}
-                                      << "" << 2 << "one name";
     }
 
     void exitStatus()
