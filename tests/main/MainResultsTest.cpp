@@ -11,6 +11,8 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
@@ -101,7 +103,9 @@ private slots:
         Fdomain &w = m.window;
         QWidget *client = w.centralWidget();
         QCOMPARE(client->size(), QSize(twips(Fdomain::ClientWidth), twips(Fdomain::ClientHeight)));
-        w.lfind()->setText(QStringLiteral("alpha\nbeta\ngamma"));
+        // A pasted column keeps its lines.
+        QGuiApplication::clipboard()->setText(QStringLiteral("alpha\nbeta\r\ngamma\n"));
+        w.lfind()->paste();
         QCOMPARE(w.lkeycount()->text(), QStringLiteral("共 3 个关键词"));
         QVERIFY(w.lkeycount()->fontMetrics().horizontalAdvance(w.lkeycount()->text()) <= w.lkeycount()->width());
         QCOMPARE(w.llegend()->text(), statusLegendShort());
