@@ -3,8 +3,10 @@
 // in this folder explains the figures.
 #include "norvale/data/ServerDatabase.h"
 #include "norvale/search/DomainSearch.h"
+#include "norvale/search/ResultExport.h"
 #include "norvale/search/SearchRules.h"
 
+#include "bench/SearchBenchCli.h"
 #include "bench/StallProbe.h"
 #include "tests/support/DatabaseStack.h"
 #include "tests/support/RecordingPlatform.h"
@@ -15,6 +17,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QJsonDocument>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -102,6 +105,7 @@ int seed(const QString &databasePath, test::TestDnsServer &dns, QString *unresol
 
 struct Outcome {
     QStringList events;
+    QList<ResultRecord> records;
     int rows = 0;
     double seconds = 0;
     double maxStallMs = 0;
@@ -130,6 +134,7 @@ Outcome search(DomainSearch &engine, bool probeStalls)
                      });
     QObject::connect(&engine, &DomainSearch::rowReady, &scope, [&](quint64, const SearchRow &row) {
         outcome.events << describe(row);
+        outcome.records << resultRecord(row);
         ++outcome.rows;
     });
     QObject::connect(&engine, &DomainSearch::finished, &scope, [&](quint64) { loop.quit(); });
@@ -238,6 +243,22 @@ int main(int argc, char **argv)
             }
         }
         status = 1;
+    }
+
+    // --cli: norvale-cli runs the same search as a process of its own.
+    if (app.arguments().contains(QStringLiteral("--cli"))) {
+        const bench::CliSearch cli = bench::runCliSearch(services.baseUrl(), Keyword, true);
+        const bool same = cli.ok
+                          && cli.rows == QJsonDocument::fromJson(
+                                             ResultWriter::write(ResultFormat::Json, parallel.records)).array();
+        if (!cli.ok)
+            say(QStringLiteral("search_bench: ") + cli.problem);
+        else if (!same)
+            say(QStringLiteral("search_bench: norvale-cli's rows differ from the window engine's"));
+        std::printf("cli_s=%.3f window_s=%.3f cli_rows=%d same_rows=%s\n", cli.seconds, parallel.seconds,
+                    int(cli.rows.size()), same ? "yes" : "no");
+        if (!same)
+            status = 1;
     }
 
     std::printf("candidates=%d serial_s=%.3f parallel_s=%.3f speedup=%.1f critical_s=%.3f "

@@ -11,12 +11,13 @@ deb=$(ls build/norvale_*.deb)
 
 fail() { echo "package check: $*" >&2; exit 1; }
 contents=$(dpkg-deb --contents "$deb")
-for path in usr/lib/norvale/norvale usr/lib/norvale/kestrup usr/lib/norvale/norvale-services \
+for path in usr/lib/norvale/norvale usr/lib/norvale/norvale-cli usr/lib/norvale/kestrup usr/lib/norvale/norvale-services \
             usr/lib/norvale/readme.txt usr/lib/norvale/set.ini \
             usr/lib/norvale/setup/odbc-FreeTDS.ini usr/lib/norvale/setup/odbc-SQLite3.ini \
             "usr/lib/norvale/setup/libtdsodbc.so -> " "usr/lib/norvale/setup/libsqlite3odbc.so -> " \
             "usr/lib/norvale/setup/NotoSerifCJK-Regular.ttc -> " "usr/lib/norvale/setup/NotoSansCJK-Regular.ttc -> " \
-            "usr/bin/norvale -> ../lib/norvale/norvale" "usr/bin/norvale-services -> ../lib/norvale/norvale-services" \
+            "usr/bin/norvale -> ../lib/norvale/norvale" "usr/bin/norvale-cli -> ../lib/norvale/norvale-cli" \
+            "usr/bin/norvale-services -> ../lib/norvale/norvale-services" \
             usr/share/applications/norvale.desktop usr/share/icons/hicolor/scalable/apps/norvale.svg; do
   grep -qF "./$path" <<<"$contents" || fail "$path is missing"
 done

@@ -3,9 +3,12 @@
 #include "norvale/about/Fabout.h"
 #include "norvale/about/Fhelp.h"
 #include "norvale/data/ServerDatabase.h"
+#include "norvale/main/FdomainResults.h"
 #include "norvale/main/FdomainSearch.h"
+#include "norvale/main/FdomainSettings.h"
 #include "norvale/main/FdomainTools.h"
 #include "norvale/main/ResultGridView.h"
+#include "norvale/main/StatusLegend.h"
 #include "norvale/platform/Twips.h"
 #include "norvale/platform/Platform.h"
 #include "norvale/platform/WindowLayout.h"
@@ -78,23 +81,22 @@ Fdomain::Fdomain(std::shared_ptr<ServerDatabase> database, Platform &platform, Q
     // Controls other than Label1 and the grid are free in face.
     setFont(windowFace());
 
+    // The designed size is the smallest; the window may grow and be
+    // maximised, and the grid takes the room.
     m_client = new QWidget(this);
     m_client->setObjectName(QStringLiteral("client"));
-    m_client->setFixedSize(twips(10965), twips(8820));
+    m_client->setMinimumSize(twips(ClientWidth), twips(ClientHeight));
+    m_client->resize(m_client->minimumSize());
     setCentralWidget(m_client);
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
 
     buildTopPanel(m_client);
 
     m_grid1 = new ResultGridView(m_client);
-    m_grid1->setGeometry(twipRect(240, 1800, 10500, 6495));
 
-    // The record counter sits below the grid and takes the width up to the
-    // window's edge, so any count fits.
+    // The record counter sits below the grid.
     m_lallnum = place<QLabel>(m_client, "lallnum", {});
     m_lallnum->setText(QStringLiteral("       "));
-    m_lallnum->setGeometry(twips(240), twips(8400), twips(10965 - 240),
-                           std::max(twips(255), m_lallnum->fontMetrics().height()));
+    buildResultStrip(m_client);
 
     // The record source's place on the window; never shown.
     m_Frame1 = place<QFrame>(m_client, "Frame1", {});
@@ -112,7 +114,9 @@ Fdomain::Fdomain(std::shared_ptr<ServerDatabase> database, Platform &platform, Q
 
     m_tools = std::make_unique<FdomainTools>(*this, database, platform);
     m_search = std::make_unique<FdomainSearch>(*this, std::move(database));
+    m_results = std::make_unique<FdomainResults>(*this, platform);
     connectSearch();
+    layoutClient();
 }
 
 Fdomain::~Fdomain() = default;
@@ -132,6 +136,14 @@ void Fdomain::buildTopPanel(QWidget *client)
 
     m_lfind = place<QLineEdit>(m_Frame6, "lfind", twipRect(1560, 360, 2535, 270));
     m_lfind->setMinimumHeight(0);
+
+    // A keyword list from a text file; it fits between the box and 搜索.
+    m_limport = button(m_Frame6, "limport", QStringLiteral("…"), twipRect(4110, 360, 315, 375));
+    m_limport->setToolTip(QStringLiteral("导入关键词：文本文件，每行一个关键词（UTF-8 或 GBK）"));
+    m_limport->setAccessibleName(QStringLiteral("导入关键词"));
+    m_lfind->setToolTip(QStringLiteral("输入关键词；粘贴多行则逐个搜索"));
+    // A pasted or imported list is never cut short.
+    m_lfind->setMaxLength(MaxKeywordText);
 
     m_lsearch = button(m_Frame6, "lsearch", QStringLiteral("搜索"), twipRect(4440, 360, 735, 375));
     m_lstop = button(m_Frame6, "lstop", QStringLiteral("停止"), twipRect(5400, 360, 735, 375));
@@ -179,6 +191,54 @@ void Fdomain::buildTopPanel(QWidget *client)
     m_lslidetext3 = place<QLabel>(m_fslide3, "lslidetext3", twipRect(5160, 45, 375, 375));
     m_lslidetext3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     fitText(m_lslidetext3, QStringLiteral("100%"));
+
+    // How many keywords lfind holds, shown while it holds a list.
+    m_lkeycount = place<QLabel>(m_Frame6, "lkeycount", twipRect(8760, 1560, 1700, 255));
+    fitText(m_lkeycount, QStringLiteral("共 1000000 个关键词"));
+    m_lkeycount->hide();
+}
+
+void Fdomain::buildResultStrip(QWidget *client)
+{
+    m_llegend = place<QLabel>(client, "llegend", {});
+    m_llegend->setToolTip(statusLegend());
+
+    m_lonlyfree = place<QCheckBox>(client, "lonlyfree", {});
+    m_lonlyfree->setText(QStringLiteral("只看未注册"));
+    m_lonlyfree->setToolTip(QStringLiteral("只显示未注册（可注册）的域名；搜索写入的行不变"));
+
+    m_lexport = button(client, "lexport", QStringLiteral("导出…"), {});
+    m_lexport->setToolTip(QStringLiteral("把表格中显示的行导出为 CSV 或 JSON 文件"));
+}
+
+void Fdomain::layoutClient()
+{
+    const int extraWidth = std::max(0, m_client->width() - twips(ClientWidth));
+    const int extraHeight = std::max(0, m_client->height() - twips(ClientHeight));
+    m_Frame6->setGeometry(twipRect(0, -120, 10575, 1815).adjusted(0, 0, extraWidth, 0));
+    m_grid1->setGeometry(twipRect(240, 1800, 10500, 6495).adjusted(0, 0, extraWidth, extraHeight));
+
+    // Below the grid: the counter, wide enough for any count, then the
+    // legend, and the filter and export at the grid's right edge.
+    const QFontMetrics metrics = m_lallnum->fontMetrics();
+    const int top = twips(8400) + extraHeight;
+    const int lineHeight = std::max(twips(255), metrics.height());
+    const int middle = top + lineHeight / 2;
+    const int gap = twips(120);
+    m_lallnum->setGeometry(twips(240), top,
+                           metrics.horizontalAdvance(QStringLiteral("找到相关记录  1000000  条")) + 4, lineHeight);
+
+    const int right = m_grid1->geometry().right() + 1;
+    const QSize exportSize(std::max(twips(735), m_lexport->sizeHint().width()), twips(375));
+    m_lexport->setGeometry(QRect(QPoint(right - exportSize.width(), middle - exportSize.height() / 2), exportSize));
+    const QSize filterSize = m_lonlyfree->sizeHint();
+    m_lonlyfree->setGeometry(QRect(QPoint(m_lexport->x() - gap - filterSize.width(), middle - filterSize.height() / 2),
+                                   filterSize));
+
+    const int legendLeft = m_lallnum->geometry().right() + 1 + gap;
+    const int legendWidth = std::max(0, m_lonlyfree->x() - gap - legendLeft);
+    m_llegend->setGeometry(legendLeft, top, legendWidth, lineHeight);
+    m_llegend->setText(m_llegend->fontMetrics().elidedText(statusLegendShort(), Qt::ElideRight, legendWidth));
 }
 
 void Fdomain::buildMenus()
@@ -203,6 +263,9 @@ void Fdomain::buildMenus()
     m_mbak = entry(mtool, "mbak", QStringLiteral("备案查询"));
     m_mwhois = entry(mtool, "mwhois", QStringLiteral("WHOIS信息"));
     m_mip = entry(mtool, "mip", QStringLiteral("IP反查"));
+    mtool->addSeparator();
+    m_mimport = entry(mtool, "mimport", QStringLiteral("导入关键词…"));
+    m_mexport = entry(mtool, "mexport", QStringLiteral("导出结果…"));
 
     QMenu *mcommun = menu("mcommun", QStringLiteral("交流"));
     m_mhome = entry(mcommun, "mhome", QStringLiteral("官方网站"));
@@ -296,7 +359,20 @@ void Fdomain::Load()
     // window's size is settled before it is shown: the layout's own resize
     // at show time would otherwise make the place the client area's.
     layout()->activate();
+    resize(minimumSize());
     move(twips(100), twips(100));
+}
+
+void Fdomain::rememberIn(const QString &settingsFile)
+{
+    m_settingsFile = settingsFile;
+    restoreWindowSettings(*this, settingsFile);
+}
+
+void Fdomain::saveSettings() const
+{
+    if (!m_settingsFile.isEmpty())
+        saveWindowSettings(*this, m_settingsFile);
 }
 
 void Fdomain::Activate()
@@ -326,6 +402,7 @@ void Fdomain::endProgram()
     // Stopping first costs nothing and leaves no search writing to a window
     // whose process is ending; nobody waits for the workers.
     m_search->stop();
+    saveSettings();
     m_platform.exitNow(0);
 }
 
@@ -348,6 +425,8 @@ bool Fdomain::eventFilter(QObject *watched, QEvent *event)
 {
     if ((watched == m_client || watched == m_Frame6) && event->type() == QEvent::MouseButtonPress)
         m_lfind->setFocus();
+    if (watched == m_client && event->type() == QEvent::Resize)
+        layoutClient();
     return QMainWindow::eventFilter(watched, event);
 }
 

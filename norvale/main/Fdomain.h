@@ -22,6 +22,7 @@ namespace norvale {
 
 class Fabout;
 class Fhelp;
+class FdomainResults;
 class FdomainSearch;
 class FdomainTools;
 class Platform;
@@ -43,6 +44,11 @@ class Fdomain final : public QMainWindow {
 
 public:
     static constexpr int ExtensionCount = kindCount;
+    // The designed client area, in twips: the window's smallest size.
+    static constexpr int ClientWidth = 10965;
+    static constexpr int ClientHeight = 8820;
+    // lfind holds a whole pasted or imported keyword list.
+    static constexpr int MaxKeywordText = 16 * 1024 * 1024;
 
     // The database must outlive the window and every search it started.
     Fdomain(ServerDatabase &database, Platform &platform, QWidget *parent = nullptr);
@@ -61,6 +67,8 @@ public:
     // Grid clicks, the tool menu and buttons, the configured pages and the
     // lookup windows they open.
     FdomainTools &tools() const { return *m_tools; }
+    // Keyword lists from a file, the free-names filter, copy and export.
+    FdomainResults &results() const { return *m_results; }
 
     // Set-up before the window is first shown: the grid's columns and the
     // window's place. Touches no network and no database.
@@ -81,8 +89,15 @@ public:
     bool stopflag() const { return m_stopflag.load(); }
     void setStopflag(bool value) { m_stopflag.store(value); }
 
-    // Sets stopflag, stops a running search and ends the process.
+    // Sets stopflag, stops a running search, keeps what the window
+    // remembers and ends the process.
     void endProgram();
+
+    // The file the window keeps its ticks, column widths, size and place in
+    // between runs: read now (call it after Load and before the window is
+    // shown), written when the program ends. Without one nothing is kept.
+    void rememberIn(const QString &settingsFile);
+    void saveSettings() const;
 
     QLineEdit *lfind() const { return m_lfind; }
     QPushButton *lsearch() const { return m_lsearch; }
@@ -101,11 +116,18 @@ public:
     QLabel *lslidetext3() const { return m_lslidetext3; }
     ResultGridView *grid1() const { return m_grid1; }
     QLabel *lallnum() const { return m_lallnum; }
+    QPushButton *limport() const { return m_limport; }
+    QLabel *lkeycount() const { return m_lkeycount; }
+    QCheckBox *lonlyfree() const { return m_lonlyfree; }
+    QPushButton *lexport() const { return m_lexport; }
+    QLabel *llegend() const { return m_llegend; }
 
     QAction *mregist() const { return m_mregist; }
     QAction *mbak() const { return m_mbak; }
     QAction *mwhois() const { return m_mwhois; }
     QAction *mip() const { return m_mip; }
+    QAction *mimport() const { return m_mimport; }
+    QAction *mexport() const { return m_mexport; }
     QAction *mhome() const { return m_mhome; }
     QAction *mbbs() const { return m_mbbs; }
     QAction *mgbook() const { return m_mgbook; }
@@ -125,8 +147,12 @@ protected:
 
 private:
     void buildTopPanel(QWidget *client);
+    void buildResultStrip(QWidget *client);
     void buildMenus();
     void connectSearch();
+    // Places what follows the window's size: the grid takes the room beyond
+    // the designed size, the strip below it keeps to its bottom edge.
+    void layoutClient();
 
     Platform &m_platform;
     std::atomic_bool m_stopflag{false};
@@ -154,11 +180,19 @@ private:
     ResultGridView *m_grid1 = nullptr;
     QLabel *m_lallnum = nullptr;
     QFrame *m_Frame1 = nullptr;
+    QPushButton *m_limport = nullptr;
+    QLabel *m_lkeycount = nullptr;
+    QCheckBox *m_lonlyfree = nullptr;
+    QPushButton *m_lexport = nullptr;
+    QLabel *m_llegend = nullptr;
+    QString m_settingsFile;
 
     QAction *m_mregist = nullptr;
     QAction *m_mbak = nullptr;
     QAction *m_mwhois = nullptr;
     QAction *m_mip = nullptr;
+    QAction *m_mimport = nullptr;
+    QAction *m_mexport = nullptr;
     QAction *m_mhome = nullptr;
     QAction *m_mbbs = nullptr;
     QAction *m_mgbook = nullptr;
@@ -172,6 +206,7 @@ private:
     std::unique_ptr<FdomainSearch> m_search;
     // Its windows go with the main window.
     std::unique_ptr<FdomainTools> m_tools;
+    std::unique_ptr<FdomainResults> m_results;
 };
 
 } // namespace norvale

@@ -1,5 +1,8 @@
 #include "norvale/main/GridItemModel.h"
 
+#include "norvale/main/StatusLegend.h"
+#include "norvale/search/SearchRules.h"
+
 #include <QColor>
 
 namespace norvale {
@@ -22,6 +25,10 @@ QVariant GridItemModel::data(const QModelIndex &index, int role) const
 {
     if (role == Qt::ForegroundRole)
         return textColor(ResultGridModel::data(index, ColorRole));
+    if (role == Qt::ToolTipRole && index.column() == column::Status) {
+        const QString meaning = statusExplanation(ResultGridModel::data(index, Qt::EditRole).toString());
+        return meaning.isEmpty() ? QVariant() : QVariant(meaning);
+    }
     return ResultGridModel::data(index, role);
 }
 
@@ -29,6 +36,8 @@ QVariant GridItemModel::headerData(int section, Qt::Orientation orientation, int
 {
     if (role == Qt::ForegroundRole && orientation == Qt::Horizontal)
         return textColor(ResultGridModel::headerData(section, orientation, ColorRole));
+    if (role == Qt::ToolTipRole && orientation == Qt::Horizontal && section == column::Status)
+        return statusLegend();
     return ResultGridModel::headerData(section, orientation, role);
 }
 

@@ -5,7 +5,8 @@
 namespace norvale {
 
 // The grid's cells as a view paints them: a cell's colour number becomes its
-// text colour (0x00BBGGRR, so 255 is red).
+// text colour (0x00BBGGRR, so 255 is red), and the status column explains
+// itself in tooltips.
 class GridItemModel final : public ResultGridModel {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(GridItemModel)

@@ -1,18 +1,25 @@
 #include "norvale/main/ResultGridView.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
+
+#include <algorithm>
 
 namespace norvale {
 
 ResultGridView::ResultGridView(QWidget *parent)
     : QTableView(parent)
     , m_model(new GridItemModel(this))
+    , m_order(new ResultGridOrder(this))
 {
     setObjectName(QStringLiteral("grid1"));
-    setModel(m_model);
+    m_order->setSourceModel(m_model);
+    setModel(m_order);
     setEditTriggers(NoEditTriggers);
-    setSelectionMode(SingleSelection);
+    // Several rows can be selected for copying: by dragging, with Shift or
+    // Ctrl, or from the keyboard.
+    setSelectionMode(ExtendedSelection);
     setSelectionBehavior(SelectItems);
     setWordWrap(false);
     setTextElideMode(Qt::ElideRight);
@@ -25,15 +32,23 @@ ResultGridView::ResultGridView(QWidget *parent)
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
 
     QHeaderView *top = horizontalHeader();
-    top->setSectionsClickable(false);
+    top->setSectionsClickable(true);
     top->setHighlightSections(false);
+    top->setSortIndicatorShown(false);
+    // A header click sorts; it does not select the column.
+    disconnect(top, &QHeaderView::sectionPressed, this, nullptr);
+    disconnect(top, &QHeaderView::sectionEntered, this, nullptr);
+    connect(top, &QHeaderView::sectionClicked, this, [this](int col) {
+        m_order->cycleSort(col);
+        showSortIndicator();
+    });
     top->setSectionResizeMode(QHeaderView::Interactive);
     top->viewport()->setMouseTracking(true);
     top->viewport()->installEventFilter(this);
 
     connect(this, &QAbstractItemView::clicked, this, [this](const QModelIndex &index) {
-        if (index.isValid())
-            emit cellClicked(index.row() + 1, index.column());
+        if (index.isValid() && !m_selecting)
+            emit cellClicked(m_order->gridRow(index.row()), index.column());
     });
     fitRowHeight();
 }
@@ -80,7 +95,7 @@ int ResultGridView::colWidth(int col) const
 int ResultGridView::activeRow() const
 {
     const QModelIndex current = currentIndex();
-    return current.isValid() ? current.row() + 1 : 0;
+    return current.isValid() ? m_order->gridRow(current.row()) : 0;
 }
 
 int ResultGridView::activeCol() const
@@ -92,7 +107,7 @@ int ResultGridView::activeCol() const
 void ResultGridView::notePointer(const QPoint &viewportPos)
 {
     const QModelIndex at = indexAt(viewportPos);
-    m_mouseRow = at.isValid() ? at.row() + 1 : -1;
+    m_mouseRow = at.isValid() ? m_order->gridRow(at.row()) : -1;
     m_mouseCol = at.isValid() ? at.column() : -1;
 }
 
@@ -113,7 +128,9 @@ void ResultGridView::mousePressEvent(QMouseEvent *event)
 void ResultGridView::mouseReleaseEvent(QMouseEvent *event)
 {
     notePointer(event->position().toPoint());
+    m_selecting = event->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier);
     QTableView::mouseReleaseEvent(event);
+    m_selecting = false;
 }
 
 void ResultGridView::leaveEvent(QEvent *event)
@@ -131,6 +148,50 @@ void ResultGridView::focusInEvent(QFocusEvent *event)
     QTableView::focusInEvent(event);
     if (!hadCurrent && currentIndex().isValid())
         selectionModel()->setCurrentIndex({}, QItemSelectionModel::NoUpdate);
+}
+
+// The base class would put the current cell on the clipboard itself;
+// copying is the window's, through its platform.
+void ResultGridView::keyPressEvent(QKeyEvent *event)
+{
+    if (event == QKeySequence::Copy) {
+        emit copyRequested();
+        event->accept();
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+void ResultGridView::showSortIndicator()
+{
+    QHeaderView *top = horizontalHeader();
+    top->setSortIndicatorShown(m_order->isSorted());
+    if (m_order->isSorted())
+        top->setSortIndicator(m_order->sortColumn(), m_order->sortOrder());
+}
+
+QList<int> ResultGridView::shownRows() const
+{
+    QList<int> rows;
+    const int count = m_order->rowCount();
+    rows.reserve(count);
+    for (int r = 0; r < count; ++r)
+        rows.append(m_order->gridRow(r));
+    return rows;
+}
+
+QList<int> ResultGridView::selectedRows() const
+{
+    QList<int> viewRows;
+    for (const QModelIndex &index : selectionModel()->selectedIndexes())
+        viewRows.append(index.row());
+    std::sort(viewRows.begin(), viewRows.end());
+    viewRows.erase(std::unique(viewRows.begin(), viewRows.end()), viewRows.end());
+    QList<int> rows;
+    rows.reserve(viewRows.size());
+    for (const int r : std::as_const(viewRows))
+        rows.append(m_order->gridRow(r));
+    return rows;
 }
 
 bool ResultGridView::eventFilter(QObject *watched, QEvent *event)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "norvale/main/GridItemModel.h"
+#include "norvale/main/ResultGridOrder.h"
 
 #include <QTableView>
 
@@ -10,6 +11,11 @@ namespace norvale {
 // the header row fixed on top. Rows and columns are the grid's own (row 0 is
 // the header row); column widths are pixels, and a width of 0 hides a column
 // while its cells keep their texts.
+//
+// The view shows the grid through a ResultGridOrder: a click on a header
+// sorts by that column, and the user may filter. Every row this class names
+// is a grid row, whatever order the view shows, so a click acts on the row
+// that was clicked. A click with Ctrl or Shift held only selects.
 class ResultGridView final : public QTableView {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ResultGridView)
@@ -20,6 +26,8 @@ public:
 
     ResultGridModel &grid() { return *m_model; }
     const ResultGridModel &grid() const { return *m_model; }
+    ResultGridOrder &order() { return *m_order; }
+    const ResultGridOrder &order() const { return *m_order; }
 
     void setGridFont(const QString &family, int pointSize);
 
@@ -35,9 +43,16 @@ public:
     int mouseRow() const { return m_mouseRow; }
     int mouseCol() const { return m_mouseCol; }
 
+    // Grid rows in the order the view shows them: every shown row, or those
+    // with a selected cell.
+    QList<int> shownRows() const;
+    QList<int> selectedRows() const;
+
 signals:
     // Once per completed click on a data cell, after the active cell moved to it.
     void cellClicked(int row, int col);
+    // Ctrl+C (the platform's copy key).
+    void copyRequested();
 
 protected:
     void mouseMoveEvent(QMouseEvent *event) override;
@@ -45,15 +60,19 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
     void leaveEvent(QEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void notePointer(const QPoint &viewportPos);
     void fitRowHeight();
+    void showSortIndicator();
 
     GridItemModel *m_model;
+    ResultGridOrder *m_order;
     int m_mouseRow = -1;
     int m_mouseCol = -1;
+    bool m_selecting = false;  // the click under way has Ctrl or Shift held
 };
 
 } // namespace norvale

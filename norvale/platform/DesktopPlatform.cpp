@@ -3,11 +3,13 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDesktopServices>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QProcess>
 #include <QThread>
 #include <QUrl>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace norvale {
@@ -62,6 +64,30 @@ bool DesktopPlatform::askYesNo(const QString &title, const QString &text)
         yes = box.exec() == QMessageBox::Yes;
     });
     return yes;
+}
+
+QString DesktopPlatform::chooseOpenFile(const QString &title, const QStringList &filters)
+{
+    QString path;
+    onInterfaceThread([&] {
+        path = QFileDialog::getOpenFileName(QApplication::activeWindow(), title, QString(),
+                                            filters.join(QStringLiteral(";;")));
+    });
+    return path;
+}
+
+QString DesktopPlatform::chooseSaveFile(const QString &title, const QString &suggested,
+                                        const QStringList &filters, int *filter)
+{
+    QString path;
+    onInterfaceThread([&] {
+        QString chosen = filters.value(0);
+        path = QFileDialog::getSaveFileName(QApplication::activeWindow(), title, suggested,
+                                            filters.join(QStringLiteral(";;")), &chosen);
+        if (filter)
+            *filter = std::max(0, int(filters.indexOf(chosen)));
+    });
+    return path;
 }
 
 void DesktopPlatform::exitNow(int code)

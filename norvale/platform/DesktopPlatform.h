@@ -13,6 +13,9 @@ public:
     void showMessage(const QString &title, const QString &text) override;
     bool askYesNo(const QString &title, const QString &text) override;
     bool startDetached(const QString &program, const QStringList &arguments) override;
+    QString chooseOpenFile(const QString &title, const QStringList &filters) override;
+    QString chooseSaveFile(const QString &title, const QString &suggested, const QStringList &filters,
+                           int *filter) override;
     void exitNow(int code) override;
 };
 

@@ -26,6 +26,25 @@ public:
     // Starts a program detached, minimised where the desktop supports it,
     // without waiting. Returns whether it started.
     virtual bool startDetached(const QString &program, const QStringList &arguments) = 0;
+    // Asks the user for a file to read or to write, modally; the empty text
+    // when the user cancels. filters are dialog filters such as
+    // "CSV 文件 (*.csv)"; for a file to write, *filter gets the index of the
+    // one chosen. Desktops without a dialog answer as if cancelled.
+    virtual QString chooseOpenFile(const QString &title, const QStringList &filters)
+    {
+        Q_UNUSED(title)
+        Q_UNUSED(filters)
+        return {};
+    }
+    virtual QString chooseSaveFile(const QString &title, const QString &suggested,
+                                   const QStringList &filters, int *filter)
+    {
+        Q_UNUSED(title)
+        Q_UNUSED(suggested)
+        Q_UNUSED(filters)
+        Q_UNUSED(filter)
+        return {};
+    }
     // Ends the process at once, without running any window's closing steps.
     // Returns only in tests, where the recording platform notes the request.
     virtual void exitNow(int code) = 0;

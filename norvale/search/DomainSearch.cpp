@@ -1,5 +1,6 @@
 #include "norvale/search/DomainSearch.h"
 
+#include "norvale/search/KeywordList.h"
 #include "norvale/search/SearchRun.h"
 
 #include <algorithm>
@@ -27,16 +28,39 @@ void DomainSearch::setParallelism(int candidates)
 
 quint64 DomainSearch::start(const QString &text)
 {
+    if (isKeywordList(text))
+        return startList(keywordLines(text));
+    m_round = KeywordRound{{text}, 0, 0, 0};
+    const quint64 generation = m_runs.next();
+    m_resetPending = !cleanKeyword(text).isEmpty();
+    launch(text, generation);
+    return generation;
+}
+
+quint64 DomainSearch::startList(const QStringList &keywords)
+{
+    // Lines that clean to nothing, and repeats, are no searches.
+    const QStringList list = keywordLines(keywords.join(u'\n'));
+    if (list.size() <= 1)
+        return start(list.value(0));
+    m_round = KeywordRound{list, 0, 0, 0};
+    const quint64 generation = m_runs.next();
+    m_resetPending = true;
+    launch(list.first(), generation);
+    return generation;
+}
+
+void DomainSearch::launch(const QString &keyword, quint64 generation)
+{
     SearchRun::Settings settings;
-    settings.generation = m_runs.next();
-    settings.keyword = cleanKeyword(text);
+    settings.generation = generation;
+    settings.keyword = cleanKeyword(keyword);
     settings.parallelism = m_parallelism;
     settings.rowLimit = m_rowLimit;
-    m_resetPending = !settings.keyword.isEmpty();
+    settings.sharperVerdicts = m_sharperVerdicts;
     auto run = std::make_shared<SearchRun>(m_backend, m_boxes, settings, this);
     m_runs.set(run);
     run->start();
-    return settings.generation;
 }
 
 void DomainSearch::stop()
@@ -48,6 +72,16 @@ void DomainSearch::stop()
     run->reportEnd();
 }
 
+bool DomainSearch::listGoesOn(const std::shared_ptr<SearchRun> &run)
+{
+    if (run->stopped() || m_round.current + 1 >= m_round.keywords.size())
+        return false;
+    ++m_round.current;
+    m_round.rowsBefore = m_round.lastRow;
+    launch(m_round.keywords[m_round.current], run->generation());
+    return true;
+}
+
 void DomainSearch::deliver(const std::shared_ptr<SearchRun> &run, const SearchEvent &event)
 {
     if (!m_runs.isCurrent(run))
@@ -55,6 +89,8 @@ void DomainSearch::deliver(const std::shared_ptr<SearchRun> &run, const SearchEv
     const quint64 generation = run->generation();
     if (event.type == SearchEvent::Type::End) {
         m_runs.finish();
+        if (listGoesOn(run))
+            return;
         // A search stopped before its reset came through still leaves the
         // grid cleared, as every search that started does.
         if (std::exchange(m_resetPending, false))
@@ -64,17 +100,28 @@ void DomainSearch::deliver(const std::shared_ptr<SearchRun> &run, const SearchEv
     }
     if (run->stopped())
         return;
+    const int keywords = int(m_round.keywords.size());
     switch (event.type) {
     case SearchEvent::Type::Reset:
-        m_resetPending = false;
-        emit searchReset(generation);
+        // The list clears the grid once, for its first keyword.
+        if (m_round.current == 0) {
+            m_resetPending = false;
+            emit searchReset(generation);
+        }
         break;
-    case SearchEvent::Type::Progress:
-        emit progressStep(generation, event.done, event.total, event.percent);
+    case SearchEvent::Type::Progress: {
+        const int done = m_round.current * event.total + event.done;
+        const int total = keywords * event.total;
+        emit progressStep(generation, done, total, progressPercent(done, total));
         break;
-    case SearchEvent::Type::Row:
-        emit rowReady(generation, event.row);
+    }
+    case SearchEvent::Type::Row: {
+        SearchRow row = event.row;
+        row.row += m_round.rowsBefore;
+        m_round.lastRow = std::max(m_round.lastRow, row.row);
+        emit rowReady(generation, row);
         break;
+    }
     case SearchEvent::Type::End:
         break;
     }

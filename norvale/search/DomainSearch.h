@@ -50,11 +50,19 @@ public:
     int parallelism() const { return m_parallelism; }
     // A kind stops adding rows once its next row index would exceed this.
     void setRowLimit(int rows) { m_rowLimit = rows; }
+    // Off: an address counts as real unless the wildcard reference names it,
+    // and nothing more (reserved answers and zone probes are not looked at).
+    void setSharperVerdicts(bool on) { m_sharperVerdicts = on; }
 
     // Starts a search for the text of lfind and gives its generation. A
     // search still running is superseded: nothing more of it is reported,
-    // not even its end.
+    // not even its end. Text of several lines is a list (startList).
     quint64 start(const QString &text);
+    // One search per keyword (keywordLines), in turn, reported as one: a
+    // single reset first, each keyword's rows after the previous one's, the
+    // progress over the whole list, one finished() at the end. stop() ends
+    // the list. A list of one keyword is that keyword's search.
+    quint64 startList(const QStringList &keywords);
     // "停止": nothing of the running search is reported any more except
     // finished(), which follows.
     void stop();
@@ -74,7 +82,17 @@ signals:
 
 private:
     friend class SearchRun;
+    void launch(const QString &keyword, quint64 generation);
     void deliver(const std::shared_ptr<SearchRun> &run, const SearchEvent &event);
+    bool listGoesOn(const std::shared_ptr<SearchRun> &run);
+
+    // The keywords of the running list; a single search is a list of one.
+    struct KeywordRound {
+        QStringList keywords;
+        int current = 0;    // index of the keyword being searched
+        int rowsBefore = 0; // grid rows the earlier keywords wrote
+        int lastRow = 0;    // highest grid row reported so far
+    };
 
     SearchBackend m_backend;
     std::shared_ptr<SearchBoxes> m_boxes;
@@ -82,6 +100,8 @@ private:
     bool m_resetPending = false;  // the running search's reset is still to come
     int m_parallelism = defaultParallelism;
     int m_rowLimit = defaultRowLimit;
+    bool m_sharperVerdicts = true;
+    KeywordRound m_round;
 };
 
 } // namespace norvale

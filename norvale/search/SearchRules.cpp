@@ -2,6 +2,7 @@
 
 #include "norvale/web/Marker.h"
 
+#include <QRandomGenerator>
 #include <QUrl>
 
 namespace norvale {
@@ -132,6 +133,43 @@ CheckCells checkdomain(const QString &domain, const QString &kind, const QString
     cells.statusRed = true;
     cells.showsPrice = true;
     return cells;
+}
+
+bool isReservedAnswer(const QString &address)
+{
+    return address.startsWith(QLatin1StringView("0.")) || address.startsWith(QLatin1StringView("127."));
+}
+
+QString candidateZone(const QString &domain)
+{
+    const qsizetype dot = domain.indexOf(u'.');
+    return dot < 0 ? QString() : domain.mid(dot);
+}
+
+QString randomProbeLabel()
+{
+    static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyz";
+    static constexpr char alphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    QRandomGenerator &random = *QRandomGenerator::global();
+    QString label(16, u'a');
+    label[0] = QLatin1Char(letters[random.bounded(26)]);
+    for (qsizetype i = 1; i < label.size(); ++i)
+        label[i] = QLatin1Char(alphabet[random.bounded(36)]);
+    return label;
+}
+
+QString judgedAddress(const QString &domain, const QString &kind, const QString &address,
+                      const QString &wildip,
+                      const std::function<QString(const QString &zone)> &zoneWildcard)
+{
+    if (isReservedAnswer(address))
+        return {};
+    if (!isHostName(domain) || addressIsSuspect(kind, address, wildip))
+        return address;
+    const QString zone = candidateZone(domain);
+    if (!zone.isEmpty() && address == zoneWildcard(zone))
+        return {};
+    return address;
 }
 
 bool filingIsRed(const QString &value)

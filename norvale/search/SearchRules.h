@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <array>
+#include <functional>
 
 namespace norvale {
 
@@ -76,6 +77,29 @@ struct CheckCells {
 // any response, error pages included, is judged by the "|domain|" marker.
 CheckCells checkdomain(const QString &domain, const QString &kind, const QString &address,
                        const QString &wildip, const PageText &page);
+
+// Beyond the reference names, two more answers say nothing about a name.
+//
+// An address in 0.0.0.0/8 or 127.0.0.0/8 is a blocked name, a sinkhole or the
+// registries' name-collision signal 127.0.53.53, never a host of its own.
+bool isReservedAnswer(const QString &address);
+
+// The zone a candidate sits in, everything after its first label:
+// "example.com.cn" -> ".com.cn". Empty for a name without a dot.
+QString candidateZone(const QString &domain);
+
+// A label that nobody holds, new at every call: sixteen lower-case letters
+// and digits, beginning with a letter.
+QString randomProbeLabel();
+
+// The address the rules above then judge. A reserved answer, and one equal to
+// what the candidate's zone gives for a label nobody holds (its wildcard, or
+// a resolver that answers every unknown name), count as no address at all.
+// zoneWildcard(zone) is asked only for an answer the reference names would
+// take as real, and gives "" when the probe does not resolve.
+QString judgedAddress(const QString &domain, const QString &kind, const QString &address,
+                      const QString &wildip,
+                      const std::function<QString(const QString &zone)> &zoneWildcard);
 
 // An ICP filing number longer than one character is shown in red.
 bool filingIsRed(const QString &value);

@@ -300,6 +300,29 @@ void SearchRun::judged(const CandidatePtr &c)
 void SearchRun::lookUp(const CandidatePtr &c)
 {
     c->address = m_backend.resolve(c->domain);
+    if (m_settings.sharperVerdicts) {
+        c->address = judgedAddress(c->domain, c->kind, c->address, m_wildip,
+                                   [this](const QString &zone) { return zoneWildcard(zone); });
+    }
+}
+
+QString SearchRun::zoneWildcard(const QString &zone)
+{
+    std::shared_ptr<ZoneProbe> probe;
+    {
+        const std::lock_guard lock(m_zoneMutex);
+        std::shared_ptr<ZoneProbe> &slot = m_zones[zone];
+        if (!slot)
+            slot = std::make_shared<ZoneProbe>();
+        probe = slot;
+    }
+    // The asking worker resolves the probe itself, so waiting for it never
+    // depends on a free worker.
+    std::call_once(probe->once, [&] {
+        if (!stopped())
+            probe->answer = m_backend.resolve(randomProbeLabel() + zone);
+    });
+    return probe->answer;
 }
 
 void SearchRun::fetchStatus(const CandidatePtr &c)

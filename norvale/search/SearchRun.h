@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -37,6 +38,7 @@ public:
         QString keyword;
         int parallelism = 1;
         int rowLimit = DomainSearch::defaultRowLimit;
+        bool sharperVerdicts = true;  // reserved answers and zone probes beside the reference
     };
 
     SearchRun(SearchBackend backend, std::shared_ptr<SearchBoxes> boxes, Settings settings,
@@ -72,6 +74,7 @@ private:
     void dispatch(const CandidatePtr &c);  // spread over the pools
     void judged(const CandidatePtr &c);
     void lookUp(const CandidatePtr &c);
+    QString zoneWildcard(const QString &zone);
     void fetchStatus(const CandidatePtr &c);
     void judge(const CandidatePtr &c);
     void lookUpFiling(const CandidatePtr &c);
@@ -103,6 +106,15 @@ private:
     int m_wildAnswers = 0;
     std::vector<std::optional<SearchRows>> m_kindResults;  // per box, phase by phase
     std::vector<bool> m_submitted;                         // same slots: query handed out
+
+    // What a label nobody holds resolves to, once per zone: the first
+    // candidate that needs it asks, the others of the zone wait for it.
+    struct ZoneProbe {
+        std::once_flag once;
+        QString answer;
+    };
+    std::mutex m_zoneMutex;
+    std::map<QString, std::shared_ptr<ZoneProbe>> m_zones;
 };
 
 } // namespace norvale

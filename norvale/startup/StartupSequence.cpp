@@ -95,6 +95,8 @@ void StartupSequence::onAddressKnown(bool found)
     m_main = std::make_unique<Fdomain>(m_database, m_platform);
     connect(m_main.get(), &Fdomain::activated, this, &StartupSequence::closeSplash);
     m_main->Load();
+    if (!m_settingsFile.isEmpty())
+        m_main->rememberIn(m_settingsFile);
     m_main->show();
     m_main->raise();
     m_main->activateWindow();

@@ -42,6 +42,10 @@ public:
                     QObject *parent = nullptr);
     ~StartupSequence() override;
 
+    // Where the main window keeps what it remembers between runs; without
+    // it (tests) the window remembers nothing.
+    void setSettingsFile(const QString &file) { m_settingsFile = file; }
+
     void start();
 
     State state() const { return m_state; }
@@ -72,6 +76,7 @@ private:
     ServerDatabase &m_database;
     Platform &m_platform;
     const QString m_programFolder;
+    QString m_settingsFile;
     State m_state = State::NotStarted;
     int m_pending = 0;
     std::unique_ptr<fload> m_splash;

@@ -6,6 +6,8 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
+#include <QStandardPaths>
 
 #include <cstdio>
 
@@ -62,6 +64,10 @@ int main(int argc, char *argv[])
     norvale::DesktopPlatform platform;
     norvale::ServerDatabase database(platform, norvale::dataServiceAddress(service.base));
     norvale::StartupSequence sequence(database, platform, QCoreApplication::applicationDirPath());
+    // Beside the first-run record, in the user's configuration folder.
+    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    if (!config.isEmpty())
+        sequence.setSettingsFile(QDir(config).filePath(QStringLiteral("norvale/norvale.conf")));
     // One line on stderr, so that a script can tell the start-up has finished.
     QObject::connect(&sequence, &norvale::StartupSequence::ready, &app,
                      [] { qInfo("Norvale is ready"); });

@@ -18,6 +18,7 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QAbstractItemModel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -162,6 +163,26 @@ private slots:
             QCOMPARE(shownDomains(*w), QStringList{QStringLiteral("example.com")});
             QCOMPARE(w->lallnum()->text(), QStringLiteral("找到相关记录  1  条"));
         }
+    }
+
+    void pastedKeywordList()
+    {
+        auto w = openWindow();
+        w->lextendnum(0)->click();  // .com
+        ResultGridModel &grid = w->grid1()->grid();
+        // The bar covers the whole list: at the second keyword's row a third is done.
+        QString barAtSecondRow;
+        connect(&grid, &QAbstractItemModel::rowsInserted, this, [&] {
+            if (grid.rows() == 3)
+                barAtSecondRow = w->lslidetext3()->text();
+        });
+        search(*w, QStringLiteral("example\nmyexample\nexampleshop\n"));
+        QCOMPARE(w->lkeycount()->text(), QStringLiteral("共 3 个关键词"));
+        verifyIdle(*w);
+        QCOMPARE(shownDomains(*w), QStringList({QStringLiteral("example.com"), QStringLiteral("myexample.com"),
+                                                 QStringLiteral("exampleshop.com")}));
+        QCOMPARE(w->lallnum()->text(), QStringLiteral("找到相关记录  3  条"));
+        QCOMPARE(barAtSecondRow, QStringLiteral("35%"));  // 17 of 48 steps
     }
 
     void boxRules()

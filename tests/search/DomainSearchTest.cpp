@@ -375,6 +375,109 @@ private slots:
         QCOMPARE(search.texts(search.run(QStringLiteral("example"))), texts);
     }
 
+    void keywordList()
+    {
+        REQUIRE_RESOLVER();
+        // Blank lines and a repeat in another case are no searches; each
+        // keyword's rows follow the one before, under one reset and one end.
+        Search search(backend(), boxes(false, 0));
+        const quint64 g = search.run(QStringLiteral("example\r\n\n  myexample.net \nEXAMPLE"));
+        QStringList expected{QStringLiteral("reset")};
+        for (int k = 0; k < 2; ++k) {
+            for (int box = 0; box < kindCount; ++box) {
+                const int done = k * 16 + std::min(box + 1, 16);
+                expected << QStringLiteral("step %1/32 %2%").arg(done).arg(norvale::progressPercent(done, 32));
+                if (box == 0 && k == 0)
+                    expected << QStringLiteral("row 1 [example.com|||example.com|已注册||京ICP备123号|93.184.216.34] red:6");
+                if (box == 0 && k == 1)
+                    expected << QStringLiteral("row 2 [myexample.com|||myexample.com|已注册||沪ICP备1号|] red:6");
+            }
+        }
+        QCOMPARE(search.texts(g), expected << QStringLiteral("end"));
+
+        // 停止 ends the list: no later keyword is searched.
+        search.engine.setParallelism(1);
+        search.onEvent = [&](const Event &e) {
+            if (e.text.startsWith(QStringLiteral("row 1 ")))
+                search.engine.stop();
+        };
+        const quint64 stopped = search.run(QStringLiteral("example\nmyexample\nexampleshop"));
+        QCOMPARE(search.domains(stopped), QStringList{QStringLiteral("example.com")});
+        QCOMPARE(search.texts(stopped).last(), QStringLiteral("end"));
+    }
+
+    // Beyond the reference names: a zone's own wildcard and the reserved
+    // answers send a candidate to the status page instead of "已注册".
+    void sharperVerdicts_data()
+    {
+        QTest::addColumn<bool>("answersAll");   // a resolver that answers every unknown name
+        QTest::addColumn<QString>("domain");
+        QTest::addColumn<QString>("record");    // the name's own address
+        QTest::addColumn<bool>("registered");   // the status page knows it
+        QTest::addColumn<QString>("verdict");   // status|address, with the additions
+        QTest::addColumn<QString>("partVerdict");  // the reference names alone
+        QTest::newRow("wildcard zone, free name") << false << "freews.ws" << "" << false
+                                                  << "未注册|" << "已注册|203.0.113.80";
+        QTest::newRow("wildcard zone, a host of its own") << false << "ownws.ws" << "198.18.0.5" << true
+                                                          << "已注册|198.18.0.5" << "已注册|198.18.0.5";
+        QTest::newRow("wildcard zone, registered and parked on it") << false << "parkedws.ws" << "" << true
+                                                                     << "已注册|" << "已注册|203.0.113.80";
+        QTest::newRow("wildcard zone, two levels: no fetch") << false << "deepws.com.ws" << "" << false
+                                                            << "未注册|" << "已注册|203.0.113.80";
+        QTest::newRow("name-collision signal") << false << "collide.top" << "127.0.53.53" << false
+                                               << "未注册|" << "已注册|127.0.53.53";
+        QTest::newRow("blocked name, registered") << false << "blocked.top" << "0.0.0.0" << true
+                                                  << "已注册|" << "已注册|0.0.0.0";
+        QTest::newRow("resolver answers all, free name") << true << "nothing.top" << "" << false
+                                                         << "未注册|" << "未注册|";
+        QTest::newRow("resolver answers all, a host of its own") << true << "ownall.top" << "198.18.0.9" << false
+                                                                 << "已注册|198.18.0.9" << "已注册|198.18.0.9";
+    }
+
+    void sharperVerdicts()
+    {
+        REQUIRE_RESOLVER();
+        QFETCH(bool, answersAll);
+        QFETCH(QString, domain);
+        QFETCH(QString, record);
+        QFETCH(bool, registered);
+        QFETCH(QString, verdict);
+        QFETCH(QString, partVerdict);
+
+        test::TestDnsServer &dns = m_resolver.server();
+        dns.addWildcard(QStringLiteral(".ws"), QStringLiteral("203.0.113.80"));
+        if (answersAll)
+            dns.addWildcard(QString(), QStringLiteral("198.51.100.7"));
+        if (!record.isEmpty())
+            dns.addRecord(domain, {record});
+        // .top is in the price table already; the others join it for this row.
+        const QString extension = candidateZone(domain);
+        const bool priced = extension != QLatin1StringView(".top");
+        if (priced)
+            QVERIFY(m_services.execSql(QStringLiteral("insert into ldomainprice values ('.other', '%1', '9')").arg(extension)));
+        if (registered)
+            QVERIFY(m_services.execSql(QStringLiteral("insert into svc_registered values ('%1')").arg(domain)));
+        const auto restore = qScopeGuard([&] {
+            dns.removeWildcard(QString());
+            dns.removeWildcard(QStringLiteral(".ws"));
+            if (priced)
+                m_services.execSql(QStringLiteral("delete from ldomainprice where lextend = '%1'").arg(extension));
+            m_services.execSql(QStringLiteral("delete from svc_registered where ldomain = '%1'").arg(domain));
+        });
+
+        const QString keyword = domain.section(u'.', 0, 0);
+        for (const bool sharper : {true, false}) {
+            Search search(backend(), boxes(false, 16));  // .other
+            search.engine.setSharperVerdicts(sharper);
+            const QList<SearchRow> rows = search.rows.value(search.run(keyword));
+            const auto row = std::find_if(rows.cbegin(), rows.cend(),
+                                          [&](const SearchRow &r) { return r.cells[column::Domain] == domain; });
+            QVERIFY(row != rows.cend());
+            QCOMPARE(row->cells[column::Status] + u'|' + row->cells[column::Address], sharper ? verdict : partVerdict);
+            QCOMPARE(row->isRed(column::Status), row->cells[column::Status] == QStringLiteral("未注册"));
+        }
+    }
+
     void keywordIsLiteral_data()
     {
         QTest::addColumn<QString>("keyword");

@@ -36,6 +36,36 @@ bool RecordingPlatform::startDetached(const QString &program, const QStringList 
     return m_startSucceeds;
 }
 
+QString RecordingPlatform::chooseOpenFile(const QString &title, const QStringList &)
+{
+    QMutexLocker lock(&m_mutex);
+    m_fileDialogs.append(title + u'|');
+    return m_chosenFile;
+}
+
+QString RecordingPlatform::chooseSaveFile(const QString &title, const QString &suggested, const QStringList &,
+                                          int *filter)
+{
+    QMutexLocker lock(&m_mutex);
+    m_fileDialogs.append(title + u'|' + suggested);
+    if (filter)
+        *filter = m_chosenFilter;
+    return m_chosenFile;
+}
+
+void RecordingPlatform::setChosenFile(const QString &path, int filter)
+{
+    QMutexLocker lock(&m_mutex);
+    m_chosenFile = path;
+    m_chosenFilter = filter;
+}
+
+QStringList RecordingPlatform::fileDialogs() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_fileDialogs;
+}
+
 void RecordingPlatform::exitNow(int)
 {
     QMutexLocker lock(&m_mutex);

@@ -17,6 +17,9 @@ public:
     bool askYesNo(const QString &title, const QString &text) override;
     bool startDetached(const QString &program, const QStringList &arguments) override;
     void exitNow(int code) override;
+    QString chooseOpenFile(const QString &title, const QStringList &filters) override;
+    QString chooseSaveFile(const QString &title, const QString &suggested, const QStringList &filters,
+                           int *filter) override;
 
     QStringList openedUrls() const;
     QString clipboardText() const;
@@ -29,6 +32,10 @@ public:
     void setStartSucceeds(bool succeeds);
     // How every Yes/No question is answered; No until told otherwise.
     void setAnswerYes(bool yes);
+    // What the next file dialogs answer (the empty text: cancelled), and the
+    // filter index a save dialog reports.
+    void setChosenFile(const QString &path, int filter = 0);
+    QStringList fileDialogs() const;    // "title|suggested name" per dialog, in order
 
 private:
     mutable QMutex m_mutex;
@@ -40,6 +47,9 @@ private:
     bool m_answerYes = false;
     int m_exits = 0;
     bool m_startSucceeds = true;
+    QString m_chosenFile;
+    int m_chosenFilter = 0;
+    QStringList m_fileDialogs;
 };
 
 } // namespace norvale::test

@@ -136,6 +136,13 @@ void TestDnsServer::addRecord(const QString &name, const QStringList &addresses)
     m_records.insert(canonicalName(name), bytes);
 }
 
+void TestDnsServer::removeWildcard(const QString &suffix)
+{
+    const std::lock_guard lock(m_mutex);
+    const QString name = canonicalName(suffix);
+    m_wildcards.removeIf([&](const auto &wildcard) { return wildcard.first == name; });
+}
+
 void TestDnsServer::addWildcard(const QString &suffix, const QString &address)
 {
     QByteArray bytes;

@@ -38,6 +38,7 @@ public:
     void addRecord(const QString &name, const QStringList &addresses);
     // Every name that ends in suffix (".tk") and is longer than it.
     void addWildcard(const QString &suffix, const QString &address);
+    void removeWildcard(const QString &suffix);
     void setDelay(std::chrono::milliseconds delay);
 
     // Names asked for (lower-cased, without the final dot), in arrival order.

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "norvale/cli/CliOptions.h"
+
+#include <memory>
+
+namespace norvale {
+
+class ConfigRecord;
+class ServerDatabase;
+
+// Runs one command to its end, with the same discovery, configuration and
+// engines as the window, and gives the exit status: 0 done, 1 the data
+// service or the database cannot be reached (the window's message goes to
+// standard error), 2 bad usage. Needs a QCoreApplication.
+int runCli(const CliOptions &options);
+
+namespace cli {
+
+// The commands, once the configuration is in.
+// The keywords of a search, cleaned: the arguments' and standard input's.
+QStringList searchKeywords(const CliOptions &options);
+int runSearch(const CliOptions &options, const QStringList &keywords,
+              std::shared_ptr<ServerDatabase> database, const ConfigRecord &config);
+int runWhois(const CliOptions &options, std::shared_ptr<ServerDatabase> database,
+             const ConfigRecord &config);
+int runIp(const CliOptions &options, std::shared_ptr<ServerDatabase> database,
+          const ConfigRecord &config);
+int runFiling(const CliOptions &options, std::shared_ptr<ServerDatabase> database);
+
+} // namespace cli
+
+} // namespace norvale

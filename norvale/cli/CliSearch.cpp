@@ -1,0 +1,100 @@
+#include "norvale/about/ConfigRecord.h"
+#include "norvale/cli/CliOutput.h"
+#include "norvale/cli/CliRun.h"
+#include "norvale/search/DomainSearch.h"
+#include "norvale/search/KeywordList.h"
+#include "norvale/search/SearchBackend.h"
+#include "norvale/search/SearchBoxes.h"
+
+#include <QEventLoop>
+
+namespace norvale::cli {
+
+namespace {
+
+std::shared_ptr<SearchBoxes> boxesOf(const CliOptions &options)
+{
+    auto boxes = std::make_shared<SearchBoxes>();  // "全部" ticked
+    if (options.kinds) {
+        boxes->setAll(false);
+        for (int i = 0; i < kindCount; ++i)
+            boxes->setKind(i, (*options.kinds)[std::size_t(i)]);
+    }
+    boxes->setShowRelated(options.related);
+    return boxes;
+}
+
+// "搜索 37%  找到 12 条" on a terminal, rewritten in place; rows are
+// written over it and it is drawn again below them.
+class ProgressLine {
+public:
+    explicit ProgressLine(bool shown) : m_shown(shown) {}
+    void setPercent(int percent)
+    {
+        m_percent = percent;
+        draw();
+    }
+    void clear()
+    {
+        if (m_shown)
+            writeError("\r\x1b[K");
+    }
+    void addRow()
+    {
+        ++m_rows;
+        draw();
+    }
+
+private:
+    void draw()
+    {
+        if (m_shown)
+            writeError(QStringLiteral("\r搜索 %1%  找到 %2 条").arg(m_percent).arg(m_rows).toUtf8());
+    }
+
+    bool m_shown;
+    int m_percent = 0;
+    int m_rows = 0;
+};
+
+} // namespace
+
+QStringList searchKeywords(const CliOptions &options)
+{
+    QStringList given = options.keywords;
+    if (options.keywordsFromInput)
+        given.append(decodeKeywordFile(readInput()));
+    return keywordLines(given.join(u'\n'));
+}
+
+int runSearch(const CliOptions &options, const QStringList &keywords,
+              std::shared_ptr<ServerDatabase> database, const ConfigRecord &config)
+{
+    const QString statusBase = config.value(QLatin1StringView("ldomainurl"));
+    DomainSearch engine(makeServerBackend(std::move(database), [statusBase] { return statusBase; }),
+                        boxesOf(options));
+    ResultWriter writer(options.format, options.format == ResultFormat::Table && outputIsTerminal());
+    ProgressLine progress(errorIsTerminal());
+
+    QByteArray head = writer.begin();
+    if (options.format == ResultFormat::Csv && outputIsFreshFile())
+        head.prepend(ResultWriter::utf8Bom());
+    writeOut(head);
+
+    QEventLoop loop;
+    QObject::connect(&engine, &DomainSearch::progressStep, &loop,
+                     [&](quint64, int, int, int percent) { progress.setPercent(percent); });
+    QObject::connect(&engine, &DomainSearch::rowReady, &loop, [&](quint64, const SearchRow &row) {
+        progress.clear();
+        writeOut(writer.row(resultRecord(row)));
+        progress.addRow();
+    });
+    QObject::connect(&engine, &DomainSearch::finished, &loop, [&] { loop.quit(); });
+    engine.startList(keywords);
+    loop.exec();
+    progress.clear();
+    writeOut(writer.end());
+    return 0;
+}
+
+} // namespace norvale::cli

@@ -1,0 +1,177 @@
+#include "norvale/main/FdomainResults.h"
+
+#include "norvale/main/Fdomain.h"
+#include "norvale/main/ResultGridView.h"
+#include "norvale/platform/Platform.h"
+#include "norvale/search/KeywordList.h"
+#include "norvale/search/SearchRules.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSaveFile>
+
+namespace norvale {
+
+namespace {
+
+constexpr quint32 red = 255;  // 0x00BBGGRR
+
+const QString &programName()
+{
+    static const QString name = QStringLiteral("Norvale");
+    return name;
+}
+
+struct ExportChoice {
+    QString path;
+    ResultFormat format = ResultFormat::Csv;
+};
+
+// The chosen file's type decides; a name without one gets the chosen filter's.
+ExportChoice exportChoice(QString path, int filter)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    ExportChoice choice;
+    if (suffix == QLatin1StringView("json"))
+        choice.format = ResultFormat::Json;
+    else if (suffix == QLatin1StringView("csv"))
+        choice.format = ResultFormat::Csv;
+    else
+        choice.format = filter == 1 ? ResultFormat::Json : ResultFormat::Csv;
+    if (suffix.isEmpty())
+        path += choice.format == ResultFormat::Json ? QStringLiteral(".json") : QStringLiteral(".csv");
+    choice.path = path;
+    return choice;
+}
+
+} // namespace
+
+FdomainResults::FdomainResults(Fdomain &window, Platform &platform)
+    : m_window(window), m_platform(platform)
+{
+    m_files.setMaxThreadCount(1);
+
+    connect(window.limport(), &QPushButton::clicked, this, &FdomainResults::importKeywords);
+    connect(window.mimport(), &QAction::triggered, this, &FdomainResults::importKeywords);
+    connect(window.lexport(), &QPushButton::clicked, this, &FdomainResults::exportRows);
+    connect(window.mexport(), &QAction::triggered, this, &FdomainResults::exportRows);
+    connect(window.grid1(), &ResultGridView::copyRequested, this, &FdomainResults::copySelection);
+    connect(window.lonlyfree(), &QCheckBox::toggled, this,
+            [this](bool on) { m_window.grid1()->order().setOnlyFree(on); });
+    connect(window.lfind(), &QLineEdit::textChanged, this, &FdomainResults::showKeywordCount);
+}
+
+FdomainResults::~FdomainResults() = default;
+
+ResultRecord FdomainResults::record(const ResultGridModel &grid, int row)
+{
+    QStringList cells;
+    quint32 redColumns = 0;
+    for (int c = 0; c < column::Count; ++c) {
+        cells << grid.cellText(row, c);
+        if (grid.cellColor(row, c) == red)
+            redColumns |= 1u << c;
+    }
+    return resultRecord(cells, redColumns);
+}
+
+QList<ResultRecord> FdomainResults::records(const QList<int> &rows) const
+{
+    const ResultGridModel &grid = m_window.grid1()->grid();
+    QList<ResultRecord> out;
+    out.reserve(rows.size());
+    for (const int row : rows)
+        out.append(record(grid, row));
+    return out;
+}
+
+void FdomainResults::showKeywordCount()
+{
+    const QString text = m_window.lfind()->text();
+    const bool list = isKeywordList(text);
+    if (list)
+        m_window.lkeycount()->setText(QStringLiteral("共 %1 个关键词").arg(keywordLines(text).size()));
+    m_window.lkeycount()->setVisible(list);
+}
+
+void FdomainResults::copySelection()
+{
+    const QList<int> rows = m_window.grid1()->selectedRows();
+    if (rows.isEmpty())
+        return;
+    m_platform.setClipboardText(QString::fromUtf8(ResultWriter::write(ResultFormat::Tsv, records(rows))));
+}
+
+void FdomainResults::importKeywords()
+{
+    const QString path = m_platform.chooseOpenFile(
+        QStringLiteral("导入关键词"), {QStringLiteral("文本文件 (*.txt *.csv)"), QStringLiteral("所有文件 (*)")});
+    if (path.isEmpty())
+        return;
+    m_files.start([this, path] {
+        QFile file(path);
+        QString problem;
+        QStringList keywords;
+        if (!file.open(QIODevice::ReadOnly)) {
+            problem = QStringLiteral("无法读取文件：") + file.errorString();
+        } else {
+            const QByteArray bytes = file.read(MaxKeywordFileBytes + 1);
+            if (bytes.size() > MaxKeywordFileBytes)
+                problem = QStringLiteral("文件太大，关键词文件不能超过 16 MB");
+            else if ((keywords = keywordLines(decodeKeywordFile(bytes))).isEmpty())
+                problem = QStringLiteral("文件中没有关键词");
+        }
+        QMetaObject::invokeMethod(this, [this, path, problem, keywords] {
+            if (problem.isEmpty()) {
+                m_window.lfind()->setText(keywords.join(u'\n'));
+                m_window.lfind()->setFocus();
+            } else {
+                m_platform.showMessage(programName(), problem + QStringLiteral("\n") + path);
+            }
+            emit fileDone();
+        }, Qt::QueuedConnection);
+    });
+}
+
+void FdomainResults::exportRows()
+{
+    if (m_window.grid1()->shownRows().isEmpty()) {
+        m_platform.showMessage(programName(), QStringLiteral("表格中没有可导出的记录"));
+        return;
+    }
+    const QString keyword = cleanKeyword(m_window.lfind()->text().section(u'\n', 0, 0));
+    int filter = 0;
+    const QString chosen = m_platform.chooseSaveFile(
+        QStringLiteral("导出结果"),
+        QStringLiteral("norvale-") + (keyword.isEmpty() ? QStringLiteral("结果") : keyword) + QStringLiteral(".csv"),
+        {QStringLiteral("CSV 文件 (*.csv)"), QStringLiteral("JSON 文件 (*.json)")}, &filter);
+    if (chosen.isEmpty())
+        return;
+    // What the grid shows now, rows the search added while the dialog was
+    // open included.
+    const QList<ResultRecord> rows = records(m_window.grid1()->shownRows());
+    const ExportChoice choice = exportChoice(chosen, filter);
+    m_files.start([this, rows, choice] {
+        QByteArray bytes = ResultWriter::write(choice.format, rows);
+        if (choice.format == ResultFormat::Csv)
+            bytes.prepend(ResultWriter::utf8Bom());
+        // Written whole or not at all: a file that existed stays as it was
+        // when the new one cannot be written.
+        QSaveFile file(choice.path);
+        const bool written = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+        const QString report = written
+                                   ? QString(QStringLiteral("已导出 %1 条记录：").arg(rows.size()) + choice.path)
+                                   : QString(QStringLiteral("导出失败：") + file.errorString() + u'\n' + choice.path);
+        QMetaObject::invokeMethod(this, [this, report] {
+            m_platform.showMessage(programName(), report);
+            emit fileDone();
+        }, Qt::QueuedConnection);
+    });
+}
+
+} // namespace norvale

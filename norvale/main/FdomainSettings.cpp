@@ -1,0 +1,70 @@
+#include "norvale/main/FdomainSettings.h"
+
+#include "norvale/main/Fdomain.h"
+#include "norvale/main/ResultGridView.h"
+
+#include <QCheckBox>
+#include <QSettings>
+
+#include <algorithm>
+
+namespace norvale {
+
+namespace {
+
+// The grid columns a user sees and may widen; the others stay hidden.
+constexpr int firstShownColumn = 3;
+constexpr int lastShownColumn = 7;
+constexpr int narrowest = 16;
+constexpr int widest = 2000;
+
+} // namespace
+
+void restoreWindowSettings(Fdomain &window, const QString &file)
+{
+    QSettings settings(file, QSettings::IniFormat);
+    if (settings.status() != QSettings::NoError || !settings.contains(QStringLiteral("search/all")))
+        return;
+
+    // The boxes are set as a click would leave them, so the search's copy
+    // follows; "全部" wins over kinds a hand-edited file also ticks.
+    const bool all = settings.value(QStringLiteral("search/all")).toBool();
+    const QStringList kinds = settings.value(QStringLiteral("search/kinds")).toStringList();
+    for (int i = 0; i < Fdomain::ExtensionCount; ++i)
+        window.lextendnum(i)->setChecked(!all && kinds.contains(window.lextendnum(i)->text()));
+    window.lextendnum1()->setChecked(all);
+    window.lshowbak()->setChecked(settings.value(QStringLiteral("search/related")).toBool());
+
+    const QList<QVariant> widths = settings.value(QStringLiteral("grid/widths")).toList();
+    for (int col = firstShownColumn; col <= lastShownColumn; ++col) {
+        bool ok = false;
+        const int width = widths.value(col - firstShownColumn).toInt(&ok);
+        if (ok)
+            window.grid1()->setColWidth(col, std::clamp(width, narrowest, widest));
+    }
+
+    // restoreGeometry refuses what it cannot read and keeps the window on a
+    // screen that is there now.
+    window.restoreGeometry(settings.value(QStringLiteral("window/geometry")).toByteArray());
+}
+
+void saveWindowSettings(const Fdomain &window, const QString &file)
+{
+    QSettings settings(file, QSettings::IniFormat);
+    QStringList kinds;
+    for (int i = 0; i < Fdomain::ExtensionCount; ++i) {
+        if (window.lextendnum(i)->isChecked())
+            kinds << window.lextendnum(i)->text();
+    }
+    settings.setValue(QStringLiteral("search/all"), window.lextendnum1()->isChecked());
+    settings.setValue(QStringLiteral("search/kinds"), kinds);
+    settings.setValue(QStringLiteral("search/related"), window.lshowbak()->isChecked());
+    QList<QVariant> widths;
+    for (int col = firstShownColumn; col <= lastShownColumn; ++col)
+        widths << window.grid1()->colWidth(col);
+    settings.setValue(QStringLiteral("grid/widths"), widths);
+    settings.setValue(QStringLiteral("window/geometry"), window.saveGeometry());
+    settings.sync();
+}
+
+} // namespace norvale

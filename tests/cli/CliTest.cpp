@@ -1,0 +1,211 @@
+#include "norvale/about/ConfigLoad.h"
+#include "norvale/search/DomainSearch.h"
+#include "norvale/search/KeywordList.h"
+#include "norvale/search/ResultExport.h"
+#include "norvale/search/SearchBackend.h"
+#include "norvale/search/SearchBoxes.h"
+#include "tests/support/DatabaseStack.h"
+#include "tests/support/ServicesProcess.h"
+#include "tests/support/TestHttpServer.h"
+#include "tests/support/TestResolver.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace norvale;
+
+namespace {
+
+struct Run {
+    int status = -1;
+    QByteArray out;
+    QString err;
+};
+
+} // namespace
+
+// norvale-cli as a user runs it: a process of its own against the real
+// services, with its output parsed.
+class CliTest final : public QObject {
+    Q_OBJECT
+
+    Run cli(QStringList arguments, const QByteArray &input = {}, const QString &service = {})
+    {
+        arguments << QStringLiteral("--data-service") << (service.isEmpty() ? m_services.baseUrl() : service);
+        QProcess process;
+        process.start(QStringLiteral(NORVALE_CLI_EXE), arguments);
+        Run run;
+        if (!process.waitForStarted(10000))
+            return run;
+        process.write(input);
+        process.closeWriteChannel();
+        if (!process.waitForFinished(60000)) {
+            process.kill();
+            process.waitForFinished();
+            return run;
+        }
+        run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        run.out = process.readAllStandardOutput();
+        run.err = QString::fromUtf8(process.readAllStandardError());
+        return run;
+    }
+
+    // The rows the window's engine gives for the same search, as JSON objects.
+    QJsonArray engineRows(const QStringList &keywords, int kind, bool related)
+    {
+        auto boxes = std::make_shared<SearchBoxes>();
+        boxes->setAll(false);
+        boxes->setKind(kind, true);
+        boxes->setShowRelated(related);
+        const QString base = m_config.value(QLatin1StringView("ldomainurl"));
+        DomainSearch engine(makeServerBackend(test::DatabaseStack::shared(m_stack), [base] { return base; }), boxes);
+        QList<ResultRecord> records;
+        connect(&engine, &DomainSearch::rowReady, this,
+                [&](quint64, const SearchRow &row) { records << resultRecord(row); });
+        QSignalSpy finished(&engine, &DomainSearch::finished);
+        engine.startList(keywords);
+        [&] { QVERIFY(finished.wait(60000)); }();
+        return QJsonDocument::fromJson(ResultWriter::write(ResultFormat::Json, records)).array();
+    }
+
+    test::TestResolver m_resolver;
+    test::ServicesProcess m_services;
+    std::shared_ptr<test::DatabaseStack> m_stack;
+    ConfigRecord m_config;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(m_resolver.start() || !m_resolver.broken(), qPrintable(m_resolver.reason()));
+        if (!m_resolver.ready())
+            QSKIP(qPrintable(m_resolver.reason()));
+        QString error;
+        QVERIFY2(m_services.start(&error), qPrintable(error));
+        m_resolver.server().addRecord(QStringLiteral("chenglan.cn"), {QStringLiteral("192.0.2.21")});
+        m_resolver.server().addRecord(QStringLiteral("example.com"), {QStringLiteral("93.184.216.34")});
+        m_stack = std::make_shared<test::DatabaseStack>(m_services.dataServiceUrl());
+        ConfigLoadResult config = loadConfigRecord(m_stack->database);
+        QCOMPARE(config.outcome, ConfigLoadResult::Outcome::Loaded);
+        m_config = config.record;
+    }
+
+    void searchGivesTheWindowsRows()
+    {
+        // Two keywords, one from the arguments and one from the input, and
+        // a repeat that is searched once.
+        const Run run = cli({QStringLiteral("search"), QStringLiteral("chenglan"), QStringLiteral("-"),
+                             QStringLiteral("--kinds"), QStringLiteral(".cn"), QStringLiteral("--related"),
+                             QStringLiteral("--format"), QStringLiteral("json")},
+                            "example.com\nCHENGLAN\n");
+        QCOMPARE(run.status, 0);
+        QJsonParseError error;
+        const QJsonArray rows = QJsonDocument::fromJson(run.out, &error).array();
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        QCOMPARE(rows, engineRows({QStringLiteral("chenglan"), QStringLiteral("example")}, 15, true));
+
+        const QJsonObject first = rows.first().toObject();
+        QCOMPARE(first[u"domain"].toString(), QStringLiteral("chenglan.cn"));
+        QCOMPARE(first[u"status"].toString(), QStringLiteral("已注册"));
+        QCOMPARE(first[u"address"].toString(), QStringLiteral("192.0.2.21"));
+        QVERIFY(first[u"filed"].toBool() && !first[u"filing"].toString().isEmpty());
+        const auto free = std::find_if(rows.cbegin(), rows.cend(), [](const QJsonValue &v) { return v[u"free"].toBool(); });
+        QVERIFY(free != rows.cend());
+        QCOMPARE((*free)[u"status"].toString(), QStringLiteral("未注册"));
+        QVERIFY(!(*free)[u"price"].toString().isEmpty());
+        QVERIFY(std::any_of(rows.cbegin(), rows.cend(),
+                            [](const QJsonValue &v) { return v[u"domain"] == QStringLiteral("example.cn"); }));
+    }
+
+    void csvAndTable()
+    {
+        const Run csv = cli({QStringLiteral("search"), QStringLiteral("example"), QStringLiteral("--kinds"),
+                             QStringLiteral("com"), QStringLiteral("--format"), QStringLiteral("csv")});
+        QCOMPARE(csv.status, 0);
+        // Into a pipe: no byte-order mark and no progress.
+        QCOMPARE(QString::fromUtf8(csv.out).section(QStringLiteral("\r\n"), 0, 1),
+                 QStringLiteral("域名地址,注册状态,拟售价,备案号,IP,可注册,已备案\r\n"
+                                "example.com,已注册,,,93.184.216.34,否,否"));
+        QVERIFY(csv.err.isEmpty());
+        const Run table = cli({QStringLiteral("search"), QStringLiteral("example"), QStringLiteral("--kinds=.com")});
+        QCOMPARE(table.status, 0);
+        QVERIFY(table.out.contains("example.com") && !table.out.contains('\x1b'));
+    }
+
+    void lookups_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("whois") << QStringList{QStringLiteral("whois"), QStringLiteral("WWW.chenglan.cn")}
+                               << "name" << "chenglan.cn";
+        QTest::newRow("filing") << QStringList{QStringLiteral("filing"), QStringLiteral("chenglan.cn")}
+                                << "address" << "192.0.2.21";
+        QTest::newRow("ip") << QStringList{QStringLiteral("ip"), QStringLiteral("chenglan.cn")}
+                            << "address" << "192.0.2.21";
+    }
+
+    void lookups()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        const Run run = cli(arguments << QStringLiteral("--format") << QStringLiteral("json"));
+        QCOMPARE(run.status, 0);
+        const QJsonObject object = QJsonDocument::fromJson(run.out).object();
+        QCOMPARE(object[key].toString(), value);
+        if (arguments.first() == u"ip")
+            QVERIFY(!object[u"location"][u"country"].toString().isEmpty());
+        else
+            QVERIFY(object[u"found"].toBool());
+    }
+
+    void exitStatus_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("service");  // "dead", "bad database" or the services
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("said");
+        const QStringList search{QStringLiteral("search"), QStringLiteral("example")};
+        QTest::newRow("data service down") << search << "dead" << 1
+                                           << "域名数据库无法访问，请稍后再访问或联系管理员(mail:admin@norvale.test)";
+        QTest::newRow("database unreachable") << search << "bad database" << 1 << "";
+        QTest::newRow("no keyword") << QStringList{QStringLiteral("search"), QStringLiteral(" .com")} << "" << 2
+                                    << "no keyword";
+        QTest::newRow("unknown kind") << (search + QStringList{QStringLiteral("--kinds"), QStringLiteral(".zz")})
+                                      << "" << 2 << "unknown kind";
+        QTest::newRow("unknown command") << QStringList{QStringLiteral("register")} << "" << 2 << "unknown command";
+    }
+
+    void exitStatus()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, service);
+        QFETCH(int, status);
+        QFETCH(QString, said);
+        // A data service that names a database nobody can open.
+        const QString missing = QStringLiteral("Provider=SQLite;Data Source=/nonexistent/norvale/x.db");
+        test::TestHttpServer badDatabase;
+        badDatabase.get("/geturl/dataurl.asp", [&](const httplib::Request &, httplib::Response &res) {
+            res.set_content("|data|" + missing.toStdString() + "|data|", "text/html");
+        });
+        QVERIFY(badDatabase.start());
+        if (service == u"bad database") {
+            said = loadConfigRecord(missing).error;  // what the window shows before it ends
+            QVERIFY(!said.isEmpty());
+        }
+        const QString address = service == u"dead" ? QStringLiteral("http://127.0.0.1:9")
+                                : service == u"bad database" ? badDatabase.url(QString())
+                                                             : QString();
+        const Run run = cli(arguments, {}, address);
+        QCOMPARE(run.status, status);
+        QVERIFY2(run.err.contains(said), qPrintable(run.err));
+        QVERIFY(run.out.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(CliTest)
+#include "CliTest.moc"

@@ -1,0 +1,363 @@
+#include "norvale/data/ServerDatabase.h"
+#include "norvale/main/Fdomain.h"
+#include "norvale/main/FdomainResults.h"
+#include "norvale/main/FdomainSearch.h"
+#include "norvale/main/ResultGridView.h"
+#include "norvale/main/StatusLegend.h"
+#include "norvale/platform/Twips.h"
+#include "norvale/search/SearchBoxes.h"
+#include "norvale/startup/FontSubstitutes.h"
+#include "tests/support/RecordingPlatform.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLabel>
+#include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace norvale;
+using norvale::test::RecordingPlatform;
+
+namespace {
+
+const QString kDeadService = QStringLiteral("http://127.0.0.1:9/geturl/dataurl.asp?checkin=x");
+
+// domain, status, price, filing, address; a red status for "未注册", a red
+// filing for a number.
+const char *const Rows[][5] = {
+    {"beta.com", "已注册", "", "京ICP备1号", "10.0.0.10"},
+    {"alpha.net", "未注册", "39", "", ""},
+    {"alpha.com", "未注册", "120", "", ""},
+    {"gamma.cn", "查询失败", "", "", ""},
+    {"beta.cn", "已注册", "", "", "10.0.0.9"},
+    {"delta.org", "未注册", "8", "=1+2", ""},
+};
+
+struct MainWindow {
+    RecordingPlatform platform;
+    ServerDatabase database{platform, kDeadService};
+    Fdomain window{database, platform};
+
+    MainWindow()
+    {
+        window.Load();
+        ResultGridModel &grid = window.grid1()->grid();
+        grid.setRows(int(std::size(Rows)) + 1);
+        for (int r = 0; r < int(std::size(Rows)); ++r) {
+            grid.setCellText(r + 1, 0, QString::fromUtf8(Rows[r][0]));
+            for (int c = 0; c < 5; ++c)
+                grid.setCellText(r + 1, c + 3, QString::fromUtf8(Rows[r][c]));
+            if (qstrcmp(Rows[r][1], "未注册") == 0)
+                grid.setCellColor(r + 1, 4, 255);
+            if (qstrlen(Rows[r][3]) > 1)
+                grid.setCellColor(r + 1, 6, 255);
+        }
+        window.show();
+    }
+    QStringList shownDomains() const
+    {
+        QStringList out;
+        for (const int row : window.grid1()->shownRows())
+            out << window.grid1()->grid().cellText(row, 3);
+        return out;
+    }
+    void clickHeader(int col)
+    {
+        QHeaderView *header = window.grid1()->horizontalHeader();
+        const int x = header->sectionViewportPosition(col) + header->sectionSize(col) / 2;
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(x, header->height() / 2));
+    }
+};
+
+// The widget's rectangle in the window's client area.
+QRect inClient(const QWidget *w, const QWidget *client)
+{
+    return QRect(w->mapTo(client, QPoint(0, 0)), w->size());
+}
+
+} // namespace
+
+class MainResultsTest final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { installFontSubstitutes(); }
+
+    // At its designed size the strip under the grid fits whole; maximised
+    // (under with-window-manager, a real desktop's maximise) the grid takes
+    // the room and the strip keeps to its bottom and right edges.
+    void designedSizeAndMaximised()
+    {
+        MainWindow m;
+        Fdomain &w = m.window;
+        QWidget *client = w.centralWidget();
+        QCOMPARE(client->size(), QSize(twips(Fdomain::ClientWidth), twips(Fdomain::ClientHeight)));
+        // A pasted column keeps its lines.
+        QGuiApplication::clipboard()->setText(QStringLiteral("alpha\nbeta\r\ngamma\n"));
+        w.lfind()->paste();
+        QCOMPARE(w.lkeycount()->text(), QStringLiteral("共 3 个关键词"));
+        QVERIFY(w.lkeycount()->fontMetrics().horizontalAdvance(w.lkeycount()->text()) <= w.lkeycount()->width());
+        QCOMPARE(w.llegend()->text(), statusLegendShort());
+        QVERIFY(w.lonlyfree()->sizeHint().width() <= w.lonlyfree()->width());
+        QDir().mkpath(QStringLiteral("/tmp/norvale-shots"));
+        for (const bool maximised : {false, true}) {
+            if (maximised) {
+                w.showMaximized();
+                QTRY_VERIFY(w.isMaximized() && w.width() > w.minimumWidth());
+                QTRY_COMPARE(w.grid1()->width(), client->width() - twips(Fdomain::ClientWidth) + twips(10500));
+            }
+            const QList<QWidget *> strip{w.lallnum(), w.llegend(), w.lonlyfree(), w.lexport()};
+            for (qsizetype i = 0; i < strip.size(); ++i) {
+                const QRect at = inClient(strip[i], client);
+                QVERIFY2(client->rect().contains(at) && at.top() > w.grid1()->geometry().bottom(),
+                         qPrintable(strip[i]->objectName()));
+                if (i > 0)
+                    QVERIFY2(inClient(strip[i - 1], client).right() < at.left(), qPrintable(strip[i]->objectName()));
+            }
+            QCOMPARE(inClient(w.lexport(), client).right(), w.grid1()->geometry().right());
+            w.grab().save(QStringLiteral("/tmp/norvale-shots/Fdomain-%1.png")
+                              .arg(maximised ? QStringLiteral("maximised") : QStringLiteral("lists")));
+        }
+    }
+
+    void sortAndFilter_data()
+    {
+        QTest::addColumn<QList<int>>("headerClicks");
+        QTest::addColumn<bool>("onlyFree");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("search order") << QList<int>{} << false
+                                      << "beta.com alpha.net alpha.com gamma.cn beta.cn delta.org";
+        QTest::newRow("domain: name, then extension") << QList<int>{3} << false
+                                                      << "alpha.com alpha.net beta.cn beta.com delta.org gamma.cn";
+        QTest::newRow("domain again: reversed") << QList<int>{3, 3} << false
+                                                << "gamma.cn delta.org beta.com beta.cn alpha.net alpha.com";
+        QTest::newRow("a third click: search order") << QList<int>{3, 3, 3} << false
+                                                     << "beta.com alpha.net alpha.com gamma.cn beta.cn delta.org";
+        QTest::newRow("price as a number, empty last") << QList<int>{5} << false
+                                                       << "delta.org alpha.net alpha.com beta.com gamma.cn beta.cn";
+        QTest::newRow("price reversed, empty still last") << QList<int>{5, 5} << false
+                                                          << "alpha.com alpha.net delta.org beta.com gamma.cn beta.cn";
+        QTest::newRow("address by octets") << QList<int>{7} << false
+                                           << "beta.cn beta.com alpha.net alpha.com gamma.cn delta.org";
+        QTest::newRow("only free names") << QList<int>{} << true << "alpha.net alpha.com delta.org";
+        QTest::newRow("only free names by price") << QList<int>{5, 5} << true << "alpha.com alpha.net delta.org";
+    }
+
+    void sortAndFilter()
+    {
+        QFETCH(QList<int>, headerClicks);
+        QFETCH(bool, onlyFree);
+        QFETCH(QString, shown);
+        MainWindow m;
+        Fdomain &w = m.window;
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        for (const int col : headerClicks)
+            m.clickHeader(col);
+        if (onlyFree)
+            w.lonlyfree()->click();
+        QCOMPARE(m.shownDomains().join(u' '), shown);
+        // The header click is no click on a row.
+        QVERIFY(m.platform.messages().isEmpty() && m.platform.openedUrls().isEmpty());
+
+        // The grid's own rows are as the search wrote them.
+        const ResultGridModel &grid = w.grid1()->grid();
+        for (int r = 0; r < int(std::size(Rows)); ++r)
+            QCOMPARE(grid.cellText(r + 1, 3), QString::fromUtf8(Rows[r][0]));
+
+        // A click acts on the row that was clicked, whatever the order.
+        QSignalSpy clicks(w.grid1(), &ResultGridView::cellClicked);
+        ResultGridView *view = w.grid1();
+        const QRect cell = view->visualRect(view->model()->index(1, 5));
+        QTest::mouseMove(view->viewport(), cell.center());
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
+        QCOMPARE(clicks.size(), 1);
+        const int row = clicks.first().at(0).toInt();
+        QCOMPARE(grid.cellText(row, 3), shown.section(u' ', 1, 1));
+        QCOMPARE(view->activeRow(), row);
+        QCOMPARE(m.platform.clipboardText(), shown.section(u' ', 1, 1));  // the price cell registers
+
+        // A click with Ctrl held only selects.
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                          view->visualRect(view->model()->index(2, 5)).center());
+        QCOMPARE(clicks.size(), 1);
+
+        // A row the search adds later takes its place in the chosen order.
+        ResultGridModel &writable = w.grid1()->grid();
+        const int added = writable.rows();
+        writable.setRows(added + 1);
+        writable.setCellText(added, 3, QStringLiteral("aaa.biz"));
+        if (headerClicks == QList<int>{3})
+            QCOMPARE(m.shownDomains().first(), QStringLiteral("aaa.biz"));
+    }
+
+    void exportReadBack_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("filter");  // as the dialog reports it
+        QTest::addColumn<bool>("json");
+        QTest::newRow("csv") << "rows.csv" << 0 << false;
+        QTest::newRow("json") << "rows.json" << 0 << true;
+        QTest::newRow("no suffix, json chosen") << "rows" << 1 << true;
+        QTest::newRow("cannot be written") << "missing/rows.csv" << 0 << false;
+    }
+
+    void exportReadBack()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, filter);
+        QFETCH(bool, json);
+        MainWindow m;
+        Fdomain &w = m.window;
+        m.clickHeader(5);
+        w.lonlyfree()->click();
+        QTemporaryDir dir;
+        m.platform.setChosenFile(dir.filePath(name), filter);
+        QSignalSpy done(&w.results(), &FdomainResults::fileDone);
+        w.lexport()->click();
+        QVERIFY(done.wait(10000));
+        if (name.startsWith(u"missing")) {
+            QVERIFY(m.platform.messages().last().startsWith(QStringLiteral("Norvale|导出失败：")));
+            return;
+        }
+        const QString path = dir.filePath(name.contains(u'.') ? name : name + QStringLiteral(".json"));
+        QCOMPARE(m.platform.messages().last(), QStringLiteral("Norvale|已导出 3 条记录：") + path);
+
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QList<QStringList> readBack;
+        const auto yes = [](bool b) { return b ? QStringLiteral("是") : QStringLiteral("否"); };
+        if (json) {
+            for (const QJsonValue &v : QJsonDocument::fromJson(bytes).array()) {
+                readBack << QStringList{v[u"domain"].toString(), v[u"status"].toString(), v[u"price"].toString(),
+                                        v[u"filing"].toString(), v[u"address"].toString(),
+                                        yes(v[u"free"].toBool()), yes(v[u"filed"].toBool())};
+            }
+        } else {
+            // A spreadsheet on a Chinese desktop needs the byte-order mark to read UTF-8.
+            QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
+            QStringList lines = QString::fromUtf8(bytes.mid(3)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+            QCOMPARE(lines.takeFirst(), QStringLiteral("域名地址,注册状态,拟售价,备案号,IP,可注册,已备案"));
+            for (const QString &line : lines)
+                readBack << line.split(u',');
+            // A cell a spreadsheet would take for a formula stays text.
+            QCOMPARE(std::exchange(readBack.first()[3], QStringLiteral("=1+2")), QStringLiteral("'=1+2"));
+        }
+        // Row for row: what the view shows, in its order.
+        const QList<int> rows = w.grid1()->shownRows();
+        const ResultGridModel &grid = w.grid1()->grid();
+        QCOMPARE(readBack.size(), rows.size());
+        for (qsizetype i = 0; i < rows.size(); ++i) {
+            QStringList cells;
+            for (int c = 3; c <= 7; ++c)
+                cells << grid.cellText(rows[i], c);
+            QCOMPARE(readBack[i], cells << yes(grid.cellColor(rows[i], 4).has_value())
+                                        << yes(grid.cellColor(rows[i], 6).has_value()));
+        }
+    }
+
+    void copySelectedRows()
+    {
+        MainWindow m;
+        ResultGridView *view = m.window.grid1();
+        m.clickHeader(3);
+        view->selectionModel()->select(view->model()->index(0, 4), QItemSelectionModel::Select);
+        view->selectionModel()->select(view->model()->index(4, 7), QItemSelectionModel::Select);
+        view->setFocus();
+        QTest::keySequence(view, QKeySequence::Copy);
+        QCOMPARE(m.platform.clipboardText(),
+                 QStringLiteral("alpha.com\t未注册\t120\t\t\ndelta.org\t未注册\t8\t'=1+2\t\n"));
+    }
+
+    void importKeywords_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("lfind");     // empty: refused
+        QTest::addColumn<QString>("message");
+        QTest::newRow("utf-8 with its mark, CR LF, repeats")
+            << QByteArray("\xEF\xBB\xBF" "example.com\r\n\r\n  alpha \r\nExample\r\n陈兰\r\n")
+            << QStringLiteral("example\nalpha\n陈兰") << QString();
+        QTest::newRow("gbk") << QByteArray("\xB3\xC2\xC0\xBC\n\xB2\xE2\xCA\xD4\n") << QStringLiteral("陈兰\n测试")
+                             << QString();
+        QTest::newRow("no keyword") << QByteArray("\n .com\n") << QString() << QStringLiteral("文件中没有关键词");
+    }
+
+    void importKeywords()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, lfind);
+        QFETCH(QString, message);
+        MainWindow m;
+        m.window.lfind()->setText(QStringLiteral("before"));
+        QTemporaryDir dir;
+        QFile file(dir.filePath(QStringLiteral("keywords.txt")));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        file.close();
+        m.platform.setChosenFile(file.fileName());
+        QSignalSpy done(&m.window.results(), &FdomainResults::fileDone);
+        m.window.limport()->click();
+        QVERIFY(done.wait(10000));
+        if (lfind.isEmpty()) {
+            QCOMPARE(m.window.lfind()->text(), QStringLiteral("before"));
+            QCOMPARE(m.platform.messages().last().section(u'\n', 0, 0), u"Norvale|" + message);
+            return;
+        }
+        QCOMPARE(m.window.lfind()->text(), lfind);
+        QCOMPARE(m.window.lkeycount()->text(), QStringLiteral("共 %1 个关键词").arg(lfind.count(u'\n') + 1));
+    }
+
+    void remembersBetweenRuns()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("norvale/norvale.conf"));
+        QSize size;
+        {
+            MainWindow first;
+            Fdomain &w = first.window;
+            w.rememberIn(file);  // nothing kept yet: the defaults
+            QVERIFY(w.lextendnum1()->isChecked());
+            w.lextendnum(0)->click();
+            w.lextendnum(15)->click();
+            w.lshowbak()->click();
+            w.grid1()->setColWidth(3, 260);
+            w.resize(w.minimumSize() + QSize(120, 80));
+            size = w.size();
+            w.mend()->trigger();
+            QCOMPARE(first.platform.exitRequests(), 1);
+        }
+        MainWindow next;
+        Fdomain &w = next.window;
+        w.rememberIn(file);
+        QVERIFY(!w.lextendnum1()->isChecked());
+        for (int i = 0; i < Fdomain::ExtensionCount; ++i)
+            QCOMPARE(w.lextendnum(i)->isChecked(), i == 0 || i == 15);
+        QVERIFY(w.search().boxes().chosen(15) && !w.search().boxes().chosen(1));
+        QVERIFY(w.lshowbak()->isChecked() && w.search().boxes().showRelated());
+        QCOMPARE(w.grid1()->colWidth(3), 260);
+        QCOMPARE(w.grid1()->colWidth(0), 0);
+        QCOMPARE(w.size(), size);
+
+        // A damaged file leaves the window as it opens by default.
+        QFile damaged(file);
+        QVERIFY(damaged.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        damaged.write("\x01\x02[search\nall=maybe\x00");
+        damaged.close();
+        MainWindow third;
+        third.window.rememberIn(file);
+        QVERIFY(third.window.lextendnum1()->isChecked());
+    }
+};
+
+QTEST_MAIN(MainResultsTest)
+#include "MainResultsTest.moc"
