@@ -274,15 +274,25 @@ private slots:
         QCOMPARE(w->lallnum()->text(), QStringLiteral("找到记录 0 条"));
     }
 
+    void secondSearchDuringFirst_data()
+    {
+        QTest::addColumn<int>("superseded");   // searches started at the first row
+        QTest::newRow("once") << 1;
+        QTest::newRow("a hundred times in a row, at once") << 100;
+    }
+
     void secondSearchDuringFirst()
     {
+        QFETCH(int, superseded);
         m_resolver.server().setDelay(200ms);
         auto w = openWindow();
         ResultGridModel &grid = w->grid1()->grid();
         QMetaObject::Connection atFirstRow = connect(&grid, &QAbstractItemModel::rowsInserted, this, [&] {
             QObject::disconnect(atFirstRow);
-            w->lfind()->setText(QStringLiteral("myexample"));
-            w->lsearch()->click();
+            for (int i = superseded; i > 0; --i) {
+                w->lfind()->setText(i == 1 ? QStringLiteral("myexample") : QStringLiteral("example%1").arg(i));
+                w->lsearch()->click();
+            }
         });
         search(*w, QStringLiteral("example"));
         verifyIdle(*w);
@@ -291,6 +301,12 @@ private slots:
         QCOMPARE(w->lallnum()->text(), QStringLiteral("找到相关记录  %1  条").arg(second.size()));
         for (int r = 1; r < grid.rows(); ++r)
             QVERIFY2(!grid.cellText(r, 4).isEmpty(), qPrintable(grid.cellText(r, 3)));
+        // Whatever the superseded searches still had in hand never shows up.
+        for (QThreadPool *pool : {&workpools::drivers(), &workpools::lookups(),
+                                  &workpools::fetches(), &workpools::queries()})
+            pool->waitForDone();
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(shownDomains(*w), second);
     }
 
     void searchWaitsForConfiguration_data()
