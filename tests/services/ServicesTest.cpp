@@ -653,6 +653,7 @@ private slots:
         QTest::newRow("stray argument") << "extra";
         // The data-address page could not announce it (GB2312 has no ö).
         QTest::newRow("database path GB2312 cannot carry") << "--db /tmp/norvale-ö/services.db";
+        QTest::newRow("postgresql address without a database") << "--db postgresql://reader@127.0.0.1:1/";
     }
 
     void badOptionsExitWithTwo()

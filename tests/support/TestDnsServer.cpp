@@ -151,6 +151,12 @@ void TestDnsServer::setDelay(std::chrono::milliseconds delay)
     m_delay = delay;
 }
 
+void TestDnsServer::forgetQueriedNames()
+{
+    const std::lock_guard lock(m_mutex);
+    m_queried.clear();
+}
+
 void TestDnsServer::setFault(Fault fault)
 {
     const std::lock_guard lock(m_mutex);

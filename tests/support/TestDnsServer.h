@@ -47,6 +47,8 @@ public:
 
     // Names asked for (lower-cased, without the final dot), in arrival order.
     QStringList queriedNames() const;
+    // Drops that record, so that a long run does not grow with it.
+    void forgetQueriedNames();
 
 private:
     void serve();
