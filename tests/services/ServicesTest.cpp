@@ -586,7 +586,9 @@ private slots:
         ::close(extra);
         ::close(held.back());
         held.pop_back();
-        QTRY_COMPARE_WITH_TIMEOUT(statusOf(bounded.baseUrl() + QStringLiteral("/stats")), 200, 10000);
+        // Asked until served once: a connection just answered may count a moment longer.
+        bool served = false;
+        QTRY_VERIFY_WITH_TIMEOUT(served || (served = statusOf(bounded.baseUrl() + QStringLiteral("/stats")) == 200), 10000);
         for (const int fd : held)
             ::close(fd);
     }
