@@ -5,9 +5,9 @@
 #include "norvale/lookup/IpLookup.h"
 #include "norvale/lookup/WhoisLookup.h"
 #include "norvale/search/DomainSearch.h"
-#include "norvale/work/WorkerPools.h"
 
 #include "tests/support/DatabaseStack.h"
+#include "tests/support/SearchToEnd.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestResolver.h"
 
@@ -16,7 +16,6 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QThread>
-#include <QThreadPool>
 
 #include <cstdio>
 #include <memory>
@@ -57,10 +56,7 @@ Sample sample()
 // samples see a resting program.
 void settle()
 {
-    for (QThreadPool *pool :
-         {&workpools::drivers(), &workpools::lookups(), &workpools::fetches(), &workpools::queries()})
-        pool->waitForDone();
-    QCoreApplication::sendPostedEvents();
+    test::drainWorkers();
     int steady = 0;
     for (int last = -1, tries = 0; steady < 5 && tries < 100; ++tries) {
         QThread::msleep(20);

@@ -6,10 +6,10 @@
 #include "norvale/net/Cls_DownLoad.h"
 #include "norvale/search/DomainSearch.h"
 #include "norvale/search/SearchRules.h"
-#include "norvale/work/WorkerPools.h"
 
 #include "tests/support/DatabaseStack.h"
 #include "tests/support/FaultProxy.h"
+#include "tests/support/SearchToEnd.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestResolver.h"
 
@@ -19,7 +19,6 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThreadPool>
 
 #include <csignal>
 #include <functional>
@@ -48,19 +47,6 @@ bool failedFetchOf(const SearchRow &row, const SearchRow &healthy)
     return row == expected;
 }
 
-// Lets every worker end and every report it posted arrive. False when some
-// worker is still busy after the time given: a transfer nobody stopped.
-bool drainWorkers(int withinMs)
-{
-    for (QThreadPool *pool :
-         {&workpools::drivers(), &workpools::lookups(), &workpools::fetches(), &workpools::queries()}) {
-        if (!pool->waitForDone(withinMs))
-            return false;
-    }
-    QCoreApplication::sendPostedEvents();
-    return true;
-}
-
 } // namespace
 
 #define REQUIRE_RESOLVER()   \
@@ -70,30 +56,15 @@ bool drainWorkers(int withinMs)
 class FaultsTest final : public QObject {
     Q_OBJECT
 
-    // One search to its end. breakIt breaks something when the search has
-    // begun (atStart) or when its first row arrives.
+    // One search to its end; breakIt breaks something when it has begun or at its first row.
     QList<SearchRow> search(const QString &statusBase, const std::function<void()> &breakIt = {},
                             bool atStart = false)
     {
-        auto boxes = std::make_shared<SearchBoxes>();
-        boxes->setShowRelated(true);
-        DomainSearch engine(makeServerBackend(test::DatabaseStack::shared(m_stack), [statusBase] { return statusBase; }),
-                            boxes);
-        QList<SearchRow> rows;
-        bool ended = false;
-        connect(&engine, &DomainSearch::searchReset, this, [&] {
-            if (atStart && breakIt)
-                breakIt();
-        });
-        connect(&engine, &DomainSearch::rowReady, this, [&](quint64, const SearchRow &row) {
-            if (rows.isEmpty() && !atStart && breakIt)
-                breakIt();
-            rows.append(row);
-        });
-        connect(&engine, &DomainSearch::finished, this, [&] { ended = true; });
-        engine.start(Keyword);
-        [&] { QTRY_VERIFY_WITH_TIMEOUT(ended, 60000); }();
-        return rows;
+        const auto rows = test::searchToEnd(
+            makeServerBackend(test::DatabaseStack::shared(m_stack), [statusBase] { return statusBase; }), Keyword,
+            breakIt, atStart);
+        [&] { QVERIFY2(rows, "the search did not end"); }();
+        return rows.value_or(QList<SearchRow>());
     }
 
     // Every row is the healthy search's row for its place, or one of the
@@ -282,7 +253,7 @@ private slots:
             engine.start(QStringLiteral("chenglan.cn"));
             QTRY_VERIFY(m_services->requestCount(QStringLiteral("/download/trickle/NorvaleSetup.exe")) > asked);
             engine.start(QStringLiteral("nodot"));
-            QVERIFY(drainWorkers(5000));
+            QVERIFY(test::drainWorkers(5000));
             QCOMPARE(finished.count(), 1);   // only the newer lookup reports
 
             engine.setPageBase(whoisPage);
@@ -297,7 +268,7 @@ private slots:
             QTRY_VERIFY(m_services->requestCount(QStringLiteral("/download/trickle/NorvaleSetup.exe")) > asked);
             engine.stop();
             QTRY_COMPARE(finished.count(), 1);
-            QVERIFY(drainWorkers(5000));
+            QVERIFY(test::drainWorkers(5000));
         }
     }
 };

@@ -6,11 +6,11 @@
 #include "norvale/main/ResultGridView.h"
 #include "norvale/search/DomainSearch.h"
 #include "norvale/search/SearchBoxes.h"
-#include "norvale/work/WorkerPools.h"
 #include "norvale/startup/FontSubstitutes.h"
 
 #include "tests/support/DatabaseStack.h"
 #include "tests/support/RecordingPlatform.h"
+#include "tests/support/SearchToEnd.h"
 #include "tests/support/TestSql.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestResolver.h"
@@ -25,7 +25,6 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTest>
-#include <QThreadPool>
 
 #include <chrono>
 #include <memory>
@@ -258,10 +257,7 @@ private slots:
 
         // Nothing the workers still had in hand is written: let them all
         // finish, deliver whatever they posted, and look again.
-        for (QThreadPool *pool : {&workpools::drivers(), &workpools::lookups(),
-                                  &workpools::fetches(), &workpools::queries()})
-            pool->waitForDone();
-        QCoreApplication::sendPostedEvents();
+        test::drainWorkers();
         QCOMPARE(grid.rows(), rowsAtStop);
         QCOMPARE(w->lallnum()->text(), QStringLiteral("找到相关记录  1  条"));
         QCOMPARE(grid.cellText(1, 4), QStringLiteral("已注册"));  // the row before the stop is whole
@@ -302,10 +298,7 @@ private slots:
         for (int r = 1; r < grid.rows(); ++r)
             QVERIFY2(!grid.cellText(r, 4).isEmpty(), qPrintable(grid.cellText(r, 3)));
         // Whatever the superseded searches still had in hand never shows up.
-        for (QThreadPool *pool : {&workpools::drivers(), &workpools::lookups(),
-                                  &workpools::fetches(), &workpools::queries()})
-            pool->waitForDone();
-        QCoreApplication::sendPostedEvents();
+        test::drainWorkers();
         QCOMPARE(shownDomains(*w), second);
     }
 

@@ -11,6 +11,7 @@
 #include "tests/support/DatabaseStack.h"
 #include "tests/support/IpLookupRecord.h"
 #include "tests/support/PostgresServer.h"
+#include "tests/support/SearchToEnd.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestResolver.h"
 
@@ -44,21 +45,11 @@ struct Operator {
 
     QList<SearchRow> search(const QString &keyword, const std::function<void()> &atFirstRow = {}) const
     {
-        auto boxes = std::make_shared<SearchBoxes>();
-        boxes->setShowRelated(true);
         const QString status = page("/query/domain.asp?domain=");
-        DomainSearch engine(makeServerBackend(test::DatabaseStack::shared(stack), [status] { return status; }), boxes);
-        QList<SearchRow> rows;
-        bool ended = false;
-        QObject::connect(&engine, &DomainSearch::rowReady, &engine, [&](quint64, const SearchRow &row) {
-            if (rows.isEmpty() && atFirstRow)
-                atFirstRow();
-            rows.append(row);
-        });
-        QObject::connect(&engine, &DomainSearch::finished, &engine, [&] { ended = true; });
-        engine.start(keyword);
-        [&] { QTRY_VERIFY_WITH_TIMEOUT(ended, 120000); }();
-        return rows;
+        const auto rows = test::searchToEnd(
+            makeServerBackend(test::DatabaseStack::shared(stack), [status] { return status; }), keyword, atFirstRow);
+        [&] { QVERIFY2(rows, "the search did not end"); }();
+        return rows.value_or(QList<SearchRow>());
     }
 
     // Whois text, IP lookup reports and filing boxes for one name.
