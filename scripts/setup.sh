@@ -12,7 +12,7 @@ packages=(
   unixodbc unixodbc-dev tdsodbc libsqliteodbc
   sqlite3
   curl
-  postgresql odbc-postgresql
+  postgresql odbc-postgresql libqt6sql6-psql
   fonts-noto-cjk
   xvfb xauth openbox x11-utils
   dpkg-dev file desktop-file-utils

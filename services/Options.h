@@ -8,10 +8,12 @@ namespace norvale {
 // What the command line asks of norvale-services.
 struct ServiceOptions {
     int port = 8858;            // 0: any free port
-    QString databasePath;       // empty: the per-user default
+    QString databasePath;       // a file, or a postgresql:// address; empty: the per-user default
     int delayMs = 0;            // added before every answer
     QString delayPath;          // when set, only paths starting with it are delayed
     QString host = QStringLiteral("127.0.0.1");
+    int requestDeadlineSeconds = 10;    // a request must arrive whole within this
+    int connectionsPerAddress = 256;    // open connections from one client address
     bool help = false;
 };
 

@@ -3,6 +3,7 @@
 #include "services/ServicePages.h"
 
 #include "services/PageText.h"
+#include "services/ServiceDatabase.h"
 
 #include <QSqlQuery>
 #include <QStringList>
@@ -35,7 +36,7 @@ Reply ServicePages::domainStatus(const QSqlDatabase &db, const QString &domain) 
             QSqlQuery query(db);
             query.prepare(QString::fromLatin1(sql));
             query.addBindValue(name);
-            if (query.exec() && query.next()) {
+            if (runQuery(query) && query.next()) {
                 registered = query.value(0).toString().toLower();
                 break;
             }
@@ -65,7 +66,7 @@ Reply ServicePages::whois(const QSqlDatabase &db, const QString &domain) const
         "SELECT ldomain, lregistrar, lregistrant, lemail, lcreated, lexpires, lstatus, lns1, lns2 "
         "FROM svc_whois WHERE ldomain = ?"));
     query.addBindValue(name);
-    if (name.isEmpty() || !query.exec() || !query.next()) {
+    if (name.isEmpty() || !runQuery(query) || !query.next()) {
         return utf8Reply(title, QStringLiteral("<p>没有找到 ") + escapeHtml(name)
                                     + QStringLiteral(" 的 Whois 信息。</p>"));
     }
@@ -98,7 +99,7 @@ Reply ServicePages::ipReverse(const QSqlDatabase &db, const QString &address) co
         QSqlQuery query(db);
         query.prepare(QStringLiteral("SELECT ldomain FROM svc_hosts WHERE lip = ? ORDER BY rowid"));
         query.addBindValue(ip);
-        if (query.exec()) {
+        if (runQuery(query)) {
             while (query.next()) {
                 const QString domain = query.value(0).toString();
                 items << QStringLiteral("<li><a href=\"http://") + escapeHtml(domain)
@@ -143,7 +144,7 @@ Reply ServicePages::ipLocation(const QSqlDatabase &db, const QString &address) c
     query.prepare(QStringLiteral("SELECT lcountry, lregion, lcity, llatitude, llongitude, lzipcode, "
                                  "ltimezone, lisp, liddcode FROM svc_geo WHERE lip = ?"));
     query.addBindValue(ip);
-    if (ip.isEmpty() || !query.exec() || !query.next()) {
+    if (ip.isEmpty() || !runQuery(query) || !query.next()) {
         return utf8Reply(title, QStringLiteral("<p>没有找到IP地址 ") + escapeHtml(ip)
                                     + QStringLiteral(" 的位置信息。</p>"));
     }

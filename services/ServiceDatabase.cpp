@@ -14,8 +14,6 @@ namespace norvale {
 
 namespace {
 
-const QLatin1StringView kDriver("QSQLITE");
-
 struct ThreadConnection {
     QString name;
     ~ThreadConnection()
@@ -31,6 +29,7 @@ struct ThreadConnection {
 };
 
 thread_local ThreadConnection t_connection;
+thread_local bool t_queryFailed = false;
 std::atomic<int> s_connectionCounter{0};
 
 QString readResource(const QString &name, QString *error)
@@ -43,9 +42,8 @@ QString readResource(const QString &name, QString *error)
     return QString::fromUtf8(file.readAll());
 }
 
-bool runScript(QSqlDatabase &db, const QString &script, QString *error)
+bool runStatements(QSqlDatabase &db, const QStringList &statements, QString *error)
 {
-    const QStringList statements = splitSqlStatements(script);
     for (const QString &statement : statements) {
         QSqlQuery query(db);
         if (!query.exec(statement)) {
@@ -56,7 +54,51 @@ bool runScript(QSqlDatabase &db, const QString &script, QString *error)
     return true;
 }
 
-bool buildDatabase(const QString &file, QString *error)
+// Runs work in one transaction on a connection of its own to the store:
+// committed when it succeeds, rolled back when it fails.
+bool inTransaction(const ServiceStore &store, QString *error, const std::function<bool(QSqlDatabase &db)> &work)
+{
+    const QString name = QStringLiteral("norvale-services-change");
+    bool ok = false;
+    {
+        QSqlDatabase db = store.addConnection(name, false);
+        if (!db.open()) {
+            *error = db.lastError().text();
+        } else {
+            ok = db.transaction() && work(db);
+            if (ok && !db.commit()) {
+                *error = db.lastError().text();
+                ok = false;
+            }
+            if (!ok)
+                db.rollback();
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ok;
+}
+
+// Whether the store's database holds the service's tables; error is set when
+// it cannot be reached.
+bool hasTables(const ServiceStore &store, QString *error)
+{
+    const QString name = QStringLiteral("norvale-services-look");
+    bool found = false;
+    {
+        QSqlDatabase db = store.addConnection(name, true);
+        if (!db.open())
+            *error = db.lastError().text();
+        else
+            found = db.tables().contains(QStringLiteral("lconfig_all"));
+    }
+    QSqlDatabase::removeDatabase(name);
+    return found;
+}
+
+// Creates the tables and rows of the schema and seed in the store, in one
+// transaction. PostgreSQL gets them in its own words.
+bool buildDatabase(const ServiceStore &store, QString *error)
 {
     const QString schema = readResource(QStringLiteral("schema.sql"), error);
     if (schema.isEmpty())
@@ -64,25 +106,15 @@ bool buildDatabase(const QString &file, QString *error)
     const QString seed = readResource(QStringLiteral("seed.sql"), error);
     if (seed.isEmpty())
         return false;
-
-    const QString name = QStringLiteral("norvale-services-create");
-    bool ok = false;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(kDriver, name);
-        db.setDatabaseName(file);
-        if (!db.open()) {
-            *error = db.lastError().text();
-        } else {
-            ok = db.transaction() && runScript(db, schema, error) && runScript(db, seed, error);
-            if (ok && !db.commit()) {
-                *error = db.lastError().text();
-                ok = false;
-            }
-            db.close();
+    return inTransaction(store, error, [&](QSqlDatabase &db) {
+        QStringList statements = splitSqlStatements(schema) + splitSqlStatements(seed);
+        if (store.postgres) {
+            for (QString &statement : statements)
+                statement = postgresStatement(statement);
+            statements.prepend(QStringLiteral("CREATE EXTENSION IF NOT EXISTS citext"));
         }
-    }
-    QSqlDatabase::removeDatabase(name);
-    return ok;
+        return runStatements(db, statements, error);
+    });
 }
 
 void removeWithJournal(const QString &file)
@@ -187,33 +219,6 @@ bool upgradeTable(QSqlDatabase &db, const QStringList &schema, const QString &ta
     return true;
 }
 
-// Runs work in one transaction on a connection of its own to the file:
-// committed when it succeeds, rolled back when it fails.
-bool inTransaction(const QString &path, QString *error, const std::function<bool(QSqlDatabase &db)> &work)
-{
-    const QString name = QStringLiteral("norvale-services-change");
-    bool ok = false;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(kDriver, name);
-        db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
-        if (!db.open()) {
-            *error = db.lastError().text();
-        } else {
-            ok = db.transaction() && work(db);
-            if (ok && !db.commit()) {
-                *error = db.lastError().text();
-                ok = false;
-            }
-            if (!ok)
-                db.rollback();
-            db.close();
-        }
-    }
-    QSqlDatabase::removeDatabase(name);
-    return ok;
-}
-
 } // namespace
 
 const QStringList &configColumns()
@@ -233,8 +238,18 @@ const QStringList &configColumns()
     return columns;
 }
 
-bool ensureServiceDatabase(const QString &path, QString *error)
+bool ensureServiceDatabase(const ServiceStore &store, QString *error)
 {
+    if (store.postgres) {
+        if (hasTables(store, error))
+            return true;
+        if (!error->isEmpty() || buildDatabase(store, error))
+            return error->isEmpty();
+        // Another start may have given it the tables meanwhile.
+        QString again;
+        return hasTables(store, &again);
+    }
+    const QString &path = store.file;
     const QFileInfo info(path);
     if (info.exists()) {
         if (info.isFile())
@@ -249,7 +264,9 @@ bool ensureServiceDatabase(const QString &path, QString *error)
 
     const QString temporary = path + QStringLiteral(".tmp");
     removeWithJournal(temporary);   // left by a start that did not finish
-    if (!buildDatabase(temporary, error)) {
+    ServiceStore building = store;
+    building.file = temporary;
+    if (!buildDatabase(building, error)) {
         removeWithJournal(temporary);
         return false;
     }
@@ -263,12 +280,14 @@ bool ensureServiceDatabase(const QString &path, QString *error)
     return true;
 }
 
-bool upgradeServiceDatabase(const QString &path, QString *error)
+bool upgradeServiceDatabase(const ServiceStore &store, QString *error)
 {
+    if (store.postgres)
+        return true;   // made with citext from the start
     const QStringList schema = splitSqlStatements(readResource(QStringLiteral("schema.sql"), error));
     if (schema.isEmpty())
         return false;
-    return inTransaction(path, error, [&](QSqlDatabase &db) {
+    return inTransaction(store, error, [&](QSqlDatabase &db) {
         for (const char *table : {"ldomainprice", "ldomainlist"}) {
             if (!upgradeTable(db, schema, QLatin1StringView(table), error))
                 return false;
@@ -277,14 +296,15 @@ bool upgradeServiceDatabase(const QString &path, QString *error)
     });
 }
 
-bool rebaseConfiguration(const QString &path, const QString &newBase, QString *error)
+bool rebaseConfiguration(const ServiceStore &store, const QString &newBase, QString *error)
 {
-    return inTransaction(path, error, [&](QSqlDatabase &db) {
+    return inTransaction(store, error, [&](QSqlDatabase &db) {
         const QString oldBase = settingValue(db, QStringLiteral("base"));
         if (!oldBase.isEmpty() && oldBase != newBase && !replaceBase(db, oldBase, newBase, error))
             return false;
         QSqlQuery query(db);
-        query.prepare(QStringLiteral("INSERT OR REPLACE INTO svc_settings (lkey, lvalue) VALUES ('base', ?)"));
+        query.prepare(QStringLiteral("INSERT INTO svc_settings (lkey, lvalue) VALUES ('base', ?) "
+                                     "ON CONFLICT (lkey) DO UPDATE SET lvalue = excluded.lvalue"));
         query.addBindValue(newBase);
         if (!query.exec()) {
             *error = query.lastError().text();
@@ -294,20 +314,44 @@ bool rebaseConfiguration(const QString &path, const QString &newBase, QString *e
     });
 }
 
-QSqlDatabase threadDatabase(const QString &path)
+QSqlDatabase threadDatabase(const ServiceStore &store, bool reopen)
 {
     if (t_connection.name.isEmpty()) {
         const QString name = QStringLiteral("norvale-services-")
                              + QString::number(s_connectionCounter.fetch_add(1));
-        QSqlDatabase db = QSqlDatabase::addDatabase(kDriver, name);
-        db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
+        store.addConnection(name, true);
         t_connection.name = name;
     }
     QSqlDatabase db = QSqlDatabase::database(t_connection.name, false);
+    if (reopen)
+        db.close();
     if (!db.isOpen())
-        db.open();   // retried on the next request when the file is not there
+        db.open();   // retried on the next request when the database is not there
     return db;
+}
+
+bool runQuery(QSqlQuery &query)
+{
+    const bool ok = query.exec();
+    t_queryFailed = t_queryFailed || !ok;
+    return ok;
+}
+
+bool runQuery(QSqlQuery &query, const QString &sql)
+{
+    const bool ok = query.exec(sql);
+    t_queryFailed = t_queryFailed || !ok;
+    return ok;
+}
+
+void clearQueryFailure()
+{
+    t_queryFailed = false;
+}
+
+bool queryFailed()
+{
+    return t_queryFailed;
 }
 
 QString settingValue(const QSqlDatabase &db, const QString &key, const QString &fallback)
@@ -315,7 +359,7 @@ QString settingValue(const QSqlDatabase &db, const QString &key, const QString &
     QSqlQuery query(db);
     query.prepare(QStringLiteral("SELECT lvalue FROM svc_settings WHERE lkey = ?"));
     query.addBindValue(key);
-    if (query.exec() && query.next())
+    if (runQuery(query) && query.next())
         return query.value(0).toString();
     return fallback;
 }

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "services/ServiceStore.h"
+
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 
@@ -9,23 +12,34 @@ namespace norvale {
 // The columns of lconfig_all, in the order the configuration record reads them.
 const QStringList &configColumns();
 
-// Creates the database at path from the embedded schema and seed when no file
-// is there. It is built under path + ".tmp" and renamed when complete, so a
-// first start that is killed half-way leaves no half database behind.
-bool ensureServiceDatabase(const QString &path, QString *error);
+// Gives the store its tables from the embedded schema and seed when it has
+// none. A SQLite file is built under path + ".tmp" and renamed when
+// complete, so a first start that is killed half-way leaves no half database
+// behind; a PostgreSQL database gets them in one transaction.
+bool ensureServiceDatabase(const ServiceStore &store, QString *error);
 
-// A database made before the name columns compared without letter case gets
-// their current definition, its rows kept. Nothing happens to one that has it.
-bool upgradeServiceDatabase(const QString &path, QString *error);
+// A SQLite database made before the name columns compared without letter
+// case gets their current definition, its rows kept. Nothing happens to one
+// that has it, nor to a PostgreSQL database.
+bool upgradeServiceDatabase(const ServiceStore &store, QString *error);
 
 // lconfig_all holds addresses of this service, and its port can change from
 // one start to the next: replace the base recorded in svc_settings by newBase
 // wherever a value starts with it, leaving every other value as it is.
-bool rebaseConfiguration(const QString &path, const QString &newBase, QString *error);
+bool rebaseConfiguration(const ServiceStore &store, const QString &newBase, QString *error);
 
-// The calling thread's read-only connection to path, opened on first use and
-// closed when the thread ends. Qt SQL connections must stay in their thread.
-QSqlDatabase threadDatabase(const QString &path);
+// The calling thread's read-only connection to the store, opened on first
+// use and closed when the thread ends. Qt SQL connections must stay in their
+// thread. reopen: closes it first, for a connection the server has dropped.
+QSqlDatabase threadDatabase(const ServiceStore &store, bool reopen = false);
+
+// Runs a prepared query, or sql on a fresh one. A failure is remembered for
+// the calling thread until clearQueryFailure(), so that a page can tell a
+// database that did not answer from one that holds no row.
+bool runQuery(QSqlQuery &query);
+bool runQuery(QSqlQuery &query, const QString &sql);
+void clearQueryFailure();
+bool queryFailed();
 
 // A value of svc_settings, read afresh so that edits take effect at once.
 QString settingValue(const QSqlDatabase &db, const QString &key, const QString &fallback = {});

@@ -3,7 +3,6 @@
 #include "services/PageText.h"
 #include "services/ServiceDatabase.h"
 
-#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSqlQuery>
 
@@ -19,36 +18,49 @@ Reply htmlReply(int status, const QString &title, const QString &body)
     return {status, kHtmlUtf8, htmlPage(title, body, QStringLiteral("utf-8")).toUtf8(), false};
 }
 
+Reply unavailable()
+{
+    return htmlReply(503, QStringLiteral("服务暂不可用"), QStringLiteral("<p>数据库暂时无法打开，请稍后再试。</p>"));
+}
+
 } // namespace
 
-ServicePages::ServicePages(QString databasePath)
-    : m_databasePath(std::move(databasePath)),
-      m_connectionDatabase(QFileInfo(m_databasePath).absoluteFilePath())
-{
-}
+ServicePages::ServicePages(ServiceStore store) : m_store(std::move(store)) {}
 
 Reply ServicePages::answer(const QString &path, const Parameters &parameters) const
 {
-    const QSqlDatabase db = threadDatabase(m_databasePath);
-    if (!db.isOpen())
-        return htmlReply(503, QStringLiteral("服务暂不可用"),
-                         QStringLiteral("<p>数据库暂时无法打开，请稍后再试。</p>"));
+    for (bool retried = false;; retried = true) {
+        const QSqlDatabase db = threadDatabase(m_store, retried);
+        if (!db.isOpen())
+            return unavailable();
+        clearQueryFailure();
+        const Reply reply = route(db, path, parameters);
+        if (!queryFailed())
+            return reply;
+        // A statement the server refused fails the page; a kept connection
+        // the server dropped (it restarted) is replaced once.
+        if (retried || db.isOpen())
+            return unavailable();
+    }
+}
 
+Reply ServicePages::route(const QSqlDatabase &db, const QString &path, const Parameters &parameters) const
+{
     // The operator's pages were ASP pages on a server that ignores letter case.
-    const QString route = path.toLower();
-    if (route == QLatin1StringView("/geturl/dataurl.asp"))
+    const QString lower = path.toLower();
+    if (lower == QLatin1StringView("/geturl/dataurl.asp"))
         return dataAddress(db, parameters);
-    if (route == QLatin1StringView("/query/domain.asp"))
+    if (lower == QLatin1StringView("/query/domain.asp"))
         return domainStatus(db, parameters.value(QStringLiteral("domain")));
-    if (route == QLatin1StringView("/query/whois.asp"))
+    if (lower == QLatin1StringView("/query/whois.asp"))
         return whois(db, parameters.value(QStringLiteral("domain")));
-    if (route == QLatin1StringView("/query/ip.asp"))
+    if (lower == QLatin1StringView("/query/ip.asp"))
         return ipReverse(db, parameters.value(QStringLiteral("ip")));
-    if (route == QLatin1StringView("/query/ipmess.asp"))
+    if (lower == QLatin1StringView("/query/ipmess.asp"))
         return ipLocation(db, parameters.value(QStringLiteral("ip")));
 
     const QLatin1StringView downloads("/download/");
-    if (route.startsWith(downloads)) {
+    if (lower.startsWith(downloads)) {
         // /download/NAME, or /download/VARIANT/NAME for the other ways of sending it.
         const QString rest = path.mid(downloads.size());
         const qsizetype slash = rest.indexOf(u'/');
@@ -74,8 +86,9 @@ Reply ServicePages::dataAddress(const QSqlDatabase &db, const Parameters &parame
     }
 
     QString connection = settingValue(db, QStringLiteral("connection"),
-                                      QStringLiteral("provider=SQLite;Data Source={database}"));
-    connection.replace(QLatin1StringView("{database}"), m_connectionDatabase);
+                                      QStringLiteral("{connection}"));
+    connection.replace(QLatin1StringView("{connection}"), m_store.connectionText());
+    connection.replace(QLatin1StringView("{database}"), m_store.databaseName());
     const QString data = scatterFillers(connection);
 
     const QString custom = settingValue(db, QStringLiteral("datatemplate"));
@@ -98,7 +111,7 @@ Reply ServicePages::download(const QSqlDatabase &db, const QString &name, bool c
         QString installerName;
         {
             QSqlQuery query(db);
-            if (query.exec(QStringLiteral("SELECT ldownurl FROM lconfig_all")) && query.next())
+            if (runQuery(query, QStringLiteral("SELECT ldownurl FROM lconfig_all")) && query.next())
                 installerName = query.value(0).toString().section(u'/', -1);
         }
         if (name.isEmpty() || name != installerName)
@@ -158,7 +171,7 @@ Reply ServicePages::storedFile(const QSqlDatabase &db, const QString &path) cons
     QSqlQuery query(db);
     query.prepare(QStringLiteral("SELECT lcontenttype, ldata FROM svc_files WHERE lpath = ?"));
     query.addBindValue(path);
-    if (!query.exec() || !query.next())
+    if (!runQuery(query) || !query.next())
         return {404, {}, {}, false};
     return {200, query.value(0).toString().toStdString(), query.value(1).toByteArray(), false};
 }
@@ -171,7 +184,7 @@ Reply ServicePages::linkPage(const QSqlDatabase &db, const QString &path, const 
         QSqlQuery query(db);
         query.prepare(QStringLiteral("SELECT ltitle, lbody FROM svc_pages WHERE lpath = ?"));
         query.addBindValue(path);
-        if (!query.exec() || !query.next())
+        if (!runQuery(query) || !query.next())
             return notFound(path);
         title = query.value(0).toString();
         body = query.value(1).toString();

@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 #include <QHash>
+#include "services/ServiceStore.h"
+
 #include <QSqlDatabase>
 #include <QString>
 
@@ -27,10 +29,11 @@ struct Reply {
 using Parameters = QHash<QString, QString>;
 
 // Every page of the service, generated from its database on each request.
-// Safe to call from many threads: each uses its own connection.
+// Safe to call from many threads: each uses its own connection. A page the
+// database could not answer is a 503, never a page without its marker.
 class ServicePages final {
 public:
-    explicit ServicePages(QString databasePath);
+    explicit ServicePages(ServiceStore store);
 
     // The address the service answers on, e.g. http://127.0.0.1:8858. Set
     // before serving starts.
@@ -39,6 +42,7 @@ public:
     Reply answer(const QString &path, const Parameters &parameters) const;
 
 private:
+    Reply route(const QSqlDatabase &db, const QString &path, const Parameters &parameters) const;
     Reply dataAddress(const QSqlDatabase &db, const Parameters &parameters) const;
     Reply domainStatus(const QSqlDatabase &db, const QString &domain) const;
     Reply whois(const QSqlDatabase &db, const QString &domain) const;
@@ -51,8 +55,7 @@ private:
     Reply linkPage(const QSqlDatabase &db, const QString &path, const Parameters &parameters) const;
     Reply notFound(const QString &path) const;
 
-    QString m_databasePath;
-    QString m_connectionDatabase;   // absolute path, as handed out in the connection text
+    ServiceStore m_store;
     QString m_base;
 };
 

@@ -14,9 +14,6 @@ namespace norvale {
 
 namespace {
 
-// Clients keep connections open and each open connection holds a worker,
-// so the pool is larger than the library's default.
-constexpr size_t kWorkers = 128;
 constexpr size_t kChunk = 16 * 1024;
 constexpr size_t kGeneratedChunk = 64 * 1024;
 // Nothing here takes a request body; a client that sends one gets no more room than this.
@@ -103,13 +100,12 @@ void send(const httplib::Request &request, const Reply &reply, httplib::Response
 
 } // namespace
 
-ServiceServer::ServiceServer(const ServicePages &pages, int delayMs, QString delayPath)
+ServiceServer::ServiceServer(const ServicePages &pages, int delayMs, QString delayPath, GateLimits limits)
     : m_pages(pages),
       m_delayMs(delayMs),
       m_delayPath(delayPath.toStdString()),
-      m_server(std::make_unique<httplib::Server>())
+      m_server(std::make_unique<GatedHttpServer>(limits))
 {
-    m_server->new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
     m_server->set_payload_max_length(kMaxRequestBody);
     m_server->set_default_headers({{"Server", "norvale-services"}});
 
@@ -170,6 +166,7 @@ void ServiceServer::stop()
     }
     m_stopped.notify_all();
     m_server->stop();
+    m_server->stopGate();
 }
 
 QByteArray ServiceServer::statsText() const

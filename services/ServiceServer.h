@@ -10,9 +10,7 @@
 #include <mutex>
 #include <string>
 
-namespace httplib {
-class Server;
-}
+#include "services/RequestGate.h"
 
 namespace norvale {
 
@@ -20,10 +18,11 @@ class ServicePages;
 
 // The HTTP side: routes every GET to the pages, counts requests per served
 // path for /stats and applies the configured delay. Request bodies and byte
-// ranges are bounded, so no request can make it hold much memory.
+// ranges are bounded, so no request can make it hold much memory, and slow or
+// greedy clients are held off by the gate's limits.
 class ServiceServer final {
 public:
-    ServiceServer(const ServicePages &pages, int delayMs, QString delayPath);
+    ServiceServer(const ServicePages &pages, int delayMs, QString delayPath, GateLimits limits = {});
     ~ServiceServer();
     ServiceServer(const ServiceServer &) = delete;
     ServiceServer &operator=(const ServiceServer &) = delete;
@@ -47,7 +46,7 @@ private:
     const ServicePages &m_pages;
     const int m_delayMs;
     const std::string m_delayPath;
-    std::unique_ptr<httplib::Server> m_server;
+    std::unique_ptr<GatedHttpServer> m_server;
 
     mutable std::mutex m_statsMutex;
     std::map<std::string, long long> m_counts;

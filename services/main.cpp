@@ -6,13 +6,13 @@
 #include "services/ServiceServer.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
 
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 
@@ -65,24 +65,40 @@ int main(int argc, char *argv[])
     }
     if (options.databasePath.isEmpty())
         options.databasePath = norvale::defaultDatabasePath();
-    // The data-address page, in GB2312, announces this path to Norvale; a
-    // character it cannot hold would send Norvale to another file.
-    if (!norvale::fitsGb2312(QFileInfo(options.databasePath).absoluteFilePath())) {
-        say(stderr, QStringLiteral("norvale-services: the database path ") + options.databasePath
+    norvale::ServiceStore store;
+    if (!norvale::ServiceStore::fromText(options.databasePath, &store, &error)) {
+        say(stderr, QStringLiteral("norvale-services: ") + error);
+        return 2;
+    }
+    // The data-address page, in GB2312, announces where the tables are; a
+    // character it cannot hold would send Norvale elsewhere.
+    if (!norvale::fitsGb2312(store.connectionText())) {
+        say(stderr, QStringLiteral("norvale-services: the database ") + store.shown()
                         + QStringLiteral(" holds characters that the data-address page (GB2312) cannot carry; "
                                          "choose a path without them"));
         return 2;
     }
 
-    if (!norvale::ensureServiceDatabase(options.databasePath, &error)) {
-        say(stderr, QStringLiteral("norvale-services: cannot create the database ")
-                        + options.databasePath + QStringLiteral(": ") + error);
+    if (!norvale::ensureServiceDatabase(store, &error)) {
+        say(stderr, QStringLiteral("norvale-services: cannot create the database ") + store.shown()
+                        + QStringLiteral(": ") + error);
         return 1;
     }
 
+    // Slow clients hold descriptors until their deadline, never workers:
+    // let the process have as many descriptors as the system allows.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
+
     // Bind first: with --port 0 the base address is known only now.
-    norvale::ServicePages pages(options.databasePath);
-    norvale::ServiceServer server(pages, options.delayMs, options.delayPath);
+    norvale::ServicePages pages(store);
+    norvale::GateLimits limits;
+    limits.requestDeadline = std::chrono::seconds(options.requestDeadlineSeconds);
+    limits.connectionsPerAddress = options.connectionsPerAddress;
+    norvale::ServiceServer server(pages, options.delayMs, options.delayPath, limits);
     const int port = server.bind(options.host, options.port);
     if (port <= 0) {
         say(stderr, QStringLiteral("norvale-services: cannot listen on ") + options.host + u':'
@@ -91,13 +107,12 @@ int main(int argc, char *argv[])
     }
     const QString base = baseFor(options.host, port);
     pages.setBase(base);
-    if (!norvale::upgradeServiceDatabase(options.databasePath, &error))
+    if (!norvale::upgradeServiceDatabase(store, &error))
         say(stderr, QStringLiteral("norvale-services: names keep comparing with letter case: ") + error);
-    if (!norvale::rebaseConfiguration(options.databasePath, base, &error))
+    if (!norvale::rebaseConfiguration(store, base, &error))
         say(stderr, QStringLiteral("norvale-services: lconfig_all keeps its old addresses: ") + error);
 
-    say(stderr, QStringLiteral("norvale-services: database ")
-                    + QFileInfo(options.databasePath).absoluteFilePath());
+    say(stderr, QStringLiteral("norvale-services: database ") + store.shown());
     say(stdout, QStringLiteral("norvale-services listening on ") + base);
 
     bool served = true;

@@ -8,6 +8,7 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlResult>
+#include <QSqlQuery>
 #include <QThreadStorage>
 
 #include <sys/stat.h>
@@ -133,6 +134,10 @@ private:
     void run(Job &job);
     bool open(bool *reused, QString *error);
     bool lost();
+    // Whether the server still answers on this connection. Some ODBC drivers
+    // (psqlODBC after a server restart) report a dropped connection as
+    // alive, so a failure is followed by one trivial statement.
+    bool answers();
     void close();
 
     const QString m_text;
@@ -190,7 +195,7 @@ void ConnectionThread::run(Job &job)
         }
         // A statement the server refused leaves a good connection; only a
         // lost one is replaced, and then the work runs once more.
-        if (!lost()) {
+        if (!lost() && answers()) {
             job.finish(false, error);
             return;
         }
@@ -253,6 +258,14 @@ bool ConnectionThread::open(bool *reused, QString *error)
         m_fileIdentity = identityOf(m_file);
     }
     return true;
+}
+
+bool ConnectionThread::answers()
+{
+    if (m_driver == QLatin1StringView("QSQLITE"))
+        return true;
+    QSqlQuery probe(QSqlDatabase::database(m_name, false));
+    return probe.exec(QStringLiteral("SELECT 1"));
 }
 
 bool ConnectionThread::lost()

@@ -120,7 +120,8 @@ CheckCells checkdomain(const QString &domain, const QString &kind, const QString
         return cells;
     }
     if (wantsStatusPage(domain, kind, address, wildip)) {
-        if (!page.transportOk) {
+        // A server that says it failed (5xx) gave no verdict either.
+        if (!page.transportOk || page.httpStatus >= 500) {
             cells.status = QStringLiteral("查询失败");
             return cells;
         }

@@ -73,8 +73,9 @@ struct CheckCells {
 
 // The status decision. A name no host can carry is "无效域名" without a
 // price: nobody can register it. `page` is consulted only when
-// wantsStatusPage() holds: no HTTP response at all is no verdict ("查询失败");
-// any response, error pages included, is judged by the "|domain|" marker.
+// wantsStatusPage() holds: no HTTP response at all, or a server error (5xx),
+// is no verdict ("查询失败"); any other response, error pages included, is
+// judged by the "|domain|" marker.
 CheckCells checkdomain(const QString &domain, const QString &kind, const QString &address,
                        const QString &wildip, const PageText &page);
 

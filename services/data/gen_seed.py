@@ -274,7 +274,7 @@ def main():
 
     settings = [
         ("checkin", "qomp58x"),
-        ("connection", "provider=SQLite;Data Source={database}"),
+        ("connection", "{connection}"),
         ("datamarker", "|data|"),
         ("datatemplate", ""),
         ("base", BASE),

@@ -6,11 +6,11 @@
 #include "norvale/main/ResultGridView.h"
 #include "norvale/search/DomainSearch.h"
 #include "norvale/search/SearchBoxes.h"
-#include "norvale/work/WorkerPools.h"
 #include "norvale/startup/FontSubstitutes.h"
 
 #include "tests/support/DatabaseStack.h"
 #include "tests/support/RecordingPlatform.h"
+#include "tests/support/SearchToEnd.h"
 #include "tests/support/TestSql.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestResolver.h"
@@ -26,7 +26,6 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTest>
-#include <QThreadPool>
 
 #include <chrono>
 #include <memory>
@@ -279,10 +278,7 @@ private slots:
 
         // Nothing the workers still had in hand is written: let them all
         // finish, deliver whatever they posted, and look again.
-        for (QThreadPool *pool : {&workpools::drivers(), &workpools::lookups(),
-                                  &workpools::fetches(), &workpools::queries()})
-            pool->waitForDone();
-        QCoreApplication::sendPostedEvents();
+        test::drainWorkers();
         QCOMPARE(grid.rows(), rowsAtStop);
         QCOMPARE(w->lallnum()->text(), QStringLiteral("找到相关记录  1  条"));
         QCOMPARE(grid.cellText(1, 4), QStringLiteral("已注册"));  // the row before the stop is whole
@@ -295,15 +291,25 @@ private slots:
         QCOMPARE(w->lallnum()->text(), QStringLiteral("找到记录 0 条"));
     }
 
+    void secondSearchDuringFirst_data()
+    {
+        QTest::addColumn<int>("superseded");   // searches started at the first row
+        QTest::newRow("once") << 1;
+        QTest::newRow("a hundred times in a row, at once") << 100;
+    }
+
     void secondSearchDuringFirst()
     {
+        QFETCH(int, superseded);
         m_resolver.server().setDelay(200ms);
         auto w = openWindow();
         ResultGridModel &grid = w->grid1()->grid();
         QMetaObject::Connection atFirstRow = connect(&grid, &QAbstractItemModel::rowsInserted, this, [&] {
             QObject::disconnect(atFirstRow);
-            w->lfind()->setText(QStringLiteral("myexample"));
-            w->lsearch()->click();
+            for (int i = superseded; i > 0; --i) {
+                w->lfind()->setText(i == 1 ? QStringLiteral("myexample") : QStringLiteral("example%1").arg(i));
+                w->lsearch()->click();
+            }
         });
         search(*w, QStringLiteral("example"));
         verifyIdle(*w);
@@ -312,6 +318,9 @@ private slots:
         QCOMPARE(w->lallnum()->text(), QStringLiteral("找到相关记录  %1  条").arg(second.size()));
         for (int r = 1; r < grid.rows(); ++r)
             QVERIFY2(!grid.cellText(r, 4).isEmpty(), qPrintable(grid.cellText(r, 3)));
+        // Whatever the superseded searches still had in hand never shows up.
+        test::drainWorkers();
+        QCOMPARE(shownDomains(*w), second);
     }
 
     void searchWaitsForConfiguration_data()

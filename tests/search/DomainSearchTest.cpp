@@ -258,6 +258,7 @@ private slots:
         QTest::newRow("literal substring") << d << "7.81.2.3" << "5.6.7.81.2.3.4" << true << plain << true << "未注册" << true << "";
         QTest::newRow("two dots, no fetch") << "example.com.cn" << "" << "" << true << marked << false << "未注册" << true << "";
         QTest::newRow("no HTTP response") << d << "" << "" << false << "" << true << "查询失败" << false << "";
+        QTest::newRow("server error") << d << "" << "" << true << "<p>503</p>" << true << "查询失败" << false << "";
         QTest::newRow("marker is case-sensitive") << d << "" << "" << true << "|DOMAIN|" << true << "未注册" << true << "";
         // No host can carry these: never fetched, never offered.
         QTest::newRow("quote in the name") << "o'reilly.com" << "" << "" << true << plain << false << "无效域名" << false << "";
@@ -283,7 +284,7 @@ private slots:
         QCOMPARE(wantsStatusPage(domain, kind, address, wildip), fetched);
         PageText answer;
         answer.transportOk = responded;
-        answer.httpStatus = responded ? 200 : 0;
+        answer.httpStatus = !responded ? 0 : page.contains(QLatin1StringView("503")) ? 503 : 200;
         answer.text = page;
         const CheckCells cells = checkdomain(domain, kind, address, wildip, answer);
         QCOMPARE(cells.status, status);

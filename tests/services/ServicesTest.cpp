@@ -3,6 +3,7 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ServicesProcess.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -18,10 +19,17 @@
 
 #include <httplib.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <thread>
+#include <vector>
 
 using norvale::test::ServicesProcess;
 
@@ -137,6 +145,73 @@ bool running(qint64 pid)
     const qsizetype end = line.lastIndexOf(')');
     return end < 0 || line.mid(end + 2, 1) != "Z";
 }
+
+// A raw connection to the service, or -1.
+int connectTo(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(quint16(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0)
+        return fd;
+    if (fd >= 0)
+        ::close(fd);
+    return -1;
+}
+
+// What the server sends on fd until it closes it, or a null array when it
+// has not closed it within the time.
+QByteArray untilClosed(int fd, int withinMs)
+{
+    QByteArray seen("");
+    QDeadlineTimer deadline(withinMs);
+    for (;;) {
+        pollfd one{fd, POLLIN, 0};
+        if (::poll(&one, 1, int(deadline.remainingTime())) <= 0)
+            return {};
+        char buffer[512];
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            return seen;
+        seen.append(buffer, n);
+    }
+}
+
+// Connections that send a request one byte at a time, a byte to each every
+// half second, for as long as they live.
+class SlowClients final {
+public:
+    SlowClients(int port, int count)
+    {
+        for (int i = 0; i < count; ++i)
+            m_fds.push_back(connectTo(port));
+        m_sender = std::thread([this] {
+            const char request[] = "GET /query/domain.asp?domain=example.com HTTP/1.1\r\nHost: x\r\nX-Slow: ";
+            for (size_t at = 0; !m_done; at = (at + 1) % (sizeof request - 1)) {
+                for (const int fd : m_fds)
+                    ::send(fd, request + at, 1, MSG_NOSIGNAL);
+                for (int i = 0; i < 10 && !m_done; ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+        });
+    }
+    ~SlowClients()
+    {
+        m_done = true;
+        m_sender.join();
+        for (const int fd : m_fds)
+            ::close(fd);
+    }
+    Q_DISABLE_COPY_MOVE(SlowClients)
+    const std::vector<int> &fds() const { return m_fds; }
+
+private:
+    std::vector<int> m_fds;
+    std::atomic<bool> m_done = false;
+    std::thread m_sender;
+};
 
 QString configValue(const ServicesProcess &services, const QString &column)
 {
@@ -476,6 +551,48 @@ private slots:
         QVERIFY(!utf8(bodyOf(m_services.baseUrl() + QStringLiteral("/stats"))).contains(QStringLiteral("/no/such/")));
     }
 
+    // More slow clients than the server has workers: the others are still
+    // served, and a slow one is let go at its deadline.
+    void slowClientsStarveNoOne()
+    {
+        SlowClients slow(m_services.port(), 140);
+        QVERIFY(std::all_of(slow.fds().cbegin(), slow.fds().cend(), [](int fd) { return fd >= 0; }));
+        for (int i = 0; i < 20; ++i)
+            QCOMPARE(statusOf(m_services.baseUrl() + QStringLiteral("/query/domain.asp?domain=a%1.com").arg(i)), 200);
+
+        ServicesProcess::Options options;
+        options.extraArguments = words("--request-deadline 1");
+        ServicesProcess strict(options);
+        QString error;
+        QVERIFY2(strict.start(&error), qPrintable(error));
+        SlowClients late(strict.port(), 1);
+        const QByteArray answer = untilClosed(late.fds().front(), 10000);
+        QVERIFY2(answer.startsWith("HTTP/1.1 408"), answer.constData());
+    }
+
+    void connectionsPerAddressAreBounded()
+    {
+        ServicesProcess::Options options;
+        options.extraArguments = words("--connections-per-address 4");
+        ServicesProcess bounded(options);
+        QString error;
+        QVERIFY2(bounded.start(&error), qPrintable(error));
+        std::vector<int> held;
+        for (int i = 0; i < 4; ++i)
+            held.push_back(connectTo(bounded.port()));
+        const int extra = connectTo(bounded.port());
+        const QByteArray refused = untilClosed(extra, 10000);
+        QVERIFY2(refused.startsWith("HTTP/1.1 503"), refused.constData());
+        ::close(extra);
+        ::close(held.back());
+        held.pop_back();
+        // Asked until served once: a connection just answered may count a moment longer.
+        bool served = false;
+        QTRY_VERIFY_WITH_TIMEOUT(served || (served = statusOf(bounded.baseUrl() + QStringLiteral("/stats")) == 200), 10000);
+        for (const int fd : held)
+            ::close(fd);
+    }
+
     void terminateEndsCleanlyDuringDelay()
     {
         QTemporaryDir dir;
@@ -538,6 +655,7 @@ private slots:
         QTest::newRow("stray argument") << "extra";
         // The data-address page could not announce it (GB2312 has no ö).
         QTest::newRow("database path GB2312 cannot carry") << "--db /tmp/norvale-ö/services.db";
+        QTest::newRow("postgresql address without a database") << "--db postgresql://reader@127.0.0.1:1/";
     }
 
     void badOptionsExitWithTwo()

@@ -111,19 +111,34 @@ bool PostgresServer::start(QString *why)
     m_port = freePort();
     if (m_port == 0)
         return fail(QStringLiteral("no free loopback port"));
+    if (!resume(why)) {
+        stop();
+        return false;
+    }
+    return true;
+}
+
+bool PostgresServer::resume(QString *why)
+{
+    const auto fail = [&](const QString &reason) {
+        if (why)
+            *why = reason;
+        return false;
+    };
     // An immediate shutdown when the test dies: a smart one would wait for
     // sessions that may be stopped or sleeping.
     endWithParentAsUnprivileged(m_server, SIGQUIT);
     m_server.setProcessChannelMode(QProcess::MergedChannels);
-    m_server.setStandardOutputFile(m_dir->filePath(QStringLiteral("server.log")));
+    m_server.setStandardOutputFile(m_dir->filePath(QStringLiteral("server.log")), QIODevice::Append);
     m_server.setWorkingDirectory(QDir::tempPath());
     m_server.start(tool(QStringLiteral("postgres")),
-                   {QStringLiteral("-D"), data, QStringLiteral("-p"), QString::number(m_port), QStringLiteral("-k"),
-                    m_dir->path(), QStringLiteral("-c"), QStringLiteral("listen_addresses=127.0.0.1"), QStringLiteral("-c"),
-                    QStringLiteral("fsync=off")});
+                   {QStringLiteral("-D"), m_dir->filePath(QStringLiteral("data")), QStringLiteral("-p"),
+                    QString::number(m_port), QStringLiteral("-k"), m_dir->path(), QStringLiteral("-c"),
+                    QStringLiteral("listen_addresses=127.0.0.1"), QStringLiteral("-c"), QStringLiteral("fsync=off")});
     if (!m_server.waitForStarted(30000))
         return fail(QStringLiteral("the server did not start: ") + m_server.errorString());
 
+    QString output;
     QDeadlineTimer deadline(60000);
     while (!execute(QStringLiteral("select 1"), &output)) {
         if (m_server.state() == QProcess::NotRunning || deadline.hasExpired()) {
@@ -136,7 +151,7 @@ bool PostgresServer::start(QString *why)
     return true;
 }
 
-void PostgresServer::stop()
+void PostgresServer::shutDown()
 {
     if (m_server.state() != QProcess::NotRunning) {
         // A fast shutdown: open connections are ended, nothing waits for them.
@@ -146,6 +161,11 @@ void PostgresServer::stop()
             m_server.waitForFinished(5000);
         }
     }
+}
+
+void PostgresServer::stop()
+{
+    shutDown();
     m_dir.reset();
 }
 

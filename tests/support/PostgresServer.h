@@ -24,6 +24,10 @@ public:
     // then skip with it.
     bool start(QString *why);
     void stop();
+    // Shuts the server down as an operator's fast stop does, keeping its
+    // data, port and socket folder; resume() starts it again.
+    void shutDown();
+    bool resume(QString *why);
 
     QString socketFolder() const;
     int port() const { return m_port; }

@@ -158,6 +158,42 @@ void TestDnsServer::setDelay(std::chrono::milliseconds delay)
     m_delay = delay;
 }
 
+void TestDnsServer::forgetQueriedNames()
+{
+    const std::lock_guard lock(m_mutex);
+    m_queried.clear();
+}
+
+void TestDnsServer::setFault(Fault fault)
+{
+    const std::lock_guard lock(m_mutex);
+    m_fault = fault;
+}
+
+QByteArray TestDnsServer::broken(QByteArray packet)
+{
+    const std::lock_guard lock(m_mutex);
+    if (packet.size() < 12)
+        return packet;
+    switch (m_fault) {
+    case Fault::None:
+        break;
+    case Fault::CutShort:
+        packet.truncate(12 + (packet.size() - 12) / 2);
+        break;
+    case Fault::WrongId:
+        packet[0] = char(packet[0] ^ 0x5a);
+        break;
+    case Fault::Noise:
+        for (qsizetype i = 2; i < packet.size(); ++i) {
+            m_noise = m_noise * 1103515245u + 12345u;   // the same noise on every run
+            packet[i] = char(m_noise >> 16);
+        }
+        break;
+    }
+    return packet;
+}
+
 QStringList TestDnsServer::queriedNames() const
 {
     const std::lock_guard lock(m_mutex);
@@ -176,7 +212,9 @@ void TestDnsServer::serve()
     std::multimap<Clock::time_point, Pending> pending;
 
     auto send = [this](const Pending &p) {
-        ::sendto(m_socket, p.packet.constData(), size_t(p.packet.size()), 0,
+        // Broken as it leaves, so that answers held back by the delay break too.
+        const QByteArray packet = broken(p.packet);
+        ::sendto(m_socket, packet.constData(), size_t(packet.size()), 0,
                  reinterpret_cast<const sockaddr *>(&p.peer), sizeof p.peer);
     };
 

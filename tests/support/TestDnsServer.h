@@ -41,17 +41,27 @@ public:
     void removeWildcard(const QString &suffix);
     void setDelay(std::chrono::milliseconds delay);
 
+    // Answers broken on purpose: cut short in the middle, sent with another
+    // identifier, or the right identifier followed by noise.
+    enum class Fault { None, CutShort, WrongId, Noise };
+    void setFault(Fault fault);
+
     // Names asked for (lower-cased, without the final dot), in arrival order.
     QStringList queriedNames() const;
+    // Drops that record, so that a long run does not grow with it.
+    void forgetQueriedNames();
 
 private:
     void serve();
     QByteArray answer(const QByteArray &query);
+    QByteArray broken(QByteArray packet);
 
     mutable std::mutex m_mutex;
     QHash<QString, QList<QByteArray>> m_records;        // name -> 4-byte addresses
     QList<std::pair<QString, QByteArray>> m_wildcards;  // suffix -> 4-byte address
     std::chrono::milliseconds m_delay{0};
+    Fault m_fault = Fault::None;
+    quint32 m_noise = 1;
     QStringList m_queried;
 
     int m_socket = -1;

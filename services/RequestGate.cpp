@@ -1,0 +1,382 @@
+#include "services/RequestGate.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace norvale {
+
+namespace {
+
+// A request head longer than this is refused; httplib takes 8 KiB of target.
+constexpr size_t kHeadRoom = 16 * 1024;
+// A body up to this size must be in before a worker reads it; a larger one
+// goes on at once and gets httplib's 413 (the server takes at most 64 KiB).
+constexpr size_t kBodyRoom = 64 * 1024;
+
+bool caseInsensitiveStartsWith(std::string_view text, std::string_view prefix)
+{
+    return text.size() >= prefix.size()
+           && std::equal(prefix.begin(), prefix.end(), text.begin(),
+                         [](char a, char b) { return std::tolower(a) == std::tolower(b); });
+}
+
+// The value of a header in a request head, or nullopt.
+std::optional<std::string_view> headerValue(std::string_view head, std::string_view name)
+{
+    size_t at = head.find('\n');
+    while (at != std::string_view::npos && at + 1 < head.size()) {
+        const std::string_view line = head.substr(at + 1, head.find('\n', at + 1) - at - 1);
+        if (caseInsensitiveStartsWith(line, name) && line.size() > name.size() && line[name.size()] == ':') {
+            std::string_view value = line.substr(name.size() + 1);
+            while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+                value.remove_prefix(1);
+            while (!value.empty() && (value.back() == '\r' || value.back() == ' '))
+                value.remove_suffix(1);
+            return value;
+        }
+        at = head.find('\n', at + 1);
+    }
+    return std::nullopt;
+}
+
+// A short answer to a client the gate turns away, then the end of it.
+void turnAway(int fd, const char *status)
+{
+    std::string reply = std::string("HTTP/1.1 ") + status
+                        + "\r\nConnection: close\r\nContent-Length: 0\r\nServer: norvale-services\r\n\r\n";
+    [[maybe_unused]] const ssize_t sent = ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+}
+
+std::string addressText(const sockaddr_storage &address, int *port)
+{
+    char text[INET6_ADDRSTRLEN] = {};
+    if (address.ss_family == AF_INET) {
+        const auto *v4 = reinterpret_cast<const sockaddr_in *>(&address);
+        ::inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text);
+        *port = ntohs(v4->sin_port);
+    } else if (address.ss_family == AF_INET6) {
+        const auto *v6 = reinterpret_cast<const sockaddr_in6 *>(&address);
+        ::inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text);
+        *port = ntohs(v6->sin6_port);
+    }
+    return text;
+}
+
+// The stream a worker reads one request from and writes its answer to, with
+// the socket's read and write limits and a small read buffer (httplib reads
+// the head a byte at a time).
+class GateStream final : public httplib::Stream {
+public:
+    explicit GateStream(int fd) : m_fd(fd) {}
+
+    bool is_readable() const override { return m_start < m_end || ready(POLLIN); }
+    bool is_writable() const override { return ready(POLLOUT); }
+
+    ssize_t read(char *ptr, size_t size) override
+    {
+        if (m_start == m_end) {
+            if (!ready(POLLIN))
+                return -1;
+            const ssize_t n = recvSome(m_buffer, sizeof m_buffer);
+            if (n <= 0)
+                return n;
+            m_start = 0;
+            m_end = size_t(n);
+        }
+        const size_t n = std::min(size, m_end - m_start);
+        std::memcpy(ptr, m_buffer + m_start, n);
+        m_start += n;
+        return ssize_t(n);
+    }
+
+    ssize_t write(const char *ptr, size_t size) override
+    {
+        if (!ready(POLLOUT))
+            return -1;
+        ssize_t n;
+        do
+            n = ::send(m_fd, ptr, size, MSG_NOSIGNAL);
+        while (n < 0 && errno == EINTR);
+        return n;
+    }
+
+    void get_remote_ip_and_port(std::string &ip, int &port) const override
+    {
+        sockaddr_storage address{};
+        socklen_t length = sizeof address;
+        if (::getpeername(m_fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
+            ip = addressText(address, &port);
+    }
+
+    void get_local_ip_and_port(std::string &ip, int &port) const override
+    {
+        sockaddr_storage address{};
+        socklen_t length = sizeof address;
+        if (::getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
+            ip = addressText(address, &port);
+    }
+
+    socket_t socket() const override { return m_fd; }
+    // Bytes read past the request: the start of another, sent without waiting.
+    bool holdsMore() const { return m_start < m_end; }
+
+private:
+    bool ready(short events) const
+    {
+        pollfd one{m_fd, events, 0};
+        int n;
+        do
+            n = ::poll(&one, 1, kLimitMs);
+        while (n < 0 && errno == EINTR);
+        return n > 0;
+    }
+
+    ssize_t recvSome(char *into, size_t size)
+    {
+        ssize_t n;
+        do
+            n = ::recv(m_fd, into, size, 0);
+        while (n < 0 && errno == EINTR);
+        return n;
+    }
+
+    // The same read and write limit httplib gives its own sockets.
+    static constexpr int kLimitMs = CPPHTTPLIB_READ_TIMEOUT_SECOND * 1000;
+    const int m_fd;
+    char m_buffer[4096];
+    size_t m_start = 0;
+    size_t m_end = 0;
+};
+
+// Runs each accepted connection's hand-over on the listener's own thread: it
+// only registers the connection with the gate.
+class HandOver final : public httplib::TaskQueue {
+public:
+    void enqueue(std::function<void()> fn) override { fn(); }
+    void shutdown() override {}
+};
+
+} // namespace
+
+GatedHttpServer::GatedHttpServer(GateLimits limits)
+    : m_limits(limits),
+      m_workers(std::make_unique<httplib::ThreadPool>(limits.workers)),
+      m_poll(::epoll_create1(EPOLL_CLOEXEC)),
+      m_wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+{
+    new_task_queue = [] { return new HandOver; };
+    epoll_event wake{};
+    wake.events = EPOLLIN;
+    wake.data.fd = m_wake;
+    ::epoll_ctl(m_poll, EPOLL_CTL_ADD, m_wake, &wake);
+    m_watcher = std::thread([this] { watch(); });
+}
+
+GatedHttpServer::~GatedHttpServer()
+{
+    stopGate();
+    ::close(m_poll);
+    ::close(m_wake);
+}
+
+void GatedHttpServer::stopGate()
+{
+    if (m_stopping.exchange(true))
+        return;
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(m_wake, &one, sizeof one);
+    m_watcher.join();
+    m_workers->shutdown();
+    std::lock_guard lock(m_mutex);
+    for (const auto &[fd, waiting] : m_waiting)
+        ::close(fd);
+    m_waiting.clear();
+    m_perAddress.clear();
+}
+
+bool GatedHttpServer::process_and_close_socket(socket_t sock)
+{
+    admit(sock);
+    return true;
+}
+
+void GatedHttpServer::admit(int fd)
+{
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    int port = 0;
+    const std::string address = ::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &length) == 0
+                                    ? addressText(peer, &port)
+                                    : std::string();
+    bool taken = false;
+    {
+        std::lock_guard lock(m_mutex);
+        int &open = m_perAddress[address];
+        taken = open < m_limits.connectionsPerAddress && !m_stopping;
+        if (taken)
+            ++open;
+        else if (open == 0)
+            m_perAddress.erase(address);
+    }
+    if (!taken) {
+        turnAway(fd, "503 Service Unavailable");
+        ::close(fd);
+        return;
+    }
+    wait(fd, {address, Clock::now() + m_limits.requestDeadline, 0});
+}
+
+void GatedHttpServer::wait(int fd, Waiting waiting)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_waiting.insert_or_assign(fd, std::move(waiting));
+    }
+    // Edge-triggered: the gate only peeks, so the bytes stay readable and a
+    // level-triggered poll would report them again and again.
+    epoll_event event{};
+    event.events = EPOLLIN | EPOLLRDHUP | EPOLLET;
+    event.data.fd = fd;
+    ::epoll_ctl(m_poll, EPOLL_CTL_ADD, fd, &event);
+}
+
+void GatedHttpServer::watch()
+{
+    std::vector<epoll_event> events(256);
+    auto lastSweep = Clock::now();
+    while (!m_stopping) {
+        const int n = ::epoll_wait(m_poll, events.data(), int(events.size()), 100);
+        for (int i = 0; i < n; ++i) {
+            if (events[size_t(i)].data.fd != m_wake)
+                check(events[size_t(i)].data.fd);
+        }
+        if (Clock::now() - lastSweep >= std::chrono::milliseconds(100)) {
+            expire();
+            lastSweep = Clock::now();
+        }
+    }
+}
+
+void GatedHttpServer::check(int fd)
+{
+    const Arrival state = arrival(fd);
+    if (state == Arrival::Partial)
+        return;
+    Waiting waiting;
+    {
+        std::lock_guard lock(m_mutex);
+        const auto found = m_waiting.find(fd);
+        if (found == m_waiting.end())
+            return;
+        waiting = std::move(found->second);
+        m_waiting.erase(found);
+    }
+    ::epoll_ctl(m_poll, EPOLL_CTL_DEL, fd, nullptr);
+    if (state == Arrival::Whole) {
+        m_workers->enqueue([this, fd, waiting] { serve(fd, waiting); });
+        return;
+    }
+    if (state == Arrival::TooLong)
+        turnAway(fd, "431 Request Header Fields Too Large");
+    else if (state == Arrival::Unsupported)
+        turnAway(fd, "501 Not Implemented");
+    drop(fd, waiting.address);
+}
+
+void GatedHttpServer::expire()
+{
+    const auto now = Clock::now();
+    std::vector<std::pair<int, std::string>> late;
+    {
+        std::lock_guard lock(m_mutex);
+        for (auto it = m_waiting.begin(); it != m_waiting.end();) {
+            if (it->second.deadline > now) {
+                ++it;
+                continue;
+            }
+            late.emplace_back(it->first, std::move(it->second.address));
+            it = m_waiting.erase(it);
+        }
+    }
+    for (const auto &[fd, address] : late) {
+        ::epoll_ctl(m_poll, EPOLL_CTL_DEL, fd, nullptr);
+        // A kept connection that merely sat idle is closed without a word.
+        char byte;
+        if (::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0)
+            turnAway(fd, "408 Request Timeout");
+        drop(fd, address);
+    }
+}
+
+void GatedHttpServer::serve(int fd, Waiting waiting)
+{
+    GateStream stream(fd);
+    bool closeRequested = false;
+    const bool last = waiting.served + 1 >= keep_alive_max_count_;
+    const bool answered = process_request(stream, last, closeRequested, nullptr);
+    // A request sent before this one's answer could start in our buffer: the
+    // gate could not watch its arrival, so such a client starts anew.
+    if (!answered || closeRequested || last || stream.holdsMore() || m_stopping) {
+        ::shutdown(fd, SHUT_RDWR);
+        drop(fd, waiting.address);
+        return;
+    }
+    waiting.served += 1;
+    waiting.deadline = Clock::now() + m_limits.requestDeadline;
+    wait(fd, std::move(waiting));
+}
+
+void GatedHttpServer::drop(int fd, const std::string &address)
+{
+    ::close(fd);
+    std::lock_guard lock(m_mutex);
+    const auto found = m_perAddress.find(address);
+    if (found != m_perAddress.end() && --found->second <= 0)
+        m_perAddress.erase(found);
+}
+
+GatedHttpServer::Arrival GatedHttpServer::arrival(int fd) const
+{
+    std::string bytes(kHeadRoom, '\0');
+    ssize_t n = ::recv(fd, bytes.data(), bytes.size(), MSG_PEEK | MSG_DONTWAIT);
+    if (n == 0)
+        return Arrival::Gone;
+    if (n < 0)
+        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? Arrival::Partial : Arrival::Gone;
+    const std::string_view seen(bytes.data(), size_t(n));
+    size_t headEnd = seen.find("\r\n\r\n");
+    headEnd = headEnd == std::string_view::npos ? seen.find("\n\n") : headEnd;
+    if (headEnd == std::string_view::npos)
+        return size_t(n) == kHeadRoom ? Arrival::TooLong : Arrival::Partial;
+    const std::string_view head = seen.substr(0, headEnd);
+    // Nothing here takes a body sent in pieces of unknown length.
+    if (headerValue(head, "Transfer-Encoding"))
+        return Arrival::Unsupported;
+    const auto length = headerValue(head, "Content-Length");
+    if (!length)
+        return Arrival::Whole;
+    const unsigned long long body = std::strtoull(std::string(*length).c_str(), nullptr, 10);
+    if (body == 0 || body > kBodyRoom)
+        return Arrival::Whole;
+    const size_t whole = headEnd + (seen[headEnd] == '\r' ? 4 : 2) + size_t(body);
+    if (size_t(n) >= whole)
+        return Arrival::Whole;
+    bytes.resize(whole);
+    n = ::recv(fd, bytes.data(), whole, MSG_PEEK | MSG_DONTWAIT);
+    return n >= ssize_t(whole) ? Arrival::Whole : Arrival::Partial;
+}
+
+} // namespace norvale

@@ -1,0 +1,277 @@
+// The real parts broken mid-work: the operator's pages, the name servers, the
+// disk and a lookup's page. Nothing may crash or hang, no row may be lost or
+// invented, and the next search must work.
+#include "norvale/lookup/IpLookup.h"
+#include "norvale/lookup/WhoisLookup.h"
+#include "norvale/net/Cls_DownLoad.h"
+#include "norvale/search/DomainSearch.h"
+#include "norvale/search/SearchRules.h"
+
+#include "tests/support/DatabaseStack.h"
+#include "tests/support/FaultProxy.h"
+#include "tests/support/SearchToEnd.h"
+#include "tests/support/ServicesProcess.h"
+#include "tests/support/TestResolver.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <functional>
+#include <memory>
+
+using namespace norvale;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString Keyword = QStringLiteral("chenglan");
+const QString StatusPath = QStringLiteral("/query/domain.asp?domain=");
+
+QString describe(const SearchRow &row)
+{
+    return row.cells.join(u'|') + QStringLiteral(" red:") + QString::number(row.red);
+}
+
+// A status page that never came: as the row reads when its fetch failed.
+bool failedFetchOf(const SearchRow &row, const SearchRow &healthy)
+{
+    SearchRow expected = healthy;
+    expected.cells[column::Status] = QStringLiteral("查询失败");
+    expected.cells[column::Price].clear();
+    expected.red &= quint8(~((1u << column::Status) | (1u << column::Price)));
+    return row == expected;
+}
+
+} // namespace
+
+#define REQUIRE_RESOLVER()   \
+    if (!m_resolver.ready()) \
+    QSKIP(qPrintable(m_resolver.reason()))
+
+class FaultsTest final : public QObject {
+    Q_OBJECT
+
+    // One search to its end; breakIt breaks something when it has begun or at its first row.
+    QList<SearchRow> search(const QString &statusBase, const std::function<void()> &breakIt = {},
+                            bool atStart = false)
+    {
+        const auto rows = test::searchToEnd(
+            makeServerBackend(test::DatabaseStack::shared(m_stack), [statusBase] { return statusBase; }), Keyword,
+            breakIt, atStart);
+        [&] { QVERIFY2(rows, "the search did not end"); }();
+        return rows.value_or(QList<SearchRow>());
+    }
+
+    // Every row is the healthy search's row for its place, or one of the
+    // forms `degraded` accepts: none lost, none added, none out of order.
+    static void compareRows(const QList<SearchRow> &rows, const QList<SearchRow> &healthy,
+                            const std::function<bool(int, const SearchRow &)> &degraded)
+    {
+        QCOMPARE(rows.size(), healthy.size());
+        for (int i = 0; i < rows.size(); ++i) {
+            QVERIFY2(rows[i] == healthy[i] || degraded(i, rows[i]),
+                     qPrintable(describe(rows[i]) + QStringLiteral(" vs ") + describe(healthy[i])));
+        }
+    }
+
+    QString statusBase() const { return m_services->baseUrl() + StatusPath; }
+
+    test::TestResolver m_resolver;
+    QTemporaryDir m_dir;
+    std::unique_ptr<test::ServicesProcess> m_services;
+    std::shared_ptr<test::DatabaseStack> m_stack;
+    QList<SearchRow> m_healthy;     // every name resolving as the records say
+    QList<SearchRow> m_unresolved;  // no name resolving at all
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(m_resolver.start() || !m_resolver.broken(), qPrintable(m_resolver.reason()));
+        if (!m_resolver.ready())
+            return;
+        // Status pages take a while, so that a search is still fetching when it is broken.
+        test::ServicesProcess::Options options;
+        options.delayMs = 150;
+        options.delayPath = QStringLiteral("/query/domain.asp");
+        // Outlives each services process, which a case kills and starts again.
+        options.databasePath = m_dir.filePath(QStringLiteral("norvale.db"));
+        m_services = std::make_unique<test::ServicesProcess>(options);
+        QString error;
+        QVERIFY2(m_services->start(&error), qPrintable(error));
+        for (const char *name : {"chenglan.com", "chenglan.net", "chenglan.cn", "chenglan.de"})
+            m_resolver.server().addRecord(QLatin1StringView(name), {QStringLiteral("203.0.113.7")});
+        m_stack = std::make_shared<test::DatabaseStack>(m_services->dataServiceUrl());
+
+        m_healthy = search(statusBase());
+        QVERIFY(m_healthy.size() > 40);
+        m_resolver.server().stop();
+        m_unresolved = search(statusBase());
+        QVERIFY(m_resolver.server().start(qEnvironmentVariable("NORVALE_TEST_DNS_ADDRESS"), 53));
+        QVERIFY(m_unresolved != m_healthy);
+    }
+
+    void cleanup()
+    {
+        if (!m_resolver.ready())
+            return;
+        test::TestDnsServer &dns = m_resolver.server();
+        dns.setDelay(0ms);
+        dns.setFault(test::TestDnsServer::Fault::None);
+        dns.stop();   // started again, whether a case killed it or not
+        QVERIFY(dns.start(qEnvironmentVariable("NORVALE_TEST_DNS_ADDRESS"), 53));
+    }
+
+    void operatorPagesBreak_data()
+    {
+        QTest::addColumn<bool>("killed");   // else each answer is reset mid-body
+        QTest::newRow("services killed and restarted") << true;
+        QTest::newRow("connection reset mid-body") << false;
+    }
+
+    void operatorPagesBreak()
+    {
+        QFETCH(bool, killed);
+        REQUIRE_RESOLVER();
+        test::FaultProxy proxy(m_services->port());
+        QVERIFY(proxy.start());
+        const QString base = killed ? statusBase() : proxy.baseUrl() + StatusPath;
+        const QList<SearchRow> rows = search(base, [&] {
+            if (killed)
+                ::kill(pid_t(m_services->processId()), SIGKILL);
+            else
+                proxy.setResetMidBody(true);
+        });
+        compareRows(rows, m_healthy, [&](int i, const SearchRow &row) { return failedFetchOf(row, m_healthy[i]); });
+        QVERIFY(std::any_of(rows.cbegin(), rows.cend(), [](const SearchRow &row) {
+            return row.cells[column::Status] == QStringLiteral("查询失败");
+        }));
+
+        if (killed) {
+            // Started again where it was, on the same port and database.
+            test::ServicesProcess::Options again;
+            again.databasePath = m_services->databasePath();
+            again.delayMs = 150;
+            again.delayPath = QStringLiteral("/query/domain.asp");
+            again.extraArguments = {QStringLiteral("--port"), QString::number(m_services->port())};
+            auto restarted = std::make_unique<test::ServicesProcess>(again);
+            QString error;
+            QVERIFY2(restarted->start(&error), qPrintable(error));
+            m_services->stop();
+            m_services = std::move(restarted);
+        }
+        proxy.setResetMidBody(false);
+        QCOMPARE(search(base), m_healthy);
+    }
+
+    void nameServersBreak_data()
+    {
+        QTest::addColumn<int>("fault");   // TestDnsServer::Fault; -1: the server is killed
+        QTest::newRow("killed and restarted") << -1;
+        QTest::newRow("answers cut short") << int(test::TestDnsServer::Fault::CutShort);
+        QTest::newRow("wrong identifiers") << int(test::TestDnsServer::Fault::WrongId);
+        QTest::newRow("noise") << int(test::TestDnsServer::Fault::Noise);
+    }
+
+    void nameServersBreak()
+    {
+        QFETCH(int, fault);
+        REQUIRE_RESOLVER();
+        test::TestDnsServer &dns = m_resolver.server();
+        dns.setDelay(100ms);   // answers still on their way when it breaks
+        const QList<SearchRow> rows = search(
+            statusBase(),
+            [&] {
+                if (fault < 0)
+                    dns.stop();
+                else
+                    dns.setFault(test::TestDnsServer::Fault(fault));
+            },
+            true);
+        // A name whose answer broke counts as not resolving, nothing worse.
+        compareRows(rows, m_healthy, [&](int i, const SearchRow &row) { return row == m_unresolved[i]; });
+        QVERIFY(rows != m_healthy);   // the fault did reach the search
+
+        cleanup();
+        QCOMPARE(search(statusBase()), m_healthy);
+    }
+
+    // The installer into a folder that fills up: nothing of it stays there.
+    void downloadIntoFullDisk()
+    {
+        REQUIRE_RESOLVER();   // the private mount namespace comes with the test resolver
+        QTemporaryDir dir;
+        const QString small = dir.filePath(QStringLiteral("small"));
+        QVERIFY(QDir().mkpath(small));
+        QProcess mount;
+        mount.start(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                              QStringLiteral("size=128k"), QStringLiteral("tmpfs"), small});
+        if (!mount.waitForFinished(10000) || mount.exitCode() != 0)
+            QSKIP(qPrintable(QStringLiteral("cannot mount a small tmpfs here: ") + QString::fromLocal8Bit(mount.readAllStandardError())));
+        const auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {small}); });
+
+        const QString installer = m_services->baseUrl() + QStringLiteral("/download/NorvaleSetup.exe");
+        Cls_DownLoad download;
+        QSignalSpy statuses(&download, &Cls_DownLoad::entDLFileStatus);
+        const DownloadResult full = download.DLFile(installer, small + QStringLiteral("/NorvaleSetup.exe"));
+        QVERIFY(!full.complete);
+        QVERIFY(full.bytes < 393216);
+        QCOMPARE(QDir(small).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+        QVERIFY(statuses.last().at(0).toInt() != 6);   // never "下载完成"
+
+        const DownloadResult next = download.DLFile(installer, dir.filePath(QStringLiteral("NorvaleSetup.exe")));
+        QVERIFY(next.complete);
+        QCOMPARE(QFileInfo(next.localPath).size(), 393216);
+    }
+
+    // A lookup given up mid-fetch lets go of its transfer at once.
+    void lookupStoppedMidFetch_data()
+    {
+        QTest::addColumn<bool>("whois");   // else the IP lookup's 停止
+        QTest::newRow("whois superseded") << true;
+        QTest::newRow("IP lookup stopped") << false;
+    }
+
+    void lookupStoppedMidFetch()
+    {
+        QFETCH(bool, whois);
+        REQUIRE_RESOLVER();
+        // A page that sends a byte every 200 ms for the better part of a day.
+        const QString endless =
+            m_services->baseUrl() + QStringLiteral("/download/trickle/NorvaleSetup.exe?bytes=1&every=200&x=");
+        const QString whoisPage = m_services->baseUrl() + QStringLiteral("/query/whois.asp?domain=");
+        const LookupBackend backend = makeServerLookupBackend(test::DatabaseStack::shared(m_stack));
+        const int asked = m_services->requestCount(QStringLiteral("/download/trickle/NorvaleSetup.exe"));
+        if (whois) {
+            WhoisLookup engine(backend);
+            engine.setPageBase(endless);
+            QSignalSpy finished(&engine, &WhoisLookup::finished);
+            engine.start(QStringLiteral("chenglan.cn"));
+            QTRY_VERIFY(m_services->requestCount(QStringLiteral("/download/trickle/NorvaleSetup.exe")) > asked);
+            engine.start(QStringLiteral("nodot"));
+            QVERIFY(test::drainWorkers(5000));
+            QCOMPARE(finished.count(), 1);   // only the newer lookup reports
+
+            engine.setPageBase(whoisPage);
+            engine.start(QStringLiteral("chenglan.cn"));
+            QTRY_COMPARE(finished.count(), 2);
+            QVERIFY(finished.last().at(1).toString().startsWith(QStringLiteral("Domain Name:")));
+        } else {
+            IpLookup engine(backend);
+            engine.setPages(endless, m_services->baseUrl() + QStringLiteral("/query/ipmess.asp?ip="));
+            QSignalSpy finished(&engine, &IpLookup::finished);
+            engine.start(QStringLiteral("203.0.113.7"));
+            QTRY_VERIFY(m_services->requestCount(QStringLiteral("/download/trickle/NorvaleSetup.exe")) > asked);
+            engine.stop();
+            QTRY_COMPARE(finished.count(), 1);
+            QVERIFY(test::drainWorkers(5000));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(FaultsTest)
+#include "FaultsTest.moc"

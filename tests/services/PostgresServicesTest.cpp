@@ -1,0 +1,191 @@
+// The operator's tables on a real PostgreSQL server: norvale-services serves
+// its pages from it, and Norvale reads the same tables through the ODBC
+// driver, with the same answers as from the embedded file.
+#include "norvale/data/ServerDatabase.h"
+#include "norvale/lookup/FilingLookup.h"
+#include "norvale/lookup/IpLookup.h"
+#include "norvale/lookup/WhoisLookup.h"
+#include "norvale/search/DomainSearch.h"
+#include "norvale/search/SearchRules.h"
+
+#include "tests/support/DatabaseStack.h"
+#include "tests/support/IpLookupRecord.h"
+#include "tests/support/PostgresServer.h"
+#include "tests/support/SearchToEnd.h"
+#include "tests/support/ServicesProcess.h"
+#include "tests/support/TestResolver.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <functional>
+#include <memory>
+
+using namespace norvale;
+
+namespace {
+
+// One served database and Norvale's view of it.
+struct Operator {
+    std::unique_ptr<test::ServicesProcess> services;
+    std::shared_ptr<test::DatabaseStack> stack;
+
+    bool start(const QStringList &arguments, QString *error)
+    {
+        test::ServicesProcess::Options options;
+        options.extraArguments = arguments;
+        services = std::make_unique<test::ServicesProcess>(options);
+        if (!services->start(error))
+            return false;
+        stack = std::make_shared<test::DatabaseStack>(services->dataServiceUrl());
+        return true;
+    }
+    QString page(const char *path) const { return services->baseUrl() + QLatin1StringView(path); }
+    LookupBackend lookups() const { return makeServerLookupBackend(test::DatabaseStack::shared(stack)); }
+
+    QList<SearchRow> search(const QString &keyword, const std::function<void()> &atFirstRow = {}) const
+    {
+        const QString status = page("/query/domain.asp?domain=");
+        const auto rows = test::searchToEnd(
+            makeServerBackend(test::DatabaseStack::shared(stack), [status] { return status; }), keyword, atFirstRow);
+        [&] { QVERIFY2(rows, "the search did not end"); }();
+        return rows.value_or(QList<SearchRow>());
+    }
+
+    // Whois text, IP lookup reports and filing boxes for one name.
+    QStringList lookUp(const QString &name) const
+    {
+        QStringList found;
+        WhoisLookup whois(lookups());
+        whois.setPageBase(page("/query/whois.asp?domain="));
+        QSignalSpy whoisDone(&whois, &WhoisLookup::finished);
+        whois.start(name);
+        IpLookup ip(lookups());
+        ip.setPages(page("/query/ip.asp?ip="), page("/query/ipmess.asp?ip="));
+        test::IpLookupRecord record(ip);
+        const quint64 generation = ip.start(name);
+        FilingLookup filing(lookups());
+        QSignalSpy filingDone(&filing, &FilingLookup::finished);
+        filing.start(name);
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(whoisDone.count() == 1 && filingDone.count() == 1 && record.ended(generation), 60000); }();
+        if (whoisDone.isEmpty() || filingDone.isEmpty())
+            return found;
+        return found << whoisDone.first().at(1).toString() << record.of(generation)
+                     << filingDone.first().at(1).toStringList();
+    }
+};
+
+QString describe(const SearchRow &row)
+{
+    return row.cells.join(u'|') + QStringLiteral(" red:") + QString::number(row.red);
+}
+
+// What a row may read while the database is away: no status verdict from
+// the service, and no filing number.
+bool degradedFormOf(const SearchRow &row, const SearchRow &healthy)
+{
+    for (int c = 0; c < column::Count; ++c) {
+        const bool same = row.cells[c] == healthy.cells[c];
+        const bool allowed = (c == column::Status && row.cells[c] == QStringLiteral("查询失败"))
+                             || ((c == column::Price || c == column::Filing) && row.cells[c].isEmpty());
+        if (!same && !allowed)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+class PostgresServicesTest final : public QObject {
+    Q_OBJECT
+
+    test::TestResolver m_resolver;
+    test::PostgresServer m_server;
+    Operator m_file;      // the embedded SQLite database, for comparison
+    Operator m_postgres;
+    QString m_skip;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(m_resolver.start() || !m_resolver.broken(), qPrintable(m_resolver.reason()));
+        if (!m_resolver.ready()) {
+            m_skip = m_resolver.reason();
+            return;
+        }
+        if (!m_server.start(&m_skip))
+            return;
+        QString error;
+        QVERIFY2(m_server.execute(QStringLiteral("create database operator_data"), &error), qPrintable(error));
+        for (const char *name : {"chenglan.com", "chenglan.cn", "wanjia.cn"})
+            m_resolver.server().addRecord(QLatin1StringView(name), {QStringLiteral("192.0.2.21")});
+
+        QVERIFY2(m_file.start({}, &error), qPrintable(error));
+        const QString address = QStringLiteral("postgresql://%1@127.0.0.1:%2/operator_data")
+                                    .arg(test::PostgresServer::user())
+                                    .arg(m_server.port());
+        QVERIFY2(m_postgres.start({QStringLiteral("--db"), address}, &error), qPrintable(error));
+        const std::optional<QString> announced = m_postgres.stack->database.getconnstr();
+        QVERIFY(announced);
+        QVERIFY2(announced->startsWith(QStringLiteral("Provider=MSDASQL;Driver=PostgreSQL Unicode;")),
+                 qPrintable(*announced));
+    }
+
+    void init()
+    {
+        if (!m_skip.isEmpty())
+            QSKIP(qPrintable(m_skip));
+    }
+
+    void sameAnswersAsTheFile_data()
+    {
+        QTest::addColumn<QString>("keyword");
+        QTest::newRow("as filed") << QStringLiteral("chenglan");
+        // Names ignore letter case in both databases.
+        QTest::newRow("capitals") << QStringLiteral("ChengLan");
+    }
+
+    void sameAnswersAsTheFile()
+    {
+        QFETCH(QString, keyword);
+        const QList<SearchRow> rows = m_postgres.search(keyword);
+        QCOMPARE(rows, m_file.search(keyword));
+        QVERIFY(std::any_of(rows.cbegin(), rows.cend(), [](const SearchRow &row) {
+            return row.cells[column::Filing].startsWith(QStringLiteral("鲁ICP备"));
+        }));
+        const QStringList looked = m_postgres.lookUp(keyword.toUpper() + QStringLiteral(".cn"));
+        QCOMPARE(looked, m_file.lookUp(keyword.toUpper() + QStringLiteral(".cn")));
+        QVERIFY2(looked.join(u'\n').contains(QStringLiteral("Starlight Domains")), qPrintable(looked.join(u'\n')));
+        QVERIFY(looked.contains(QStringLiteral("list chenglan.cn")));
+        QVERIFY(looked.contains(QStringLiteral("鲁ICP备86620649号")));
+    }
+
+    // The server stopped mid-search and started again: the kept connections
+    // of Norvale and of the services recover without a restart of either.
+    void databaseServerRestarts()
+    {
+        const QList<SearchRow> healthy = m_file.search(QStringLiteral("chenglan"));
+        QString why;
+        bool resumed = false;
+        const QList<SearchRow> rows = m_postgres.search(QStringLiteral("chenglan"), [&] {
+            m_server.shutDown();
+            resumed = m_server.resume(&why);
+        });
+        QVERIFY2(resumed, qPrintable(why));
+        // Rows of a kind whose price list could not be read are missing;
+        // every row shown is true or says what it lacks.
+        qsizetype next = 0;
+        for (const SearchRow &row : rows) {
+            while (next < healthy.size() && healthy[next].cells[column::Domain] != row.cells[column::Domain])
+                ++next;
+            QVERIFY2(next < healthy.size(), qPrintable(QStringLiteral("not in order, or invented: ") + describe(row)));
+            QVERIFY2(row == healthy[next] || degradedFormOf(row, healthy[next]), qPrintable(describe(row)));
+            ++next;
+        }
+        QCOMPARE(m_postgres.search(QStringLiteral("chenglan")), healthy);
+        QCOMPARE(m_postgres.lookUp(QStringLiteral("chenglan.cn")), m_file.lookUp(QStringLiteral("chenglan.cn")));
+    }
+};
+
+QTEST_GUILESS_MAIN(PostgresServicesTest)
+#include "PostgresServicesTest.moc"
