@@ -1,5 +1,6 @@
 #include "norvale/tools/ToolWindow.h"
 
+#include "norvale/platform/Accessibility.h"
 #include "norvale/platform/WindowLayout.h"
 
 #include <QKeyEvent>
@@ -16,6 +17,7 @@ ToolWindow::ToolWindow(const char *name, const QString &caption, int clientWidth
 {
     setObjectName(QLatin1StringView(name));
     setWindowTitle(caption);
+    readAsWindow(this);
     setFont(windowFace());
     setFixedSize(twips(clientWidthTwips), twips(clientHeightTwips));
 }
@@ -30,8 +32,13 @@ void ToolWindow::buildInputRow(const InputRow &row)
         m_hint->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     }
     m_ltext = place<QLineEdit>(this, "ltext", row.text);
+    m_ltext->setAccessibleName(row.inputName);
+    if (m_hint)
+        m_hint->setBuddy(m_ltext);
     m_lfind = button(this, "lfind", row.findCaption, row.find);
     m_lclose = button(this, "lclose", QStringLiteral("关  闭"), row.close);
+    // A listener hears the word, not two characters.
+    m_lclose->setAccessibleName(QStringLiteral("关闭"));
 
     connect(m_ltext, &QLineEdit::returnPressed, this, [this] { lfind_Click(); });
     connect(m_lfind, &QPushButton::clicked, this, [this] { lfind_Click(); });

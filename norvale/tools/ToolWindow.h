@@ -34,6 +34,7 @@ protected:
     struct InputRow {
         QRect hint;
         QRect text;
+        QString inputName;  // what a screen reader calls ltext
         QString findCaption;
         QRect find;
         QRect close;
