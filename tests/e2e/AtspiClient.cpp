@@ -4,12 +4,14 @@
 #include <QDBusMessage>
 #include <QDBusVariant>
 
+using namespace Qt::StringLiterals;
+
 namespace norvale::test {
 
 namespace {
 
-const QString Accessible = QStringLiteral("org.a11y.atspi.Accessible");
-const QString Table = QStringLiteral("org.a11y.atspi.Table");
+const QString Accessible = u"org.a11y.atspi.Accessible"_s;
+const QString Table = u"org.a11y.atspi.Table"_s;
 constexpr int CallTimeoutMs = 5000;
 
 // AtspiStateType
@@ -29,29 +31,26 @@ AtspiClient::Node readNode(const QDBusArgument &argument)
 
 bool AtspiClient::connectToBus(QString *error)
 {
-    QDBusMessage ask = QDBusMessage::createMethodCall(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
-                                                      QStringLiteral("org.a11y.Bus"), QStringLiteral("GetAddress"));
-    const QDBusMessage address = QDBusConnection::sessionBus().call(ask, QDBus::Block, CallTimeoutMs);
+    const QDBusMessage address = QDBusConnection::sessionBus().call(
+        QDBusMessage::createMethodCall(u"org.a11y.Bus"_s, u"/org/a11y/bus"_s, u"org.a11y.Bus"_s, u"GetAddress"_s),
+        QDBus::Block, CallTimeoutMs);
     if (address.type() != QDBusMessage::ReplyMessage) {
-        *error = QStringLiteral("no accessibility bus: ") + address.errorMessage();
+        *error = u"no accessibility bus: "_s + address.errorMessage();
         return false;
     }
-    m_bus = QDBusConnection::connectToBus(address.arguments().value(0).toString(), QStringLiteral("atspi"));
+    m_bus = QDBusConnection::connectToBus(address.arguments().value(0).toString(), u"atspi"_s);
     if (!m_bus.isConnected()) {
-        *error = QStringLiteral("cannot connect to the accessibility bus: ") + m_bus.lastError().message();
+        *error = u"cannot connect to the accessibility bus: "_s + m_bus.lastError().message();
         return false;
     }
     // A program sends focus changes only once someone has asked for them.
-    m_bus.connect(QString(), QString(), QStringLiteral("org.a11y.atspi.Event.Object"), QStringLiteral("StateChanged"),
-                  this, SLOT(onStateChanged(QDBusMessage)));
-    const QDBusMessage registered = m_bus.call(
-        QDBusMessage::createMethodCall(QStringLiteral("org.a11y.atspi.Registry"),
-                                       QStringLiteral("/org/a11y/atspi/registry"),
-                                       QStringLiteral("org.a11y.atspi.Registry"), QStringLiteral("RegisterEvent"))
-            << QStringLiteral("object:state-changed:focused"),
-        QDBus::Block, CallTimeoutMs);
+    m_bus.connect(QString(), QString(), u"org.a11y.atspi.Event.Object"_s, u"StateChanged"_s, this,
+                  SLOT(onStateChanged(QDBusMessage)));
+    const Node registry{u"org.a11y.atspi.Registry"_s, QDBusObjectPath(u"/org/a11y/atspi/registry"_s)};
+    const QDBusMessage registered = call(registry, u"org.a11y.atspi.Registry"_s, u"RegisterEvent"_s,
+                                         {u"object:state-changed:focused"_s});
     if (registered.type() != QDBusMessage::ReplyMessage) {
-        *error = QStringLiteral("the accessibility registry does not answer: ") + registered.errorMessage();
+        *error = u"the accessibility registry does not answer: "_s + registered.errorMessage();
         return false;
     }
     return true;
@@ -67,7 +66,7 @@ QDBusMessage AtspiClient::call(const Node &node, const QString &interface, const
 
 QVariant AtspiClient::property(const Node &node, const QString &interface, const QString &name)
 {
-    const QDBusMessage reply = call(node, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
+    const QDBusMessage reply = call(node, u"org.freedesktop.DBus.Properties"_s, u"Get"_s,
                                     {interface, name});
     return qvariant_cast<QDBusVariant>(reply.arguments().value(0)).variant();
 }
@@ -81,8 +80,8 @@ AtspiClient::Node AtspiClient::nodeAt(const QDBusMessage &reply)
 
 AtspiClient::Node AtspiClient::application(const QString &name)
 {
-    const Node desktop{QStringLiteral("org.a11y.atspi.Registry"),
-                       QDBusObjectPath(QStringLiteral("/org/a11y/atspi/accessible/root"))};
+    const Node desktop{u"org.a11y.atspi.Registry"_s,
+                       QDBusObjectPath(u"/org/a11y/atspi/accessible/root"_s)};
     for (const Node &program : children(desktop)) {
         if (this->name(program) == name)
             return program;
@@ -92,18 +91,18 @@ AtspiClient::Node AtspiClient::application(const QString &name)
 
 QString AtspiClient::name(const Node &node)
 {
-    return property(node, Accessible, QStringLiteral("Name")).toString();
+    return property(node, Accessible, u"Name"_s).toString();
 }
 
 QString AtspiClient::roleName(const Node &node)
 {
-    return call(node, Accessible, QStringLiteral("GetRoleName")).arguments().value(0).toString();
+    return call(node, Accessible, u"GetRoleName"_s).arguments().value(0).toString();
 }
 
 QList<AtspiClient::Node> AtspiClient::children(const Node &node)
 {
     QList<Node> found;
-    const QDBusMessage reply = call(node, Accessible, QStringLiteral("GetChildren"));
+    const QDBusMessage reply = call(node, Accessible, u"GetChildren"_s);
     if (reply.type() != QDBusMessage::ReplyMessage)
         return found;
     const auto list = qvariant_cast<QDBusArgument>(reply.arguments().value(0));
@@ -116,7 +115,7 @@ QList<AtspiClient::Node> AtspiClient::children(const Node &node)
 
 quint64 AtspiClient::states(const Node &node)
 {
-    const QDBusMessage reply = call(node, Accessible, QStringLiteral("GetState"));
+    const QDBusMessage reply = call(node, Accessible, u"GetState"_s);
     const auto words = qdbus_cast<QList<uint>>(reply.arguments().value(0));
     return words.size() < 2 ? 0 : (quint64(words[1]) << 32 | words[0]);
 }
@@ -151,41 +150,36 @@ AtspiClient::Node AtspiClient::find(const Node &from, const QString &role, const
 
 int AtspiClient::rowCount(const Node &table)
 {
-    return property(table, Table, QStringLiteral("NRows")).toInt();
+    return property(table, Table, u"NRows"_s).toInt();
 }
 
 int AtspiClient::columnCount(const Node &table)
 {
-    return property(table, Table, QStringLiteral("NColumns")).toInt();
+    return property(table, Table, u"NColumns"_s).toInt();
 }
 
 AtspiClient::Node AtspiClient::cell(const Node &table, int row, int column)
 {
-    return nodeAt(call(table, Table, QStringLiteral("GetAccessibleAt"), {row, column}));
+    return nodeAt(call(table, Table, u"GetAccessibleAt"_s, {row, column}));
 }
 
 AtspiClient::Node AtspiClient::columnHeader(const Node &table, int column)
 {
-    return nodeAt(call(table, Table, QStringLiteral("GetColumnHeader"), {column}));
+    return nodeAt(call(table, Table, u"GetColumnHeader"_s, {column}));
 }
 
 QString AtspiClient::text(const Node &node)
 {
-    return call(node, QStringLiteral("org.a11y.atspi.Text"), QStringLiteral("GetText"), {0, -1})
+    return call(node, u"org.a11y.atspi.Text"_s, u"GetText"_s, {0, -1})
         .arguments()
         .value(0)
         .toString();
 }
 
-double AtspiClient::value(const Node &node)
-{
-    return property(node, QStringLiteral("org.a11y.atspi.Value"), QStringLiteral("CurrentValue")).toDouble();
-}
-
 QRect AtspiClient::extents(const Node &node)
 {
     // Coordinates on the screen (ATSPI_COORD_TYPE_SCREEN).
-    const QDBusMessage reply = call(node, QStringLiteral("org.a11y.atspi.Component"), QStringLiteral("GetExtents"),
+    const QDBusMessage reply = call(node, u"org.a11y.atspi.Component"_s, u"GetExtents"_s,
                                     {QVariant::fromValue(uint(0))});
     if (reply.type() != QDBusMessage::ReplyMessage)
         return {};

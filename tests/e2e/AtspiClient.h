@@ -50,7 +50,6 @@ public:
     Node columnHeader(const Node &table, int column);
     // The text of a text box, or of what the Text interface offers.
     QString text(const Node &node);
-    double value(const Node &node);
     // Where the object is on the screen.
     QRect extents(const Node &node);
 
