@@ -39,7 +39,6 @@ Fwhois::Fwhois(LookupBackend backend)
     buttonFace.setPointSizeF(10.5);
     lfind()->setFont(buttonFace);
     lclose()->setFont(buttonFace);
-    hideOnEscape(m_lwhois);
 
     setTabOrder(ltext(), lclose());
     setTabOrder(lclose(), lfind());

@@ -3,10 +3,10 @@
 #include "norvale/platform/Accessibility.h"
 #include "norvale/platform/WindowLayout.h"
 
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShortcut>
 
 namespace norvale {
 
@@ -20,6 +20,9 @@ ToolWindow::ToolWindow(const char *name, const QString &caption, int clientWidth
     readAsWindow(this);
     setFont(windowFace());
     setFixedSize(twips(clientWidthTwips), twips(clientHeightTwips));
+    // Escape hides the window wherever the focus is in it (the input box,
+    // the result, a list), so a keyboard user is never held in it.
+    connect(new QShortcut(Qt::Key_Escape, this), &QShortcut::activated, this, &QWidget::hide);
 }
 
 ToolWindow::~ToolWindow() = default;
@@ -43,17 +46,11 @@ void ToolWindow::buildInputRow(const InputRow &row)
     connect(m_ltext, &QLineEdit::returnPressed, this, [this] { lfind_Click(); });
     connect(m_lfind, &QPushButton::clicked, this, [this] { lfind_Click(); });
     connect(m_lclose, &QPushButton::clicked, this, [this] { closeRequested(); });
-    hideOnEscape(m_ltext);
     // No label ever interprets markup.
     for (QLabel *label : findChildren<QLabel *>())
         label->setTextFormat(Qt::PlainText);
     // First in the tab order, so the window opens with the focus in it.
     m_ltext->setFocus();
-}
-
-void ToolWindow::hideOnEscape(QWidget *watched)
-{
-    watched->installEventFilter(this);
 }
 
 void ToolWindow::focusInput()
@@ -65,15 +62,6 @@ void ToolWindow::focusInput()
 void ToolWindow::closeRequested()
 {
     hide();
-}
-
-bool ToolWindow::eventFilter(QObject *watched, QEvent *event)
-{
-    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape) {
-        hide();
-        return true;
-    }
-    return QWidget::eventFilter(watched, event);
 }
 
 } // namespace norvale
