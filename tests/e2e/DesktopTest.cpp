@@ -165,9 +165,11 @@ private slots:
         QVERIFY(press({u"Return"_s}));
         Node whois;
         QTRY_VERIFY_WITH_TIMEOUT(!(whois = m_atspi.find(m_program, u"frame"_s, u"Whois查询"_s)).isNull(), Patience);
-        QCOMPARE(m_atspi.text(m_atspi.find(whois, u"text"_s, u"域名"_s)), u"chenglan.cn"_s);
+        const Node input = m_atspi.find(whois, u"text"_s, u"域名"_s);
+        QCOMPARE(m_atspi.text(input), u"chenglan.cn"_s);
         const Node record = m_atspi.find(whois, u"text"_s, u"Whois信息"_s);
         QTRY_VERIFY_WITH_TIMEOUT(m_atspi.text(record).contains(u"chenglan.cn"_s), Patience);
+        QTRY_VERIFY_WITH_TIMEOUT(m_atspi.focused(input), Patience);  // the keys go to the whois window
 
         for (const auto &[title, window] : {std::pair{u"Whois查询"_s, whois}, std::pair{u"Norvale"_s, m_main}}) {
             const QRect frame = frameOf(title, m_atspi.extents(window));
@@ -177,6 +179,8 @@ private slots:
 
         QVERIFY(press({u"Escape"_s}));
         QTRY_VERIFY_WITH_TIMEOUT(!m_atspi.showing(whois), Patience);
+        // Back in the main window, whose activation puts the focus into the keyword box.
+        QTRY_VERIFY_WITH_TIMEOUT(m_atspi.focused(find(u"text"_s, u"关键词"_s)), Patience);
         QVERIFY(press({u"F10"_s}));
         QTRY_VERIFY_WITH_TIMEOUT(!m_atspi.find(m_program, u"popup menu"_s, u"工具"_s).isNull(), Patience);
         QVERIFY(press({u"Escape"_s}));
