@@ -1,5 +1,6 @@
 #include "kestrup/Form1.h"
 
+#include <QAccessibleWidget>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QLabel>
@@ -15,10 +16,19 @@ constexpr int twips(int value)
     return (value + 7) / 15;
 }
 
+// A screen reader meets the window as a window, not as a filler panel.
+QAccessibleInterface *readAsWindow(const QString &className, QObject *object)
+{
+    if (className == QLatin1StringView(Form1::staticMetaObject.className()) && object->isWidgetType())
+        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
+    return nullptr;
+}
+
 } // namespace
 
 Form1::Form1(QWidget *parent) : QWidget(parent, Qt::Window)
 {
+    QAccessible::installFactory(&readAsWindow);
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Kestrup"));
     setFixedSize(twips(4680), twips(3090));

@@ -15,6 +15,7 @@ packages=(
   postgresql odbc-postgresql libqt6sql6-psql
   fonts-noto-cjk
   xvfb xauth openbox x11-utils
+  dbus-daemon dbus-bin at-spi2-core xdotool
   dpkg-dev file desktop-file-utils
   util-linux iproute2
 )

@@ -1,6 +1,7 @@
 #include "norvale/about/Fabout.h"
 
 #include "norvale/about/DownloadPanel.h"
+#include "norvale/platform/Accessibility.h"
 #include "norvale/platform/Twips.h"
 #include "norvale/platform/WebAddress.h"
 #include "norvale/platform/WindowLayout.h"
@@ -12,6 +13,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QShortcut>
 #include <QThread>
 
 #include <memory>
@@ -69,6 +71,7 @@ void keepLinkInPlace(QLabel *link)
     if (shown != full) {
         link->setText(shown);
         link->setToolTip(full);
+        link->setAccessibleName(full);
     }
 }
 
@@ -89,6 +92,7 @@ Fabout::Fabout(ConfigRecord record, Platform &platform, const QString &programFo
     installFontSubstitutes();
     setObjectName(QStringLiteral("Fabout"));
     setWindowTitle(QStringLiteral("版权申明"));
+    readAsWindow(this);
     setFixedSize(twips(6585), twips(5985));
     // Hover feedback needs moves without a button held.
     setMouseTracking(true);
@@ -106,7 +110,10 @@ Fabout::Fabout(ConfigRecord record, Platform &platform, const QString &programFo
     ok->setObjectName(QStringLiteral("Cmd_OK"));
     ok->setFont(songFont(10.5));
     ok->setGeometry(twipRect(4920, 5280, 1155, 480));
+    ok->setAccessibleName(QStringLiteral("确定"));
     connect(ok, &QPushButton::clicked, this, &QWidget::hide);
+    // Escape closes it too, as a keyboard user expects; it only hides.
+    connect(new QShortcut(Qt::Key_Escape, this), &QShortcut::activated, this, &QWidget::hide);
 
     // Made after the other controls so that it lies over them when shown.
     m_fdownload = new DownloadPanel(platform, programFolder, this);
@@ -160,26 +167,33 @@ void Fabout::buildHeader()
 
 void Fabout::buildContacts()
 {
+    // Made in reading order, each caption before its link, as a screen
+    // reader and Tab walk them.
     const QFont big = songFont(15.75);
     m_lfontori = label(this, "lfontori", QStringLiteral("Email："), twipRect(600, 2640, 1935, 480), big);
-    QLabel *shop = label(this, "Label5", QStringLiteral("淘宝商城："), twipRect(600, 3720, 1935, 480), big);
-    QLabel *home = label(this, "Label7", QStringLiteral("官方网址："), twipRect(600, 4320, 1935, 480), big);
-    for (QLabel *caption : {m_lfontori, shop, home})
-        setTextColour(caption, Qt::black);
-
     m_lmail = label(this, "lmail", value(u"lmail"), twipRect(2520, 2640, 3495, 480), big);
     m_limgqq = pictureBox(this, "limgqq", twipRect(1800, 3120, 495, 375));
     m_lqq = label(this, "lqq", value(u"lqq"), twipRect(2520, 3120, 2655, 375), big);
+    QLabel *shop = label(this, "Label5", QStringLiteral("淘宝商城："), twipRect(600, 3720, 1935, 480), big);
     m_ltaobao = pictureBox(this, "ltaobao", twipRect(2520, 3720, 2415, 375));
+    QLabel *home = label(this, "Label7", QStringLiteral("官方网址："), twipRect(600, 4320, 1935, 480), big);
     m_lhomeurl = label(this, "lhomeurl", value(u"lhomeurl"), twipRect(2640, 4320, 3855, 375), big);
+    for (QLabel *caption : {m_lfontori, shop, home})
+        setTextColour(caption, Qt::black);
     for (QLabel *link : {m_lmail, m_lqq, m_lhomeurl})
         keepLinkInPlace(link);
+    // The pictures have no text to read.
+    m_lmail->setAccessibleDescription(m_lfontori->text());
+    m_lhomeurl->setAccessibleDescription(home->text());
+    m_limgqq->setAccessibleName(QStringLiteral("QQ"));
+    m_ltaobao->setAccessibleName(QStringLiteral("淘宝商城"));
 
     for (QWidget *link : {static_cast<QWidget *>(m_lmail), static_cast<QWidget *>(m_lqq),
-                          static_cast<QWidget *>(m_lhomeurl), static_cast<QWidget *>(m_ltaobao)}) {
+                          static_cast<QWidget *>(m_ltaobao), static_cast<QWidget *>(m_lhomeurl)}) {
         link->setCursor(Qt::PointingHandCursor);
         link->setMouseTracking(true);
         link->installEventFilter(this);
+        makeKeyboardLink(link, [this, link] { openLink(link); });
     }
 }
 

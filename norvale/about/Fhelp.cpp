@@ -1,10 +1,12 @@
 #include "norvale/about/Fhelp.h"
 
 #include "norvale/about/ReadmeText.h"
+#include "norvale/platform/Accessibility.h"
 #include "norvale/platform/Twips.h"
 
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShortcut>
 
 namespace norvale {
 
@@ -12,6 +14,7 @@ Fhelp::Fhelp(const QString &programFolder, QWidget *parent) : QWidget(parent, Qt
 {
     setObjectName(QStringLiteral("Fhelp"));
     setWindowTitle(QStringLiteral("软件说明"));
+    readAsWindow(this);
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedSize(twips(7635), twips(7005));
 
@@ -22,12 +25,16 @@ Fhelp::Fhelp(const QString &programFolder, QWidget *parent) : QWidget(parent, Qt
     m_ltext->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_ltext->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_ltext->setReadOnly(true);
+    m_ltext->setTabChangesFocus(true);  // Tab leaves the read-only text
+    m_ltext->setAccessibleName(QStringLiteral("软件说明"));
     m_ltext->setPlainText(readmeViewerText(programFolder));
 
     m_Command1 = new QPushButton(QStringLiteral("退  出"), this);
     m_Command1->setObjectName(QStringLiteral("Command1"));
+    m_Command1->setAccessibleName(QStringLiteral("退出"));
     m_Command1->setGeometry(twips(3120), twips(6360), twips(975), twips(495));
     connect(m_Command1, &QPushButton::clicked, this, &QWidget::close);
+    connect(new QShortcut(Qt::Key_Escape, this), &QShortcut::activated, this, &QWidget::close);
 }
 
 } // namespace norvale

@@ -9,6 +9,7 @@
 #include "norvale/main/FdomainTools.h"
 #include "norvale/main/ResultGridView.h"
 #include "norvale/main/StatusLegend.h"
+#include "norvale/platform/Accessibility.h"
 #include "norvale/platform/Twips.h"
 #include "norvale/platform/Platform.h"
 #include "norvale/platform/WindowLayout.h"
@@ -25,6 +26,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QShortcut>
 
 #include <algorithm>
 #include <array>
@@ -50,6 +52,19 @@ QRect extensionBoxRect(int index)
     const int column = index % 9;
     const int row = index / 9;
     return twipRect(240 + 1200 * column, 720 + 360 * row, 1095, 375);
+}
+
+// A kind box is ticked from the keyboard with Alt and the key in the same
+// place on the keyboard as the box on the window: the digits for the first
+// row, Q to I for the second; 全部 stands where O is.
+constexpr std::array<Qt::Key, kindCount> kindKeys{
+    Qt::Key_1, Qt::Key_2, Qt::Key_3, Qt::Key_4, Qt::Key_5, Qt::Key_6, Qt::Key_7, Qt::Key_8, Qt::Key_9,
+    Qt::Key_Q, Qt::Key_W, Qt::Key_E, Qt::Key_R, Qt::Key_T, Qt::Key_Y, Qt::Key_U, Qt::Key_I};
+
+void giveShortcut(QAbstractButton *box, Qt::Key key)
+{
+    box->setShortcut(QKeySequence(Qt::ALT | key));
+    box->setToolTip(box->shortcut().toString(QKeySequence::NativeText));
 }
 
 struct Column {
@@ -92,9 +107,15 @@ Fdomain::Fdomain(std::shared_ptr<ServerDatabase> database, Platform &platform, Q
     buildTopPanel(m_client);
 
     m_grid1 = new ResultGridView(m_client);
+    m_grid1->setAccessibleName(QStringLiteral("查询结果"));
+    m_grid1->setAccessibleDescription(
+        QStringLiteral("方向键选择单元格，回车：注册状态查 Whois，备案号查备案，IP 反查，其余复制域名并注册；"
+                       "Ctrl+回车按该列排序；F6 回到关键词"));
 
-    // The record counter sits below the grid.
+    // The record counter sits below the grid. Blank until the first search;
+    // a screen reader then hears that there is nothing yet.
     m_lallnum = place<QLabel>(m_client, "lallnum", {});
+    nameWhenBlank(m_lallnum, QStringLiteral("尚无查询结果"));
     m_lallnum->setText(QStringLiteral("       "));
     buildResultStrip(m_client);
 
@@ -126,6 +147,7 @@ void Fdomain::buildTopPanel(QWidget *client)
     // The panel starts above the window's edge so that its top border line
     // stays out of sight.
     m_Frame6 = place<QGroupBox>(client, "Frame6", twipRect(0, -120, 10575, 1815));
+    m_Frame6->setAccessibleName(QStringLiteral("搜索条件"));
 
     m_Label1 = place<QLabel>(m_Frame6, "Label1", twipRect(120, 360, 1455, 255));
     m_Label1->setFont(QFont(QStringLiteral("宋体"), 12));
@@ -136,12 +158,16 @@ void Fdomain::buildTopPanel(QWidget *client)
 
     m_lfind = place<QLineEdit>(m_Frame6, "lfind", twipRect(1560, 360, 2535, 270));
     m_lfind->setMinimumHeight(0);
+    // The prefix before the box says what goes in, but not to a listener.
+    m_Label1->setBuddy(m_lfind);
+    m_lfind->setAccessibleName(QStringLiteral("关键词"));
 
     // A keyword list from a text file; it fits between the box and 搜索.
     m_limport = button(m_Frame6, "limport", QStringLiteral("…"), twipRect(4110, 360, 315, 375));
     m_limport->setToolTip(QStringLiteral("导入关键词：文本文件，每行一个关键词（UTF-8 或 GBK）"));
     m_limport->setAccessibleName(QStringLiteral("导入关键词"));
-    m_lfind->setToolTip(QStringLiteral("输入关键词；粘贴多行则逐个搜索"));
+    m_lfind->setToolTip(QStringLiteral("输入关键词，回车搜索；粘贴多行则逐个搜索。"
+                                       "Alt+数字或字母勾选后缀（见各后缀的提示），F6 转到查询结果"));
     // A pasted or imported list is never cut short.
     m_lfind->setMaxLength(MaxKeywordText);
 
@@ -151,6 +177,10 @@ void Fdomain::buildTopPanel(QWidget *client)
     m_lwhois = button(m_Frame6, "lwhois", QStringLiteral("WHOIS"), twipRect(7320, 360, 735, 375));
     m_lip = button(m_Frame6, "lip", QStringLiteral("IP反查"), twipRect(8280, 360, 855, 375));
     m_lbak = button(m_Frame6, "lbak", QStringLiteral("备案信息"), twipRect(9360, 360, 975, 375));
+    m_lsearch->setShortcut(Qt::Key_F5);
+    m_lstop->setShortcut(Qt::Key_Escape);
+    m_lsearch->setToolTip(QStringLiteral("开始搜索（回车或 F5）"));
+    m_lstop->setToolTip(QStringLiteral("停止搜索（Esc）"));
 
     for (int i = 0; i < ExtensionCount; ++i) {
         auto *box = new QCheckBox(m_Frame6);
@@ -158,14 +188,17 @@ void Fdomain::buildTopPanel(QWidget *client)
         // The caption is the kind the search sends to the price table.
         box->setText(extensionKinds()[std::size_t(i)]);
         box->setGeometry(extensionBoxRect(i));
+        giveShortcut(box, kindKeys[std::size_t(i)]);
         m_lextendnum[std::size_t(i)] = box;
     }
     m_lextendnum1 = place<QCheckBox>(m_Frame6, "lextendnum1", twipRect(9840, 1080, 735, 375));
     m_lextendnum1->setText(QStringLiteral("全部"));
     m_lextendnum1->setChecked(true);
+    giveShortcut(m_lextendnum1, Qt::Key_O);
 
     m_lshowbak = place<QCheckBox>(m_Frame6, "lshowbak", twipRect(240, 1440, 2535, 375));
     m_lshowbak->setText(QStringLiteral("显示已备案的相关域名"));
+    giveShortcut(m_lshowbak, Qt::Key_A);
 
     m_lload = place<QLabel>(m_Frame6, "lload", twipRect(3000, 1560, 2895, 255));
     m_lload->setText(QStringLiteral("正在读取数据，请稍候。。。"));
@@ -175,6 +208,8 @@ void Fdomain::buildTopPanel(QWidget *client)
     m_fslide3->setObjectName(QStringLiteral("fslide3"));
     m_fslide3->setGeometry(twipRect(3000, 1560, 5655, 375));
     m_fslide3->setTitle(QStringLiteral("进度条"));
+    m_fslide3->setAccessibleName(QStringLiteral("进度"));
+    readAsProgressBar(m_fslide3);
 
     m_lslide3 = place<QLineEdit>(m_fslide3, "lslide3", twipRect(120, 0, 4935, 270));
     m_lslide3->setReadOnly(true);
@@ -202,6 +237,8 @@ void Fdomain::buildResultStrip(QWidget *client)
 {
     m_llegend = place<QLabel>(client, "llegend", {});
     m_llegend->setToolTip(statusLegend());
+    // Its text may be cut short with "…" to fit; a listener hears it whole.
+    m_llegend->setAccessibleName(statusLegendShort());
 
     m_lonlyfree = place<QCheckBox>(client, "lonlyfree", {});
     m_lonlyfree->setText(QStringLiteral("只看未注册"));
@@ -245,27 +282,32 @@ void Fdomain::buildMenus()
 {
     QMenuBar *bar = menuBar();
     bar->setObjectName(QStringLiteral("menubar"));
+    bar->setAccessibleName(QStringLiteral("菜单栏"));
 
     auto menu = [bar](const char *name, const QString &title) {
         QMenu *m = bar->addMenu(title);
         m->setObjectName(QLatin1StringView(name));
+        m->setAccessibleName(title);  // the open menu reads as its entry
         return m;
     };
-    auto entry = [](QWidget *owner, const char *name, const QString &caption) {
+    // The captions carry no mnemonic (they are fixed texts); the entries
+    // used most have shortcuts, shown beside them.
+    auto entry = [](QWidget *owner, const char *name, const QString &caption, const QKeySequence &keys = {}) {
         auto *action = new QAction(caption, owner);
         action->setObjectName(QLatin1StringView(name));
+        action->setShortcut(keys);
         owner->addAction(action);
         return action;
     };
 
     QMenu *mtool = menu("mtool", QStringLiteral("工具"));
-    m_mregist = entry(mtool, "mregist", QStringLiteral("域名注册"));
-    m_mbak = entry(mtool, "mbak", QStringLiteral("备案查询"));
-    m_mwhois = entry(mtool, "mwhois", QStringLiteral("WHOIS信息"));
-    m_mip = entry(mtool, "mip", QStringLiteral("IP反查"));
+    m_mregist = entry(mtool, "mregist", QStringLiteral("域名注册"), Qt::CTRL | Qt::Key_R);
+    m_mbak = entry(mtool, "mbak", QStringLiteral("备案查询"), Qt::CTRL | Qt::Key_B);
+    m_mwhois = entry(mtool, "mwhois", QStringLiteral("WHOIS信息"), Qt::CTRL | Qt::Key_W);
+    m_mip = entry(mtool, "mip", QStringLiteral("IP反查"), Qt::CTRL | Qt::Key_I);
     mtool->addSeparator();
-    m_mimport = entry(mtool, "mimport", QStringLiteral("导入关键词…"));
-    m_mexport = entry(mtool, "mexport", QStringLiteral("导出结果…"));
+    m_mimport = entry(mtool, "mimport", QStringLiteral("导入关键词…"), QKeySequence::Open);
+    m_mexport = entry(mtool, "mexport", QStringLiteral("导出结果…"), QKeySequence::Save);
 
     QMenu *mcommun = menu("mcommun", QStringLiteral("交流"));
     m_mhome = entry(mcommun, "mhome", QStringLiteral("官方网站"));
@@ -274,7 +316,7 @@ void Fdomain::buildMenus()
     m_mchat = entry(mcommun, "mchat", QStringLiteral("聊天室"));
 
     QMenu *mhelp = menu("mhelp", QStringLiteral("帮助"));
-    m_mtext = entry(mhelp, "mtext", QStringLiteral("内容"));
+    m_mtext = entry(mhelp, "mtext", QStringLiteral("内容"), QKeySequence::HelpContents);
     m_mabout = entry(mhelp, "mabout", QStringLiteral("关于"));
     connect(m_mtext, &QAction::triggered, this, [this] {
         // One viewer at a time; closing destroys it, so the next reads the file anew.
@@ -297,6 +339,20 @@ void Fdomain::buildMenus()
     m_mweb = entry(bar, "mweb", QStringLiteral("Norvale网页版"));
 
     connect(m_mend, &QAction::triggered, this, &Fdomain::endProgram);
+
+    // F10 opens the menu bar at its first menu, as on other Linux desktops;
+    // the arrows then walk the menus.
+    auto *openMenus = new QShortcut(Qt::Key_F10, this);
+    connect(openMenus, &QShortcut::activated, this, [bar, mtool] { bar->setActiveAction(mtool->menuAction()); });
+    // F6 goes between the keyword box and the grid, past the many kind
+    // boxes Tab would walk through.
+    auto *otherPane = new QShortcut(Qt::Key_F6, this);
+    connect(otherPane, &QShortcut::activated, this, [this] {
+        if (m_grid1->hasFocus())
+            m_lfind->setFocus(Qt::ShortcutFocusReason);
+        else
+            m_grid1->setFocus(Qt::ShortcutFocusReason);
+    });
 }
 
 void Fdomain::connectSearch()
@@ -388,6 +444,7 @@ void Fdomain::resetslide()
     m_fslide3->hide();
     m_lslideback3->resize(0, m_lslideback3->height());
     m_lslidetext3->setText(QStringLiteral("0%"));
+    setProgress(m_fslide3, 0);
 }
 
 void Fdomain::setslide(int percent)
@@ -395,6 +452,7 @@ void Fdomain::setslide(int percent)
     percent = std::clamp(percent, 0, 100);
     m_lslidetext3->setText(QString::number(percent) % u'%');
     m_lslideback3->resize((m_lslide3->width() * percent + 50) / 100, m_lslideback3->height());
+    setProgress(m_fslide3, percent);
 }
 
 void Fdomain::endProgram()

@@ -24,10 +24,12 @@ FdomainTools::FdomainTools(Fdomain &window, std::shared_ptr<ServerDatabase> data
 {
     connect(window.grid1(), &ResultGridView::cellClicked, this, &FdomainTools::cellClicked);
 
-    // Each tool button does exactly what its menu entry does.
+    // Each tool button does exactly what its menu entry does, and says which
+    // key does it too.
     auto both = [this](QAction *entry, QPushButton *button, const std::function<void()> &run) {
         connect(entry, &QAction::triggered, this, run);
         connect(button, &QPushButton::clicked, this, run);
+        button->setToolTip(entry->text() % u"（" % entry->shortcut().toString(QKeySequence::NativeText) % u"）");
     };
     both(window.mregist(), window.lregist(), [this] { registerActiveRow(); });
     both(window.mwhois(), window.lwhois(), [this] { openForActiveRow(whois(), column::Domain); });

@@ -1,5 +1,8 @@
 #include "norvale/main/ResultGridView.h"
 
+#include "norvale/main/GridAccessible.h"
+
+#include <QAccessible>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -13,6 +16,8 @@ ResultGridView::ResultGridView(QWidget *parent)
     , m_model(new GridItemModel(this))
     , m_order(new ResultGridOrder(this))
 {
+    // Before anything asks how the grid reads.
+    QAccessible::installFactory(&GridAccessible::create);
     setObjectName(QStringLiteral("grid1"));
     m_order->setSourceModel(m_model);
     setModel(m_order);
@@ -38,10 +43,7 @@ ResultGridView::ResultGridView(QWidget *parent)
     // A header click sorts; it does not select the column.
     disconnect(top, &QHeaderView::sectionPressed, this, nullptr);
     disconnect(top, &QHeaderView::sectionEntered, this, nullptr);
-    connect(top, &QHeaderView::sectionClicked, this, [this](int col) {
-        m_order->cycleSort(col);
-        showSortIndicator();
-    });
+    connect(top, &QHeaderView::sectionClicked, this, &ResultGridView::sortBy);
     top->setSectionResizeMode(QHeaderView::Interactive);
     top->viewport()->setMouseTracking(true);
     top->viewport()->installEventFilter(this);
@@ -76,12 +78,12 @@ bool ResultGridView::setColWidth(int col, int pixels)
 {
     if (col < 0 || col >= m_model->cols() || pixels < 0)
         return false;
-    if (pixels == 0) {
-        setColumnHidden(col, true);
-    } else {
-        setColumnHidden(col, false);
+    const bool wasHidden = isColumnHidden(col);
+    setColumnHidden(col, pixels == 0);
+    if (pixels > 0)
         setColumnWidth(col, pixels);
-    }
+    if (wasHidden != isColumnHidden(col))
+        cellsMoved();
     return true;
 }
 
@@ -159,7 +161,82 @@ void ResultGridView::keyPressEvent(QKeyEvent *event)
         event->accept();
         return;
     }
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if (enter && currentIndex().isValid() && (modifiers == Qt::NoModifier || modifiers == Qt::ControlModifier)) {
+        if (modifiers == Qt::ControlModifier)
+            sortBy(currentIndex().column());
+        else
+            activateCell(currentIndex());
+        event->accept();
+        return;
+    }
     QTableView::keyPressEvent(event);
+}
+
+void ResultGridView::activateCell(const QModelIndex &viewIndex)
+{
+    if (!viewIndex.isValid() || viewIndex.model() != model())
+        return;
+    setCurrentIndex(viewIndex);
+    m_mouseRow = m_order->gridRow(viewIndex.row());
+    m_mouseCol = viewIndex.column();
+    emit cellClicked(m_mouseRow, m_mouseCol);
+}
+
+void ResultGridView::sortBy(int col)
+{
+    m_order->cycleSort(col);
+    showSortIndicator();
+}
+
+QList<int> ResultGridView::shownColumns() const
+{
+    QList<int> shown;
+    const QHeaderView *top = horizontalHeader();
+    for (int visual = 0; visual < top->count(); ++visual) {
+        const int col = top->logicalIndex(visual);
+        if (!top->isSectionHidden(col))
+            shown.append(col);
+    }
+    return shown;
+}
+
+void ResultGridView::currentChanged(const QModelIndex &current, const QModelIndex &previous)
+{
+    // Not QTableView's: it would name the cell by its place among all columns.
+    QAbstractItemView::currentChanged(current, previous);
+    const int child = GridAccessible::childIndex(this, current);
+    if (QAccessible::isActive() && hasFocus() && child >= 0) {
+        QAccessibleEvent event(this, QAccessible::Focus);
+        event.setChild(child);
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+void ResultGridView::selectionChanged(const QItemSelection &selected, const QItemSelection &deselected)
+{
+    QAbstractItemView::selectionChanged(selected, deselected);
+    if (!QAccessible::isActive())
+        return;
+    const std::pair<const QItemSelection &, QAccessible::Event> changes[] = {
+        {selected, QAccessible::SelectionAdd}, {deselected, QAccessible::SelectionRemove}};
+    for (const auto &[selection, type] : changes) {
+        const int child = GridAccessible::childIndex(this, selection.indexes().value(0));
+        if (child >= 0) {
+            QAccessibleEvent event(this, type);
+            event.setChild(child);
+            QAccessible::updateAccessibility(&event);
+        }
+    }
+}
+
+void ResultGridView::cellsMoved()
+{
+    if (!QAccessible::isActive())
+        return;
+    QAccessibleTableModelChangeEvent event(this, QAccessibleTableModelChangeEvent::ModelReset);
+    QAccessible::updateAccessibility(&event);
 }
 
 void ResultGridView::showSortIndicator()

@@ -16,6 +16,10 @@ namespace norvale {
 // sorts by that column, and the user may filter. Every row this class names
 // is a grid row, whatever order the view shows, so a click acts on the row
 // that was clicked. A click with Ctrl or Shift held only selects.
+//
+// From the keyboard: the arrows move the active cell, Enter does what a click
+// on the active cell does and Ctrl+Enter what a click on its column's header
+// does. A screen reader sees only the shown columns (GridAccessible).
 class ResultGridView final : public QTableView {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ResultGridView)
@@ -47,6 +51,15 @@ public:
     // with a selected cell.
     QList<int> shownRows() const;
     QList<int> selectedRows() const;
+    // The columns the user sees, left to right (those of width 0 left out).
+    QList<int> shownColumns() const;
+
+    // A click on the cell at a view index, as the keyboard or a screen
+    // reader makes it: the cell becomes active and the pointer counts as
+    // being on it.
+    void activateCell(const QModelIndex &viewIndex);
+    // A click on a column's header: the next step of its sort cycle.
+    void sortBy(int col);
 
 signals:
     // Once per completed click on a data cell, after the active cell moved to it.
@@ -61,12 +74,18 @@ protected:
     void leaveEvent(QEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    // Focus and selection reach a screen reader by the cells it sees, which
+    // leave out the hidden columns.
+    void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
+    void selectionChanged(const QItemSelection &selected, const QItemSelection &deselected) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void notePointer(const QPoint &viewportPos);
     void fitRowHeight();
     void showSortIndicator();
+    // Tells a screen reader that cells changed their places.
+    void cellsMoved();
 
     GridItemModel *m_model;
     ResultGridOrder *m_order;

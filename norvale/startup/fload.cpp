@@ -1,5 +1,6 @@
 #include "norvale/startup/fload.h"
 
+#include "norvale/platform/Accessibility.h"
 #include "norvale/platform/Twips.h"
 
 #include <QGuiApplication>
@@ -39,6 +40,7 @@ fload::fload(QWidget *parent) : QWidget(parent, Qt::Window)
 {
     setObjectName(QStringLiteral("fload"));
     setWindowTitle(QStringLiteral("Norvale"));
+    readAsWindow(this);
     setFixedSize(twips(4845), twips(2880));
 
     m_label2 = makeLabel(this, "Label2", QStringLiteral("正在连接域名数据库。。。。"), 15.75,

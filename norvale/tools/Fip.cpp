@@ -50,6 +50,7 @@ Fip::Fip(LookupBackend backend)
     m_frame = place<QGroupBox>(this, "Frame1", twipRect(480, 240, 9615, 8055));
     m_frame->setTitle(QStringLiteral("IP反查"));
     m_llist = place<QListWidget>(m_frame, "llist", twipRect(120, 240, 3495, 7260));
+    m_llist->setAccessibleName(QStringLiteral("共享域名"));
     m_lcount = place<QLabel>(m_frame, "lcount", twipRect(120, 7680, 3375, 255));
     m_lcount->setTextFormat(Qt::PlainText);
     // Until the first count: an ideographic space in the number's place.
@@ -57,9 +58,10 @@ Fip::Fip(LookupBackend backend)
     fitText(m_lcount, countLine(QStringLiteral("1000000")));
     buildResultColumn(m_frame);
 
-    buildInputRow({QRect(), twipRect(600, 8660, 5055, 375), QStringLiteral("IP 反查"),
-                   twipRect(5880, 8640, 1395, 480), twipRect(9000, 8640, 1155, 480)});
+    buildInputRow({QRect(), twipRect(600, 8660, 5055, 375), QStringLiteral("域名或 IP 地址"),
+                   QStringLiteral("IP 反查"), twipRect(5880, 8640, 1395, 480), twipRect(9000, 8640, 1155, 480)});
     m_lstop = button(this, "lstop", QStringLiteral("停  止"), twipRect(7560, 8640, 1155, 480));
+    m_lstop->setAccessibleName(QStringLiteral("停止"));
     setTabOrder(lfind(), m_lstop);
     setTabOrder(m_lstop, lclose());
 

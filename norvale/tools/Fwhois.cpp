@@ -25,8 +25,10 @@ Fwhois::Fwhois(LookupBackend backend)
     m_lwhois->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_lwhois->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_lwhois->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_lwhois->setAccessibleName(QStringLiteral("Whois信息"));
+    m_lwhois->setTabChangesFocus(true);  // Tab leaves the read-only text
 
-    buildInputRow({twipRect(1440, 6960, 1815, 495), twipRect(3240, 6960, 3135, 495),
+    buildInputRow({twipRect(1440, 6960, 1815, 495), twipRect(3240, 6960, 3135, 495), QStringLiteral("域名"),
                    QStringLiteral("WHOIS 查询"), twipRect(6480, 6960, 1395, 480),
                    twipRect(8280, 6960, 1155, 480)});
     QFont hintFace(QStringLiteral("宋体"));
@@ -37,7 +39,6 @@ Fwhois::Fwhois(LookupBackend backend)
     buttonFace.setPointSizeF(10.5);
     lfind()->setFont(buttonFace);
     lclose()->setFont(buttonFace);
-    hideOnEscape(m_lwhois);
 
     setTabOrder(ltext(), lclose());
     setTabOrder(lclose(), lfind());

@@ -11,8 +11,8 @@ namespace norvale {
 class WhoisLookup;
 
 // The whois window: the whois text of one domain from the operator's whois
-// page. Closing it from the title bar destroys it; lclose and Escape (in
-// ltext or lwhois) only hide it, with its input and result.
+// page. Closing it from the title bar destroys it; lclose and Escape only
+// hide it, with its input and result.
 class Fwhois final : public ToolWindow {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(Fwhois)

@@ -1,11 +1,12 @@
 #include "norvale/tools/ToolWindow.h"
 
+#include "norvale/platform/Accessibility.h"
 #include "norvale/platform/WindowLayout.h"
 
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShortcut>
 
 namespace norvale {
 
@@ -16,8 +17,12 @@ ToolWindow::ToolWindow(const char *name, const QString &caption, int clientWidth
 {
     setObjectName(QLatin1StringView(name));
     setWindowTitle(caption);
+    readAsWindow(this);
     setFont(windowFace());
     setFixedSize(twips(clientWidthTwips), twips(clientHeightTwips));
+    // Escape hides the window wherever the focus is in it (the input box,
+    // the result, a list), so a keyboard user is never held in it.
+    connect(new QShortcut(Qt::Key_Escape, this), &QShortcut::activated, this, &QWidget::hide);
 }
 
 ToolWindow::~ToolWindow() = default;
@@ -30,23 +35,22 @@ void ToolWindow::buildInputRow(const InputRow &row)
         m_hint->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     }
     m_ltext = place<QLineEdit>(this, "ltext", row.text);
+    m_ltext->setAccessibleName(row.inputName);
+    if (m_hint)
+        m_hint->setBuddy(m_ltext);
     m_lfind = button(this, "lfind", row.findCaption, row.find);
     m_lclose = button(this, "lclose", QStringLiteral("关  闭"), row.close);
+    // A listener hears the word, not two characters.
+    m_lclose->setAccessibleName(QStringLiteral("关闭"));
 
     connect(m_ltext, &QLineEdit::returnPressed, this, [this] { lfind_Click(); });
     connect(m_lfind, &QPushButton::clicked, this, [this] { lfind_Click(); });
     connect(m_lclose, &QPushButton::clicked, this, [this] { closeRequested(); });
-    hideOnEscape(m_ltext);
     // No label ever interprets markup.
     for (QLabel *label : findChildren<QLabel *>())
         label->setTextFormat(Qt::PlainText);
     // First in the tab order, so the window opens with the focus in it.
     m_ltext->setFocus();
-}
-
-void ToolWindow::hideOnEscape(QWidget *watched)
-{
-    watched->installEventFilter(this);
 }
 
 void ToolWindow::focusInput()
@@ -58,15 +62,6 @@ void ToolWindow::focusInput()
 void ToolWindow::closeRequested()
 {
     hide();
-}
-
-bool ToolWindow::eventFilter(QObject *watched, QEvent *event)
-{
-    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape) {
-        hide();
-        return true;
-    }
-    return QWidget::eventFilter(watched, event);
 }
 
 } // namespace norvale

@@ -12,8 +12,8 @@ namespace norvale {
 
 // What the three lookup windows share: the input box `ltext` with its
 // buttons `lfind` and `lclose`, Enter in `ltext` running the lookup, Escape
-// in it (and in whatever else asks for it) hiding the window, and the public
-// lookup `lfind_Click` through which the main window starts one.
+// hiding the window (in `ltext` and wherever else the focus is), and the
+// public lookup `lfind_Click` through which the main window starts one.
 class ToolWindow : public QWidget {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ToolWindow)
@@ -34,6 +34,7 @@ protected:
     struct InputRow {
         QRect hint;
         QRect text;
+        QString inputName;  // what a screen reader calls ltext
         QString findCaption;
         QRect find;
         QRect close;
@@ -44,14 +45,10 @@ protected:
     // Builds the input row and connects Enter, lfind and lclose.
     void buildInputRow(const InputRow &row);
     QLabel *hint() const { return m_hint; }
-    // Escape in watched hides the window.
-    void hideOnEscape(QWidget *watched);
     // After a lookup: ltext takes the focus when the window is shown.
     void focusInput();
-    // lclose and Escape: by default the window is hidden.
+    // lclose: by default the window is hidden.
     virtual void closeRequested();
-
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     QLabel *m_hint = nullptr;

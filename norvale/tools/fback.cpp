@@ -30,7 +30,8 @@ fback::fback(LookupBackend backend)
 {
     setAttribute(Qt::WA_DeleteOnClose);
     buildRecord();
-    buildInputRow({twipRect(1200, 3480, 1815, 495), twipRect(3120, 3480, 3135, 495), QStringLiteral("备案信息"),
+    buildInputRow({twipRect(1200, 3480, 1815, 495), twipRect(3120, 3480, 3135, 495), QStringLiteral("域名"),
+                   QStringLiteral("备案信息"),
                    twipRect(6360, 3480, 1395, 480), twipRect(8160, 3480, 1155, 480)});
     fitText(hint(), hint()->text());
 
@@ -65,7 +66,10 @@ void fback::buildRecord()
         label->setObjectName(u"Label(" % QString::number(i) % u')');
         label->setGeometry(twipRect(left ? 480 : 4320, top, left ? 1455 : 1815, 270));
         fitText(label, label->text());
+        // The caption's leading tab only places it.
+        label->setAccessibleName(label->text().trimmed());
         auto *box = new QLineEdit(m_frame);
+        box->setAccessibleName(label->accessibleName());
         box->setObjectName(u"lwith(" % QString::number(i) % u')');
         box->setGeometry(twipRect(left ? 2040 : 6240, top, 2175, 270));
         box->setMinimumHeight(0);

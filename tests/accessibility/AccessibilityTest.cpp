@@ -1,0 +1,219 @@
+#include "kestrup/Form1.h"
+#include "norvale/about/Fabout.h"
+#include "norvale/about/Fhelp.h"
+#include "norvale/data/ServerDatabase.h"
+#include "norvale/main/Fdomain.h"
+#include "norvale/main/ResultGridView.h"
+#include "norvale/startup/FontSubstitutes.h"
+#include "norvale/startup/fload.h"
+#include "norvale/tools/Fip.h"
+#include "norvale/tools/Fwhois.h"
+#include "norvale/tools/fback.h"
+#include "tests/accessibility/AccessibleTree.h"
+#include "tests/support/RecordingPlatform.h"
+
+#include <QAccessible>
+#include <QFile>
+#include <QGroupBox>
+#include <QMenu>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace norvale;
+using namespace Qt::StringLiterals;
+using norvale::test::RecordingPlatform;
+
+namespace {
+
+ConfigRecord sampleConfig()
+{
+    QStringList values;
+    for (const QLatin1StringView key : kConfigKeys)
+        values << u"https://norvale.test/"_s + key;
+    values[0] = u"1.1"_s;                 // lver: an upgrade is offered
+    values[3] = u"12345678"_s;            // lqq
+    values[9] = u"admin@norvale.test"_s;  // lmail
+    return ConfigRecord(values);
+}
+
+// A main window with two result rows, one of them red.
+struct MainWindow {
+    RecordingPlatform platform;
+    // Nothing listens there: a window that asked it anything would end the run.
+    ServerDatabase database{platform, u"http://127.0.0.1:9/geturl/dataurl.asp?checkin=x"_s};
+    Fdomain window{database, platform};
+
+    MainWindow()
+    {
+        window.Load();
+        ResultGridModel &grid = window.grid1()->grid();
+        grid.setRows(3);
+        const QStringList rows[] = {
+            {u"chenglan.cn"_s, {}, {}, u"chenglan.cn"_s, u"已注册"_s, {}, u"鲁ICP备86620649号-2"_s, u"192.0.2.21"_s},
+            {u"chenglan.net"_s, {}, {}, u"chenglan.net"_s, u"未注册"_s, u"60"_s, {}, {}},
+        };
+        for (int r = 0; r < 2; ++r) {
+            for (int c = 0; c < rows[r].size(); ++c)
+                grid.setCellText(r + 1, c, rows[r][c]);
+        }
+        grid.setCellColor(2, 4, 255);
+        window.show();
+    }
+};
+
+} // namespace
+
+class AccessibilityTest final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { installFontSubstitutes(); }
+
+    // Each window as a screen reader reads it, kept beside this test. After a
+    // deliberate change, NORVALE_WRITE_TREES=1 writes the trees anew, to be
+    // read over and committed.
+    void treeOfEachWindow_data()
+    {
+        QTest::addColumn<QString>("name");
+        for (const char *name :
+             {"Fdomain", "menus", "Fwhois", "Fip", "fback", "Fabout", "fdownload", "Fhelp", "fload", "Form1"})
+            QTest::newRow(name) << QString::fromLatin1(name);
+    }
+
+    void treeOfEachWindow()
+    {
+        QFETCH(QString, name);
+        const Shown shown = make(name);
+        shown.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(shown.window));
+        auto *main = qobject_cast<Fdomain *>(shown.window);
+        if (main) {
+            // As during a search: the progress bar shows.
+            main->fslide3()->show();
+            main->setslide(40);
+        }
+
+        const QString tree = name == u"menus" ? menuTrees(*main) : test::accessibleTree(shown.window);
+        QVERIFY2(test::unnamedNodes(tree).isEmpty(), qPrintable(test::unnamedNodes(tree).join(u'\n')));
+        QFile file(QStringLiteral(NORVALE_TREES_FOLDER "/") + name + u".txt"_s);
+        if (qEnvironmentVariableIntValue("NORVALE_WRITE_TREES") == 1) {
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(tree.toUtf8());
+            return;
+        }
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(tree.split(u'\n'), QString::fromUtf8(file.readAll()).split(u'\n'));
+    }
+
+    // Ctrl+Enter on a cell sorts as a click on its header does; a cell's
+    // press action is a click on it; a column hidden later leaves the table.
+    // (Enter, the arrows and what a screen reader hears: test_e2e.)
+    void gridFromTheKeyboard()
+    {
+        MainWindow m;
+        ResultGridView &grid = *m.window.grid1();
+        QList<QList<int>> clicks;  // row, column, active row, active column, pointer row, pointer column
+        connect(&grid, &ResultGridView::cellClicked, &grid, [&](int row, int col) {
+            clicks.append({row, col, grid.activeRow(), grid.activeCol(), grid.mouseRow(), grid.mouseCol()});
+        });
+        grid.setCurrentIndex(grid.model()->index(0, 4));
+        QTest::keyClick(&grid, Qt::Key_Enter, Qt::ControlModifier | Qt::KeypadModifier);
+        QCOMPARE(grid.order().sortColumn(), 4);
+        QVERIFY(clicks.isEmpty());
+
+        QAccessibleTableInterface *table = QAccessible::queryAccessibleInterface(&grid)->tableInterface();
+        QAccessibleInterface *price = table->cellAt(grid.order().viewRow(2), 2);
+        QCOMPARE(price->text(QAccessible::Name), u"60"_s);
+        price->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QTRY_COMPARE(clicks, (QList<QList<int>>{{2, 5, 2, 5, 2, 5}}));
+
+        QVERIFY(grid.setColWidth(3, 0));
+        QCOMPARE(table->columnCount(), 4);
+        QCOMPARE(table->columnDescription(0), u"注册状态"_s);
+        QCOMPARE(grid.grid().cellText(1, 3), u"chenglan.cn"_s);
+    }
+
+    // The about window's links open from the keyboard; Escape closes it.
+    void aboutLinksFromTheKeyboard()
+    {
+        RecordingPlatform platform;
+        Fabout about(sampleConfig(), platform);
+        about.show();
+        about.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&about));
+        QWidget *mail = about.findChild<QWidget *>(u"lmail"_s);
+        mail->setFocus();
+        QTest::keyClick(mail, Qt::Key_Return);
+        QCOMPARE(platform.openedUrls(), QStringList{u"https://norvale.test/lmailurl"_s});
+        QTest::keyClick(mail, Qt::Key_Tab);
+        QTRY_COMPARE(QApplication::focusWidget()->objectName(), u"lqq"_s);
+        QTest::keyClick(&about, Qt::Key_Escape);
+        QTRY_VERIFY(!about.isVisible());
+    }
+
+private:
+    // The menus of the main window, each as it reads while open.
+    static QString menuTrees(Fdomain &window)
+    {
+        QString trees;
+        for (const char *name : {"mtool", "mcommun", "mhelp"}) {
+            auto *menu = window.findChild<QMenu *>(QLatin1StringView(name));
+            menu->popup(window.mapToGlobal(QPoint(0, 0)));
+            if (!QTest::qWaitForWindowExposed(menu))
+                return {};
+            trees += test::accessibleTree(menu);
+            menu->hide();
+        }
+        return trees;
+    }
+
+    // A window as the program shows it, with what keeps it alive.
+    struct Shown {
+        std::shared_ptr<void> owner;
+        QWidget *window = nullptr;
+    };
+
+    template <typename W, typename... Arguments>
+    static Shown made(Arguments &&...arguments)
+    {
+        auto window = std::make_shared<W>(std::forward<Arguments>(arguments)...);
+        QWidget *shown = window.get();
+        return {std::move(window), shown};
+    }
+
+    Shown make(const QString &name)
+    {
+        if (name == u"Fdomain" || name == u"menus") {
+            auto main = std::make_shared<MainWindow>();
+            return {main, &main->window};
+        }
+        if (name == u"Fabout" || name == u"fdownload") {
+            Shown about = made<Fabout>(sampleConfig(), m_platform);
+            about.window->findChild<QWidget *>(u"fdownload"_s)->setVisible(name == u"fdownload");
+            return about;
+        }
+        if (name == u"Fhelp") {
+            QFile readme(m_folder.filePath(u"readme.txt"_s));
+            if (readme.open(QIODevice::WriteOnly))
+                readme.write("Norvale 使用说明\r\n");
+            return made<Fhelp>(m_folder.path());
+        }
+        if (name == u"Fwhois")
+            return made<Fwhois>(LookupBackend{});
+        if (name == u"Fip")
+            return made<Fip>(LookupBackend{});
+        if (name == u"fback")
+            return made<fback>(LookupBackend{});
+        if (name == u"fload")
+            return made<fload>();
+        return made<kestrup::Form1>();
+    }
+
+    RecordingPlatform m_platform;
+    QTemporaryDir m_folder;
+};
+
+QTEST_MAIN(AccessibilityTest)
+#include "AccessibilityTest.moc"
