@@ -202,12 +202,12 @@ int main(int argc, char **argv)
     const double wildcard = secondsOf([&] {
         std::vector<std::thread> lookups;
         for (const QString &name : wildcardReferenceNames())
-            lookups.emplace_back([&backend, name] { backend.resolve(name); });
+            lookups.emplace_back([&backend, name] { backend.resolve(name, nullptr); });
         for (std::thread &lookup : lookups)
             lookup.join();
     });
     const double candidate = secondsOf([&] {
-        backend.resolve(probe);
+        backend.resolve(probe, nullptr);
         backend.fetchStatusPage(backend.statusPageBase() + probe, nullptr);
         backend.queryFirst(QLatin1StringView(searchsql::filing), {probe});
     });

@@ -121,12 +121,12 @@ void SearchRun::makeWildcardReference()
     const QStringList names = wildcardReferenceNames();
     if (serial()) {
         for (const QString &name : names)
-            m_wildip += m_backend.resolve(name);
+            m_wildip += m_backend.resolve(name, &m_stop);
         return;
     }
     for (int k = 0; k < names.size(); ++k) {
         workpools::lookups().start([self = shared_from_this(), k, name = names[k]] {
-            const QString address = self->stopped() ? QString() : self->m_backend.resolve(name);
+            const QString address = self->stopped() ? QString() : self->m_backend.resolve(name, &self->m_stop);
             const std::lock_guard lock(self->m_mutex);
             self->m_wildParts[k] = address;
             ++self->m_wildAnswers;
@@ -299,7 +299,8 @@ void SearchRun::judged(const CandidatePtr &c)
 
 void SearchRun::lookUp(const CandidatePtr &c)
 {
-    c->address = m_backend.resolve(c->domain);
+    // Like the fetches, a stopped search's lookups end at once.
+    c->address = m_backend.resolve(c->domain, &m_stop);
 }
 
 void SearchRun::fetchStatus(const CandidatePtr &c)

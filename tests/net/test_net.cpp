@@ -1,6 +1,7 @@
 #include "norvale/net/cPing.h"
 #include "tests/support/TestResolver.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -52,6 +53,9 @@ private slots:
     void funcGetIPFromHostName_data();
     void funcGetIPFromHostName();
     void concurrentLookupsGetTheirOwnAnswers();
+    void lossyServerStillAnswers();
+    void unansweredLookupEnds_data();
+    void unansweredLookupEnds();
     void ping_data();
     void ping();
     void pingUnansweredFails();
@@ -78,6 +82,12 @@ void TestNet::initTestCase()
     dns.addRecord(s("multi.test"), {s("203.0.113.30"), s("198.51.100.31"), s("203.0.113.32")});
     dns.addRecord(s("www.loop.test"), {s("127.0.0.1")});
     dns.addWildcard(s(".tk"), s("203.0.113.9"));
+    // The hosts file comes first, as the system's configuration says; the
+    // file is the wrapper's private copy.
+    dns.addRecord(s("listed.test"), {s("198.51.100.40")});
+    QFile hosts(s("/etc/hosts"));
+    QVERIFY(hosts.open(QIODevice::Append));
+    QVERIFY(hosts.write("192.0.2.41\tlisted.test\n") > 0);
 }
 
 void TestNet::addressTextToNumber_data()
@@ -120,6 +130,7 @@ void TestNet::funcGetIPFromHostName_data()
     QTest::newRow("international name") << s("中文.test") << s("198.51.100.6");
     // Only the test server knows this name; the first of its addresses.
     QTest::newRow("first of several") << s("multi.test") << s("203.0.113.30");
+    QTest::newRow("hosts file first") << s("listed.test") << s("192.0.2.41");
     QTest::newRow("no such name") << s("nosuch.test") << QString();
     QTest::newRow("empty") << QString() << QString();
     QTest::newRow("http:// alone") << s("http://") << QString();
@@ -147,8 +158,8 @@ void TestNet::concurrentLookupsGetTheirOwnAnswers()
     TestDnsServer &dns = m_resolver.server();
     for (int i = 0; i < kThreads; ++i)
         dns.addRecord(s("host%1.test").arg(i), {s("198.51.100.%1").arg(100 + i)});
-    // Each answer waits; lookups made one after another would run past the
-    // resolver's one-second time-out.
+    // Each answer waits longer than a try: the lookups ask again meanwhile,
+    // and an answer to an earlier try still counts.
     dns.setDelay(300ms);
     const auto noDelay = qScopeGuard([&dns] { dns.setDelay(0ms); });
 
@@ -161,6 +172,75 @@ void TestNet::concurrentLookupsGetTheirOwnAnswers()
         thread.join();
     for (int i = 0; i < kThreads; ++i)
         QCOMPARE(results[i], s("198.51.100.%1").arg(100 + i));
+}
+
+void TestNet::lossyServerStillAnswers()
+{
+    if (!m_resolver.ready())
+        QSKIP(qPrintable(m_resolver.reason()));
+    constexpr int kNames = 16;
+    TestDnsServer &dns = m_resolver.server();
+    for (int i = 0; i < kNames; ++i)
+        dns.addRecord(s("lossy%1.test").arg(i), {s("198.51.100.%1").arg(120 + i)});
+    // A third of the queries go unanswered; the seed makes it the same ones
+    // on every run.
+    dns.setLoss(0.3, 3);
+    const auto noLoss = qScopeGuard([&dns] { dns.setLoss(0); });
+
+    const cPing pinger;
+    QStringList results(kNames);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kNames; ++i)
+        threads.emplace_back([&, i] { results[i] = pinger.funcGetIPFromHostName(s("lossy%1.test").arg(i)); });
+    for (std::thread &thread : threads)
+        thread.join();
+    QVERIFY(dns.droppedCount() >= 3);
+    for (int i = 0; i < kNames; ++i)
+        QCOMPARE(results[i], s("198.51.100.%1").arg(120 + i));
+}
+
+void TestNet::unansweredLookupEnds_data()
+{
+    QTest::addColumn<int>("stopAfterMs");  // -1: never stopped
+    QTest::addColumn<int>("withinMs");
+    // The lookup gives up within its 3 s deadline (the C library would wait
+    // out its own time-outs); a stop ends it at once.
+    QTest::newRow("no answer at all") << -1 << 4500;
+    QTest::newRow("stopped") << 200 << 800;
+}
+
+void TestNet::unansweredLookupEnds()
+{
+    QFETCH(int, stopAfterMs);
+    QFETCH(int, withinMs);
+    if (!m_resolver.ready())
+        QSKIP(qPrintable(m_resolver.reason()));
+    TestDnsServer &dns = m_resolver.server();
+    const QString name = s("silent.test");
+    dns.addRecord(name, {s("198.51.100.99")});
+    const qsizetype askedBefore = dns.queriedNames().count(name);
+    dns.setLoss(1);
+    const auto noLoss = qScopeGuard([&dns] { dns.setLoss(0); });
+
+    StopFlag stop{false};
+    std::thread stopper;
+    if (stopAfterMs >= 0) {
+        stopper = std::thread([&stop, stopAfterMs] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(stopAfterMs));
+            stop = true;
+        });
+    }
+    QElapsedTimer clock;
+    clock.start();
+    const QString address = cPing().funcGetIPFromHostName(name, &stop);
+    const qint64 took = clock.elapsed();
+    if (stopper.joinable())
+        stopper.join();
+    QCOMPARE(address, QString());
+    QVERIFY2(took < withinMs, qPrintable(s("%1 ms").arg(took)));
+    // It asked again rather than waiting for the one query.
+    if (stopAfterMs < 0)
+        QVERIFY(dns.queriedNames().count(name) - askedBefore >= 3);
 }
 
 void TestNet::ping_data()
