@@ -74,6 +74,8 @@ signals:
 
 private:
     friend class SearchRun;
+    // Applies what the run has posted since the last call, in order.
+    void deliverPosted(const std::shared_ptr<SearchRun> &run);
     void deliver(const std::shared_ptr<SearchRun> &run, const SearchEvent &event);
 
     SearchBackend m_backend;

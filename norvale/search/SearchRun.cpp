@@ -6,6 +6,7 @@
 #include <QThreadPool>
 
 #include <algorithm>
+#include <utility>
 
 namespace norvale {
 
@@ -384,10 +385,23 @@ void SearchRun::post(const SearchEvent &event)
     // Posted under the delivery's lock, so events reach the engine in queue
     // order whichever worker finished them. The engine is the context: if it
     // goes, Qt drops what is still waiting for it.
+    {
+        const std::lock_guard lock(m_postedMutex);
+        m_posted.push_back(event);
+        if (std::exchange(m_wakePending, true))
+            return;
+    }
     DomainSearch *receiver = m_receiver;
     QMetaObject::invokeMethod(
-        receiver, [receiver, run = shared_from_this(), event] { receiver->deliver(run, event); },
+        receiver, [receiver, run = shared_from_this()] { receiver->deliverPosted(run); },
         Qt::QueuedConnection);
+}
+
+std::vector<SearchEvent> SearchRun::takePosted()
+{
+    const std::lock_guard lock(m_postedMutex);
+    m_wakePending = false;
+    return std::exchange(m_posted, {});
 }
 
 void SearchRun::waitForRoom()
