@@ -57,7 +57,9 @@ PageFetch failed(const QString &why)
 CURLSH *sharedCaches()
 {
     static CURLSH *const share = [] {
-        static std::mutex locks[CURL_LOCK_DATA_LAST];
+        // Never destroyed, like the share: a thread may still end its
+        // handles while the process goes down.
+        static auto *const locks = new std::mutex[CURL_LOCK_DATA_LAST];
         CURLSH *made = curl_share_init();
         if (!made)
             return made;
