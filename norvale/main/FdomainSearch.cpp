@@ -179,6 +179,9 @@ void FdomainSearch::onFinished(quint64 generation)
     if (!isCurrent(generation))
         return;
     applyRows();
+    // A handler of the grid's signals may have started the next search.
+    if (!isCurrent(generation))
+        return;
     m_running = false;
     m_window.setStopflag(true);
     m_window.resetslide();
