@@ -589,7 +589,8 @@ private slots:
         const int connections = m_services.connectionCount(path) - connectionsBefore;
         const int fetches = m_services.requestCount(path) - fetchesBefore;
         QVERIFY2(fetches > workpools::fetches().maxThreadCount(), qPrintable(QString::number(fetches)));
-        QVERIFY2(connections >= 1 && connections <= workpools::fetches().maxThreadCount(),
+        // Connections earlier searches left open may serve them all.
+        QVERIFY2(connections <= workpools::fetches().maxThreadCount(),
                  qPrintable(QString::number(connections)));
     }
 
