@@ -9,12 +9,17 @@ namespace norvale::workpools {
 
 namespace {
 
-// Nice value of a worker thread: the interface thread's share of the
-// processor stays about nine tenths against any one busy worker. On Linux the
-// nice value belongs to each thread, and threads a worker starts (a database
+// Nice value of a worker thread: the lowest. A nice-0 thread weighs 68 times
+// a nice-19 one, so the interface thread keeps two thirds of a core even
+// against all 32 lookup workers busy at once (at nice 10 it got under a quarter, and
+// a 100,000-row search stalled the window now and then for 80 ms). Nice
+// values only weigh threads against others in the same scheduling group (the
+// session or the application's cgroup), and the workers mostly wait on the
+// network, so the search loses next to nothing. On Linux the nice value
+// belongs to each thread, and threads a worker starts (a database
 // connection's) inherit it. Qt's thread priorities change nothing under the
 // normal Linux scheduler.
-constexpr int workerNice = 10;
+constexpr int workerNice = 19;
 
 void lowerThisThread()
 {
