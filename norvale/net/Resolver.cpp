@@ -168,6 +168,13 @@ QString resolveFirstIPv4(const QByteArray &name, const StopFlag *stop, const Res
     if (name.isEmpty() || name.contains('\0') || (stop && stop->load()) || !aresReady())
         return {};
 
+    // An address is its own answer, in the forms the C library reads too
+    // (1.2.3 is 1.2.0.3, as inet_aton has it).
+    if (in_addr literal{}; ::inet_aton(name.constData(), &literal) != 0) {
+        char text[INET_ADDRSTRLEN] = {};
+        return ::inet_ntop(AF_INET, &literal, text, sizeof text) ? QString::fromLatin1(text) : QString();
+    }
+
     // Declared before the channel: destroying the channel answers every
     // lookup still open, so the lookup must outlive it.
     Lookup lookup;

@@ -24,7 +24,8 @@ struct ResolverLimits {
 // The first IPv4 address of a name in the answer's order, as dotted text, or
 // the empty text when it does not resolve, no name server answered in time,
 // or stop was set. The name is used as it is (ASCII; an internationalised
-// name must already be in its ACE form). The hosts file and the name servers
+// name must already be in its ACE form); an address, also in the short forms
+// the C library reads (1.2.3), is its own answer. The hosts file and the name servers
 // of the system configuration are asked as the system asks them. Blocks the
 // calling thread; looks at stop every few milliseconds. Thread-safe.
 QString resolveFirstIPv4(const QByteArray &name, const StopFlag *stop = nullptr,

@@ -81,6 +81,7 @@ void TestNet::initTestCase()
     dns.addRecord(s("xn--fiq228c.test"), {s("198.51.100.6")});
     dns.addRecord(s("multi.test"), {s("203.0.113.30"), s("198.51.100.31"), s("203.0.113.32")});
     dns.addRecord(s("www.loop.test"), {s("127.0.0.1")});
+    dns.addRecord(s("near.test"), {s("203.0.113.50"), s("127.0.0.5")});
     dns.addWildcard(s(".tk"), s("203.0.113.9"));
     // The hosts file comes first, as the system's configuration says; the
     // file is the wrapper's private copy.
@@ -121,6 +122,7 @@ void TestNet::funcGetIPFromHostName_data()
     QTest::addColumn<QString>("host");
     QTest::addColumn<QString>("address");
     QTest::newRow("dotted address") << s("10.1.2.3") << s("10.1.2.3");
+    QTest::newRow("short address form") << s("127.1") << s("127.0.0.1");
     QTest::newRow("www name") << s("www.example.test") << s("198.51.100.2");
     QTest::newRow("http:// gains www.") << s("http://example.test") << s("198.51.100.2");
     QTest::newRow("http://www. keeps it") << s("http://www.example.test") << s("198.51.100.2");
@@ -130,6 +132,8 @@ void TestNet::funcGetIPFromHostName_data()
     QTest::newRow("international name") << s("中文.test") << s("198.51.100.6");
     // Only the test server knows this name; the first of its addresses.
     QTest::newRow("first of several") << s("multi.test") << s("203.0.113.30");
+    // Not the one nearest to this machine, as the C library's sorting has it.
+    QTest::newRow("answer order") << s("near.test") << s("203.0.113.50");
     QTest::newRow("hosts file first") << s("listed.test") << s("192.0.2.41");
     QTest::newRow("no such name") << s("nosuch.test") << QString();
     QTest::newRow("empty") << QString() << QString();
