@@ -1,11 +1,15 @@
-// The domain search against the real stack, once one candidate at a time and
-// once in parallel. Run it under tests/support/with-test-resolver; README.md
-// in this folder explains the figures.
+// The domain search against the real stack: one candidate at a time, in
+// parallel, in parallel with a lossy resolver, and a hundred thousand
+// candidates through the main window. Run it under
+// tests/support/with-test-resolver; README.md in this folder explains the
+// figures.
 #include "norvale/data/ServerDatabase.h"
 #include "norvale/search/DomainSearch.h"
 #include "norvale/search/ResultExport.h"
 #include "norvale/search/SearchRules.h"
+#include "norvale/work/WorkerPools.h"
 
+#include "bench/BulkSearch.h"
 #include "bench/SearchBenchCli.h"
 #include "bench/StallProbe.h"
 #include "tests/support/DatabaseStack.h"
@@ -14,13 +18,14 @@
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestResolver.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QJsonDocument>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QThreadPool>
 
 #include <cstdio>
 #include <memory>
@@ -36,6 +41,11 @@ constexpr int ExtensionsPerKind = 12;
 constexpr int RelatedRows = 16;
 constexpr int StatusDelayMs = 50;
 constexpr int DnsDelayMs = 30;
+const QString StatusPath = QStringLiteral("/query/domain.asp");
+// The share of DNS queries the lossy run drops, and the seed that picks them.
+constexpr double DnsLoss = 0.05;
+constexpr quint32 LossSeed = 8;
+constexpr int BulkCandidates = 100000;
 
 void say(const QString &text)
 {
@@ -160,11 +170,31 @@ double secondsOf(const std::function<void()> &work)
     return double(clock.nsecsElapsed()) / 1e9;
 }
 
+// The first event where two runs differ, said on stderr; true when none.
+bool sameEvents(const QString &what, const Outcome &a, const Outcome &b)
+{
+    for (qsizetype i = 0; i < std::max(a.events.size(), b.events.size()); ++i) {
+        if (a.events.value(i) != b.events.value(i)) {
+            say(QStringLiteral("search_bench: %1 differ (%2 and %3 rows); first at event %4:\n    %5\n    %6")
+                    .arg(what).arg(a.rows).arg(b.rows).arg(i).arg(a.events.value(i), b.events.value(i)));
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
+    // The bulk run shows the main window; no display is needed.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    // --lookups N: the size of the name-lookup pool, to measure its bound.
+    const QStringList arguments = QCoreApplication::arguments();
+    if (const qsizetype at = arguments.indexOf(QStringLiteral("--lookups")); at > 0)
+        workpools::lookups().setMaxThreadCount(std::max(1, arguments.value(at + 1).toInt()));
 
     test::TestResolver resolver;
     if (!resolver.start()) {
@@ -174,7 +204,7 @@ int main(int argc, char **argv)
     }
     test::ServicesProcess::Options options;
     options.delayMs = StatusDelayMs;
-    options.delayPath = QStringLiteral("/query/domain.asp");
+    options.delayPath = StatusPath;
     test::ServicesProcess services(options);
     QString error;
     if (!services.start(&error)) {
@@ -207,12 +237,12 @@ int main(int argc, char **argv)
     const double wildcard = secondsOf([&] {
         std::vector<std::thread> lookups;
         for (const QString &name : wildcardReferenceNames())
-            lookups.emplace_back([&backend, name] { backend.resolve(name); });
+            lookups.emplace_back([&backend, name] { backend.resolve(name, nullptr); });
         for (std::thread &lookup : lookups)
             lookup.join();
     });
     const double candidate = secondsOf([&] {
-        backend.resolve(probe);
+        backend.resolve(probe, nullptr);
         backend.fetchStatusPage(backend.statusPageBase() + probe, nullptr);
         backend.queryFirst(QLatin1StringView(searchsql::filing), {probe});
     });
@@ -229,21 +259,36 @@ int main(int argc, char **argv)
     engine.setParallelism(1);
     const Outcome serial = search(engine, false);
     engine.setParallelism(DomainSearch::defaultParallelism);
+    const int connectionsBefore = services.connectionCount(StatusPath);
+    const int fetchesBefore = services.requestCount(StatusPath);
     const Outcome parallel = search(engine, true);
+    const int connections = services.connectionCount(StatusPath) - connectionsBefore;
+    const int fetches = services.requestCount(StatusPath) - fetchesBefore;
+
+    dns.setLoss(DnsLoss, LossSeed);
+    const Outcome lossy = search(engine, false);
+    const int dropped = dns.droppedCount();
+    dns.setLoss(0);
+    dns.setDelay(std::chrono::milliseconds(0));
 
     int status = 0;
-    if (serial.events != parallel.events || serial.rows != candidates) {
-        say(QStringLiteral("search_bench: the two searches differ (%1 and %2 rows of %3)")
-                .arg(serial.rows).arg(parallel.rows).arg(candidates));
-        for (qsizetype i = 0; i < std::max(serial.events.size(), parallel.events.size()); ++i) {
-            if (serial.events.value(i) != parallel.events.value(i)) {
-                say(QStringLiteral("  first difference at event %1:\n    serial:   %2\n    parallel: %3")
-                        .arg(i).arg(serial.events.value(i), parallel.events.value(i)));
-                break;
-            }
-        }
+    if (serial.rows != candidates || !sameEvents(QStringLiteral("serial and parallel"), serial, parallel)
+        || !sameEvents(QStringLiteral("clean and lossy"), parallel, lossy))
+        status = 1;
+    say(QStringLiteral("search_bench: the lossy run's resolver dropped %1 queries; the name-lookup pool has %2 threads")
+            .arg(dropped).arg(workpools::lookups().maxThreadCount()));
+
+    const bench::BulkOutcome bulk =
+        bench::runBulkSearch(services.databasePath(), stack, dns, Keyword, BulkCandidates);
+    if (!bulk.ok) {
+        say(QStringLiteral("search_bench: bulk search: ") + bulk.error);
+        return 2;
+    }
+    if (bulk.rows != BulkCandidates) {
+        say(QStringLiteral("search_bench: the bulk search showed %1 rows of %2").arg(bulk.rows).arg(BulkCandidates));
         status = 1;
     }
+    say(QStringLiteral("search_bench: the bulk search took %1 s").arg(bulk.seconds, 0, 'f', 3));
 
     // --cli: norvale-cli runs the same search as a process of its own.
     if (app.arguments().contains(QStringLiteral("--cli"))) {
@@ -262,9 +307,11 @@ int main(int argc, char **argv)
     }
 
     std::printf("candidates=%d serial_s=%.3f parallel_s=%.3f speedup=%.1f critical_s=%.3f "
-                "parallel_over_critical=%.2f max_stall_ms=%.1f\n",
+                "parallel_over_critical=%.2f max_stall_ms=%.1f lossy_s=%.3f lossy_over_parallel=%.2f "
+                "status_connections=%d status_fetches=%d bulk_rows=%d bulk_max_stall_ms=%.1f\n",
                 candidates, serial.seconds, parallel.seconds, serial.seconds / parallel.seconds,
-                critical, parallel.seconds / critical, parallel.maxStallMs);
+                critical, parallel.seconds / critical, parallel.maxStallMs, lossy.seconds,
+                lossy.seconds / parallel.seconds, connections, fetches, bulk.rows, bulk.maxStallMs);
     std::fflush(stdout);
     return status;
 }

@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-odbc
   libgl-dev
   libcurl4-openssl-dev
+  libc-ares-dev
   libcpp-httplib-dev
   unixodbc unixodbc-dev tdsodbc libsqliteodbc
   sqlite3

@@ -161,6 +161,8 @@ private:
     size_t m_end = 0;
 };
 
+thread_local std::set<std::string> *t_servedPaths = nullptr;
+
 // Runs each accepted connection's hand-over on the listener's own thread: it
 // only registers the connection with the gate.
 class HandOver final : public httplib::TaskQueue {
@@ -190,6 +192,11 @@ GatedHttpServer::~GatedHttpServer()
     stopGate();
     ::close(m_poll);
     ::close(m_wake);
+}
+
+std::set<std::string> *GatedHttpServer::servedConnectionPaths()
+{
+    return t_servedPaths;
 }
 
 void GatedHttpServer::stopGate()
@@ -326,7 +333,9 @@ void GatedHttpServer::serve(int fd, Waiting waiting)
     GateStream stream(fd);
     bool closeRequested = false;
     const bool last = waiting.served + 1 >= keep_alive_max_count_;
+    t_servedPaths = &waiting.paths;
     const bool answered = process_request(stream, last, closeRequested, nullptr);
+    t_servedPaths = nullptr;
     // A request sent before this one's answer could start in our buffer: the
     // gate could not watch its arrival, so such a client starts anew.
     if (!answered || closeRequested || last || stream.holdsMore() || m_stopping) {
@@ -335,7 +344,11 @@ void GatedHttpServer::serve(int fd, Waiting waiting)
         return;
     }
     waiting.served += 1;
-    waiting.deadline = Clock::now() + m_limits.requestDeadline;
+    // Between two requests a kept connection may sit idle as long as the
+    // server keeps connections alive; a slow one holds a descriptor, never a
+    // worker.
+    waiting.deadline = Clock::now() + std::max<std::chrono::milliseconds>(
+                                          m_limits.requestDeadline, std::chrono::seconds(keep_alive_timeout_sec_));
     wait(fd, std::move(waiting));
 }
 

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -39,12 +40,18 @@ public:
     // done; after httplib::Server::stop(). Callable more than once.
     void stopGate();
 
+    // On a worker serving a request: the paths asked for so far on that
+    // request's connection, for the caller to keep notes in. nullptr
+    // elsewhere. A connection's requests may be served by different workers.
+    static std::set<std::string> *servedConnectionPaths();
+
 private:
     using Clock = std::chrono::steady_clock;
     struct Waiting {
         std::string address;
         Clock::time_point deadline;
         size_t served = 0;   // requests answered on this connection so far
+        std::set<std::string> paths;   // see servedConnectionPaths()
     };
     enum class Arrival { Partial, Whole, TooLong, Unsupported, Gone };
 

@@ -7,18 +7,38 @@
 #include <sys/socket.h>
 
 #include <chrono>
+#include <atomic>
 #include <functional>
+#include <set>
 #include <vector>
 
 namespace norvale {
 
 namespace {
 
+// A kept connection serves many requests (the library's default is five)
+// and waits this long for the next one, so that a client's searches one
+// after another reuse their connections.
+constexpr size_t kRequestsPerConnection = 1000;
+constexpr time_t kKeepAliveSeconds = 30;
 constexpr size_t kChunk = 16 * 1024;
 constexpr size_t kGeneratedChunk = 64 * 1024;
 // Nothing here takes a request body; a client that sends one gets no more room than this.
 constexpr size_t kMaxRequestBody = 64 * 1024;
 constexpr size_t kMaxRanges = 8;
+
+// True for the first request for path on the connection being served. With
+// forget, the path is dropped from the connection's again (a path answered
+// 404 is not kept): true when it had been there.
+bool firstOnConnection(const std::string &path, bool forget = false)
+{
+    std::set<std::string> *paths = GatedHttpServer::servedConnectionPaths();
+    if (!paths)
+        return false;
+    if (forget)
+        return paths->erase(path) > 0;
+    return paths->insert(path).second;
+}
 
 Parameters parametersOf(const httplib::Request &request)
 {
@@ -107,13 +127,22 @@ ServiceServer::ServiceServer(const ServicePages &pages, int delayMs, QString del
       m_server(std::make_unique<GatedHttpServer>(limits))
 {
     m_server->set_payload_max_length(kMaxRequestBody);
+    // Answers go out at once: with Nagle's algorithm a reply on a kept
+    // connection waits for the client's delayed acknowledgement (~40 ms).
+    // Accepted connections take it from the listening socket.
+    m_server->set_tcp_nodelay(true);
+    m_server->set_keep_alive_max_count(kRequestsPerConnection);
+    m_server->set_keep_alive_timeout(kKeepAliveSeconds);
     m_server->set_default_headers({{"Server", "norvale-services"}});
 
     m_server->set_pre_routing_handler([this](const httplib::Request &request, httplib::Response &) {
         // Counted on arrival, so that /stats shows a request still waiting
         // out its delay; only GET and HEAD reach the pages.
-        if (request.method == "GET" || request.method == "HEAD")
+        if (request.method == "GET" || request.method == "HEAD") {
             count(request.path, +1);
+            if (firstOnConnection(request.path))
+                countConnection(request.path, +1);
+        }
         delay(request.path);
         return httplib::Server::HandlerResponse::Unhandled;
     });
@@ -127,8 +156,11 @@ ServiceServer::ServiceServer(const ServicePages &pages, int delayMs, QString del
         const Reply reply = m_pages.answer(QString::fromStdString(request.path), parametersOf(request));
         // Only the paths it serves are kept: a counter for every path ever
         // asked for would grow without end.
-        if (reply.status == 404)
+        if (reply.status == 404) {
             count(request.path, -1);
+            if (firstOnConnection(request.path, true))
+                countConnection(request.path, -1);
+        }
         send(request, reply, response, [this](std::chrono::milliseconds wait) { return pause(wait); });
     });
 }
@@ -172,12 +204,13 @@ void ServiceServer::stop()
 QByteArray ServiceServer::statsText() const
 {
     std::lock_guard lock(m_statsMutex);
+    // A decoded path may hold a space; keep one path per word.
+    auto word = [](const std::string &path) { return QByteArray::fromStdString(path).replace(' ', "%20"); };
     QByteArray text;
-    for (const auto &[path, hits] : m_counts) {
-        // A decoded path may hold a space; keep one path per word.
-        text += QByteArray::fromStdString(path).replace(' ', "%20") + ' ' + QByteArray::number(hits)
-                + '\n';
-    }
+    for (const auto &[path, hits] : m_counts)
+        text += word(path) + ' ' + QByteArray::number(hits) + '\n';
+    for (const auto &[path, connections] : m_connections)
+        text += "connections " + word(path) + ' ' + QByteArray::number(connections) + '\n';
     return text;
 }
 
@@ -187,6 +220,14 @@ void ServiceServer::count(const std::string &path, int change)
     const auto hits = m_counts[path] += change;
     if (hits == 0)
         m_counts.erase(path);
+}
+
+void ServiceServer::countConnection(const std::string &path, int change)
+{
+    std::lock_guard lock(m_statsMutex);
+    const auto connections = m_connections[path] += change;
+    if (connections == 0)
+        m_connections.erase(path);
 }
 
 void ServiceServer::delay(const std::string &path)

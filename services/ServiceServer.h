@@ -16,10 +16,11 @@ namespace norvale {
 
 class ServicePages;
 
-// The HTTP side: routes every GET to the pages, counts requests per served
-// path for /stats and applies the configured delay. Request bodies and byte
-// ranges are bounded, so no request can make it hold much memory, and slow or
-// greedy clients are held off by the gate's limits.
+// The HTTP side: routes every GET to the pages, counts requests and the
+// connections carrying them per served path for /stats and applies the
+// configured delay. Request bodies and byte ranges are bounded, so no request
+// can make it hold much memory, and slow or greedy clients are held off by
+// the gate's limits.
 class ServiceServer final {
 public:
     ServiceServer(const ServicePages &pages, int delayMs, QString delayPath, GateLimits limits = {});
@@ -34,11 +35,13 @@ public:
     // Ends listen() and wakes delayed requests; callable from any thread.
     void stop();
 
-    // "PATH COUNT" lines, sorted by path.
+    // "PATH COUNT" lines, sorted by path, then "connections PATH COUNT"
+    // lines: how many accepted connections carried requests for the path.
     QByteArray statsText() const;
 
 private:
     void count(const std::string &path, int change);
+    void countConnection(const std::string &path, int change);
     void delay(const std::string &path);
     // Waits, or less when the server stops; false when it stops.
     bool pause(std::chrono::milliseconds wait);
@@ -50,6 +53,7 @@ private:
 
     mutable std::mutex m_statsMutex;
     std::map<std::string, long long> m_counts;
+    std::map<std::string, long long> m_connections;
 
     std::mutex m_stopMutex;
     std::condition_variable m_stopped;

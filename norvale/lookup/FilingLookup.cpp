@@ -23,7 +23,7 @@ QStringList filingBoxes(const LookupBackend &backend, const QString &name, const
     boxes.resize(FilingLookup::boxCount - 2);
     boxes.append(name);
     // The bare name, since "www." was taken off before the query.
-    boxes.append(backend.resolve(name));
+    boxes.append(backend.resolve(name, cancel));
     return boxes;
 }
 

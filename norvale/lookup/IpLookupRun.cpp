@@ -26,7 +26,9 @@ void IpLookupRun::start(const QString &lipurl, const QString &lipmessurl)
 
 void IpLookupRun::drive()
 {
-    m_address = m_backend.resolve(m_settings.query);
+    // Only a lookup given up ends this one early: a stopped lookup still
+    // shows the address's geolocation.
+    m_address = m_backend.resolve(m_settings.query, detachedFlag());
     report(IpEvent::Type::Address, m_address);
     if (detached())
         return;
@@ -88,7 +90,7 @@ bool IpLookupRun::sharesAddress(const QString &candidate) const
 {
     // A name that does not resolve shares nothing, not even with an input
     // that did not resolve either.
-    const QString address = m_backend.resolve(candidate);
+    const QString address = m_backend.resolve(candidate, stopFlag());
     return !address.isEmpty() && address == m_address;
 }
 

@@ -19,10 +19,10 @@ const QStringList &filingColumns()
 LookupBackend makeServerLookupBackend(std::shared_ptr<ServerDatabase> database)
 {
     LookupBackend backend;
-    backend.resolve = [](const QString &host) {
+    backend.resolve = [](const QString &host, const std::atomic<bool> &cancel) {
         // cPing keeps no state between calls, so each call may have its own.
         const cPing ping;
-        return ping.funcGetIPFromHostName(host);
+        return ping.funcGetIPFromHostName(host, &cancel);
     };
     backend.getBody = [](const QString &url, const std::atomic<bool> &cancel) {
         // A lookup given up mid-fetch ends the transfer too.

@@ -33,8 +33,9 @@ struct FilingRecord {
 // uses.
 struct LookupBackend {
     // The first IPv4 address of a name or address in dotted text; "" when it
-    // does not resolve.
-    std::function<QString(const QString &host)> resolve;
+    // does not resolve. Once cancel is set the answer is no longer wanted
+    // and the lookup ends at once.
+    std::function<QString(const QString &host, const std::atomic<bool> &cancel)> resolve;
     // A page decoded as UTF-8, "" when the fetch fails. Once cancel is set
     // the page is no longer wanted and the fetch may end early.
     std::function<QString(const QString &url, const std::atomic<bool> &cancel)> getBody;

@@ -21,6 +21,8 @@ namespace norvale {
 namespace {
 
 constexpr quint32 red = 255;  // 0x00BBGGRR
+// The least time between two batches of rows: one frame.
+constexpr int frameMs = 16;
 
 } // namespace
 
@@ -57,6 +59,8 @@ FdomainSearch::FdomainSearch(Fdomain &window, std::shared_ptr<ServerDatabase> da
             [this](quint64 generation, int, int, int percent) { onProgress(generation, percent); });
     connect(m_engine.get(), &DomainSearch::rowReady, this, &FdomainSearch::onRow);
     connect(m_engine.get(), &DomainSearch::finished, this, &FdomainSearch::onFinished);
+    m_frame.setSingleShot(true);
+    connect(&m_frame, &QTimer::timeout, this, &FdomainSearch::applyRows);
     watchBoxes();
 }
 
@@ -100,6 +104,7 @@ void FdomainSearch::run()
         m_deferred = true;
         return;
     }
+    dropRows();
     m_window.setStopflag(false);
     m_running = true;
     m_generation = m_engine->start(m_window.lfind()->text());
@@ -108,6 +113,8 @@ void FdomainSearch::run()
 void FdomainSearch::stop()
 {
     m_deferred = false;
+    // Rows not yet shown stay unshown: after 停止 no row is written.
+    dropRows();
     m_window.setStopflag(true);
     m_engine->stop();
 }
@@ -116,6 +123,7 @@ void FdomainSearch::onReset(quint64 generation)
 {
     if (!isCurrent(generation))
         return;
+    dropRows();
     ResultGridModel &grid = m_window.grid1()->grid();
     grid.setRows(1);
     m_window.lallnum()->setText(u"找到记录 " % QString::number(grid.rows() - 1) % u" 条");
@@ -126,6 +134,10 @@ void FdomainSearch::onProgress(quint64 generation, int percent)
 {
     if (!isCurrent(generation))
         return;
+    // The rows of the boxes before this step show before the bar moves on.
+    applyRows();
+    if (!isCurrent(generation))
+        return;
     m_window.setslide(percent);
 }
 
@@ -134,21 +146,44 @@ void FdomainSearch::onRow(quint64 generation, const SearchRow &row)
     // A row already on its way when "停止" was pressed is not written.
     if (!isCurrent(generation) || m_window.stopflag())
         return;
-    ResultGridModel &grid = m_window.grid1()->grid();
-    const int r = row.row;
-    if (r < 1 || !grid.setRows(std::max(grid.rows(), r + 1)))
+    m_rows.push_back(row);
+    if (m_frame.isActive())
         return;
+    // A row after a quiet spell shows at once (still after the other rows
+    // that arrive with it); under a stream of rows, once a frame.
+    const qint64 since = m_sinceApplied.isValid() ? m_sinceApplied.elapsed() : frameMs;
+    m_frame.start(int(std::max<qint64>(0, frameMs - since)));
+}
+
+void FdomainSearch::applyRows()
+{
+    m_frame.stop();
+    // Taken first: a handler of the grid's signals may stop or start a search.
+    const std::vector<SearchRow> rows = std::exchange(m_rows, {});
+    if (rows.empty())
+        return;
+    std::vector<ResultGridModel::RowWrite> writes;
+    writes.reserve(rows.size());
+    for (const SearchRow &row : rows)
+        writes.push_back({row.row, row.cells, row.red, red});
+    ResultGridModel &grid = m_window.grid1()->grid();
+    grid.writeRows(writes);
+    m_sinceApplied.restart();
     m_window.lallnum()->setText(u"找到相关记录  " % QString::number(grid.rows() - 1) % u"  条");
-    const int columns = std::min(int(row.cells.size()), grid.cols());
-    for (int c = 0; c < columns; ++c) {
-        grid.setCellText(r, c, row.cells[c]);
-        if (row.isRed(c))
-            grid.setCellColor(r, c, red);
-    }
+}
+
+void FdomainSearch::dropRows()
+{
+    m_frame.stop();
+    m_rows.clear();
 }
 
 void FdomainSearch::onFinished(quint64 generation)
 {
+    if (!isCurrent(generation))
+        return;
+    applyRows();
+    // A handler of the grid's signals may have started the next search.
     if (!isCurrent(generation))
         return;
     m_running = false;

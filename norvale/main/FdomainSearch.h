@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <memory>
+#include <vector>
 
 namespace norvale {
 
@@ -18,6 +21,9 @@ struct SearchRow;
 // what the engine reports to the grid, the counter and the progress bar.
 // Everything here runs on the interface thread; the engine's workers only
 // ever see the box ticks and the status page address, both thread-safe.
+// Rows reach the grid in batches, at most one per frame: a search of a
+// hundred thousand rows costs the window a few hundred grid updates, not a
+// hundred thousand.
 class FdomainSearch final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(FdomainSearch)
@@ -51,11 +57,17 @@ private:
     void onProgress(quint64 generation, int percent);
     void onRow(quint64 generation, const SearchRow &row);
     void onFinished(quint64 generation);
+    // Writes the rows received since the last frame to the grid.
+    void applyRows();
+    void dropRows();
 
     Fdomain &m_window;
     std::shared_ptr<SearchBoxes> m_boxes;
     std::shared_ptr<SharedText> m_statusBase;
     std::unique_ptr<DomainSearch> m_engine;
+    std::vector<SearchRow> m_rows;  // received, not yet in the grid
+    QTimer m_frame;
+    QElapsedTimer m_sinceApplied;
     quint64 m_generation = 0;
     bool m_running = false;
     bool m_configured = false;  // the status page address is known

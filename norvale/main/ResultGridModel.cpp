@@ -136,6 +136,55 @@ bool ResultGridModel::setCellColor(int row, int col, quint32 bgr)
     return true;
 }
 
+bool ResultGridModel::writeRows(const std::vector<RowWrite> &rows)
+{
+    bool ok = true;
+    const int dataRows = static_cast<int>(m_rows.size());
+    int last = 0;              // the last data row written
+    int firstOld = dataRows;   // the rows that were there before, written
+    int lastOld = -1;
+    for (const RowWrite &write : rows) {
+        if (write.row < 1 || write.row >= MaxRows || write.color > 0x00FFFFFFu) {
+            ok = false;
+            continue;
+        }
+        last = std::max(last, write.row);
+        if (write.row <= dataRows) {
+            firstOld = std::min(firstOld, write.row);
+            lastOld = std::max(lastOld, write.row);
+        }
+    }
+    // Rows already in the grid change in place; the new ones are filled
+    // before the views hear of them.
+    for (const RowWrite &write : rows) {
+        if (write.row >= 1 && write.row <= dataRows && write.color <= 0x00FFFFFFu)
+            fillRow(write);
+    }
+    if (last > dataRows) {
+        beginInsertRows({}, dataRows, last - 1);
+        m_rows.resize(static_cast<std::size_t>(last));
+        for (const RowWrite &write : rows) {
+            if (write.row > dataRows && write.row < MaxRows && write.color <= 0x00FFFFFFu)
+                fillRow(write);
+        }
+        endInsertRows();
+    }
+    if (lastOld >= firstOld && m_cols > 0)
+        dataChanged(index(firstOld - 1, 0), index(lastOld - 1, m_cols - 1));
+    return ok;
+}
+
+void ResultGridModel::fillRow(const RowWrite &write)
+{
+    const int columns = std::min(static_cast<int>(write.texts.size()), m_cols);
+    for (int c = 0; c < columns; ++c)
+        cellForWrite(write.row, c).text = write.texts[c];
+    for (int c = 0; c < m_cols && c < 32; ++c) {
+        if (write.colored & (1u << c))
+            cellForWrite(write.row, c).color = write.color;
+    }
+}
+
 int ResultGridModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : static_cast<int>(m_rows.size());

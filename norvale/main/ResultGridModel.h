@@ -3,6 +3,7 @@
 #include "norvale/main/ResultGrid.h"
 
 #include <QAbstractTableModel>
+#include <QStringList>
 
 #include <vector>
 
@@ -44,6 +45,21 @@ public:
                         int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
 
+    // One data row written whole: its texts from column 0 on, and the
+    // columns (bit c for column c) whose colour becomes color.
+    struct RowWrite {
+        int row = 0;
+        QStringList texts;
+        quint32 colored = 0;
+        quint32 color = 0;
+    };
+    // Writes many rows at once, adding rows at the bottom to hold the last of
+    // them: the views hear of one insertion and one change for the whole
+    // batch instead of one per row and cell. Texts past the last column are
+    // left out; false when a row is not a data row the grid can hold (that
+    // row is skipped) or a colour is not a plain colour.
+    bool writeRows(const std::vector<RowWrite> &rows);
+
     // Cells show one line: line breaks and tabs become spaces.
     static QString singleLine(const QString &text);
 
@@ -60,6 +76,7 @@ private:
     bool inRange(int row, int col) const;
     const Cell *cell(int row, int col) const;
     Cell &cellForWrite(int row, int col);
+    void fillRow(const RowWrite &write);
     void cellChanged(int row, int col, int role);
 
     int m_cols = 0;

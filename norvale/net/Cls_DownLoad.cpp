@@ -1,13 +1,12 @@
 #include "norvale/net/Cls_DownLoad.h"
 
 #include "norvale/net/DownloadRules.h"
+#include "norvale/web/CurlTransfer.h"
 
 #include <QElapsedTimer>
 #include <QSaveFile>
 #include <QThread>
-#include <QUrl>
 
-#include <curl/curl.h>
 #include <fcntl.h>
 
 #include <algorithm>
@@ -21,15 +20,7 @@ namespace {
 constexpr long kReceiveBuffer = 512 * 1024;
 constexpr qint64 kWriteBackStretch = 8 * 1024 * 1024;
 
-struct EasyDeleter {
-    void operator()(CURL *handle) const { curl_easy_cleanup(handle); }
-};
-struct MultiDeleter {
-    void operator()(CURLM *handle) const { curl_multi_cleanup(handle); }
-};
-struct ListDeleter {
-    void operator()(curl_slist *list) const { curl_slist_free_all(list); }
-};
+using namespace curltransfer;
 
 // Everything one transfer's callbacks share; they run on DLFile's thread.
 struct Transfer {
@@ -145,18 +136,6 @@ size_t onBody(char *data, size_t size, size_t count, void *user)
     return n;
 }
 
-// The address as libcurl wants it, or empty when it is not an absolute http
-// or https address.
-QByteArray webAddress(const QString &url)
-{
-    const QUrl parsed(url, QUrl::TolerantMode);
-    const QString scheme = parsed.scheme();
-    if (!parsed.isValid() || parsed.host().isEmpty()
-        || (scheme != QLatin1StringView("http") && scheme != QLatin1StringView("https")))
-        return {};
-    return parsed.toEncoded();
-}
-
 } // namespace
 
 Cls_DownLoad::Cls_DownLoad(QObject *parent) : QObject(parent)
@@ -223,16 +202,16 @@ DownloadResult Cls_DownLoad::DLFile(const QString &sRemoteURL, const QString &sL
     };
 
     raise(downloadstatus::Connecting);
-    static const bool curlReady = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    std::unique_ptr<CURL, EasyDeleter> easy(curlReady ? curl_easy_init() : nullptr);
-    std::unique_ptr<CURLM, MultiDeleter> multi(curlReady ? curl_multi_init() : nullptr);
-    std::unique_ptr<curl_slist, ListDeleter> headers(
+    const bool curlReady = ready();
+    const Easy easy(curlReady ? curl_easy_init() : nullptr);
+    const Multi multi(curlReady ? curl_multi_init() : nullptr);
+    const List headers(
         curl_slist_append(curl_slist_append(nullptr, "Cache-Control: no-cache"), "Pragma: no-cache"));
     if (!easy || !multi || !headers)
         return fail(downloadstatus::ClientFailed, QStringLiteral("the HTTP library could not start"));
     raise(downloadstatus::Requesting);
 
-    const QByteArray address = webAddress(sRemoteURL);
+    const QByteArray address = httpAddress(sRemoteURL);
     if (address.isEmpty())
         return fail(downloadstatus::RequestFailed, QStringLiteral("not an http or https address"));
 
@@ -240,20 +219,10 @@ DownloadResult Cls_DownLoad::DLFile(const QString &sRemoteURL, const QString &sL
     t.easy = easy.get();
     char errorText[CURL_ERROR_SIZE] = {};
     CURL *h = easy.get();
-    curl_easy_setopt(h, CURLOPT_URL, address.constData());
-    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    setBoundedGet(h, address, m_limits.connectTimeout, m_limits.idleTimeout, m_limits.maxRedirects);
     curl_easy_setopt(h, CURLOPT_USERAGENT, "VB Http");
     // Always from the server: no cache on the way may answer.
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, m_limits.maxRedirects);
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, long(m_limits.connectTimeout.count() * 1000));
-    // Less than one byte per second over the idle time breaks the transfer.
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, long(std::max<qint64>(1, m_limits.idleTimeout.count())));
     curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kReceiveBuffer);
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &onHeader);
     curl_easy_setopt(h, CURLOPT_HEADERDATA, &t);

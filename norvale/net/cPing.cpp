@@ -1,12 +1,9 @@
 #include "norvale/net/cPing.h"
 
 #include "norvale/net/IcmpEcho.h"
+#include "norvale/net/Resolver.h"
 
 #include <QUrl>
-
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <sys/socket.h>
 
 #include <cstring>
 
@@ -52,33 +49,6 @@ qsizetype schemeLength(const QString &host)
             return scheme.size();
     }
     return 0;
-}
-
-QString firstIPv4Address(const QString &host)
-{
-    const QByteArray name = resolverName(host);
-    if (name.isEmpty() || name.contains('\0'))
-        return {};
-
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;   // one entry per address
-    addrinfo *found = nullptr;
-    if (::getaddrinfo(name.constData(), nullptr, &hints, &found) != 0 || !found)
-        return {};
-
-    QString result;
-    for (const addrinfo *entry = found; entry; entry = entry->ai_next) {
-        if (entry->ai_family != AF_INET || !entry->ai_addr)
-            continue;
-        const auto *address = reinterpret_cast<const sockaddr_in *>(entry->ai_addr);
-        char text[INET_ADDRSTRLEN] = {};
-        if (::inet_ntop(AF_INET, &address->sin_addr, text, sizeof text))
-            result = QString::fromLatin1(text);
-        break;
-    }
-    ::freeaddrinfo(found);
-    return result;
 }
 
 } // namespace
@@ -135,13 +105,13 @@ QString cPing::normaliseHost(QString &host, bool noResolve) const
     return funcGetIPFromHostName(host);
 }
 
-QString cPing::funcGetIPFromHostName(const QString &sHostName) const
+QString cPing::funcGetIPFromHostName(const QString &sHostName, const StopFlag *stop) const
 {
     QString host = sHostName;
     normaliseHost(host, true);
     if (host.isEmpty())
         return {};
-    return firstIPv4Address(host);
+    return resolveFirstIPv4(resolverName(host), stop);
 }
 
 int cPing::Ping(QString &szAddress)

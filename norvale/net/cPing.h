@@ -1,5 +1,7 @@
 #pragma once
 
+#include "norvale/work/StopFlag.h"
+
 #include <QObject>
 #include <QString>
 
@@ -48,10 +50,12 @@ public:
     // echo status, or 0 when this process may not send echoes at all.
     int Ping(QString &szAddress);
 
-    // The dotted text of the first IPv4 address of the host, or the empty
-    // text. A text beginning with "http://" or "https://" loses that scheme
-    // and gains "www." unless "www." follows it. Thread-safe.
-    QString funcGetIPFromHostName(const QString &sHostName) const;
+    // The dotted text of the first IPv4 address of the host in the answer's
+    // order, or the empty text. A text beginning with "http://" or "https://"
+    // loses that scheme and gains "www." unless "www." follows it. A name no
+    // name server answers is given up within 3 s; a set stop flag ends the
+    // lookup at once with the empty text. Thread-safe.
+    QString funcGetIPFromHostName(const QString &sHostName, const StopFlag *stop = nullptr) const;
 
 signals:
     void PingReturn(QString ipAddress, QString successStatus, int roundTripMilliseconds);

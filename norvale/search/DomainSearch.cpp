@@ -82,6 +82,14 @@ bool DomainSearch::listGoesOn(const std::shared_ptr<SearchRun> &run)
     return true;
 }
 
+void DomainSearch::deliverPosted(const std::shared_ptr<SearchRun> &run)
+{
+    // A receiver of the signals may start or stop a search meanwhile; deliver
+    // then drops what no longer belongs to the current run.
+    for (const SearchEvent &event : run->takePosted())
+        deliver(run, event);
+}
+
 void DomainSearch::deliver(const std::shared_ptr<SearchRun> &run, const SearchEvent &event)
 {
     if (!m_runs.isCurrent(run))

@@ -83,6 +83,8 @@ signals:
 private:
     friend class SearchRun;
     void launch(const QString &keyword, quint64 generation);
+    // Applies what the run has posted since the last call, in order.
+    void deliverPosted(const std::shared_ptr<SearchRun> &run);
     void deliver(const std::shared_ptr<SearchRun> &run, const SearchEvent &event);
     bool listGoesOn(const std::shared_ptr<SearchRun> &run);
 

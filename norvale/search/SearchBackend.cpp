@@ -34,11 +34,11 @@ SearchBackend makeServerBackend(std::shared_ptr<ServerDatabase> database,
                                 std::function<QString()> statusPageBase)
 {
     SearchBackend backend;
-    backend.resolve = [](const QString &domain) {
+    backend.resolve = [](const QString &domain, const StopFlag *stop) {
         // cPing keeps no state between calls; one per call keeps each
         // worker independent of any window's object.
         const cPing ping;
-        return ping.funcGetIPFromHostName(domain);
+        return ping.funcGetIPFromHostName(domain, stop);
     };
     backend.statusPageBase = std::move(statusPageBase);
     backend.fetchStatusPage = [](const QString &url, const StopFlag *stop) {

@@ -31,7 +31,8 @@ struct SearchValue {
 // worker threads, concurrently, and possibly after the engine that started
 // the search is gone, so each must be thread-safe and own what it uses.
 struct SearchBackend {
-    std::function<QString(const QString &domain)> resolve;                 // "" when it does not resolve
+    // "" when it does not resolve; ends at once when the search's stop flag is set.
+    std::function<QString(const QString &domain, const StopFlag *stop)> resolve;
     std::function<QString()> statusPageBase;                               // ldomainurl, read at each fetch
     // Decoded as GB2312; ends at once when the search's stop flag is set.
     std::function<PageText(const QString &url, const StopFlag *stop)> fetchStatusPage;

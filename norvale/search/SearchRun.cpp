@@ -6,6 +6,7 @@
 #include <QThreadPool>
 
 #include <algorithm>
+#include <utility>
 
 namespace norvale {
 
@@ -121,12 +122,12 @@ void SearchRun::makeWildcardReference()
     const QStringList names = wildcardReferenceNames();
     if (serial()) {
         for (const QString &name : names)
-            m_wildip += m_backend.resolve(name);
+            m_wildip += m_backend.resolve(name, &m_stop);
         return;
     }
     for (int k = 0; k < names.size(); ++k) {
         workpools::lookups().start([self = shared_from_this(), k, name = names[k]] {
-            const QString address = self->stopped() ? QString() : self->m_backend.resolve(name);
+            const QString address = self->stopped() ? QString() : self->m_backend.resolve(name, &self->m_stop);
             const std::lock_guard lock(self->m_mutex);
             self->m_wildParts[k] = address;
             ++self->m_wildAnswers;
@@ -299,7 +300,8 @@ void SearchRun::judged(const CandidatePtr &c)
 
 void SearchRun::lookUp(const CandidatePtr &c)
 {
-    c->address = m_backend.resolve(c->domain);
+    // Like the fetches, a stopped search's lookups end at once.
+    c->address = m_backend.resolve(c->domain, &m_stop);
     if (m_settings.sharperVerdicts) {
         c->address = judgedAddress(c->domain, c->kind, c->address, m_wildip,
                                    [this](const QString &zone) { return zoneWildcard(zone); });
@@ -320,7 +322,7 @@ QString SearchRun::zoneWildcard(const QString &zone)
     // depends on a free worker.
     std::call_once(probe->once, [&] {
         if (!stopped())
-            probe->answer = m_backend.resolve(randomProbeLabel() + zone);
+            probe->answer = m_backend.resolve(randomProbeLabel() + zone, &m_stop);
     });
     return probe->answer;
 }
@@ -406,10 +408,23 @@ void SearchRun::post(const SearchEvent &event)
     // Posted under the delivery's lock, so events reach the engine in queue
     // order whichever worker finished them. The engine is the context: if it
     // goes, Qt drops what is still waiting for it.
+    {
+        const std::lock_guard lock(m_postedMutex);
+        m_posted.push_back(event);
+        if (std::exchange(m_wakePending, true))
+            return;
+    }
     DomainSearch *receiver = m_receiver;
     QMetaObject::invokeMethod(
-        receiver, [receiver, run = shared_from_this(), event] { receiver->deliver(run, event); },
+        receiver, [receiver, run = shared_from_this()] { receiver->deliverPosted(run); },
         Qt::QueuedConnection);
+}
+
+std::vector<SearchEvent> SearchRun::takePosted()
+{
+    const std::lock_guard lock(m_postedMutex);
+    m_wakePending = false;
+    return std::exchange(m_posted, {});
 }
 
 void SearchRun::waitForRoom()

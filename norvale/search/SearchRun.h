@@ -54,6 +54,9 @@ public:
     quint64 generation() const { return m_settings.generation; }
     // Posts the end now, unless it was posted already.
     void reportEnd();
+    // The events posted since the last call, in order. Called by the engine
+    // on its own thread when it is woken for them.
+    std::vector<SearchEvent> takePosted();
 
 private:
     struct Candidate;
@@ -99,6 +102,12 @@ private:
 
     DomainSearch *const m_receiver;                 // posted to until detach()
     work::OrderedDelivery m_delivery;
+
+    // Events posted and not yet taken by the engine. The engine is woken
+    // once for all that pile up meanwhile, not once per event.
+    std::mutex m_postedMutex;
+    std::vector<SearchEvent> m_posted;
+    bool m_wakePending = false;
 
     std::mutex m_mutex;
     std::condition_variable m_changed;

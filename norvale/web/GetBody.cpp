@@ -1,10 +1,9 @@
 #include "norvale/web/GetBody.h"
 
+#include "norvale/web/CurlTransfer.h"
+
 #include <QStringDecoder>
 #include <QStringEncoder>
-#include <QUrl>
-
-#include <curl/curl.h>
 
 #include <algorithm>
 #include <memory>
@@ -15,15 +14,7 @@ namespace norvale {
 
 namespace {
 
-// Process-wide libcurl set-up; must run once before any handle exists and is
-// never undone, since worker threads may fetch until the process ends.
-bool curlReady()
-{
-    static std::once_flag once;
-    static bool ok = false;
-    std::call_once(once, [] { ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
-    return ok;
-}
+using namespace curltransfer;
 
 struct Transfer {
     QByteArray body;
@@ -59,28 +50,37 @@ PageFetch failed(const QString &why)
     return result;
 }
 
-// The address as bytes for libcurl: non-ASCII text is percent-encoded (UTF-8)
-// and host names go to their ASCII form, as a browser would send them.
-// Anything that is not an absolute http or https address is refused here.
-QByteArray encodedAddress(const QString &url)
+// Host-name answers and TLS sessions, shared by every thread's handles, so
+// that a server is looked up once and a second connection to it resumes the
+// first one's TLS session. (libcurl does not support sharing the
+// connections themselves across threads; those are kept per thread below.)
+CURLSH *sharedCaches()
 {
-    const QUrl parsed(url, QUrl::TolerantMode);
-    if (!parsed.isValid() || parsed.host().isEmpty())
-        return {};
-    const QString scheme = parsed.scheme();
-    if (scheme != QLatin1StringView("http") && scheme != QLatin1StringView("https"))
-        return {};
-    return parsed.toEncoded();
+    static CURLSH *const share = [] {
+        // Never destroyed, like the share: a thread may still end its
+        // handles while the process goes down.
+        static auto *const locks = new std::mutex[CURL_LOCK_DATA_LAST];
+        CURLSH *made = curl_share_init();
+        if (!made)
+            return made;
+        curl_share_setopt(made, CURLSHOPT_LOCKFUNC,
+                          +[](CURL *, curl_lock_data data, curl_lock_access, void *) { locks[data].lock(); });
+        curl_share_setopt(made, CURLSHOPT_UNLOCKFUNC,
+                          +[](CURL *, curl_lock_data data, void *) { locks[data].unlock(); });
+        curl_share_setopt(made, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+        curl_share_setopt(made, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+        return made;
+    }();
+    return share;
 }
 
-struct EasyDeleter {
-    void operator()(CURL *handle) const { curl_easy_cleanup(handle); }
-};
-struct ListDeleter {
-    void operator()(curl_slist *list) const { curl_slist_free_all(list); }
-};
-struct MultiDeleter {
-    void operator()(CURLM *multi) const { curl_multi_cleanup(multi); }
+// The calling thread's handles, kept from one fetch to the next. The multi
+// handle holds the thread's open connections, so a worker's next fetch from
+// the same server skips the connect (and the TLS handshake); they close when
+// the thread ends or the server closes them.
+struct KeptHandles {
+    Multi multi{curl_multi_init()};   // declared first: its connections outlive the easy handle
+    Easy easy{curl_easy_init()};
 };
 
 // How often a running transfer looks at its stop flag.
@@ -89,22 +89,21 @@ constexpr int stopCheckMs = 100;
 // Runs the prepared transfer to its end, or until the stop flag is set. The
 // multi interface, not curl_easy_perform, so that the flag is looked at every
 // tenth of a second even while nothing arrives.
-CURLcode perform(CURL *easy, const StopFlag *stop, bool *stopped)
+CURLcode perform(CURLM *multi, CURL *easy, const StopFlag *stop, bool *stopped)
 {
     *stopped = false;
-    std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
-    if (!multi || curl_multi_add_handle(multi.get(), easy) != CURLM_OK)
+    if (curl_multi_add_handle(multi, easy) != CURLM_OK)
         return CURLE_OUT_OF_MEMORY;
     CURLcode result = CURLE_OK;
     for (;;) {
         int running = 0;
-        if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
             result = CURLE_SEND_ERROR;
             break;
         }
         if (running == 0) {
             int left = 0;
-            while (CURLMsg *message = curl_multi_info_read(multi.get(), &left)) {
+            while (CURLMsg *message = curl_multi_info_read(multi, &left)) {
                 if (message->msg == CURLMSG_DONE)
                     result = message->data.result;
             }
@@ -115,12 +114,14 @@ CURLcode perform(CURL *easy, const StopFlag *stop, bool *stopped)
             result = CURLE_ABORTED_BY_CALLBACK;
             break;
         }
-        if (curl_multi_poll(multi.get(), nullptr, 0, stopCheckMs, nullptr) != CURLM_OK) {
+        if (curl_multi_poll(multi, nullptr, 0, stopCheckMs, nullptr) != CURLM_OK) {
             result = CURLE_RECV_ERROR;
             break;
         }
     }
-    curl_multi_remove_handle(multi.get(), easy);
+    // A transfer left unfinished closes its connection; a finished one's
+    // connection stays with the multi handle for the next fetch.
+    curl_multi_remove_handle(multi, easy);
     return result;
 }
 
@@ -135,17 +136,16 @@ PageFetch fetchPage(const QString &url, const FetchLimits &limits, const StopFla
 {
     if (stop && stop->load())
         return failed(QStringLiteral("stopped"));
-    const QByteArray address = encodedAddress(url);
+    const QByteArray address = httpAddress(url);
     if (address.isEmpty())
         return failed(QStringLiteral("not an http or https address"));
-    if (!curlReady())
+    if (!ready())
         return failed(QStringLiteral("the HTTP library did not initialise"));
 
-    std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
-    if (!easy)
+    thread_local KeptHandles kept;
+    if (!kept.multi || !kept.easy)
         return failed(QStringLiteral("no HTTP handle"));
-    std::unique_ptr<curl_slist, ListDeleter> headers(
-        curl_slist_append(nullptr, "If-Modified-Since: 0"));
+    const List headers(curl_slist_append(nullptr, "If-Modified-Since: 0"));
     if (!headers)
         return failed(QStringLiteral("out of memory"));
 
@@ -153,21 +153,13 @@ PageFetch fetchPage(const QString &url, const FetchLimits &limits, const StopFla
     transfer.maxBody = limits.maxBodyBytes;
     char errorText[CURL_ERROR_SIZE] = {};
 
-    CURL *h = easy.get();
-    curl_easy_setopt(h, CURLOPT_URL, address.constData());
-    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    CURL *h = kept.easy.get();
+    // Every option afresh (nothing of the last fetch, whose pointers are
+    // gone); the connections and caches stay.
+    curl_easy_reset(h);
+    curl_easy_setopt(h, CURLOPT_SHARE, sharedCaches());
+    setBoundedGet(h, address, limits.connectTimeout, limits.idleTimeout, limits.maxRedirects);
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-    // Worker threads: no SIGALRM-based time-outs.
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    // Redirect responses' own bodies are not passed on; only the last page's is.
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, limits.maxRedirects);
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, long(limits.connectTimeout.count() * 1000));
-    // Less than one byte per second over the idle time aborts the transfer.
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, long(std::max<qint64>(1, limits.idleTimeout.count())));
     // A server that sends a byte now and then never trips the idle limit.
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, long(limits.totalTimeout.count()));
     curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(limits.maxBodyBytes));
@@ -176,7 +168,7 @@ PageFetch fetchPage(const QString &url, const FetchLimits &limits, const StopFla
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
 
     bool stopped = false;
-    const CURLcode code = perform(h, stop, &stopped);
+    const CURLcode code = perform(kept.multi.get(), h, stop, &stopped);
     if (code != CURLE_OK) {
         if (stopped)
             return failed(QStringLiteral("stopped"));

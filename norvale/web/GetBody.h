@@ -1,5 +1,7 @@
 #pragma once
 
+#include "norvale/work/StopFlag.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -28,11 +30,6 @@ struct FetchLimits {
     long maxRedirects = 10;
     qint64 maxBodyBytes = 32 * 1024 * 1024;    // a longer body fails the transport
 };
-
-// Set by whoever no longer wants the answer (a stopped or superseded search,
-// a closed lookup): a fetch given it ends within a fraction of a second. The
-// flag must outlive the call.
-using StopFlag = std::atomic<bool>;
 
 // GET with "If-Modified-Since: 0". Connect limit 60 s, abort after 30 s
 // without data or once the page has taken 60 s in all, at most 10 redirects

@@ -1,8 +1,24 @@
 #pragma once
 
-class QThreadPool;
+#include <QThreadPool>
+
+#include <functional>
 
 namespace norvale::workpools {
+
+// A pool of worker threads that run below the interface thread: each of its
+// threads lowers its own scheduling priority before its first task, so on a
+// machine with few cores the window gets the processor as soon as it has
+// something to do, however many workers are busy.
+class Pool final : public QThreadPool {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(Pool)
+public:
+    explicit Pool(int threads);
+    ~Pool() override;
+
+    void start(std::function<void()> task, int priority = 0);
+};
 
 // Process-wide worker pools of the long operations (the domain search and the
 // lookups), one per kind of wait, so that each resource has its own bound
@@ -10,21 +26,24 @@ namespace norvale::workpools {
 // runs). Only a driver waits for other pools, and nothing waits for a
 // driver, so the pools cannot deadlock.
 
-// Name lookups: the system resolver answers in parallel and each lookup is a
-// single UDP exchange; 32 keep a slow resolver busy without flooding it.
-QThreadPool &lookups();
+// Name lookups: each is one UDP exchange at a time with the system's name
+// server, which answers them in parallel. The pool's size is the number of
+// queries in flight at once, for every search and IP lookup together: enough
+// to keep a slow resolver busy, few enough not to flood a home router.
+Pool &lookups();
 // Status page fetches. They all go to the one ldomainurl host, so this is the
-// per-host limit. Each is one small GET whose time goes to the page's own
-// lookups, not to bandwidth; 16 keeps a slow page from setting the pace of the
-// search while staying far below a small server's worker pool
-// (norvale-services runs 128).
-QThreadPool &fetches();
+// per-host limit, and with each worker keeping its connection, the number of
+// connections a search holds open. Each is one small GET whose time goes to
+// the page's own lookups, not to bandwidth; 16 keeps a slow page from setting
+// the pace of the search while staying far below a small server's worker
+// pool (norvale-services runs 128).
+Pool &fetches();
 // Database queries. Every worker thread keeps its own connection, so the
 // pool's size is also the number of connections the search holds open: 4
 // keep queries flowing without crowding the operator's server.
-QThreadPool &queries();
+Pool &queries();
 // One thread per running search or IP lookup to walk its steps in order.
-QThreadPool &drivers();
+Pool &drivers();
 
 // The priority of work a user is waiting on in a lookup window: it goes
 // ahead of the search's queued work in the same pool.

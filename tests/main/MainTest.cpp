@@ -108,6 +108,27 @@ private slots:
         QVERIFY(!model.setCellColor(2, 4, 0x80000005u));
         QCOMPARE(model.cellColor(2, 4), std::optional<quint32>(0));
 
+        // Whole rows at once: one insertion for the new rows, filled before
+        // the views hear of them, and one change for the rows already there.
+        QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+        QSignalSpy rewritten(&model, &QAbstractItemModel::dataChanged);
+        QString seenAtInsert;
+        connect(&model, &QAbstractItemModel::rowsInserted, this, [&] { seenAtInsert = model.cellText(8, 0); });
+        const QStringList ten = QStringLiteral("a b c d e f g h i j").split(u' ');
+        QVERIFY(!model.writeRows({{8, ten, 1u << 4, 255}, {2, {QStringLiteral("x")}, 0, 0},
+                                  {6, {QStringLiteral("y")}, 0, 0}, {0, {QStringLiteral("header")}, 0, 0}}));
+        QCOMPARE(model.rows(), 9);
+        QCOMPARE(inserted.count(), 1);
+        QCOMPARE(seenAtInsert, QStringLiteral("a"));
+        QCOMPARE(rewritten.count(), 1);
+        QCOMPARE(model.cellText(8, 8), QStringLiteral("i"));  // the tenth text has no column
+        QCOMPARE(model.cellColor(8, 4), std::optional<quint32>(255));
+        QCOMPARE(model.cellColor(8, 3), std::nullopt);
+        QCOMPARE(model.cellText(2, 0), QStringLiteral("x"));
+        QCOMPARE(model.cellColor(2, 4), std::optional<quint32>(0));  // a colour outside the mask stays
+        QCOMPARE(model.cellText(7, 0), QString());
+        QCOMPARE(model.cellText(0, 0), QString());
+
         QVERIFY(model.setRows(1));
     }
 

@@ -1,6 +1,7 @@
 #include "norvale/net/cPing.h"
 #include "tests/support/TestResolver.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -51,7 +52,10 @@ private slots:
     void addressTextToNumber();
     void funcGetIPFromHostName_data();
     void funcGetIPFromHostName();
-    void concurrentLookupsGetTheirOwnAnswers();
+    void lookupsAtOnce_data();
+    void lookupsAtOnce();
+    void unansweredLookupEnds_data();
+    void unansweredLookupEnds();
     void ping_data();
     void ping();
     void pingUnansweredFails();
@@ -77,7 +81,14 @@ void TestNet::initTestCase()
     dns.addRecord(s("xn--fiq228c.test"), {s("198.51.100.6")});
     dns.addRecord(s("multi.test"), {s("203.0.113.30"), s("198.51.100.31"), s("203.0.113.32")});
     dns.addRecord(s("www.loop.test"), {s("127.0.0.1")});
+    dns.addRecord(s("near.test"), {s("203.0.113.50"), s("127.0.0.5")});
     dns.addWildcard(s(".tk"), s("203.0.113.9"));
+    // The hosts file comes first, as the system's configuration says; the
+    // file is the wrapper's private copy.
+    dns.addRecord(s("listed.test"), {s("198.51.100.40")});
+    QFile hosts(s("/etc/hosts"));
+    QVERIFY(hosts.open(QIODevice::Append));
+    QVERIFY(hosts.write("192.0.2.41\tlisted.test\n") > 0);
 }
 
 void TestNet::addressTextToNumber_data()
@@ -111,6 +122,7 @@ void TestNet::funcGetIPFromHostName_data()
     QTest::addColumn<QString>("host");
     QTest::addColumn<QString>("address");
     QTest::newRow("dotted address") << s("10.1.2.3") << s("10.1.2.3");
+    QTest::newRow("short address form") << s("127.1") << s("127.0.0.1");
     QTest::newRow("www name") << s("www.example.test") << s("198.51.100.2");
     QTest::newRow("http:// gains www.") << s("http://example.test") << s("198.51.100.2");
     QTest::newRow("http://www. keeps it") << s("http://www.example.test") << s("198.51.100.2");
@@ -120,6 +132,9 @@ void TestNet::funcGetIPFromHostName_data()
     QTest::newRow("international name") << s("中文.test") << s("198.51.100.6");
     // Only the test server knows this name; the first of its addresses.
     QTest::newRow("first of several") << s("multi.test") << s("203.0.113.30");
+    // Not the one nearest to this machine, as the C library's sorting has it.
+    QTest::newRow("answer order") << s("near.test") << s("203.0.113.50");
+    QTest::newRow("hosts file first") << s("listed.test") << s("192.0.2.41");
     QTest::newRow("no such name") << s("nosuch.test") << QString();
     QTest::newRow("empty") << QString() << QString();
     QTest::newRow("http:// alone") << s("http://") << QString();
@@ -139,28 +154,96 @@ void TestNet::funcGetIPFromHostName()
     QCOMPARE(cPing().funcGetIPFromHostName(host), address);
 }
 
-void TestNet::concurrentLookupsGetTheirOwnAnswers()
+void TestNet::lookupsAtOnce_data()
 {
+    QTest::addColumn<QString>("prefix");
+    QTest::addColumn<int>("names");
+    QTest::addColumn<int>("delayMs");
+    QTest::addColumn<double>("loss");
+    // Each answer waits longer than a try: the lookups ask again meanwhile,
+    // and an answer to an earlier try still counts.
+    QTest::newRow("slow answers") << s("host") << 8 << 300 << 0.0;
+    // A third of the queries go unanswered; the seed makes it the same ones
+    // on every run.
+    QTest::newRow("lossy server") << s("lossy") << 16 << 0 << 0.3;
+}
+
+void TestNet::lookupsAtOnce()
+{
+    QFETCH(QString, prefix);
+    QFETCH(int, names);
+    QFETCH(int, delayMs);
+    QFETCH(double, loss);
     if (!m_resolver.ready())
         QSKIP(qPrintable(m_resolver.reason()));
-    constexpr int kThreads = 8;
     TestDnsServer &dns = m_resolver.server();
-    for (int i = 0; i < kThreads; ++i)
-        dns.addRecord(s("host%1.test").arg(i), {s("198.51.100.%1").arg(100 + i)});
-    // Each answer waits; lookups made one after another would run past the
-    // resolver's one-second time-out.
-    dns.setDelay(300ms);
-    const auto noDelay = qScopeGuard([&dns] { dns.setDelay(0ms); });
+    auto nameOf = [&](int i) -> QString { return prefix + QString::number(i) + s(".test"); };
+    auto addressOf = [](int i) { return s("198.51.100.%1").arg(100 + i); };
+    for (int i = 0; i < names; ++i)
+        dns.addRecord(nameOf(i), {addressOf(i)});
+    dns.setDelay(std::chrono::milliseconds(delayMs));
+    dns.setLoss(loss, 3);
+    const int droppedBefore = dns.droppedCount();
+    const auto restore = qScopeGuard([&dns] {
+        dns.setDelay(0ms);
+        dns.setLoss(0);
+    });
 
     const cPing pinger;
-    QStringList results(kThreads);
+    QStringList results(names);
     std::vector<std::thread> threads;
-    for (int i = 0; i < kThreads; ++i)
-        threads.emplace_back([&, i] { results[i] = pinger.funcGetIPFromHostName(s("host%1.test").arg(i)); });
+    for (int i = 0; i < names; ++i)
+        threads.emplace_back([&, i] { results[i] = pinger.funcGetIPFromHostName(nameOf(i)); });
     for (std::thread &thread : threads)
         thread.join();
-    for (int i = 0; i < kThreads; ++i)
-        QCOMPARE(results[i], s("198.51.100.%1").arg(100 + i));
+    for (int i = 0; i < names; ++i)
+        QCOMPARE(results[i], addressOf(i));
+    if (loss > 0)
+        QVERIFY(dns.droppedCount() - droppedBefore >= 3);
+}
+
+void TestNet::unansweredLookupEnds_data()
+{
+    QTest::addColumn<int>("stopAfterMs");  // -1: never stopped
+    QTest::addColumn<int>("withinMs");
+    // The lookup gives up within its 3 s deadline (the C library would wait
+    // out its own time-outs); a stop ends it at once.
+    QTest::newRow("no answer at all") << -1 << 4500;
+    QTest::newRow("stopped") << 200 << 800;
+}
+
+void TestNet::unansweredLookupEnds()
+{
+    QFETCH(int, stopAfterMs);
+    QFETCH(int, withinMs);
+    if (!m_resolver.ready())
+        QSKIP(qPrintable(m_resolver.reason()));
+    TestDnsServer &dns = m_resolver.server();
+    const QString name = s("silent.test");
+    dns.addRecord(name, {s("198.51.100.99")});
+    const qsizetype askedBefore = dns.queriedNames().count(name);
+    dns.setLoss(1);
+    const auto noLoss = qScopeGuard([&dns] { dns.setLoss(0); });
+
+    StopFlag stop{false};
+    std::thread stopper;
+    if (stopAfterMs >= 0) {
+        stopper = std::thread([&stop, stopAfterMs] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(stopAfterMs));
+            stop = true;
+        });
+    }
+    QElapsedTimer clock;
+    clock.start();
+    const QString address = cPing().funcGetIPFromHostName(name, &stop);
+    const qint64 took = clock.elapsed();
+    if (stopper.joinable())
+        stopper.join();
+    QCOMPARE(address, QString());
+    QVERIFY2(took < withinMs, qPrintable(s("%1 ms").arg(took)));
+    // It asked again rather than waiting for the one query.
+    if (stopAfterMs < 0)
+        QVERIFY(dns.queriedNames().count(name) - askedBefore >= 3);
 }
 
 void TestNet::ping_data()

@@ -1,6 +1,7 @@
 #include "norvale/data/ServerDatabase.h"
 #include "norvale/search/DomainSearch.h"
 #include "norvale/search/SearchRules.h"
+#include "norvale/work/WorkerPools.h"
 #include "tests/support/DatabaseStack.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/TestSql.h"
@@ -14,6 +15,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <QTest>
 
 #include <atomic>
@@ -577,13 +579,14 @@ private slots:
         std::promise<void> changed;
         std::shared_future<void> boxesChanged = changed.get_future().share();
         SearchBackend parts = backend();
-        parts.resolve = [resolve = parts.resolve, reached, boxesChanged](const QString &domain) {
+        parts.resolve = [resolve = parts.resolve, reached, boxesChanged](const QString &domain,
+                                                                         const StopFlag *stop) {
             if (wildcardReferenceNames().contains(domain)) {
                 if (domain == wildcardReferenceNames().first())
                     reached->set_value();
                 boxesChanged.wait();
             }
-            return resolve(domain);
+            return resolve(domain, stop);
         };
         Search search(parts, ticked);
         QFETCH(int, parallelism);
@@ -648,6 +651,53 @@ private slots:
         QCOMPARE(next.domains(next.run(QStringLiteral("example"))), phaseOneDomains(QStringLiteral("example")));
     }
 
+    // A stopped search lets go of its name lookups too: with a name server
+    // that has stopped answering, each would otherwise hold its worker until
+    // its deadline, and the next search would wait for them.
+    void stopEndsTheLookups()
+    {
+        REQUIRE_RESOLVER();
+        test::TestDnsServer &dns = m_resolver.server();
+        const auto answerAgain = qScopeGuard([&dns] { dns.setDelay(0ms); });
+        auto inFlight = std::make_shared<std::atomic<int>>(0);
+        SearchBackend parts = backend();
+        parts.resolve = [resolve = parts.resolve, inFlight, &dns](const QString &domain, const StopFlag *stop) {
+            // The wildcard reference is answered; then the server goes quiet.
+            if (!wildcardReferenceNames().contains(domain))
+                dns.setDelay(10s);
+            ++*inFlight;
+            const QString address = resolve(domain, stop);
+            --*inFlight;
+            return address;
+        };
+        Search search(parts, boxes(true));
+        search.engine.start(QStringLiteral("example"));
+        QTRY_VERIFY_WITH_TIMEOUT(*inFlight >= 8, 30000);
+
+        search.engine.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(inFlight->load(), 0, 1000);
+    }
+
+    // Status fetches reuse their connections across fetches and searches:
+    // the status page never sees more connections than fetches run at once.
+    void statusFetchesKeepTheirConnections()
+    {
+        REQUIRE_RESOLVER();
+        const QString path = QStringLiteral("/query/domain.asp");
+        const int connectionsBefore = m_services.connectionCount(path);
+        const int fetchesBefore = m_services.requestCount(path);
+        for (int i = 0; i < 4; ++i) {
+            Search search(backend(), boxes(true));
+            search.run(QStringLiteral("example"));
+        }
+        const int connections = m_services.connectionCount(path) - connectionsBefore;
+        const int fetches = m_services.requestCount(path) - fetchesBefore;
+        QVERIFY2(fetches > workpools::fetches().maxThreadCount(), qPrintable(QString::number(fetches)));
+        // Connections earlier searches left open may serve them all.
+        QVERIFY2(connections <= workpools::fetches().maxThreadCount(),
+                 qPrintable(QString::number(connections)));
+    }
+
     void databaseGoesAway()
     {
         REQUIRE_RESOLVER();
@@ -659,7 +709,7 @@ private slots:
         const QString text = QStringLiteral("Provider=SQLite;Data Source=") + file;
 
         SearchBackend parts = backend();
-        parts.resolve = [resolve = parts.resolve, file](const QString &domain) {
+        parts.resolve = [resolve = parts.resolve, file](const QString &domain, const StopFlag *stop) {
             if (domain == QLatin1StringView("example.org")) {
                 {
                     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dropper"));
@@ -671,7 +721,7 @@ private slots:
                 }
                 QSqlDatabase::removeDatabase(QStringLiteral("dropper"));
             }
-            return resolve(domain);
+            return resolve(domain, stop);
         };
         parts.queryRows = [text](const QString &sql, const QVariantList &params, const QStringList &columns) {
             return queryRowsOn(text, sql, params, columns);

@@ -86,14 +86,29 @@ QString ServicesProcess::dataServiceUrl() const
     return m_baseUrl + QStringLiteral("/geturl/dataurl.asp?checkin=qomp58x");
 }
 
-int ServicesProcess::requestCount(const QString &path) const
+namespace {
+
+// The number after prefix on its line of the /stats page, 0 when none.
+int statsNumber(const QString &baseUrl, const QString &prefix)
 {
-    const QString stats = QString::fromUtf8(fetchPage(m_baseUrl + QStringLiteral("/stats")).body);
+    const QString stats = QString::fromUtf8(fetchPage(baseUrl + QStringLiteral("/stats")).body);
     for (const QString &line : stats.split(u'\n')) {
-        if (line.startsWith(path + u' '))
-            return line.section(u' ', 1).toInt();
+        if (line.startsWith(prefix))
+            return QStringView(line).sliced(prefix.size()).toInt();
     }
     return 0;
+}
+
+} // namespace
+
+int ServicesProcess::requestCount(const QString &path) const
+{
+    return statsNumber(m_baseUrl, path + u' ');
+}
+
+int ServicesProcess::connectionCount(const QString &path) const
+{
+    return statsNumber(m_baseUrl, QStringLiteral("connections ") + path + u' ');
 }
 
 bool ServicesProcess::execSql(const QString &statement) const

@@ -37,8 +37,10 @@ public:
     QString databasePath() const { return m_databasePath; }
     // The data-address service's address with the right access value.
     QString dataServiceUrl() const;
-    // How often path has been requested since the start (the /stats page).
+    // How often path has been requested since the start, and over how many
+    // connections (the /stats page).
     int requestCount(const QString &path) const;
+    int connectionCount(const QString &path) const;
     // Runs one statement on the service's database from outside.
     bool execSql(const QString &statement) const;
 

@@ -49,6 +49,22 @@ quint16 get16(const QByteArray &in, qsizetype at)
     return quint16(quint8(in[at]) << 8 | quint8(in[at + 1]));
 }
 
+// A number in [0, 1) from the seed and a text, the same on every machine:
+// FNV-1a, then a final mix so that close texts land far apart.
+double uniformOf(quint32 seed, const QString &text)
+{
+    quint64 h = 0xcbf29ce484222325ull ^ seed;
+    const QByteArray bytes = text.toUtf8();
+    for (const char c : bytes) {
+        h ^= quint8(c);
+        h *= 0x100000001b3ull;
+    }
+    h ^= h >> 33;
+    h *= 0xff51afd7ed558ccdull;
+    h ^= h >> 33;
+    return double(h >> 11) / double(1ull << 53);
+}
+
 QByteArray header(const QByteArray &query, int rcode, quint16 questions, quint16 answers)
 {
     const quint16 flags = get16(query, 2);
@@ -194,6 +210,19 @@ QByteArray TestDnsServer::broken(QByteArray packet)
     return packet;
 }
 
+void TestDnsServer::setLoss(double share, quint32 seed)
+{
+    const std::lock_guard lock(m_mutex);
+    m_loss = share;
+    m_lossSeed = seed;
+}
+
+int TestDnsServer::droppedCount() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_dropped;
+}
+
 QStringList TestDnsServer::queriedNames() const
 {
     const std::lock_guard lock(m_mutex);
@@ -300,6 +329,14 @@ QByteArray TestDnsServer::answer(const QByteArray &query)
     {
         const std::lock_guard lock(m_mutex);
         m_queried.append(name);
+        if (m_loss > 0) {
+            const QString key = QString::number(type) + u' ' + name;
+            const int before = m_askedBefore[key]++;
+            if (uniformOf(m_lossSeed, key + u' ' + QString::number(before)) < m_loss) {
+                ++m_dropped;
+                return {};
+            }
+        }
         if (const auto found = m_records.constFind(name); found != m_records.cend()) {
             known = true;
             addresses = *found;

@@ -19,7 +19,8 @@ namespace norvale::test {
 // known names (so an IPv4-only lookup never waits for AAAA), NXDOMAIN for
 // unknown names and FORMERR for queries it cannot read (packets too short
 // for a header, and responses, get no answer). An optional delay
-// holds each answer back without holding back the queries behind it.
+// holds each answer back without holding back the queries behind it, and an
+// optional loss leaves a share of the queries unanswered.
 class TestDnsServer final {
 public:
     TestDnsServer();
@@ -40,6 +41,13 @@ public:
     void addWildcard(const QString &suffix, const QString &address);
     void removeWildcard(const QString &suffix);
     void setDelay(std::chrono::milliseconds delay);
+    // Leaves share (0 to 1) of the readable queries unanswered. Each query is
+    // decided from the seed, its name and type and how often that name and
+    // type were asked before, so a run drops the same queries whatever their
+    // timing.
+    void setLoss(double share, quint32 seed = 1);
+    // Queries left unanswered by the loss since the start.
+    int droppedCount() const;
 
     // Answers broken on purpose: cut short in the middle, sent with another
     // identifier, or the right identifier followed by noise.
@@ -62,6 +70,10 @@ private:
     std::chrono::milliseconds m_delay{0};
     Fault m_fault = Fault::None;
     quint32 m_noise = 1;
+    double m_loss = 0;
+    quint32 m_lossSeed = 1;
+    QHash<QString, int> m_askedBefore;                  // "type name" -> queries so far
+    int m_dropped = 0;
     QStringList m_queried;
 
     int m_socket = -1;

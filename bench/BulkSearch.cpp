@@ -1,0 +1,87 @@
+#include "bench/BulkSearch.h"
+
+#include "bench/StallProbe.h"
+#include "norvale/about/ConfigLoad.h"
+#include "norvale/about/Fabout.h"
+#include "norvale/main/Fdomain.h"
+#include "norvale/main/FdomainSearch.h"
+#include "norvale/main/ResultGridView.h"
+#include "norvale/search/DomainSearch.h"
+#include "tests/support/TestDnsServer.h"
+#include "tests/support/TestSql.h"
+
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSqlDatabase>
+
+namespace norvale::bench {
+
+namespace {
+
+constexpr int otherBox = 16;   // ".other"
+const QString zone = QStringLiteral(".bk");
+
+bool addPriceRows(const QString &databasePath, int candidates)
+{
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("bulk"));
+        db.setDatabaseName(databasePath);
+        ok = db.open() && test::execSql(db, QStringLiteral("begin"));
+        for (int i = 0; ok && i < candidates; ++i) {
+            ok = test::execSql(db, QStringLiteral("insert into ldomainprice values (?, ?, ?)"),
+                               {QStringLiteral(".other"), QString(QStringLiteral(".n%1").arg(i) + zone), QStringLiteral("88")});
+        }
+        ok = ok && test::execSql(db, QStringLiteral("commit"));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("bulk"));
+    return ok;
+}
+
+} // namespace
+
+BulkOutcome runBulkSearch(const QString &databasePath, const std::shared_ptr<test::DatabaseStack> &stack,
+                          test::TestDnsServer &dns, const QString &keyword, int candidates)
+{
+    BulkOutcome outcome;
+    if (!addPriceRows(databasePath, candidates)) {
+        outcome.error = QStringLiteral("could not add the price rows");
+        return outcome;
+    }
+    dns.addWildcard(zone, QStringLiteral("10.9.0.1"));
+
+    ConfigLoadResult config = loadConfigRecord(stack->database);
+    if (config.outcome != ConfigLoadResult::Outcome::Loaded) {
+        outcome.error = QStringLiteral("could not load the configuration");
+        return outcome;
+    }
+    Fabout about(std::move(config.record), stack->platform);
+    Fdomain window(test::DatabaseStack::shared(stack), stack->platform);
+    window.Load();
+    window.setAbout(&about);
+    window.lload()->hide();
+    window.show();
+    window.lextendnum(otherBox)->click();
+    window.lfind()->setText(keyword);
+
+    QEventLoop loop;
+    // After the window's own handling of the end, which was connected first.
+    QObject::connect(&window.search().engine(), &DomainSearch::finished, &loop, &QEventLoop::quit);
+    StallProbe stalls;
+    QElapsedTimer clock;
+    clock.start();
+    stalls.start();
+    window.lsearch()->click();
+    loop.exec();
+    outcome.seconds = double(clock.nsecsElapsed()) / 1e9;
+    outcome.maxStallMs = stalls.maxStallMs();
+    outcome.rows = window.grid1()->grid().rows() - 1;
+    outcome.ok = true;
+    return outcome;
+}
+
+} // namespace norvale::bench
