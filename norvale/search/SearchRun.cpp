@@ -1,5 +1,6 @@
 #include "norvale/search/SearchRun.h"
 
+#include "norvale/work/HandOver.h"
 #include "norvale/work/WorkerPools.h"
 
 #include <QMetaObject>
@@ -384,9 +385,7 @@ void SearchRun::post(const SearchEvent &event)
     // order whichever worker finished them. The engine is the context: if it
     // goes, Qt drops what is still waiting for it.
     DomainSearch *receiver = m_receiver;
-    QMetaObject::invokeMethod(
-        receiver, [receiver, run = shared_from_this(), event] { receiver->deliver(run, event); },
-        Qt::QueuedConnection);
+    work::postTo(receiver, [receiver, run = shared_from_this(), event] { receiver->deliver(run, event); });
 }
 
 void SearchRun::waitForRoom()

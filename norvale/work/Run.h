@@ -1,5 +1,6 @@
 #pragma once
 
+#include "norvale/work/HandOver.h"
 #include "norvale/work/OrderedDelivery.h"
 
 #include <QMetaObject>
@@ -48,7 +49,7 @@ public:
     template <typename Call>
     static OrderedDelivery::Post queuedTo(QObject *receiver, Call call)
     {
-        return [receiver, call] { QMetaObject::invokeMethod(receiver, call, Qt::QueuedConnection); };
+        return [receiver, call] { postTo(receiver, call); };
     }
 
 private:

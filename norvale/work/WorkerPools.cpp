@@ -1,15 +1,14 @@
 #include "norvale/work/WorkerPools.h"
 
 #include <QCoreApplication>
-#include <QThreadPool>
 
 namespace norvale::workpools {
 
 namespace {
 
-QThreadPool *makePool(int threads)
+WorkerPool *makePool(int threads)
 {
-    auto *pool = new QThreadPool;
+    auto *pool = new WorkerPool;
     pool->setMaxThreadCount(threads);
     return pool;
 }
@@ -17,10 +16,10 @@ QThreadPool *makePool(int threads)
 struct Pools {
     // Never deleted: a worker may still be finishing a lookup when static
     // objects go away. The application's end waits for them instead.
-    QThreadPool *lookups = makePool(32);
-    QThreadPool *fetches = makePool(16);
-    QThreadPool *queries = makePool(4);
-    QThreadPool *drivers = makePool(64);
+    WorkerPool *lookups = makePool(32);
+    WorkerPool *fetches = makePool(16);
+    WorkerPool *queries = makePool(4);
+    WorkerPool *drivers = makePool(64);
 };
 
 void waitForWorkers();
@@ -49,9 +48,9 @@ void waitForWorkers()
 
 } // namespace
 
-QThreadPool &lookups() { return *pools().lookups; }
-QThreadPool &fetches() { return *pools().fetches; }
-QThreadPool &queries() { return *pools().queries; }
-QThreadPool &drivers() { return *pools().drivers; }
+WorkerPool &lookups() { return *pools().lookups; }
+WorkerPool &fetches() { return *pools().fetches; }
+WorkerPool &queries() { return *pools().queries; }
+WorkerPool &drivers() { return *pools().drivers; }
 
 } // namespace norvale::workpools
