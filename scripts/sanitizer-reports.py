@@ -149,6 +149,9 @@ def is_ours(frame: Frame, root: str) -> bool:
     # compiled into our programs.
     if frame.file is None:
         return False
+    if not os.path.isabs(frame.file):
+        # Built with a relative path: ours when it names a file of this tree.
+        return os.path.isfile(os.path.join(root, frame.file))
     path = os.path.normpath(frame.file)
     return path.startswith(root) or path.startswith(COMPILED_IN)
 
