@@ -3,7 +3,6 @@
 #include "norvale/work/HandOver.h"
 #include "norvale/work/WorkerPools.h"
 
-#include <QMetaObject>
 #include <QThreadPool>
 
 #include <algorithm>

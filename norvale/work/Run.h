@@ -3,7 +3,6 @@
 #include "norvale/work/HandOver.h"
 #include "norvale/work/OrderedDelivery.h"
 
-#include <QMetaObject>
 #include <QObject>
 
 #include <atomic>
