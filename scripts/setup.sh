@@ -19,6 +19,8 @@ packages=(
   dbus-daemon dbus-bin at-spi2-core xdotool
   dpkg-dev file desktop-file-utils
   util-linux iproute2
+  # the sanitizer builds and fuzz targets: clang, its runtimes and symbolizer; the report check
+  clang libclang-rt-14-dev llvm-14 python3
 )
 
 if [ "$(id -u)" -ne 0 ]; then

@@ -1,5 +1,7 @@
 #include "norvale/about/ReadmeText.h"
 
+#include "norvale/web/GetBody.h"
+
 #include <QDir>
 #include <QFile>
 #include <QStringDecoder>
@@ -26,8 +28,9 @@ QString decodeReadme(const QByteArray &bytes)
     QString text = utf8.decode(bytes);
     if (!utf8.hasError())
         return text;
-    QStringDecoder chinese("GB18030");
-    return chinese.decode(bytes);
+    // As pages are decoded, so that a character cut off at the end shows as
+    // U+FFFD instead of vanishing.
+    return BytesToBstr(bytes, QStringLiteral("GB18030")).value_or(QString());
 }
 
 QString joinReadmeLines(QStringView text)

@@ -128,19 +128,37 @@ SqlConnectionSettings mapSqlServer(const QList<ConnectionPair> &pairs)
     return odbcSettings(text, loginTimeout);
 }
 
+// What ODBC reads from a value written in its own braces, as texts for
+// ODBC often are ("Driver={SQL Server}"): the inside, with "}}" for "}".
+// Any other value as it is.
+QString odbcReading(const QString &value)
+{
+    if (value.size() < 2 || !value.startsWith(u'{') || !value.endsWith(u'}'))
+        return value;
+    QString inside;
+    for (qsizetype i = 1; i < value.size() - 1; ++i) {
+        if (value.at(i) == u'}') {
+            // A lone "}" would end the value early: not a braced value.
+            if (i + 1 >= value.size() - 1 || value.at(i + 1) != u'}')
+                return value;
+            ++i;
+        }
+        inside += value.at(i);
+    }
+    return inside;
+}
+
 // The driver manager loads a Driver= value that is not a registered name as
 // a library, and a file DSN names its own driver: a connection text from the
 // network must not get either to load code from disk. SAVEFILE would write one.
-QString refusedOdbcKey(const QString &key, const QString &value)
+// The value is the one passed on, so that the name checked is the name used.
+QString refusedOdbcKey(const QString &key, const QString &name)
 {
-    const auto is = [&key](const char *name) { return key.compare(QLatin1StringView(name), Qt::CaseInsensitive) == 0; };
+    const auto is = [&key](const char *other) { return key.compare(QLatin1StringView(other), Qt::CaseInsensitive) == 0; };
     if (is("filedsn") || is("savefile"))
         return QStringLiteral("The connection text may not name a file DSN (%1)").arg(key);
     if (!is("driver"))
         return {};
-    QString name = value.trimmed();
-    if (name.startsWith(u'{') && name.endsWith(u'}'))
-        name = name.mid(1, name.size() - 2);
     const QStringList registered = odbc::registeredDrivers();
     const bool known = std::any_of(registered.cbegin(), registered.cend(), [&name](const QString &driver) {
         return driver.compare(name, Qt::CaseInsensitive) == 0;
@@ -157,9 +175,12 @@ SqlConnectionSettings mapOdbc(const QList<ConnectionPair> &pairs)
     QStringList source;
     QStringList rest;
     bool hasTarget = false;
-    for (const auto &[key, value] : pairs) {
+    for (const auto &[key, written] : pairs) {
         if (key.compare(QLatin1StringView("provider"), Qt::CaseInsensitive) == 0)
             continue;
+        QString value = odbcReading(written);
+        if (key.compare(QLatin1StringView("driver"), Qt::CaseInsensitive) == 0)
+            value = value.trimmed();
         if (const QString why = refusedOdbcKey(key, value); !why.isEmpty())
             return failure(why);
         // MSDASQL reads its "Data Source" as the ODBC data source name.

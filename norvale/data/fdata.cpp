@@ -37,11 +37,19 @@ QString fdata::removeFillers(QString value)
     return value;
 }
 
+std::optional<QString> fdata::connectionTextFromPage(const QString &page)
+{
+    const std::optional<QString> value = markerValue(page, QStringLiteral("|data|"));
+    if (!value)
+        return std::nullopt;
+    return removeFillers(*value);
+}
+
 bool fdata::getdataurl()
 {
-    const QString page = GetBody(m_serviceAddress, QStringLiteral("GB2312"));
-    const std::optional<QString> value = markerValue(page, QStringLiteral("|data|"));
-    if (!value) {
+    const std::optional<QString> text =
+        connectionTextFromPage(GetBody(m_serviceAddress, QStringLiteral("GB2312")));
+    if (!text) {
         // Without its database the program cannot do anything.
         m_platform.showMessage(QStringLiteral("Norvale"),
                                QStringLiteral("域名数据库无法访问，请稍后再访问或联系管理员(mail:")
@@ -49,9 +57,8 @@ bool fdata::getdataurl()
         m_platform.exitNow(1);
         return false;
     }
-    const QString text = removeFillers(*value);
     QMutexLocker lock(&m_mutex);
-    m_ldataurl = text;
+    m_ldataurl = *text;
     return true;
 }
 

@@ -3,6 +3,8 @@
 #include <QMutex>
 #include <QString>
 
+#include <optional>
+
 namespace norvale {
 
 class Platform;
@@ -33,6 +35,10 @@ public:
     // Every "58_tovrak", then every "3plenix9": the second pass also takes
     // the tokens that the first one joined together.
     static QString removeFillers(QString value);
+
+    // The connection text in the service's decoded answer: the value between
+    // the "|data|" markers, fillers removed. nullopt without a marker.
+    static std::optional<QString> connectionTextFromPage(const QString &page);
 
 private:
     Platform &m_platform;

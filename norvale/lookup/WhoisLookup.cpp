@@ -47,7 +47,10 @@ quint64 WhoisLookup::start(const QString &typed)
 
 void WhoisLookup::launch(const std::shared_ptr<Run> &run)
 {
-    workpools::fetches().start([this, run, backend = m_backend, url = m_pageBase + run->name] {
+    // The address is made here: a deferred concatenation would read
+    // m_pageBase on the worker, after this object may be gone.
+    const QString url = m_pageBase + run->name;
+    workpools::fetches().start([this, run, backend = m_backend, url] {
         const QString text = whoisText(backend.getBody(url, run->detachedFlag()));
         run->delivery().push(work::Run::queuedTo(this, [this, run, text] { deliver(run, text); }));
     }, workpools::lookupPriority);

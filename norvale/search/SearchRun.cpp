@@ -1,8 +1,8 @@
 #include "norvale/search/SearchRun.h"
 
+#include "norvale/work/HandOver.h"
 #include "norvale/work/WorkerPools.h"
 
-#include <QMetaObject>
 #include <QThreadPool>
 
 #include <algorithm>
@@ -415,9 +415,7 @@ void SearchRun::post(const SearchEvent &event)
             return;
     }
     DomainSearch *receiver = m_receiver;
-    QMetaObject::invokeMethod(
-        receiver, [receiver, run = shared_from_this()] { receiver->deliverPosted(run); },
-        Qt::QueuedConnection);
+    work::postTo(receiver, [receiver, run = shared_from_this()] { receiver->deliverPosted(run); });
 }
 
 std::vector<SearchEvent> SearchRun::takePosted()

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "norvale/work/HandOver.h"
 #include "norvale/work/OrderedDelivery.h"
 
-#include <QMetaObject>
 #include <QObject>
 
 #include <atomic>
@@ -48,7 +48,7 @@ public:
     template <typename Call>
     static OrderedDelivery::Post queuedTo(QObject *receiver, Call call)
     {
-        return [receiver, call] { QMetaObject::invokeMethod(receiver, call, Qt::QueuedConnection); };
+        return [receiver, call] { postTo(receiver, call); };
     }
 
 private:

@@ -21,24 +21,13 @@ namespace {
 // normal Linux scheduler.
 constexpr int workerNice = 19;
 
-void lowerThisThread()
-{
-    thread_local bool lowered = false;
-    if (lowered)
-        return;
-    lowered = true;
-    // Raising one's own nice value needs no privilege; a failure leaves the
-    // thread as it was.
-    ::setpriority(PRIO_PROCESS, id_t(::gettid()), workerNice);
-}
-
 struct Pools {
     // Never deleted: a worker may still be finishing a lookup when static
     // objects go away. The application's end waits for them instead.
-    Pool *lookups = new Pool(32);
-    Pool *fetches = new Pool(16);
-    Pool *queries = new Pool(4);
-    Pool *drivers = new Pool(64);
+    WorkerPool *lookups = new WorkerPool(32);
+    WorkerPool *fetches = new WorkerPool(16);
+    WorkerPool *queries = new WorkerPool(4);
+    WorkerPool *drivers = new WorkerPool(64);
 };
 
 void waitForWorkers();
@@ -67,26 +56,20 @@ void waitForWorkers()
 
 } // namespace
 
-Pool::Pool(int threads)
+void lowerThisThread()
 {
-    setMaxThreadCount(threads);
+    thread_local bool lowered = false;
+    if (lowered)
+        return;
+    lowered = true;
+    // Raising one's own nice value needs no privilege; a failure leaves the
+    // thread as it was.
+    ::setpriority(PRIO_PROCESS, id_t(::gettid()), workerNice);
 }
 
-Pool::~Pool() = default;
-
-void Pool::start(std::function<void()> task, int priority)
-{
-    QThreadPool::start(
-        [task = std::move(task)] {
-            lowerThisThread();
-            task();
-        },
-        priority);
-}
-
-Pool &lookups() { return *pools().lookups; }
-Pool &fetches() { return *pools().fetches; }
-Pool &queries() { return *pools().queries; }
-Pool &drivers() { return *pools().drivers; }
+WorkerPool &lookups() { return *pools().lookups; }
+WorkerPool &fetches() { return *pools().fetches; }
+WorkerPool &queries() { return *pools().queries; }
+WorkerPool &drivers() { return *pools().drivers; }
 
 } // namespace norvale::workpools

@@ -291,6 +291,8 @@ private slots:
         QTest::newRow("utf-8 with mark") << QStringLiteral("readme.txt") << QByteArray("\xEF\xBB\xBF") + chinese.toUtf8() << chinese;
         QTest::newRow("gbk") << QStringLiteral("readme.txt") << QByteArray("\xD3\xF2\xC3\xFB\xB2\xE9\xD1\xAF\r\n\xB5\xDA\xB6\xFE\xD0\xD0")
                              << chinese;
+        QTest::newRow("gbk cut short") << QStringLiteral("readme.txt") << QByteArray("\xD3\xF2\xC3")
+                                       << QString::fromUtf16(u"域\uFFFD\n");
         QTest::newRow("name in capitals") << QStringLiteral("README.TXT") << chinese.toUtf8() << readmeMissingText();
         QTest::newRow("no file") << QStringLiteral("other.txt") << chinese.toUtf8() << readmeMissingText();
     }

@@ -184,6 +184,8 @@ void DataTest::mapsConnectionText_data()
     dsn("msdasql driver", "Provider=MSDASQL;Driver=SQLite3;Database=/tmp/x.db", "Driver=SQLite3;Database=/tmp/x.db");
     dsn("msdasql braces what ODBC would cut", "Provider=MSDASQL.1;Driver='SQLite3';Database='/tmp/a;b.db'",
         "Driver=SQLite3;Database={/tmp/a;b.db}");
+    dsn("msdasql values in ODBC's braces", "Provider=MSDASQL;Driver={SQLite3};Database='{/tmp/a;b}}.db}'",
+        "Driver=SQLite3;Database={/tmp/a;b}}.db}");
     // QODBC puts "DSN=" in front itself when the text names no driver.
     dsn("msdasql data source names the DSN", "Provider=MSDASQL;UID=u;Data Source=nightly;PWD=pw", "nightly;UID=u;PWD=pw");
     dsn("msdasql with DSN and SERVER", "Provider=MSDASQL;DSN=nightly;Server=db", "DSN=nightly;Server=db");

@@ -46,9 +46,15 @@ inside() {
   # The desktop entry's command, found on the user's PATH.
   local norvale
   norvale=$(PATH=/usr/bin:/bin command -v "$(sed -n 's/^Exec=//p' /usr/share/applications/norvale.desktop)")
+  # A sanitizer build's settings (where its reports go) survive the clean
+  # environments below.
+  local keep=() name
+  for name in ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS ASAN_SYMBOLIZER_PATH; do
+    [ -z "${!name:-}" ] || keep+=("$name=${!name}")
+  done
   # An ordinary user (nobody), who cannot write the program folder.
   local as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups
-                 env -i PATH=/usr/bin:/bin HOME="$home" QT_QPA_PLATFORM=offscreen)
+                 env -i PATH=/usr/bin:/bin HOME="$home" QT_QPA_PLATFORM=offscreen "${keep[@]}")
 
   fail() { echo "FAIL: $*" >&2; cat "$tmp"/*.log >&2; exit 1; }
   wait_for() {  # wait_for SECONDS COMMAND...: polls until the command succeeds
@@ -76,7 +82,7 @@ inside() {
   # is laid over with an empty one here.
   mount -t tmpfs tmpfs /var/cache/fontconfig
   mkdir -p "$tmp/root-home"
-  timeout 30 env -i PATH=/usr/bin:/bin HOME="$tmp/root-home" QT_QPA_PLATFORM=offscreen "$norvale" \
+  timeout 30 env -i PATH=/usr/bin:/bin HOME="$tmp/root-home" QT_QPA_PLATFORM=offscreen "${keep[@]}" "$norvale" \
     >"$tmp/root.log" 2>&1 || fail "root's first start did not hand off and end"
   wait_for 60 ready "$tmp/root.log" || fail "Norvale did not come back after Kestrup for root"
   [ -f "$tmp/root-home/.config/norvale/first-run-done" ] || fail "root's first run is not recorded"
