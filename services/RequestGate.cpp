@@ -243,7 +243,7 @@ void GatedHttpServer::admit(int fd)
         ::close(fd);
         return;
     }
-    wait(fd, {address, Clock::now() + m_limits.requestDeadline, 0});
+    wait(fd, {address, Clock::now() + m_limits.requestDeadline, 0, {}});
 }
 
 void GatedHttpServer::wait(int fd, Waiting waiting)
