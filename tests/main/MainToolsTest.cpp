@@ -1,6 +1,5 @@
 #include "norvale/about/ConfigLoad.h"
 #include "norvale/about/Fabout.h"
-#include "norvale/data/ServerDatabase.h"
 #include "norvale/lookup/LookupInput.h"
 #include "norvale/main/Fdomain.h"
 #include "norvale/main/FdomainTools.h"
@@ -24,30 +23,8 @@
 #include <QPushButton>
 #include <QTest>
 
-#include <memory>
-
 using namespace norvale;
 using namespace Qt::StringLiterals;
-
-namespace {
-
-const QString Message = QStringLiteral("Norvale|选中域名  example.com  已加入剪贴板");
-
-
-// The configuration as loaded, with some values replaced.
-ConfigRecord changed(const ConfigRecord &record, const QHash<QString, QString> &values)
-{
-    QStringList all;
-    for (const QLatin1StringView key : kConfigKeys)
-        all << values.value(QString(key), record.value(key));
-    return ConfigRecord(all);
-}
-
-} // namespace
-
-#define REQUIRE_RESOLVER()   \
-    if (!m_resolver.ready()) \
-    QSKIP(qPrintable(m_resolver.reason()))
 
 class MainToolsTest final : public QObject {
     Q_OBJECT
@@ -62,10 +39,8 @@ class MainToolsTest final : public QObject {
             ResultGridModel &grid = window.grid1()->grid();
             grid.setRows(3);
             const QStringList rows[] = {
-                {QStringLiteral("example.com"), QString(), QString(), QStringLiteral("example.com"),
-                 QStringLiteral("已注册"), QString(), QStringLiteral("京ICP备123号"), QStringLiteral("10.50.0.1")},
-                {QStringLiteral("free.test"), QString(), QString(), QStringLiteral("free.test"),
-                 QStringLiteral("未注册"), QStringLiteral("60"), QString(), QString()},
+                {u"example.com"_s, {}, {}, u"example.com"_s, u"已注册"_s, {}, u"京ICP备123号"_s, u"10.50.0.1"_s},
+                {u"free.test"_s, {}, {}, u"free.test"_s, u"未注册"_s, u"60"_s, {}, {}},
             };
             for (int r = 0; r < 2; ++r) {
                 for (int c = 0; c < rows[r].size(); ++c)
@@ -80,13 +55,6 @@ class MainToolsTest final : public QObject {
             ResultGridView *grid = window.grid1();
             grid->setCurrentIndex(row > 0 ? grid->model()->index(row - 1, col) : QModelIndex());
         }
-        void click(int row, int col)
-        {
-            ResultGridView *grid = window.grid1();
-            const QRect cell = grid->visualRect(grid->model()->index(row - 1, col));
-            QTest::mouseMove(grid->viewport(), cell.center());
-            QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
-        }
         Fdomain window;
     };
 
@@ -95,25 +63,7 @@ class MainToolsTest final : public QObject {
     std::shared_ptr<test::DatabaseStack> m_stack;
     std::unique_ptr<Fabout> m_about;
 
-    QString config(const char *key) const { return m_about->value(QLatin1StringView(key)); }
-
-    // Only the named window ("whois", "ip", "filing" or none) was made; it is
-    // shown with the given input.
-    static void verifyWindow(FdomainTools &tools, const QString &name, const QString &ltext)
-    {
-        QCOMPARE(tools.whoisWindow() != nullptr, name == u"whois");
-        QCOMPARE(tools.ipWindow() != nullptr, name == u"ip");
-        QCOMPARE(tools.filingWindow() != nullptr, name == u"filing");
-        ToolWindow *shown = tools.whoisWindow();
-        if (!shown)
-            shown = tools.ipWindow();
-        if (!shown)
-            shown = tools.filingWindow();
-        if (!shown)
-            return;
-        QVERIFY(shown->isVisible());
-        QCOMPARE(shown->ltext()->text(), ltext);
-    }
+    QString config(const QString &key) const { return m_about->value(QLatin1StringView(key.toLatin1())); }
 
 private slots:
     void initTestCase()
@@ -124,80 +74,42 @@ private slots:
             return;
         QString error;
         QVERIFY2(m_services.start(&error), qPrintable(error));
-        m_resolver.server().addRecord(QStringLiteral("example.com"), {QStringLiteral("10.50.0.1")});
+        m_resolver.server().addRecord(u"example.com"_s, {u"10.50.0.1"_s});
         QVERIFY(test::fillDatabase(m_services.databasePath(), [](QSqlDatabase &db) {
-            return test::execSql(db, QStringLiteral("insert into svc_whois (ldomain) values ('example.com')"))
-                   && test::execSql(db, QStringLiteral("insert into ldomainlist (lname, lextend, lallname, lback) "
-                                                       "values ('example', '.com', 'example.com', '京ICP备123号')"));
+            return test::execSql(db, u"insert into svc_whois (ldomain) values ('example.com')"_s)
+                   && test::execSql(db, u"insert into ldomainlist (lname, lextend, lallname, lback) "
+                                        "values ('example', '.com', 'example.com', '京ICP备123号')"_s);
         }));
         m_stack = std::make_shared<test::DatabaseStack>(m_services.dataServiceUrl());
         ConfigLoadResult loaded = loadConfigRecord(m_stack->database);
         QCOMPARE(loaded.outcome, ConfigLoadResult::Outcome::Loaded);
         m_about = std::make_unique<Fabout>(std::move(loaded.record), m_stack->platform);
-        QVERIFY(config("lbuyurl").startsWith(m_services.baseUrl()));
+        QVERIFY(config(u"lbuyurl"_s).startsWith(m_services.baseUrl()));
     }
 
-    void gridClick_data()
+    // A grid click ("row,col") or a menu entry or button (its objectName) with
+    // the given row active.
+    void init()
     {
-        QTest::addColumn<int>("row");
-        QTest::addColumn<int>("col");
-        QTest::addColumn<QString>("window");   // the window that opens, if any
-        QTest::addColumn<QString>("ltext");    // its input afterwards
-        QTest::addColumn<bool>("registers");   // clipboard, message, registrar page
-
-        QTest::newRow("price") << 1 << 5 << QString() << QString() << true;
-        QTest::newRow("domain") << 2 << 3 << QString() << QString() << true;
-        QTest::newRow("status") << 1 << 4 << QStringLiteral("whois") << QStringLiteral("example.com") << false;
-        QTest::newRow("filing") << 1 << 6 << QStringLiteral("filing") << QStringLiteral("example.com") << false;
-        QTest::newRow("address") << 1 << 7 << QStringLiteral("ip") << QStringLiteral("10.50.0.1") << false;
-        QTest::newRow("no address") << 2 << 7 << QStringLiteral("ip") << QString() << false;
-    }
-
-    void gridClick()
-    {
-        QFETCH(int, row);
-        QFETCH(int, col);
-        QFETCH(QString, window);
-        QFETCH(QString, ltext);
-        QFETCH(bool, registers);
-        REQUIRE_RESOLVER();
-
-        test::RecordingPlatform platform;
-        Main main(m_stack, platform);
-        main.window.setAbout(m_about.get());
-        QVERIFY(QTest::qWaitForWindowExposed(&main.window));
-        main.click(row, col);
-
-        const QString domain = main.window.grid1()->grid().cellText(row, 3);
-        QCOMPARE(platform.clipboardText(), registers ? domain : QString());
-        QCOMPARE(platform.messages(),
-                 registers ? QStringList{u"Norvale|选中域名  " % domain % u"  已加入剪贴板"} : QStringList());
-        QCOMPARE(platform.openedUrls(), registers ? QStringList{config("lbuyurl") + domain} : QStringList());
-
-        verifyWindow(main.tools(), window, ltext);
-        // The window's own lookup has run on the row's text.
-        if (window == u"whois")
-            QTRY_VERIFY(main.tools().whoisWindow()->lwhois()->toPlainText().startsWith(u"Domain Name: EXAMPLE.COM"));
-        else if (window == u"filing")
-            QTRY_COMPARE(main.tools().filingWindow()->lwith(7)->text(), QStringLiteral("10.50.0.1"));
-        else if (window == u"ip")
-            QCOMPARE(main.tools().ipWindow()->box(Fip::Ip)->text(), ltext);
-
-        // A click on the header row does nothing.
-        QTest::mouseClick(main.window.grid1()->horizontalHeader()->viewport(), Qt::LeftButton);
-        main.tools().cellClicked();
-        QCOMPARE(platform.openedUrls().size(), registers ? 1 : 0);
+        if (!m_resolver.ready())
+            QSKIP(qPrintable(m_resolver.reason()));
     }
 
     void entries_data()
     {
-        QTest::addColumn<QString>("entry");    // objectName of the action or button
+        QTest::addColumn<QString>("entry");
         QTest::addColumn<int>("row");          // active row; 0: none
-        QTest::addColumn<QString>("window");
-        QTest::addColumn<QString>("ltext");
-        QTest::addColumn<QStringList>("opened");
-        QTest::addColumn<bool>("message");
+        QTest::addColumn<QString>("window");   // the lookup window that opens, if any
+        QTest::addColumn<QString>("ltext");    // its input
+        QTest::addColumn<QStringList>("opened");  // configuration keys; "+": the row's domain appended
+        QTest::addColumn<bool>("message");     // the domain copied, with a message
 
+        QTest::newRow("price cell") << u"1,5"_s << 1 << QString() << QString() << QStringList{u"lbuyurl+"_s} << true;
+        QTest::newRow("domain cell") << u"2,3"_s << 2 << QString() << QString() << QStringList{u"lbuyurl+"_s} << true;
+        QTest::newRow("status cell") << u"1,4"_s << 1 << u"whois"_s << u"example.com"_s << QStringList() << false;
+        QTest::newRow("filing cell") << u"1,6"_s << 1 << u"filing"_s << u"example.com"_s << QStringList() << false;
+        QTest::newRow("address cell") << u"1,7"_s << 1 << u"ip"_s << u"10.50.0.1"_s << QStringList() << false;
+        QTest::newRow("empty address cell") << u"2,7"_s << 2 << u"ip"_s << QString() << QStringList() << false;
         QTest::newRow("mwhois, no row") << u"mwhois"_s << 0 << u"whois"_s << QString() << QStringList() << false;
         QTest::newRow("lwhois") << u"lwhois"_s << 1 << u"whois"_s << u"example.com"_s << QStringList() << false;
         QTest::newRow("mip, no address") << u"mip"_s << 2 << u"ip"_s << QString() << QStringList() << false;
@@ -207,10 +119,9 @@ private slots:
         QTest::newRow("mregist, no row") << u"mregist"_s << 0 << QString() << QString() << QStringList{u"lbuyurl"_s}
                                          << false;
         QTest::newRow("lregist") << u"lregist"_s << 1 << QString() << QString() << QStringList{u"lbuyurl+"_s} << true;
-        QTest::newRow("mhome") << u"mhome"_s << 0 << QString() << QString() << QStringList{u"lhomeurl"_s} << false;
-        QTest::newRow("mbbs") << u"mbbs"_s << 0 << QString() << QString() << QStringList{u"lbbsurl"_s} << false;
-        QTest::newRow("mgbook") << u"mgbook"_s << 0 << QString() << QString() << QStringList{u"lgbookurl"_s} << false;
-        QTest::newRow("mchat") << u"mchat"_s << 0 << QString() << QString() << QStringList{u"lchaturl"_s} << false;
+        for (const char *key : {"home", "bbs", "gbook", "chat"})
+            QTest::newRow(key) << u"m"_s + QLatin1StringView(key) << 0 << QString() << QString()
+                               << QStringList{u"l"_s + QLatin1StringView(key) + u"url"_s} << false;
         QTest::newRow("mweb") << u"mweb"_s << 1 << QString() << QString() << QStringList{u"lweburl"_s} << false;
     }
 
@@ -222,32 +133,59 @@ private slots:
         QFETCH(QString, ltext);
         QFETCH(QStringList, opened);
         QFETCH(bool, message);
-        REQUIRE_RESOLVER();
 
         test::RecordingPlatform platform;
         Main main(m_stack, platform);
         main.window.setAbout(m_about.get());
-        main.activate(row, 4);
-        if (auto *action = main.window.findChild<QAction *>(entry))
-            action->trigger();
-        else
-            main.window.findChild<QPushButton *>(entry)->click();
+        const QString domain = main.window.grid1()->grid().cellText(row, 3);
+        if (entry.contains(u',')) {
+            QVERIFY(QTest::qWaitForWindowExposed(&main.window));
+            ResultGridView *grid = main.window.grid1();
+            const QPoint at = grid->visualRect(grid->model()->index(row - 1, entry.section(u',', 1).toInt())).center();
+            QTest::mouseMove(grid->viewport(), at);
+            QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, at);
+        } else {
+            main.activate(row, 4);
+            if (auto *action = main.window.findChild<QAction *>(entry))
+                action->trigger();
+            else
+                main.window.findChild<QPushButton *>(entry)->click();
+        }
 
         QStringList expected;
-        for (const QString &key : opened) {
-            expected << (key.endsWith(u'+') ? config(qPrintable(key.chopped(1))) + QStringLiteral("example.com")
-                                            : config(qPrintable(key)));
-        }
+        for (const QString &key : opened)
+            expected << (key.endsWith(u'+') ? config(key.chopped(1)) + domain : config(key));
         QCOMPARE(platform.openedUrls(), expected);
-        QCOMPARE(platform.messages(), message ? QStringList{Message} : QStringList());
+        QCOMPARE(platform.messages(), message ? QStringList{u"Norvale|选中域名  " % domain % u"  已加入剪贴板"} : QStringList());
+        if (message)
+            QCOMPARE(platform.clipboardText(), domain);
 
-        verifyWindow(main.tools(), window, ltext);
+        // Only the named window was made; it shows the input and looks it up.
+        FdomainTools &tools = main.tools();
+        QCOMPARE(tools.whoisWindow() != nullptr, window == u"whois");
+        QCOMPARE(tools.ipWindow() != nullptr, window == u"ip");
+        QCOMPARE(tools.filingWindow() != nullptr, window == u"filing");
+        ToolWindow *shown = tools.whoisWindow() ? static_cast<ToolWindow *>(tools.whoisWindow())
+                            : tools.ipWindow()  ? static_cast<ToolWindow *>(tools.ipWindow())
+                                                : tools.filingWindow();
+        if (shown) {
+            QVERIFY(shown->isVisible());
+            QCOMPARE(shown->ltext()->text(), ltext);
+        }
+        if (window == u"whois" && !ltext.isEmpty())
+            QTRY_VERIFY(tools.whoisWindow()->lwhois()->toPlainText().startsWith(u"Domain Name: EXAMPLE.COM"));
+        if (window == u"filing" && !ltext.isEmpty())
+            QTRY_COMPARE(tools.filingWindow()->lwith(7)->text(), u"10.50.0.1"_s);
+
+        // A click on the header row does nothing.
+        QTest::mouseClick(main.window.grid1()->horizontalHeader()->viewport(), Qt::LeftButton);
+        tools.cellClicked();
+        QCOMPARE(platform.openedUrls().size(), opened.size());
     }
 
     // Entries that need the configuration wait for it; then they run in order.
     void waitsForConfiguration()
     {
-        REQUIRE_RESOLVER();
         test::RecordingPlatform platform;
         Main main(m_stack, platform);
         main.activate(1, 4);
@@ -256,12 +194,11 @@ private slots:
         main.window.mregist()->trigger();
         Fwhois *whois = main.tools().whoisWindow();
         QCOMPARE(whois->lwhois()->toPlainText(), QString::fromUtf16(lookuptext::whoisSearching));
-        QCOMPARE(platform.messages(), QStringList{Message});
+        QCOMPARE(platform.messages(), QStringList{u"Norvale|选中域名  example.com  已加入剪贴板"_s});
         QCOMPARE(platform.openedUrls(), QStringList());
 
         main.window.setAbout(m_about.get());
-        QCOMPARE(platform.openedUrls(),
-                 (QStringList{config("lhomeurl"), config("lbuyurl") + QStringLiteral("example.com")}));
+        QCOMPARE(platform.openedUrls(), (QStringList{config(u"lhomeurl"_s), config(u"lbuyurl"_s) + u"example.com"_s}));
         QTRY_VERIFY(whois->lwhois()->toPlainText().startsWith(u"Domain Name: EXAMPLE.COM"));
     }
 
@@ -269,7 +206,6 @@ private slots:
     // one with the active row's domain.
     void whoisWindowLifetime()
     {
-        REQUIRE_RESOLVER();
         test::RecordingPlatform platform;
         Main main(m_stack, platform);
         main.window.setAbout(m_about.get());
@@ -279,36 +215,38 @@ private slots:
         main.activate(2, 4);
         main.window.lwhois()->click();
         QCOMPARE(main.tools().whoisWindow(), first.data());
-        QCOMPARE(first->ltext()->text(), QStringLiteral("free.test"));
+        QCOMPARE(first->ltext()->text(), u"free.test"_s);
         QTRY_COMPARE(first->lwhois()->toPlainText(), QString::fromUtf16(lookuptext::whoisNotFound));
 
         first->close();
         QTRY_VERIFY(first.isNull());
         main.window.mwhois()->trigger();
         QVERIFY(main.tools().whoisWindow());
-        QCOMPARE(main.tools().whoisWindow()->ltext()->text(), QStringLiteral("free.test"));
+        QCOMPARE(main.tools().whoisWindow()->ltext()->text(), u"free.test"_s);
     }
 
     // Addresses from the configuration reach the desktop only when they are
     // web or mail addresses.
     void refusesOtherAddresses()
     {
-        REQUIRE_RESOLVER();
         test::RecordingPlatform platform;
         Main main(m_stack, platform);
-        Fabout about(changed(m_about->record(), {{QStringLiteral("lhomeurl"), QStringLiteral("file:///etc/passwd")},
-                                                 {QStringLiteral("lbbsurl"), QStringLiteral("/usr/bin/xterm")},
-                                                 {QStringLiteral("lchaturl"), QStringLiteral("mailto:chat@example.com")},
-                                                 {QStringLiteral("lbuyurl"), QString()}}),
-                     platform);
+        const QHash<QString, QString> replaced{{u"lhomeurl"_s, u"file:///etc/passwd"_s},
+                                               {u"lbbsurl"_s, u"/usr/bin/xterm"_s},
+                                               {u"lchaturl"_s, u"mailto:chat@example.com"_s},
+                                               {u"lbuyurl"_s, QString()}};
+        QStringList values;
+        for (const QLatin1StringView key : kConfigKeys)
+            values << replaced.value(QString(key), config(QString(key)));
+        Fabout about(ConfigRecord(values), platform);
         main.window.setAbout(&about);
         main.window.mhome()->trigger();
         main.window.mbbs()->trigger();
         main.window.mchat()->trigger();
         main.activate(1, 4);
         main.window.lregist()->click();
-        QCOMPARE(platform.openedUrls(), QStringList{QStringLiteral("mailto:chat@example.com")});
-        QCOMPARE(platform.clipboardText(), QStringLiteral("example.com"));
+        QCOMPARE(platform.openedUrls(), QStringList{u"mailto:chat@example.com"_s});
+        QCOMPARE(platform.clipboardText(), u"example.com"_s);
     }
 };
 
