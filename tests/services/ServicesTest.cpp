@@ -26,8 +26,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <csignal>
-#include <cstdio>
 #include <thread>
 #include <vector>
 
@@ -133,17 +131,6 @@ QString between(const QString &page, const QString &marker)
 QString connectionText(const QString &page)
 {
     return between(page, QStringLiteral("|data|")).remove(QStringLiteral("58_tovrak")).remove(QStringLiteral("3plenix9"));
-}
-
-// Whether a process still runs: it exists and is not a zombie waiting for a parent to reap it.
-bool running(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray line = stat.readAll();
-    const qsizetype end = line.lastIndexOf(')');
-    return end < 0 || line.mid(end + 2, 1) != "Z";
 }
 
 // A raw connection to the service, or -1.
@@ -399,70 +386,6 @@ private slots:
         QCOMPARE(between(page, QStringLiteral("|domain|")), expected);
     }
 
-    void whoisPage_data()
-    {
-        Database db(m_services.databasePath());
-        QTest::addColumn<QString>("domain");
-        QTest::addColumn<QString>("registrant");   // empty: no whois text expected
-        QTest::newRow("filed") << db.value(QStringLiteral("SELECT lallname FROM ldomainlist ORDER BY rowid LIMIT 1")).toString()
-                               << db.value(QStringLiteral("SELECT lbackhost FROM ldomainlist ORDER BY rowid LIMIT 1")).toString();
-        QTest::newRow("unknown") << "surely-free-q7x.com" << "";
-        QTest::newRow("marker echoed") << "|whois|" << "";
-    }
-
-    void whoisPage()
-    {
-        QFETCH(QString, domain);
-        QFETCH(QString, registrant);
-        const auto result = fetch(configValue(m_services, QStringLiteral("lwhoisurl"))
-                                  + QString::fromLatin1(QUrl::toPercentEncoding(domain)));
-        QVERIFY(result);
-        const QString page = utf8(result->body);
-        QCOMPARE(page.count(QStringLiteral("|whois|")), registrant.isEmpty() ? 0 : 2);
-        if (registrant.isEmpty())
-            return;
-        const QString text = between(page, QStringLiteral("|whois|"));
-        QVERIFY(text.count(u'\n') >= 5);
-        QVERIFY(text.contains(QStringLiteral("Domain Name: ") + domain.toUpper()));
-        QVERIFY2(text.contains(registrant), qPrintable(text));
-    }
-
-    void ipReverseListsHostedDomains()
-    {
-        Database db(m_services.databasePath());
-        QVERIFY(db.exec(QStringLiteral("INSERT INTO svc_hosts VALUES ('one.test', '127.0.0.9'), "
-                                       "('two.test', '127.0.0.9'), ('elsewhere.test', '127.0.0.10')")));
-        const QString lookup = configValue(m_services, QStringLiteral("lipurl"));
-        const QStringList pieces = utf8(bodyOf(lookup + QStringLiteral("127.0.0.9"))).split(QStringLiteral("|cite|"));
-        QCOMPARE(pieces.size(), 3);
-        QVERIFY(pieces.at(1).startsWith(QStringLiteral("one.test|/cite|")));
-        QVERIFY(pieces.at(2).startsWith(QStringLiteral("two.test|/cite|")));
-
-        // Seeded addresses carry several domains each.
-        const QString shared = db.value(QStringLiteral("SELECT lip FROM svc_hosts GROUP BY lip HAVING count(*) > 2 LIMIT 1")).toString();
-        QVERIFY(!shared.isEmpty());
-        QVERIFY(utf8(bodyOf(lookup + shared)).count(QStringLiteral("|cite|")) > 2);
-        QVERIFY(!utf8(bodyOf(lookup + QStringLiteral("127.0.0.99"))).contains(QStringLiteral("|cite|")));
-        QVERIFY(!utf8(bodyOf(lookup)).contains(QStringLiteral("|cite|")));
-    }
-
-    void ipLocationCarriesNineFields()
-    {
-        const QStringList fields = words("country region city latitude longitude zipcode timezone isp iddcode");
-        QSqlQuery query = Database(m_services.databasePath())
-                              .query(QStringLiteral("SELECT lip, l") + fields.join(QStringLiteral(", l"))
-                                     + QStringLiteral(" FROM svc_geo WHERE lcountry <> '' LIMIT 1"));
-        QVERIFY(query.next());
-        const QString lookup = configValue(m_services, QStringLiteral("lipmessurl"));
-        const QString page = utf8(bodyOf(lookup + query.value(0).toString()));
-        for (int i = 0; i < fields.size(); ++i) {
-            const QString marker = u'|' + fields.at(i) + u'|';
-            QCOMPARE(page.count(marker), 2);
-            QCOMPARE(between(page, marker), query.value(i + 1).toString());
-        }
-        QVERIFY(!utf8(bodyOf(lookup + QStringLiteral("127.0.0.99"))).contains(QStringLiteral("|country|")));
-    }
-
     void installer()
     {
         const QString address = configValue(m_services, QStringLiteral("ldownurl"));
@@ -629,21 +552,6 @@ private slots:
         QCOMPARE(process.exitCode(), 0);
     }
 
-    // A test that dies leaves no services behind.
-    void servicesEndWithTheTest()
-    {
-        QTemporaryDir dir;  // the dying test cannot clean up its own
-        QProcess test;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("NORVALE_TEST_DIE_WITH_SERVICES"), dir.filePath(QStringLiteral("services.db")));
-        test.setProcessEnvironment(environment);
-        test.start(QCoreApplication::applicationFilePath(), QStringList());
-        QVERIFY(test.waitForFinished(60000));
-        const qint64 services = test.readAllStandardOutput().trimmed().toLongLong();
-        QVERIFY2(services > 0, test.readAllStandardError().constData());
-        QTRY_VERIFY_WITH_TIMEOUT(!running(services), 10000);
-    }
-
     void badOptionsExitWithTwo_data()
     {
         QTest::addColumn<QString>("arguments");
@@ -671,25 +579,5 @@ private slots:
     }
 };
 
-int main(int argc, char *argv[])
-{
-    QCoreApplication app(argc, argv);
-    // As a child of servicesEndWithTheTest: starts the services, says their
-    // process id and dies at once, without any clean-up.
-    if (qEnvironmentVariableIsSet("NORVALE_TEST_DIE_WITH_SERVICES")) {
-        ServicesProcess::Options options;
-        options.databasePath = qEnvironmentVariable("NORVALE_TEST_DIE_WITH_SERVICES");
-        ServicesProcess services(options);
-        QString why;
-        if (!services.start(&why)) {
-            std::fprintf(stderr, "%s\n", qPrintable(why));
-            return 1;
-        }
-        std::printf("%lld\n", services.processId());
-        std::fflush(stdout);
-        ::raise(SIGKILL);
-    }
-    ServicesTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_GUILESS_MAIN(ServicesTest)
 #include "ServicesTest.moc"
