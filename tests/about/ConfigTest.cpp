@@ -4,9 +4,8 @@
 #include "norvale/web/GetBody.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/ServicesProcess.h"
+#include "tests/support/TestSql.h"
 
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -36,23 +35,17 @@ class ConfigTest final : public QObject {
     QString makeDatabase(const QStringList &columns, const Rows &rows)
     {
         const QString path = m_dir.filePath(QStringLiteral("config%1.db").arg(++m_files));
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("writer"));
-            db.setDatabaseName(path);
-            QSqlQuery query(db);
-            bool ok = db.open() && (columns.isEmpty() || query.exec(QStringLiteral("CREATE TABLE lconfig_all (")
-                                                                    + columns.join(QStringLiteral(" TEXT,")) + QStringLiteral(" TEXT)")));
+        const bool written = test::fillDatabase(path, [&](QSqlDatabase &db) {
+            bool ok = columns.isEmpty()
+                      || test::execSql(db, u"CREATE TABLE lconfig_all (" % columns.join(QStringLiteral(" TEXT,")) % u" TEXT)");
             for (const QVariantList &row : rows) {
-                query.prepare(QStringLiteral("INSERT INTO lconfig_all VALUES (")
-                              + QStringList(columns.size(), QStringLiteral("?")).join(u',') + u')');
-                for (const QVariant &v : row)
-                    query.addBindValue(v);
-                ok = ok && query.exec();
+                ok = ok && test::execSql(db, u"INSERT INTO lconfig_all VALUES (" % QStringList(columns.size(), QStringLiteral("?")).join(u',') % u')',
+                                         row);
             }
-            if (!ok)
-                qFatal("cannot write the test database");
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("writer"));
+            return ok;
+        });
+        if (!written)
+            qFatal("cannot write the test database");
         return QStringLiteral("Provider=SQLite;Data Source=") + path;
     }
 
