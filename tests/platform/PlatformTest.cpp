@@ -7,39 +7,36 @@ class PlatformTest final : public QObject {
     Q_OBJECT
 
 private slots:
-    void openWebAddress_data();
-    void openWebAddress();
+    void openWebAddress_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("opened");
+
+        QTest::newRow("http") << QStringLiteral("http://www.example.com/buy?d=a.com") << true;
+        QTest::newRow("https, upper-case scheme") << QStringLiteral("HTTPS://example.com") << true;
+        QTest::newRow("mailto") << QStringLiteral("mailto:admin@example.com") << true;
+        QTest::newRow("surrounding spaces") << QStringLiteral("  http://example.com  ") << true;
+        QTest::newRow("empty") << QString() << false;
+        QTest::newRow("no scheme") << QStringLiteral("example.com") << false;
+        QTest::newRow("file") << QStringLiteral("file:///usr/bin/xterm") << false;
+        QTest::newRow("local path") << QStringLiteral("/usr/bin/xterm") << false;
+        QTest::newRow("javascript") << QStringLiteral("javascript:alert(1)") << false;
+        QTest::newRow("other scheme") << QStringLiteral("smb://host/share") << false;
+        QTest::newRow("http without host") << QStringLiteral("http:///etc/passwd") << false;
+        QTest::newRow("empty mailto") << QStringLiteral("mailto:") << false;
+        QTest::newRow("control character") << QStringLiteral("http://example.com/\x01") << false;
+    }
+
+    void openWebAddress()
+    {
+        QFETCH(QString, address);
+        QFETCH(bool, opened);
+
+        norvale::test::RecordingPlatform platform;
+        QCOMPARE(norvale::openWebAddress(platform, address), opened);
+        QCOMPARE(platform.openedUrls(), opened ? QStringList{address.trimmed()} : QStringList{});
+    }
 };
-
-void PlatformTest::openWebAddress_data()
-{
-    QTest::addColumn<QString>("address");
-    QTest::addColumn<bool>("opened");
-
-    QTest::newRow("http") << QStringLiteral("http://www.example.com/buy?d=a.com") << true;
-    QTest::newRow("https, upper-case scheme") << QStringLiteral("HTTPS://example.com") << true;
-    QTest::newRow("mailto") << QStringLiteral("mailto:admin@example.com") << true;
-    QTest::newRow("surrounding spaces") << QStringLiteral("  http://example.com  ") << true;
-    QTest::newRow("empty") << QString() << false;
-    QTest::newRow("no scheme") << QStringLiteral("example.com") << false;
-    QTest::newRow("file") << QStringLiteral("file:///usr/bin/xterm") << false;
-    QTest::newRow("local path") << QStringLiteral("/usr/bin/xterm") << false;
-    QTest::newRow("javascript") << QStringLiteral("javascript:alert(1)") << false;
-    QTest::newRow("other scheme") << QStringLiteral("smb://host/share") << false;
-    QTest::newRow("http without host") << QStringLiteral("http:///etc/passwd") << false;
-    QTest::newRow("empty mailto") << QStringLiteral("mailto:") << false;
-    QTest::newRow("control character") << QStringLiteral("http://example.com/\x01") << false;
-}
-
-void PlatformTest::openWebAddress()
-{
-    QFETCH(QString, address);
-    QFETCH(bool, opened);
-
-    norvale::test::RecordingPlatform platform;
-    QCOMPARE(norvale::openWebAddress(platform, address), opened);
-    QCOMPARE(platform.openedUrls(), opened ? QStringList{address.trimmed()} : QStringList{});
-}
 
 QTEST_GUILESS_MAIN(PlatformTest)
 #include "PlatformTest.moc"

@@ -11,71 +11,66 @@ using norvale::test::TestHttpServer;
 class LoadPictureTest final : public QObject {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void loads_data();
-    void loads();
-
-private:
     QTemporaryDir m_dir;
     TestHttpServer m_server;
-};
 
-void LoadPictureTest::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-    QImage image(7, 5, QImage::Format_ARGB32);
-    image.fill(QColor(255, 0, 0));
-    QVERIFY(image.save(m_dir.filePath(QStringLiteral("logo.png"))));
-    QFile png(m_dir.filePath(QStringLiteral("logo.png")));
-    QFile fake(m_dir.filePath(QStringLiteral("fake.png")));
-    QVERIFY(png.open(QIODevice::ReadOnly) && fake.open(QIODevice::WriteOnly));
-    fake.write("<html>not a picture</html>");
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        QImage image(7, 5, QImage::Format_ARGB32);
+        image.fill(QColor(255, 0, 0));
+        QVERIFY(image.save(m_dir.filePath(QStringLiteral("logo.png"))));
+        QFile png(m_dir.filePath(QStringLiteral("logo.png")));
+        QFile fake(m_dir.filePath(QStringLiteral("fake.png")));
+        QVERIFY(png.open(QIODevice::ReadOnly) && fake.open(QIODevice::WriteOnly));
+        fake.write("<html>not a picture</html>");
 
-    const std::string pngBytes = png.readAll().toStdString();
-    m_server.get("/logo.png", [pngBytes](const httplib::Request &, httplib::Response &res) {
-        res.set_content(pngBytes, "image/png");
-    });
-    m_server.get("/page.html", [](const httplib::Request &, httplib::Response &res) {
-        res.set_content("<html><body>hello</body></html>", "text/html");
-    });
-    m_server.get("/gone.png", [pngBytes](const httplib::Request &, httplib::Response &res) {
-        res.status = 404;
-        res.set_content(pngBytes, "image/png");
-    });
-    QString error;
-    QVERIFY2(m_server.start(&error), qPrintable(error));
-}
-
-void LoadPictureTest::loads_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("picture");
-
-    const QString png = m_dir.filePath(QStringLiteral("logo.png"));
-    QTest::newRow("local file") << png << true;
-    QTest::newRow("file address") << QUrl::fromLocalFile(png).toString() << true;
-    QTest::newRow("over http") << m_server.url(QStringLiteral("/logo.png")) << true;
-    QTest::newRow("html page") << m_server.url(QStringLiteral("/page.html")) << false;
-    QTest::newRow("error status") << m_server.url(QStringLiteral("/gone.png")) << false;
-    QTest::newRow("empty path") << QString() << false;
-    QTest::newRow("missing file") << m_dir.filePath(QStringLiteral("missing.png")) << false;
-    QTest::newRow("not a picture") << m_dir.filePath(QStringLiteral("fake.png")) << false;
-    QTest::newRow("folder") << m_dir.path() << false;
-}
-
-void LoadPictureTest::loads()
-{
-    QFETCH(QString, name);
-    QFETCH(bool, picture);
-
-    const QImage image = norvale::LoadPicture(name);
-    QCOMPARE(!image.isNull(), picture);
-    if (picture) {
-        QCOMPARE(image.size(), QSize(7, 5));
-        QCOMPARE(image.pixelColor(3, 2), QColor(255, 0, 0));
+        const std::string pngBytes = png.readAll().toStdString();
+        m_server.get("/logo.png", [pngBytes](const httplib::Request &, httplib::Response &res) {
+            res.set_content(pngBytes, "image/png");
+        });
+        m_server.get("/page.html", [](const httplib::Request &, httplib::Response &res) {
+            res.set_content("<html><body>hello</body></html>", "text/html");
+        });
+        m_server.get("/gone.png", [pngBytes](const httplib::Request &, httplib::Response &res) {
+            res.status = 404;
+            res.set_content(pngBytes, "image/png");
+        });
+        QString error;
+        QVERIFY2(m_server.start(&error), qPrintable(error));
     }
-}
+
+    void loads_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("picture");
+
+        const QString png = m_dir.filePath(QStringLiteral("logo.png"));
+        QTest::newRow("local file") << png << true;
+        QTest::newRow("file address") << QUrl::fromLocalFile(png).toString() << true;
+        QTest::newRow("over http") << m_server.url(QStringLiteral("/logo.png")) << true;
+        QTest::newRow("html page") << m_server.url(QStringLiteral("/page.html")) << false;
+        QTest::newRow("error status") << m_server.url(QStringLiteral("/gone.png")) << false;
+        QTest::newRow("empty path") << QString() << false;
+        QTest::newRow("missing file") << m_dir.filePath(QStringLiteral("missing.png")) << false;
+        QTest::newRow("not a picture") << m_dir.filePath(QStringLiteral("fake.png")) << false;
+        QTest::newRow("folder") << m_dir.path() << false;
+    }
+
+    void loads()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, picture);
+
+        const QImage image = norvale::LoadPicture(name);
+        QCOMPARE(!image.isNull(), picture);
+        if (picture) {
+            QCOMPARE(image.size(), QSize(7, 5));
+            QCOMPARE(image.pixelColor(3, 2), QColor(255, 0, 0));
+        }
+    }
+};
 
 QTEST_MAIN(LoadPictureTest)
 #include "LoadPictureTest.moc"
