@@ -447,6 +447,9 @@ private slots:
         const QString buy = configValue(m_services, QStringLiteral("lbuyurl"));
         QVERIFY(utf8(bodyOf(buy + QStringLiteral("example.com"))).contains(QStringLiteral("<b>example.com</b>")));
         QVERIFY(!utf8(bodyOf(buy + QStringLiteral("%3Cscript%3E"))).contains(QStringLiteral("<script>")));
+        // A name that is the whois page's own marker is not echoed as one.
+        QVERIFY(!utf8(bodyOf(configValue(m_services, QStringLiteral("lwhoisurl")) + QStringLiteral("%7Cwhois%7C")))
+                     .contains(QStringLiteral("|whois|")));
         QCOMPARE(statusOf(m_services.baseUrl() + QStringLiteral("/no/such/page.asp")), 404);
     }
 
