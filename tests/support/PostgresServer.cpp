@@ -2,9 +2,7 @@
 
 #include "tests/support/ChildProcess.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
-#include <QThread>
 
 #include <algorithm>
 
@@ -50,19 +48,26 @@ int freePort()
     return port;
 }
 
-// Runs a server program as the unprivileged user; its output when it fails.
+// Runs a program to its end: whether it succeeded, and what it said.
+bool runToEnd(QProcess &process, const QString &program, const QStringList &arguments, int withinMs, QString *output)
+{
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    const bool ok = process.waitForFinished(withinMs) && process.exitStatus() == QProcess::NormalExit
+                    && process.exitCode() == 0;
+    if (output)
+        *output = QString::fromLocal8Bit(process.readAll()).trimmed()
+                  + (process.error() == QProcess::UnknownError ? QString() : process.errorString());
+    return ok;
+}
+
+// Runs a server program as the unprivileged user.
 bool runTool(const QString &program, const QStringList &arguments, QString *output)
 {
     QProcess process;
     endWithParentAsUnprivileged(process);
-    process.setProcessChannelMode(QProcess::MergedChannels);
     process.setWorkingDirectory(QDir::tempPath());
-    process.start(program, arguments);
-    const bool ok = process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit
-                    && process.exitCode() == 0;
-    if (!ok && output)
-        *output = QString::fromLocal8Bit(process.readAll()).trimmed() + process.errorString();
-    return ok;
+    return runToEnd(process, program, arguments, 120000, output);
 }
 
 } // namespace
@@ -138,29 +143,18 @@ bool PostgresServer::resume(QString *why)
     if (!m_server.waitForStarted(30000))
         return fail(QStringLiteral("the server did not start: ") + m_server.errorString());
 
-    QString output;
-    QDeadlineTimer deadline(60000);
-    while (!execute(QStringLiteral("select 1"), &output)) {
-        if (m_server.state() == QProcess::NotRunning || deadline.hasExpired()) {
-            QFile log(m_dir->filePath(QStringLiteral("server.log")));
-            log.open(QIODevice::ReadOnly);
-            return fail(QStringLiteral("the server did not come up: ") + QString::fromLocal8Bit(log.readAll()));
-        }
-        QThread::msleep(100);
+    if (!waitUntilReady(m_server, 60000, [this] { return execute(QStringLiteral("select 1")); })) {
+        QFile log(m_dir->filePath(QStringLiteral("server.log")));
+        log.open(QIODevice::ReadOnly);
+        return fail(QStringLiteral("the server did not come up: ") + QString::fromLocal8Bit(log.readAll()));
     }
     return true;
 }
 
 void PostgresServer::shutDown()
 {
-    if (m_server.state() != QProcess::NotRunning) {
-        // A fast shutdown: open connections are ended, nothing waits for them.
-        ::kill(pid_t(m_server.processId()), SIGINT);
-        if (!m_server.waitForFinished(30000)) {
-            m_server.kill();
-            m_server.waitForFinished(5000);
-        }
-    }
+    // A fast shutdown: open connections are ended, nothing waits for them.
+    endChild(m_server, SIGINT, 30000);
 }
 
 void PostgresServer::stop()
@@ -182,16 +176,12 @@ bool PostgresServer::execute(const QString &sql, QString *output, const QString 
 {
     QProcess psql;
     endWithParent(psql);
-    psql.setProcessChannelMode(QProcess::MergedChannels);
-    psql.start(tool(QStringLiteral("psql")),
-               {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-A"), QStringLiteral("-t"),
-                QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-h"), socketFolder(),
-                QStringLiteral("-p"), QString::number(m_port), QStringLiteral("-U"), user(), QStringLiteral("-d"),
-                database, QStringLiteral("-c"), sql});
-    const bool ok = psql.waitForFinished(60000) && psql.exitStatus() == QProcess::NormalExit && psql.exitCode() == 0;
-    if (output)
-        *output = QString::fromLocal8Bit(psql.readAll()).trimmed();
-    return ok;
+    return runToEnd(psql, tool(QStringLiteral("psql")),
+                    {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-A"), QStringLiteral("-t"),
+                     QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-h"), socketFolder(),
+                     QStringLiteral("-p"), QString::number(m_port), QStringLiteral("-U"), user(),
+                     QStringLiteral("-d"), database, QStringLiteral("-c"), sql},
+                    60000, output);
 }
 
 } // namespace norvale::test

@@ -4,7 +4,6 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestSql.h"
 
-#include <QDeadlineTimer>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 
@@ -52,33 +51,24 @@ bool ServicesProcess::start(QString *error)
     if (!m_process.waitForStarted(10000))
         return fail(QStringLiteral("norvale-services did not start: ") + m_process.errorString());
 
-    static const QRegularExpression ready(QStringLiteral("listening on (http://127\\.0\\.0\\.1:(\\d+))"));
+    static const QRegularExpression listening(QStringLiteral("listening on (http://127\\.0\\.0\\.1:(\\d+))"));
     QByteArray seen;
-    QDeadlineTimer deadline(60000);
-    while (!deadline.hasExpired()) {
-        if (!m_process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
-            break;
-        seen += m_process.readAllStandardOutput();
-        const auto match = ready.match(QString::fromUtf8(seen));
-        if (match.hasMatch()) {
-            m_baseUrl = match.captured(1);
-            m_port = match.captured(2).toInt();
-            return true;
-        }
-    }
-    return fail(QStringLiteral("norvale-services did not report ready; it said: ")
-                + QString::fromUtf8(seen + m_process.readAllStandardError()));
+    QRegularExpressionMatch match;
+    if (!waitUntilReady(m_process, 60000, [&] {
+            seen += m_process.readAllStandardOutput();
+            match = listening.match(QString::fromUtf8(seen));
+            return match.hasMatch();
+        }))
+        return fail(QStringLiteral("norvale-services did not report ready; it said: ")
+                    + QString::fromUtf8(seen + m_process.readAllStandardError()));
+    m_baseUrl = match.captured(1);
+    m_port = match.captured(2).toInt();
+    return true;
 }
 
 void ServicesProcess::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(10000)) {
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
+    endChild(m_process);
 }
 
 QString ServicesProcess::dataServiceUrl() const
@@ -113,15 +103,7 @@ int ServicesProcess::connectionCount(const QString &path) const
 
 bool ServicesProcess::execSql(const QString &statement) const
 {
-    const QString name = QStringLiteral("services-outside");
-    bool ok = false;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(m_databasePath);
-        ok = db.open() && test::execSql(db, statement);
-    }
-    QSqlDatabase::removeDatabase(name);
-    return ok;
+    return fillDatabase(m_databasePath, [&](QSqlDatabase &db) { return test::execSql(db, statement); });
 }
 
 } // namespace norvale::test
