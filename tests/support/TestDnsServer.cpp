@@ -168,24 +168,6 @@ void TestDnsServer::addWildcard(const QString &suffix, const QString &address)
     m_wildcards.append({canonicalName(suffix), bytes});
 }
 
-void TestDnsServer::setDelay(std::chrono::milliseconds delay)
-{
-    const std::lock_guard lock(m_mutex);
-    m_delay = delay;
-}
-
-void TestDnsServer::forgetQueriedNames()
-{
-    const std::lock_guard lock(m_mutex);
-    m_queried.clear();
-}
-
-void TestDnsServer::setFault(Fault fault)
-{
-    const std::lock_guard lock(m_mutex);
-    m_fault = fault;
-}
-
 QByteArray TestDnsServer::broken(QByteArray packet)
 {
     const std::lock_guard lock(m_mutex);
@@ -215,18 +197,6 @@ void TestDnsServer::setLoss(double share, quint32 seed)
     const std::lock_guard lock(m_mutex);
     m_loss = share;
     m_lossSeed = seed;
-}
-
-int TestDnsServer::droppedCount() const
-{
-    const std::lock_guard lock(m_mutex);
-    return m_dropped;
-}
-
-QStringList TestDnsServer::queriedNames() const
-{
-    const std::lock_guard lock(m_mutex);
-    return m_queried;
 }
 
 // One thread serves every query: answers wait in a queue ordered by the time

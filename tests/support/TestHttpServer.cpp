@@ -12,7 +12,7 @@ TestHttpServer::TestHttpServer(int workerThreads) : m_server(std::make_unique<ht
     m_server->set_keep_alive_max_count(1);
     m_server->set_pre_routing_handler([this](const httplib::Request &request, httplib::Response &) {
         std::lock_guard lock(m_mutex);
-        m_requests.push_back({request.method, request.path, request.headers, request.params});
+        m_requests.push_back({request.path, request.headers});
         return httplib::Server::HandlerResponse::Unhandled;
     });
 }

@@ -26,10 +26,8 @@ public:
     using Handler = std::function<void(const httplib::Request &, httplib::Response &)>;
 
     struct RecordedRequest {
-        std::string method;
         std::string path;
         httplib::Headers headers;
-        httplib::Params params;
     };
 
     explicit TestHttpServer(int workerThreads = 16);
