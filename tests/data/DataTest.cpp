@@ -4,7 +4,6 @@
 #include "norvale/data/ServerDatabase.h"
 #include "norvale/data/ThreadConnections.h"
 #include "norvale/data/fdata.h"
-#include "norvale/web/GetBody.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/ServicesProcess.h"
@@ -12,7 +11,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QTemporaryDir>
@@ -57,13 +55,6 @@ QStringList heldConnections()
     QStringList names = QSqlDatabase::connectionNames().filter(s("norvale-db-"));
     names.sort();
     return names;
-}
-
-// How often the service has answered a path, from its own counters.
-int requestCount(const ServicesProcess &services, const QString &path)
-{
-    const QRegularExpression line(s("^%1 (\\d+)$").arg(QRegularExpression::escape(path)), QRegularExpression::MultilineOption);
-    return line.match(GetBody(services.baseUrl() + s("/stats"), s("UTF-8"))).captured(1).toInt();
 }
 
 // The service reads its settings on every request.
@@ -529,7 +520,7 @@ void DataTest::discoveryKeepsWhatItFound()
     QCOMPARE(database.getconnstr().value_or(s("none")), QString());
     QCOMPARE(database.dataHolder().ldataurl(), QString());
     QVERIFY(!database.queryfirst(CountAll).error.isEmpty());
-    QCOMPARE(requestCount(services, DataPath), 2);
+    QCOMPARE(services.requestCount(DataPath), 2);
 
     // With the marker only once the value is the rest of the page.
     QVERIFY(setSetting(services, s("datatemplate"), s("<p>地址|data|{data}")));
@@ -541,7 +532,7 @@ void DataTest::discoveryKeepsWhatItFound()
     const QueryResult prices = database.queryfirst(ByKind, {s(".com")});
     QVERIFY2(prices.ok && prices.rowcount > 0, qPrintable(prices.error));
     QCOMPARE(database.connstr(), servedText(services));
-    QCOMPARE(requestCount(services, DataPath), 3);
+    QCOMPARE(services.requestCount(DataPath), 3);
     QVERIFY(platform.messages().isEmpty());
     QCOMPARE(platform.exitRequests(), 0);
 }
@@ -572,7 +563,7 @@ void DataTest::noMarkerEndsTheProgram()
     const QString address = services.baseUrl() + DataPath + s("?checkin=") + checkin;
     if (serviceDown) {
         // Answered once, so it surely serves before it is told to stop.
-        QCOMPARE(requestCount(services, DataPath), 0);
+        QCOMPARE(services.requestCount(DataPath), 0);
         services.stop();
     }
 
@@ -615,7 +606,7 @@ void DataTest::discoveryOncePerRun()
     for (auto &thread : threads)
         thread.join();
     QCOMPARE(wrong, 0);
-    QCOMPARE(requestCount(services, DataPath), 1);
+    QCOMPARE(services.requestCount(DataPath), 1);
     QVERIFY(platform.messages().isEmpty());
 }
 
@@ -642,7 +633,7 @@ void DataTest::connstrDoesNotWaitForDiscovery()
         if (reader.joinable())
             reader.join();
     });
-    QTRY_COMPARE(requestCount(services, DataPath), 1);
+    QTRY_COMPARE(services.requestCount(DataPath), 1);
     reader = std::thread([&] {
         seen = database.connstr();
         read = true;
