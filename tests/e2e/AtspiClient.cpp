@@ -11,12 +11,7 @@ namespace norvale::test {
 namespace {
 
 const QString Accessible = u"org.a11y.atspi.Accessible"_s;
-const QString Table = u"org.a11y.atspi.Table"_s;
 constexpr int CallTimeoutMs = 5000;
-
-// AtspiStateType
-constexpr int Focused = 12;
-constexpr int Showing = 25;
 
 AtspiClient::Node readNode(const QDBusArgument &argument)
 {
@@ -113,27 +108,16 @@ QList<AtspiClient::Node> AtspiClient::children(const Node &node)
     return found;
 }
 
-quint64 AtspiClient::states(const Node &node)
+bool AtspiClient::has(const Node &node, State state)
 {
-    const QDBusMessage reply = call(node, Accessible, u"GetState"_s);
-    const auto words = qdbus_cast<QList<uint>>(reply.arguments().value(0));
-    return words.size() < 2 ? 0 : (quint64(words[1]) << 32 | words[0]);
-}
-
-bool AtspiClient::showing(const Node &node)
-{
-    return states(node) >> Showing & 1;
-}
-
-bool AtspiClient::focused(const Node &node)
-{
-    return states(node) >> Focused & 1;
+    const auto words = qdbus_cast<QList<uint>>(call(node, Accessible, u"GetState"_s).arguments().value(0));
+    return words.size() >= 2 && ((quint64(words[1]) << 32 | words[0]) >> state & 1);
 }
 
 AtspiClient::Node AtspiClient::find(const Node &from, const QString &role, const QString &name, bool prefix)
 {
     for (const Node &child : children(from)) {
-        if (!showing(child))
+        if (!has(child, Showing))
             continue;
         const QString childRole = roleName(child);
         const QString childName = this->name(child);
@@ -148,24 +132,14 @@ AtspiClient::Node AtspiClient::find(const Node &from, const QString &role, const
     return {};
 }
 
-int AtspiClient::rowCount(const Node &table)
-{
-    return property(table, Table, u"NRows"_s).toInt();
-}
-
-int AtspiClient::columnCount(const Node &table)
-{
-    return property(table, Table, u"NColumns"_s).toInt();
-}
-
 AtspiClient::Node AtspiClient::cell(const Node &table, int row, int column)
 {
-    return nodeAt(call(table, Table, u"GetAccessibleAt"_s, {row, column}));
+    return nodeAt(call(table, TableInterface, u"GetAccessibleAt"_s, {row, column}));
 }
 
 AtspiClient::Node AtspiClient::columnHeader(const Node &table, int column)
 {
-    return nodeAt(call(table, Table, u"GetColumnHeader"_s, {column}));
+    return nodeAt(call(table, TableInterface, u"GetColumnHeader"_s, {column}));
 }
 
 QString AtspiClient::text(const Node &node)
