@@ -81,6 +81,18 @@ class FaultsTest final : public QObject {
 
     QString statusBase() const { return m_services->baseUrl() + StatusPath; }
 
+    // Status pages take a while, so that a search is still fetching when it
+    // is broken. The database outlives each services process, which a case
+    // kills and starts again.
+    test::ServicesProcess::Options servicesOptions() const
+    {
+        test::ServicesProcess::Options options;
+        options.delayMs = 150;
+        options.delayPath = QStringLiteral("/query/domain.asp");
+        options.databasePath = m_dir.filePath(QStringLiteral("norvale.db"));
+        return options;
+    }
+
     test::TestResolver m_resolver;
     QTemporaryDir m_dir;
     std::unique_ptr<test::ServicesProcess> m_services;
@@ -94,13 +106,7 @@ private slots:
         QVERIFY2(m_resolver.start() || !m_resolver.broken(), qPrintable(m_resolver.reason()));
         if (!m_resolver.ready())
             return;
-        // Status pages take a while, so that a search is still fetching when it is broken.
-        test::ServicesProcess::Options options;
-        options.delayMs = 150;
-        options.delayPath = QStringLiteral("/query/domain.asp");
-        // Outlives each services process, which a case kills and starts again.
-        options.databasePath = m_dir.filePath(QStringLiteral("norvale.db"));
-        m_services = std::make_unique<test::ServicesProcess>(options);
+        m_services = std::make_unique<test::ServicesProcess>(servicesOptions());
         QString error;
         QVERIFY2(m_services->start(&error), qPrintable(error));
         for (const char *name : {"chenglan.com", "chenglan.net", "chenglan.cn", "chenglan.de"})
@@ -153,10 +159,7 @@ private slots:
 
         if (killed) {
             // Started again where it was, on the same port and database.
-            test::ServicesProcess::Options again;
-            again.databasePath = m_services->databasePath();
-            again.delayMs = 150;
-            again.delayPath = QStringLiteral("/query/domain.asp");
+            test::ServicesProcess::Options again = servicesOptions();
             again.extraArguments = {QStringLiteral("--port"), QString::number(m_services->port())};
             auto restarted = std::make_unique<test::ServicesProcess>(again);
             QString error;
