@@ -3,18 +3,16 @@
 #include "norvale/lookup/IpLookup.h"
 #include "norvale/lookup/LookupInput.h"
 #include "norvale/lookup/WhoisLookup.h"
-#include "norvale/work/WorkerPools.h"
 
 #include "tests/support/DatabaseStack.h"
 #include "tests/support/IpLookupRecord.h"
-#include "tests/support/RecordingPlatform.h"
+#include "tests/support/SearchToEnd.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestResolver.h"
 #include "tests/support/TestSql.h"
 
 #include <QSignalSpy>
 #include <QTest>
-#include <QThreadPool>
 
 #include <chrono>
 #include <memory>
@@ -240,7 +238,7 @@ private slots:
         QTRY_COMPARE(finished.count(), 1);
         QCOMPARE(finished.at(0).at(0).toULongLong(), generation);
         QCOMPARE(finished.at(0).at(1).toStringList(), boxes);
-        drainWorkers();
+        test::drainWorkers();
         QCOMPARE(finished.count(), 1);
     }
 
@@ -322,18 +320,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(record.ended(newer), 20000);
         QVERIFY(record.of(newer).contains(QStringLiteral("count 3")));
 
-        drainWorkers();
+        test::drainWorkers();
         QCOMPARE(record.of(older).size(), before);
-    }
-
-private:
-    // Lets every worker finish and every report it posted arrive.
-    static void drainWorkers()
-    {
-        for (QThreadPool *pool : {&workpools::drivers(), &workpools::lookups(), &workpools::fetches(),
-                                  &workpools::queries()})
-            pool->waitForDone();
-        QCoreApplication::processEvents();
     }
 };
 
