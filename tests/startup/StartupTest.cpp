@@ -12,7 +12,6 @@
 #include "tests/support/ServicesProcess.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QPlainTextEdit>
@@ -103,6 +102,8 @@ private slots:
         }
     }
 
+    // The program up and its help menu used: the about window with its
+    // pictures and the served upgrade, and the readme shipped beside it.
     void normalStart()
     {
         Run run(m_services.dataServiceUrl(), m_folder.path());
@@ -119,10 +120,6 @@ private slots:
         QVERIFY(main->lload()->isHidden());
         QTRY_VERIFY(main->lfind()->hasFocus());
         QCOMPARE(main->grid1()->grid().rows(), 1);
-        QVERIFY(main->lextendnum1()->isChecked());
-        for (int i = 0; i < Fdomain::ExtensionCount; ++i)
-            QVERIFY(!main->lextendnum(i)->isChecked());
-        QVERIFY(!main->lshowbak()->isChecked());
 
         // The configuration is in the hidden about window, as the table holds it.
         Fabout *about = s.about();
@@ -137,18 +134,6 @@ private slots:
         QVERIFY(run.platform.messages().isEmpty());
         QCOMPARE(run.platform.exitRequests(), 0);
         QVERIFY(!s.isBusy());
-    }
-
-    // The help menu on the running program: the about window with its
-    // pictures and the served upgrade, and the readme shipped beside it.
-    void helpMenu()
-    {
-        Run run(m_services.dataServiceUrl(), m_folder.path());
-        QSignalSpy ready(&run.sequence, &StartupSequence::ready);
-        run.sequence.start();
-        QVERIFY(ready.wait(60000));
-        Fdomain *main = run.sequence.mainWindow();
-        Fabout *about = run.sequence.about();
 
         main->mabout()->trigger();
         QVERIFY(about->isVisible());
@@ -269,31 +254,22 @@ private slots:
         QCOMPARE(shown, Qt::PlainText);
     }
 
+    // The marker hands off before anything is asked of the network.
     void firstRunHandsOff()
     {
         QTemporaryDir folder;
         QFile file(QDir(folder.path()).filePath(QStringLiteral("Set.ini")));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.close();
-        {
-            Run run(m_services.dataServiceUrl(), folder.path());
-            QSignalSpy ended(&run.sequence, &StartupSequence::ended);
-            run.sequence.start();
-            QCOMPARE(ended.count(), 1);
-            QCOMPARE(run.platform.startedPrograms(), QStringList{QDir(folder.path()).filePath(QStringLiteral("kestrup"))});
-            QCOMPARE(run.platform.exitRequests(), 1);
-            QVERIFY(!file.exists() && !run.sequence.splash() && !run.sequence.isBusy());
-            QVERIFY(visibleWindows().isEmpty());
-            QVERIFY(run.database.connstr().isEmpty());  // nothing was asked of the network
-        }
-
-        // The next start finds no marker and runs normally.
-        Run again(m_services.dataServiceUrl(), folder.path());
-        QSignalSpy ready(&again.sequence, &StartupSequence::ready);
-        again.sequence.start();
-        QVERIFY(ready.wait(60000));
-        QVERIFY(again.platform.startedPrograms().isEmpty());
-        QCOMPARE(again.platform.exitRequests(), 0);
+        Run run(m_services.dataServiceUrl(), folder.path());
+        QSignalSpy ended(&run.sequence, &StartupSequence::ended);
+        run.sequence.start();
+        QCOMPARE(ended.count(), 1);
+        QCOMPARE(run.platform.startedPrograms(), QStringList{QDir(folder.path()).filePath(QStringLiteral("kestrup"))});
+        QCOMPARE(run.platform.exitRequests(), 1);
+        QVERIFY(!file.exists() && !run.sequence.splash() && !run.sequence.isBusy());
+        QVERIFY(visibleWindows().isEmpty());
+        QVERIFY(run.database.connstr().isEmpty());
     }
 };
 
