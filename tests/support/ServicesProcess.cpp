@@ -7,6 +7,8 @@
 #include <QRegularExpression>
 #include <QSqlDatabase>
 
+using namespace Qt::StringLiterals;
+
 namespace norvale::test {
 
 ServicesProcess::ServicesProcess() : ServicesProcess(Options{}) {}
@@ -31,16 +33,15 @@ bool ServicesProcess::start(QString *error)
     if (m_databasePath.isEmpty()) {
         m_dir = std::make_unique<QTemporaryDir>();
         if (!m_dir->isValid())
-            return fail(QStringLiteral("no temporary folder"));
-        m_databasePath = m_dir->filePath(QStringLiteral("norvale.db"));
+            return fail(u"no temporary folder"_s);
+        m_databasePath = m_dir->filePath(u"norvale.db"_s);
     }
 
-    QStringList args{QStringLiteral("--port"), QStringLiteral("0"),
-                     QStringLiteral("--db"), m_databasePath};
+    QStringList args{u"--port"_s, u"0"_s, u"--db"_s, m_databasePath};
     if (m_options.delayMs > 0)
-        args << QStringLiteral("--delay") << QString::number(m_options.delayMs);
+        args << u"--delay"_s << QString::number(m_options.delayMs);
     if (!m_options.delayPath.isEmpty())
-        args << QStringLiteral("--delay-path") << m_options.delayPath;
+        args << u"--delay-path"_s << m_options.delayPath;
     args << m_options.extraArguments;
 
     endWithParent(m_process);
@@ -49,9 +50,9 @@ bool ServicesProcess::start(QString *error)
     m_process.setArguments(args);
     m_process.start();
     if (!m_process.waitForStarted(10000))
-        return fail(QStringLiteral("norvale-services did not start: ") + m_process.errorString());
+        return fail(u"norvale-services did not start: "_s + m_process.errorString());
 
-    static const QRegularExpression listening(QStringLiteral("listening on (http://127\\.0\\.0\\.1:(\\d+))"));
+    static const QRegularExpression listening(u"listening on (http://127\\.0\\.0\\.1:(\\d+))"_s);
     QByteArray seen;
     QRegularExpressionMatch match;
     if (!waitUntilReady(m_process, 60000, [&] {
@@ -59,7 +60,7 @@ bool ServicesProcess::start(QString *error)
             match = listening.match(QString::fromUtf8(seen));
             return match.hasMatch();
         }))
-        return fail(QStringLiteral("norvale-services did not report ready; it said: ")
+        return fail(u"norvale-services did not report ready; it said: "_s
                     + QString::fromUtf8(seen + m_process.readAllStandardError()));
     m_baseUrl = match.captured(1);
     m_port = match.captured(2).toInt();
@@ -73,7 +74,7 @@ void ServicesProcess::stop()
 
 QString ServicesProcess::dataServiceUrl() const
 {
-    return m_baseUrl + QStringLiteral("/geturl/dataurl.asp?checkin=qomp58x");
+    return m_baseUrl + u"/geturl/dataurl.asp?checkin=qomp58x"_s;
 }
 
 namespace {
@@ -81,7 +82,7 @@ namespace {
 // The number after prefix on its line of the /stats page, 0 when none.
 int statsNumber(const QString &baseUrl, const QString &prefix)
 {
-    const QString stats = QString::fromUtf8(fetchPage(baseUrl + QStringLiteral("/stats")).body);
+    const QString stats = QString::fromUtf8(fetchPage(baseUrl + u"/stats"_s).body);
     for (const QString &line : stats.split(u'\n')) {
         if (line.startsWith(prefix))
             return QStringView(line).sliced(prefix.size()).toInt();
@@ -98,7 +99,7 @@ int ServicesProcess::requestCount(const QString &path) const
 
 int ServicesProcess::connectionCount(const QString &path) const
 {
-    return statsNumber(m_baseUrl, QStringLiteral("connections ") + path + u' ');
+    return statsNumber(m_baseUrl, u"connections "_s + path + u' ');
 }
 
 bool ServicesProcess::execSql(const QString &statement) const

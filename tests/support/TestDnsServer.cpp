@@ -220,8 +220,7 @@ void TestDnsServer::serve()
     while (!m_stopping) {
         int timeout = -1;
         if (!pending.empty()) {
-            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(
-                pending.begin()->first - Clock::now());
+            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(pending.begin()->first - Clock::now());
             timeout = int(qMax<qint64>(0, wait.count()));
         }
         pollfd fds[2] = {{m_socket, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
