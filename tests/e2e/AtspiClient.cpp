@@ -61,8 +61,7 @@ QDBusMessage AtspiClient::call(const Node &node, const QString &interface, const
 
 QVariant AtspiClient::property(const Node &node, const QString &interface, const QString &name)
 {
-    const QDBusMessage reply = call(node, u"org.freedesktop.DBus.Properties"_s, u"Get"_s,
-                                    {interface, name});
+    const QDBusMessage reply = call(node, u"org.freedesktop.DBus.Properties"_s, u"Get"_s, {interface, name});
     return qvariant_cast<QDBusVariant>(reply.arguments().value(0)).variant();
 }
 
@@ -75,8 +74,7 @@ AtspiClient::Node AtspiClient::nodeAt(const QDBusMessage &reply)
 
 AtspiClient::Node AtspiClient::application(const QString &name)
 {
-    const Node desktop{u"org.a11y.atspi.Registry"_s,
-                       QDBusObjectPath(u"/org/a11y/atspi/accessible/root"_s)};
+    const Node desktop{u"org.a11y.atspi.Registry"_s, QDBusObjectPath(u"/org/a11y/atspi/accessible/root"_s)};
     for (const Node &program : children(desktop)) {
         if (this->name(program) == name)
             return program;
@@ -144,10 +142,7 @@ AtspiClient::Node AtspiClient::columnHeader(const Node &table, int column)
 
 QString AtspiClient::text(const Node &node)
 {
-    return call(node, u"org.a11y.atspi.Text"_s, u"GetText"_s, {0, -1})
-        .arguments()
-        .value(0)
-        .toString();
+    return call(node, u"org.a11y.atspi.Text"_s, u"GetText"_s, {0, -1}).arguments().value(0).toString();
 }
 
 QRect AtspiClient::extents(const Node &node)

@@ -3,7 +3,6 @@
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestResolver.h"
 
-#include <QDeadlineTimer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -38,8 +37,7 @@ QRect frameOf(const QString &title, const QRect &client)
     const QString window =
         ask(u"xdotool"_s, {u"search"_s, u"--onlyvisible"_s, u"--name"_s, u'^' + title + u'$'}).section(u'\n', 0, 0);
     // _NET_FRAME_EXTENTS(CARDINAL) = left, right, top, bottom
-    const QStringList sides =
-        ask(u"xprop"_s, {u"-id"_s, window, u"_NET_FRAME_EXTENTS"_s}).section(u'=', 1).split(u',');
+    const QStringList sides = ask(u"xprop"_s, {u"-id"_s, window, u"_NET_FRAME_EXTENTS"_s}).section(u'=', 1).split(u',');
     if (sides.size() != 4)
         return {};
     return client.adjusted(-sides[0].trimmed().toInt(), -sides[2].trimmed().toInt(), sides[1].trimmed().toInt(),
@@ -100,9 +98,8 @@ private slots:
         endWithParent(m_norvale);
         m_norvale.start(QStringLiteral(NORVALE_EXE), {u"--data-service"_s, m_services.baseUrl()});
         QByteArray said;
-        for (QDeadlineTimer deadline(Patience); !said.contains("Norvale is ready") && !deadline.hasExpired();)
-            said += m_norvale.waitForReadyRead(100) ? m_norvale.readAll() : QByteArray();
-        QVERIFY2(said.contains("Norvale is ready"), said.constData());
+        QVERIFY2(waitUntilReady(m_norvale, Patience, [&] { return (said += m_norvale.readAll()).contains("Norvale is ready"); }),
+                 said.constData());
 
         QTRY_VERIFY_WITH_TIMEOUT(!(m_program = m_atspi.application(u"Norvale"_s)).isNull(), Patience);
         for (const Node &window : m_atspi.children(m_program)) {
