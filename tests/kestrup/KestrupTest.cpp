@@ -88,8 +88,7 @@ private:
 ComponentLists testLists()
 {
     const QStringList reg{s("register"), s("--"), QString(kFileToken)};
-    return {{s("A.tpl"), s("b.ini")},
-            {{s("Drv.so"), reg}, {s("font.ttc"), reg}, {s("third.dat"), reg}}};
+    return {{s("A.tpl"), s("b.ini")}, {{s("Drv.so"), reg}, {s("font.ttc"), reg}, {s("third.dat"), reg}}};
 }
 
 constexpr const char *kAllTestFiles = "A.tpl b.ini Drv.so font.ttc third.dat";
@@ -252,8 +251,7 @@ private slots:
 
         RecordingPlatform platform;
         const std::atomic_bool stop{false};
-        installComponents({{}, {{s("Drv.so"), {s("register"), QString(kFileToken)}}}}, m_places, platform,
-                          stop);
+        installComponents({{}, {{s("Drv.so"), {s("register"), QString(kFileToken)}}}}, m_places, platform, stop);
         const QFileInfo copy(m_places.componentFolder + s("/Drv.so"));
         QVERIFY(copy.isSymLink());
         QCOMPARE(copy.symLinkTarget(), QFileInfo(real).canonicalFilePath());
@@ -358,10 +356,9 @@ private slots:
         const QStringList events = platform.events();
         QCOMPARE(events.last(), s("start /opt/norvale dir/norvale"));
         const QStringList messages = events.filter(QRegularExpression(s("^message ")));
-        QCOMPARE(messages, message ? QStringList{s("message Kestrup|部分文件缺失或安装受阻，请将目录下的.ocx和.dll"
-                                                   "文件手工复制到")
-                                                 + m_places.componentFolder + s("目录下")}
-                                   : QStringList{});
+        const QString missing = s("message Kestrup|部分文件缺失或安装受阻，请将目录下的.ocx和.dll文件手工复制到")
+                                + m_places.componentFolder + s("目录下");
+        QCOMPARE(messages, message ? QStringList{missing} : QStringList{});
         // The message comes after every registration has been started.
         if (message)
             QCOMPARE(events.indexOf(messages.first()), events.size() - 2);
