@@ -74,21 +74,6 @@ bool runTool(const QString &program, const QStringList &arguments, QString *outp
 
 } // namespace
 
-PostgresServer::~PostgresServer()
-{
-    stop();
-}
-
-QString PostgresServer::tool(const QString &name) const
-{
-    return m_bin + u'/' + name;
-}
-
-QString PostgresServer::socketFolder() const
-{
-    return m_dir ? m_dir->path() : QString();
-}
-
 bool PostgresServer::start(QString *why)
 {
     const auto fail = [&](const QString &reason) {
@@ -154,12 +139,6 @@ void PostgresServer::shutDown()
 {
     // A fast shutdown: open connections are ended, nothing waits for them.
     endChild(m_server, SIGINT, 30000);
-}
-
-void PostgresServer::stop()
-{
-    shutDown();
-    m_dir.reset();
 }
 
 QString PostgresServer::odbcConnectionText(const QString &database) const

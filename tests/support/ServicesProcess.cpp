@@ -11,15 +11,6 @@ using namespace Qt::StringLiterals;
 
 namespace norvale::test {
 
-ServicesProcess::ServicesProcess() : ServicesProcess(Options{}) {}
-
-ServicesProcess::ServicesProcess(Options options) : m_options(std::move(options)) {}
-
-ServicesProcess::~ServicesProcess()
-{
-    stop();
-}
-
 bool ServicesProcess::start(QString *error)
 {
     auto fail = [&](const QString &why) {
@@ -65,11 +56,6 @@ bool ServicesProcess::start(QString *error)
     m_baseUrl = match.captured(1);
     m_port = match.captured(2).toInt();
     return true;
-}
-
-void ServicesProcess::stop()
-{
-    endChild(m_process);
 }
 
 QString ServicesProcess::dataServiceUrl() const

@@ -82,13 +82,6 @@ QByteArray header(const QByteArray &query, int rcode, quint16 questions, quint16
 
 } // namespace
 
-TestDnsServer::TestDnsServer() = default;
-
-TestDnsServer::~TestDnsServer()
-{
-    stop();
-}
-
 bool TestDnsServer::start(const QString &address, quint16 port, QString *error)
 {
     auto fail = [&](const QString &why) {

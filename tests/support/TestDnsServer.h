@@ -23,8 +23,8 @@ namespace norvale::test {
 // optional loss leaves a share of the queries unanswered.
 class TestDnsServer final {
 public:
-    TestDnsServer();
-    ~TestDnsServer();
+    TestDnsServer() = default;
+    ~TestDnsServer() { stop(); }
     TestDnsServer(const TestDnsServer &) = delete;
     TestDnsServer &operator=(const TestDnsServer &) = delete;
 

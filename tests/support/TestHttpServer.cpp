@@ -17,16 +17,6 @@ TestHttpServer::TestHttpServer(int workerThreads) : m_server(std::make_unique<ht
     });
 }
 
-TestHttpServer::~TestHttpServer()
-{
-    stop();
-}
-
-void TestHttpServer::get(const std::string &pattern, Handler handler)
-{
-    m_server->Get(pattern, std::move(handler));
-}
-
 bool TestHttpServer::start(QString *error)
 {
     auto fail = [&](const QString &why) {
@@ -63,11 +53,6 @@ void TestHttpServer::stop()
     if (!m_listenReturned)
         m_server->stop();
     m_thread.join();
-}
-
-QString TestHttpServer::baseUrl() const
-{
-    return QStringLiteral("http://127.0.0.1:%1").arg(m_port);
 }
 
 std::vector<TestHttpServer::RecordedRequest> TestHttpServer::requests() const

@@ -42,9 +42,4 @@ bool TestResolver::start()
     return true;
 }
 
-bool TestResolver::privateNetwork()
-{
-    return qEnvironmentVariable("NORVALE_TEST_NETNS") == QLatin1StringView("1");
-}
-
 } // namespace norvale::test
