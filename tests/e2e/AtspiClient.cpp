@@ -11,12 +11,7 @@ namespace norvale::test {
 namespace {
 
 const QString Accessible = u"org.a11y.atspi.Accessible"_s;
-const QString Table = u"org.a11y.atspi.Table"_s;
 constexpr int CallTimeoutMs = 5000;
-
-// AtspiStateType
-constexpr int Focused = 12;
-constexpr int Showing = 25;
 
 AtspiClient::Node readNode(const QDBusArgument &argument)
 {
@@ -66,8 +61,7 @@ QDBusMessage AtspiClient::call(const Node &node, const QString &interface, const
 
 QVariant AtspiClient::property(const Node &node, const QString &interface, const QString &name)
 {
-    const QDBusMessage reply = call(node, u"org.freedesktop.DBus.Properties"_s, u"Get"_s,
-                                    {interface, name});
+    const QDBusMessage reply = call(node, u"org.freedesktop.DBus.Properties"_s, u"Get"_s, {interface, name});
     return qvariant_cast<QDBusVariant>(reply.arguments().value(0)).variant();
 }
 
@@ -80,8 +74,7 @@ AtspiClient::Node AtspiClient::nodeAt(const QDBusMessage &reply)
 
 AtspiClient::Node AtspiClient::application(const QString &name)
 {
-    const Node desktop{u"org.a11y.atspi.Registry"_s,
-                       QDBusObjectPath(u"/org/a11y/atspi/accessible/root"_s)};
+    const Node desktop{u"org.a11y.atspi.Registry"_s, QDBusObjectPath(u"/org/a11y/atspi/accessible/root"_s)};
     for (const Node &program : children(desktop)) {
         if (this->name(program) == name)
             return program;
@@ -113,27 +106,16 @@ QList<AtspiClient::Node> AtspiClient::children(const Node &node)
     return found;
 }
 
-quint64 AtspiClient::states(const Node &node)
+bool AtspiClient::has(const Node &node, State state)
 {
-    const QDBusMessage reply = call(node, Accessible, u"GetState"_s);
-    const auto words = qdbus_cast<QList<uint>>(reply.arguments().value(0));
-    return words.size() < 2 ? 0 : (quint64(words[1]) << 32 | words[0]);
-}
-
-bool AtspiClient::showing(const Node &node)
-{
-    return states(node) >> Showing & 1;
-}
-
-bool AtspiClient::focused(const Node &node)
-{
-    return states(node) >> Focused & 1;
+    const auto words = qdbus_cast<QList<uint>>(call(node, Accessible, u"GetState"_s).arguments().value(0));
+    return words.size() >= 2 && ((quint64(words[1]) << 32 | words[0]) >> state & 1);
 }
 
 AtspiClient::Node AtspiClient::find(const Node &from, const QString &role, const QString &name, bool prefix)
 {
     for (const Node &child : children(from)) {
-        if (!showing(child))
+        if (!has(child, Showing))
             continue;
         const QString childRole = roleName(child);
         const QString childName = this->name(child);
@@ -148,32 +130,19 @@ AtspiClient::Node AtspiClient::find(const Node &from, const QString &role, const
     return {};
 }
 
-int AtspiClient::rowCount(const Node &table)
-{
-    return property(table, Table, u"NRows"_s).toInt();
-}
-
-int AtspiClient::columnCount(const Node &table)
-{
-    return property(table, Table, u"NColumns"_s).toInt();
-}
-
 AtspiClient::Node AtspiClient::cell(const Node &table, int row, int column)
 {
-    return nodeAt(call(table, Table, u"GetAccessibleAt"_s, {row, column}));
+    return nodeAt(call(table, TableInterface, u"GetAccessibleAt"_s, {row, column}));
 }
 
 AtspiClient::Node AtspiClient::columnHeader(const Node &table, int column)
 {
-    return nodeAt(call(table, Table, u"GetColumnHeader"_s, {column}));
+    return nodeAt(call(table, TableInterface, u"GetColumnHeader"_s, {column}));
 }
 
 QString AtspiClient::text(const Node &node)
 {
-    return call(node, u"org.a11y.atspi.Text"_s, u"GetText"_s, {0, -1})
-        .arguments()
-        .value(0)
-        .toString();
+    return call(node, u"org.a11y.atspi.Text"_s, u"GetText"_s, {0, -1}).arguments().value(0).toString();
 }
 
 QRect AtspiClient::extents(const Node &node)

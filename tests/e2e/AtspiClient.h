@@ -37,15 +37,16 @@ public:
     QString name(const Node &node);
     QString roleName(const Node &node);
     QList<Node> children(const Node &node);
-    bool showing(const Node &node);
-    bool focused(const Node &node);
+    // AtspiStateType
+    enum State { Focused = 12, Showing = 25 };
+    bool has(const Node &node, State state);
     // The first showing node below from (depth first) with that role name
     // whose accessible name is name, or begins with it when prefix is set;
     // null when there is none.
     Node find(const Node &from, const QString &role, const QString &name, bool prefix = false);
 
-    int rowCount(const Node &table);
-    int columnCount(const Node &table);
+    int rowCount(const Node &table) { return property(table, TableInterface, QStringLiteral("NRows")).toInt(); }
+    int columnCount(const Node &table) { return property(table, TableInterface, QStringLiteral("NColumns")).toInt(); }
     Node cell(const Node &table, int row, int column);
     Node columnHeader(const Node &table, int column);
     // The text of a text box, or of what the Text interface offers.
@@ -60,11 +61,12 @@ private slots:
     void onStateChanged(const QDBusMessage &message);
 
 private:
+    static constexpr QLatin1StringView TableInterface{"org.a11y.atspi.Table"};
+
     QDBusMessage call(const Node &node, const QString &interface, const QString &method,
                       const QVariantList &arguments = {});
     QVariant property(const Node &node, const QString &interface, const QString &name);
     Node nodeAt(const QDBusMessage &reply);
-    quint64 states(const Node &node);
 
     QDBusConnection m_bus{QString()};
     QList<Node> m_focused;

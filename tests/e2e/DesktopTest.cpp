@@ -3,7 +3,6 @@
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestResolver.h"
 
-#include <QDeadlineTimer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -38,8 +37,7 @@ QRect frameOf(const QString &title, const QRect &client)
     const QString window =
         ask(u"xdotool"_s, {u"search"_s, u"--onlyvisible"_s, u"--name"_s, u'^' + title + u'$'}).section(u'\n', 0, 0);
     // _NET_FRAME_EXTENTS(CARDINAL) = left, right, top, bottom
-    const QStringList sides =
-        ask(u"xprop"_s, {u"-id"_s, window, u"_NET_FRAME_EXTENTS"_s}).section(u'=', 1).split(u',');
+    const QStringList sides = ask(u"xprop"_s, {u"-id"_s, window, u"_NET_FRAME_EXTENTS"_s}).section(u'=', 1).split(u',');
     if (sides.size() != 4)
         return {};
     return client.adjusted(-sides[0].trimmed().toInt(), -sides[2].trimmed().toInt(), sides[1].trimmed().toInt(),
@@ -100,13 +98,12 @@ private slots:
         endWithParent(m_norvale);
         m_norvale.start(QStringLiteral(NORVALE_EXE), {u"--data-service"_s, m_services.baseUrl()});
         QByteArray said;
-        for (QDeadlineTimer deadline(Patience); !said.contains("Norvale is ready") && !deadline.hasExpired();)
-            said += m_norvale.waitForReadyRead(100) ? m_norvale.readAll() : QByteArray();
-        QVERIFY2(said.contains("Norvale is ready"), said.constData());
+        QVERIFY2(waitUntilReady(m_norvale, Patience, [&] { return (said += m_norvale.readAll()).contains("Norvale is ready"); }),
+                 said.constData());
 
         QTRY_VERIFY_WITH_TIMEOUT(!(m_program = m_atspi.application(u"Norvale"_s)).isNull(), Patience);
         for (const Node &window : m_atspi.children(m_program)) {
-            if (m_atspi.roleName(window) == u"frame" && m_atspi.showing(window))
+            if (m_atspi.roleName(window) == u"frame" && m_atspi.has(window, AtspiClient::Showing))
                 m_main = window;
         }
         QVERIFY(!m_main.isNull());
@@ -123,12 +120,12 @@ private slots:
     void searchFromTheKeyboard()
     {
         const Node keyword = find(u"text"_s, u"关键词"_s);
-        QTRY_VERIFY_WITH_TIMEOUT(m_atspi.focused(keyword), Patience);
+        QTRY_VERIFY_WITH_TIMEOUT(m_atspi.has(keyword, AtspiClient::Focused), Patience);
         QVERIFY(!find(u"label"_s, u"尚无查询结果"_s).isNull());
 
         QVERIFY(QProcess::execute(u"xdotool"_s, {u"type"_s, u"--delay"_s, u"20"_s, u"chenglan"_s}) == 0);
         QVERIFY(press({u"alt+u"_s}));  // ticks .cn; the focus stays in the keyword box
-        QTRY_VERIFY(m_atspi.focused(keyword));
+        QTRY_VERIFY(m_atspi.has(keyword, AtspiClient::Focused));
         QVERIFY(press({u"Return"_s}));
         QTRY_VERIFY_WITH_TIMEOUT(!find(u"label"_s, u"找到相关记录"_s, true).isNull(), Patience);
         QTRY_VERIFY_WITH_TIMEOUT(find(u"progress bar"_s, u"进度"_s).isNull(), Patience);
@@ -169,7 +166,8 @@ private slots:
         QCOMPARE(m_atspi.text(input), u"chenglan.cn"_s);
         const Node record = m_atspi.find(whois, u"text"_s, u"Whois信息"_s);
         QTRY_VERIFY_WITH_TIMEOUT(m_atspi.text(record).contains(u"chenglan.cn"_s), Patience);
-        QTRY_VERIFY_WITH_TIMEOUT(m_atspi.focused(input), Patience);  // the keys go to the whois window
+        // The keys go to the whois window.
+        QTRY_VERIFY_WITH_TIMEOUT(m_atspi.has(input, AtspiClient::Focused), Patience);
 
         for (const auto &[title, window] : {std::pair{u"Whois查询"_s, whois}, std::pair{u"Norvale"_s, m_main}}) {
             const QRect frame = frameOf(title, m_atspi.extents(window));
@@ -178,9 +176,9 @@ private slots:
         }
 
         QVERIFY(press({u"Escape"_s}));
-        QTRY_VERIFY_WITH_TIMEOUT(!m_atspi.showing(whois), Patience);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_atspi.has(whois, AtspiClient::Showing), Patience);
         // Back in the main window, whose activation puts the focus into the keyword box.
-        QTRY_VERIFY_WITH_TIMEOUT(m_atspi.focused(find(u"text"_s, u"关键词"_s)), Patience);
+        QTRY_VERIFY_WITH_TIMEOUT(m_atspi.has(find(u"text"_s, u"关键词"_s), AtspiClient::Focused), Patience);
         QVERIFY(press({u"F10"_s}));
         QTRY_VERIFY_WITH_TIMEOUT(!m_atspi.find(m_program, u"popup menu"_s, u"工具"_s).isNull(), Patience);
         QVERIFY(press({u"Escape"_s}));

@@ -26,22 +26,23 @@
 
 using namespace norvale;
 using namespace std::chrono_literals;
+using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString Keyword = QStringLiteral("chenglan");
-const QString StatusPath = QStringLiteral("/query/domain.asp?domain=");
+const QString Keyword = u"chenglan"_s;
+const QString StatusPath = u"/query/domain.asp?domain="_s;
 
 QString describe(const SearchRow &row)
 {
-    return row.cells.join(u'|') + QStringLiteral(" red:") + QString::number(row.red);
+    return row.cells.join(u'|') + u" red:"_s + QString::number(row.red);
 }
 
 // A status page that never came: as the row reads when its fetch failed.
 bool failedFetchOf(const SearchRow &row, const SearchRow &healthy)
 {
     SearchRow expected = healthy;
-    expected.cells[column::Status] = QStringLiteral("查询失败");
+    expected.cells[column::Status] = u"查询失败"_s;
     expected.cells[column::Price].clear();
     expected.red &= quint8(~((1u << column::Status) | (1u << column::Price)));
     return row == expected;
@@ -57,8 +58,7 @@ class FaultsTest final : public QObject {
     Q_OBJECT
 
     // One search to its end; breakIt breaks something when it has begun or at its first row.
-    QList<SearchRow> search(const QString &statusBase, const std::function<void()> &breakIt = {},
-                            bool atStart = false)
+    QList<SearchRow> search(const QString &statusBase, const std::function<void()> &breakIt = {}, bool atStart = false)
     {
         const auto rows = test::searchToEnd(
             makeServerBackend(test::DatabaseStack::shared(m_stack), [statusBase] { return statusBase; }), Keyword,
@@ -75,11 +75,23 @@ class FaultsTest final : public QObject {
         QCOMPARE(rows.size(), healthy.size());
         for (int i = 0; i < rows.size(); ++i) {
             QVERIFY2(rows[i] == healthy[i] || degraded(i, rows[i]),
-                     qPrintable(describe(rows[i]) + QStringLiteral(" vs ") + describe(healthy[i])));
+                     qPrintable(describe(rows[i]) + u" vs "_s + describe(healthy[i])));
         }
     }
 
     QString statusBase() const { return m_services->baseUrl() + StatusPath; }
+
+    // Status pages take a while, so that a search is still fetching when it
+    // is broken. The database outlives each services process, which a case
+    // kills and starts again.
+    test::ServicesProcess::Options servicesOptions() const
+    {
+        test::ServicesProcess::Options options;
+        options.delayMs = 150;
+        options.delayPath = u"/query/domain.asp"_s;
+        options.databasePath = m_dir.filePath(u"norvale.db"_s);
+        return options;
+    }
 
     test::TestResolver m_resolver;
     QTemporaryDir m_dir;
@@ -94,17 +106,11 @@ private slots:
         QVERIFY2(m_resolver.start() || !m_resolver.broken(), qPrintable(m_resolver.reason()));
         if (!m_resolver.ready())
             return;
-        // Status pages take a while, so that a search is still fetching when it is broken.
-        test::ServicesProcess::Options options;
-        options.delayMs = 150;
-        options.delayPath = QStringLiteral("/query/domain.asp");
-        // Outlives each services process, which a case kills and starts again.
-        options.databasePath = m_dir.filePath(QStringLiteral("norvale.db"));
-        m_services = std::make_unique<test::ServicesProcess>(options);
+        m_services = std::make_unique<test::ServicesProcess>(servicesOptions());
         QString error;
         QVERIFY2(m_services->start(&error), qPrintable(error));
         for (const char *name : {"chenglan.com", "chenglan.net", "chenglan.cn", "chenglan.de"})
-            m_resolver.server().addRecord(QLatin1StringView(name), {QStringLiteral("203.0.113.7")});
+            m_resolver.server().addRecord(QLatin1StringView(name), {u"203.0.113.7"_s});
         m_stack = std::make_shared<test::DatabaseStack>(m_services->dataServiceUrl());
 
         m_healthy = search(statusBase());
@@ -148,16 +154,13 @@ private slots:
         });
         compareRows(rows, m_healthy, [&](int i, const SearchRow &row) { return failedFetchOf(row, m_healthy[i]); });
         QVERIFY(std::any_of(rows.cbegin(), rows.cend(), [](const SearchRow &row) {
-            return row.cells[column::Status] == QStringLiteral("查询失败");
+            return row.cells[column::Status] == u"查询失败"_s;
         }));
 
         if (killed) {
             // Started again where it was, on the same port and database.
-            test::ServicesProcess::Options again;
-            again.databasePath = m_services->databasePath();
-            again.delayMs = 150;
-            again.delayPath = QStringLiteral("/query/domain.asp");
-            again.extraArguments = {QStringLiteral("--port"), QString::number(m_services->port())};
+            test::ServicesProcess::Options again = servicesOptions();
+            again.extraArguments = {u"--port"_s, QString::number(m_services->port())};
             auto restarted = std::make_unique<test::ServicesProcess>(again);
             QString error;
             QVERIFY2(restarted->start(&error), qPrintable(error));
@@ -183,15 +186,12 @@ private slots:
         REQUIRE_RESOLVER();
         test::TestDnsServer &dns = m_resolver.server();
         dns.setDelay(100ms);   // answers still on their way when it breaks
-        const QList<SearchRow> rows = search(
-            statusBase(),
-            [&] {
-                if (fault < 0)
-                    dns.stop();
-                else
-                    dns.setFault(test::TestDnsServer::Fault(fault));
-            },
-            true);
+        const QList<SearchRow> rows = search(statusBase(), [&] {
+            if (fault < 0)
+                dns.stop();
+            else
+                dns.setFault(test::TestDnsServer::Fault(fault));
+        }, true);
         // A name whose answer broke counts as not resolving, nothing worse.
         compareRows(rows, m_healthy, [&](int i, const SearchRow &row) { return row == m_unresolved[i]; });
         QVERIFY(rows != m_healthy);   // the fault did reach the search
@@ -205,25 +205,24 @@ private slots:
     {
         REQUIRE_RESOLVER();   // the private mount namespace comes with the test resolver
         QTemporaryDir dir;
-        const QString small = dir.filePath(QStringLiteral("small"));
+        const QString small = dir.filePath(u"small"_s);
         QVERIFY(QDir().mkpath(small));
         QProcess mount;
-        mount.start(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                                              QStringLiteral("size=128k"), QStringLiteral("tmpfs"), small});
+        mount.start(u"mount"_s, {u"-t"_s, u"tmpfs"_s, u"-o"_s, u"size=128k"_s, u"tmpfs"_s, small});
         if (!mount.waitForFinished(10000) || mount.exitCode() != 0)
-            QSKIP(qPrintable(QStringLiteral("cannot mount a small tmpfs here: ") + QString::fromLocal8Bit(mount.readAllStandardError())));
-        const auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {small}); });
+            QSKIP(qPrintable(u"cannot mount a small tmpfs here: "_s + QString::fromLocal8Bit(mount.readAllStandardError())));
+        const auto unmount = qScopeGuard([&] { QProcess::execute(u"umount"_s, {small}); });
 
-        const QString installer = m_services->baseUrl() + QStringLiteral("/download/NorvaleSetup.exe");
+        const QString installer = m_services->baseUrl() + u"/download/NorvaleSetup.exe"_s;
         Cls_DownLoad download;
         QSignalSpy statuses(&download, &Cls_DownLoad::entDLFileStatus);
-        const DownloadResult full = download.DLFile(installer, small + QStringLiteral("/NorvaleSetup.exe"));
+        const DownloadResult full = download.DLFile(installer, small + u"/NorvaleSetup.exe"_s);
         QVERIFY(!full.complete);
         QVERIFY(full.bytes < 393216);
         QCOMPARE(QDir(small).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
         QVERIFY(statuses.last().at(0).toInt() != 6);   // never "下载完成"
 
-        const DownloadResult next = download.DLFile(installer, dir.filePath(QStringLiteral("NorvaleSetup.exe")));
+        const DownloadResult next = download.DLFile(installer, dir.filePath(u"NorvaleSetup.exe"_s));
         QVERIFY(next.complete);
         QCOMPARE(QFileInfo(next.localPath).size(), 393216);
     }
@@ -241,31 +240,30 @@ private slots:
         QFETCH(bool, whois);
         REQUIRE_RESOLVER();
         // A page that sends a byte every 200 ms for the better part of a day.
-        const QString endless =
-            m_services->baseUrl() + QStringLiteral("/download/trickle/NorvaleSetup.exe?bytes=1&every=200&x=");
-        const QString whoisPage = m_services->baseUrl() + QStringLiteral("/query/whois.asp?domain=");
+        const QString endless = m_services->baseUrl() + u"/download/trickle/NorvaleSetup.exe?bytes=1&every=200&x="_s;
+        const QString whoisPage = m_services->baseUrl() + u"/query/whois.asp?domain="_s;
         const LookupBackend backend = makeServerLookupBackend(test::DatabaseStack::shared(m_stack));
-        const int asked = m_services->requestCount(QStringLiteral("/download/trickle/NorvaleSetup.exe"));
+        const int asked = m_services->requestCount(u"/download/trickle/NorvaleSetup.exe"_s);
         if (whois) {
             WhoisLookup engine(backend);
             engine.setPageBase(endless);
             QSignalSpy finished(&engine, &WhoisLookup::finished);
-            engine.start(QStringLiteral("chenglan.cn"));
-            QTRY_VERIFY(m_services->requestCount(QStringLiteral("/download/trickle/NorvaleSetup.exe")) > asked);
-            engine.start(QStringLiteral("nodot"));
+            engine.start(u"chenglan.cn"_s);
+            QTRY_VERIFY(m_services->requestCount(u"/download/trickle/NorvaleSetup.exe"_s) > asked);
+            engine.start(u"nodot"_s);
             QVERIFY(test::drainWorkers(5000));
             QCOMPARE(finished.count(), 1);   // only the newer lookup reports
 
             engine.setPageBase(whoisPage);
-            engine.start(QStringLiteral("chenglan.cn"));
+            engine.start(u"chenglan.cn"_s);
             QTRY_COMPARE(finished.count(), 2);
-            QVERIFY(finished.last().at(1).toString().startsWith(QStringLiteral("Domain Name:")));
+            QVERIFY(finished.last().at(1).toString().startsWith(u"Domain Name:"_s));
         } else {
             IpLookup engine(backend);
-            engine.setPages(endless, m_services->baseUrl() + QStringLiteral("/query/ipmess.asp?ip="));
+            engine.setPages(endless, m_services->baseUrl() + u"/query/ipmess.asp?ip="_s);
             QSignalSpy finished(&engine, &IpLookup::finished);
-            engine.start(QStringLiteral("203.0.113.7"));
-            QTRY_VERIFY(m_services->requestCount(QStringLiteral("/download/trickle/NorvaleSetup.exe")) > asked);
+            engine.start(u"203.0.113.7"_s);
+            QTRY_VERIFY(m_services->requestCount(u"/download/trickle/NorvaleSetup.exe"_s) > asked);
             engine.stop();
             QTRY_COMPARE(finished.count(), 1);
             QVERIFY(test::drainWorkers(5000));

@@ -3,45 +3,36 @@
 #include "norvale/lookup/IpLookup.h"
 #include "norvale/lookup/LookupInput.h"
 #include "norvale/lookup/WhoisLookup.h"
-#include "norvale/work/WorkerPools.h"
 
 #include "tests/support/DatabaseStack.h"
 #include "tests/support/IpLookupRecord.h"
-#include "tests/support/RecordingPlatform.h"
+#include "tests/support/SearchToEnd.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestResolver.h"
 #include "tests/support/TestSql.h"
 
 #include <QSignalSpy>
 #include <QTest>
-#include <QThreadPool>
 
 #include <chrono>
 #include <memory>
 
 using namespace norvale;
 using namespace std::chrono_literals;
+using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString SharedAddress = QStringLiteral("10.20.0.1");
+const QString SharedAddress = u"10.20.0.1"_s;
 
 // The reverse-lookup page of SharedAddress lists these, in this order.
-const QStringList HostedNames{
-    QStringLiteral("one.test"),   QStringLiteral("two.test"),   QStringLiteral("one.test"),
-    QStringLiteral("nodot"),      QStringLiteral(".lead.test"), QStringLiteral("other.test"),
-    QStringLiteral("ghost.test"), QStringLiteral("Three.TEST"),
-};
-const QStringList SharedNames{QStringLiteral("one.test"), QStringLiteral("two.test"),
-                              QStringLiteral("three.test")};
-const QStringList Location{
-    QStringLiteral("中国"),      QStringLiteral("广东省"), QStringLiteral("深圳"),
-    QStringLiteral("22.5431"),   QStringLiteral("114.0579"), QStringLiteral("518000"),
-    QStringLiteral("asia/shanghai"), QStringLiteral("星河数据中心"), QStringLiteral("86"),
-};
+const QStringList HostedNames =
+    u"one.test two.test one.test nodot .lead.test other.test ghost.test Three.TEST"_s.split(u' ');
+const QStringList SharedNames{u"one.test"_s, u"two.test"_s, u"three.test"_s};
+const QStringList Location = u"中国 广东省 深圳 22.5431 114.0579 518000 asia/shanghai 星河数据中心 86"_s.split(u' ');
 
 // Many names on one address, for the stop.
-const QString CrowdedAddress = QStringLiteral("10.20.0.2");
+const QString CrowdedAddress = u"10.20.0.2"_s;
 constexpr int CrowdSize = 40;
 
 } // namespace
@@ -79,38 +70,32 @@ private slots:
         test::TestDnsServer &dns = m_resolver.server();
         for (const char *name : {"shared.test", "one.test", "two.test", "three.test"})
             dns.addRecord(QLatin1StringView(name), {SharedAddress});
-        dns.addRecord(QStringLiteral("other.test"), {QStringLiteral("10.20.0.9")});
-        dns.addRecord(QStringLiteral("filed.test"), {QStringLiteral("10.30.0.1")});
+        dns.addRecord(u"other.test"_s, {u"10.20.0.9"_s});
+        dns.addRecord(u"filed.test"_s, {u"10.30.0.1"_s});
         for (int i = 0; i < CrowdSize; ++i)
-            dns.addRecord(QStringLiteral("crowd%1.test").arg(i), {CrowdedAddress});
+            dns.addRecord(u"crowd%1.test"_s.arg(i), {CrowdedAddress});
 
         const bool filled = test::fillDatabase(m_services.databasePath(), [](QSqlDatabase &db) {
             bool ok = true;
             for (const QString &name : HostedNames)
-                ok = ok && test::execSql(db, QStringLiteral("insert into svc_hosts values (?, ?)"), {name, SharedAddress});
-            for (int i = 0; i < CrowdSize; ++i) {
-                ok = ok && test::execSql(db, QStringLiteral("insert into svc_hosts values (?, ?)"),
-                                         {QStringLiteral("crowd%1.test").arg(i), CrowdedAddress});
-            }
+                ok = ok && test::execSql(db, u"insert into svc_hosts values (?, ?)"_s, {name, SharedAddress});
+            for (int i = 0; i < CrowdSize; ++i)
+                ok = ok && test::execSql(db, u"insert into svc_hosts values (?, ?)"_s, {u"crowd%1.test"_s.arg(i), CrowdedAddress});
             QVariantList geo{SharedAddress};
             for (const QString &value : Location)
-                geo << (value == u"asia/shanghai" ? QStringLiteral("Asia/Shanghai") : value);
-            ok = ok && test::execSql(db, QStringLiteral("insert into svc_geo values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"), geo);
+                geo << (value == u"asia/shanghai" ? u"Asia/Shanghai"_s : value);
+            ok = ok && test::execSql(db, u"insert into svc_geo values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"_s, geo);
             ok = ok && test::execSql(db, QStringLiteral("insert into svc_whois values ('example.com', 'Registrar A', "
                                                         "'张三', 'a@example.com', '2001-02-03', '2031-02-03', "
                                                         "'ok', 'ns1.example.com', '')"));
             // NULL must be possible in a real server's table.
-            ok = ok && test::execSql(db, QStringLiteral("drop table ldomainlist"));
+            ok = ok && test::execSql(db, u"drop table ldomainlist"_s);
             ok = ok && test::execSql(db, QStringLiteral("create table ldomainlist (lname, lextend, lallname, lbackweb, "
                                                         "lback, lbacktime, lbackhost, lbackhostkind, lbackname)"));
-            const QString row = QStringLiteral("insert into ldomainlist values ('', '', ?, ?, ?, ?, ?, ?, ?)");
-            ok = ok && test::execSql(db, row, {QStringLiteral("filed.test"), QStringLiteral("粤ICP备1号-1"),
-                                               QStringLiteral("粤ICP备1号"), QStringLiteral("2020-01-02"),
-                                               QStringLiteral("某公司"), QStringLiteral("企业"), QStringLiteral("某站")});
-            ok = ok && test::execSql(db, row, {QStringLiteral("filed.test"), QStringLiteral("second"), QStringLiteral("x"),
-                                               QStringLiteral("x"), QStringLiteral("x"), QStringLiteral("x"), QStringLiteral("x")});
-            ok = ok && test::execSql(db, row, {QStringLiteral("nulls.test"), QStringLiteral("京ICP备2号"), QVariant(),
-                                               QStringLiteral("2021-01-01"), QVariant(), QStringLiteral("个人"), QVariant()});
+            const QString row = u"insert into ldomainlist values ('', '', ?, ?, ?, ?, ?, ?, ?)"_s;
+            ok = ok && test::execSql(db, row, {u"filed.test"_s, u"粤ICP备1号-1"_s, u"粤ICP备1号"_s, u"2020-01-02"_s, u"某公司"_s, u"企业"_s, u"某站"_s});
+            ok = ok && test::execSql(db, row, {u"filed.test"_s, u"second"_s, u"x"_s, u"x"_s, u"x"_s, u"x"_s, u"x"_s});
+            ok = ok && test::execSql(db, row, {u"nulls.test"_s, u"京ICP备2号"_s, QVariant(), u"2021-01-01"_s, QVariant(), u"个人"_s, QVariant()});
             return ok;
         });
         QVERIFY(filled);
@@ -130,17 +115,11 @@ private slots:
         QTest::addColumn<QString>("ipText");   // IP lookup
         QTest::addColumn<bool>("dotted");      // the filing and IP dot test on the domain
 
-        QTest::newRow("prefix, case, spaces") << QStringLiteral("  HTTP://WWW.Example.COM  ")
-                                              << QStringLiteral("example.com")
-                                              << QStringLiteral("http://www.example.com") << true;
-        QTest::newRow("www. inside the name") << QStringLiteral("my www.site.com") << QStringLiteral("mysite.com")
-                                              << QStringLiteral("mywww.site.com") << true;
-        QTest::newRow("leading dot") << QStringLiteral(".com") << QStringLiteral(".com") << QStringLiteral(".com")
-                                     << false;
-        QTest::newRow("no dot") << QStringLiteral("Example") << QStringLiteral("example") << QStringLiteral("example")
-                                << false;
-        QTest::newRow("address") << QStringLiteral(" 10.0.0.1") << QStringLiteral("10.0.0.1")
-                                 << QStringLiteral("10.0.0.1") << true;
+        QTest::newRow("prefix, case, spaces") << u"  HTTP://WWW.Example.COM  "_s << u"example.com"_s << u"http://www.example.com"_s << true;
+        QTest::newRow("www. inside the name") << u"my www.site.com"_s << u"mysite.com"_s << u"mywww.site.com"_s << true;
+        QTest::newRow("leading dot") << u".com"_s << u".com"_s << u".com"_s << false;
+        QTest::newRow("no dot") << u"Example"_s << u"example"_s << u"example"_s << false;
+        QTest::newRow("address") << u" 10.0.0.1"_s << u"10.0.0.1"_s << u"10.0.0.1"_s << true;
     }
 
     void cleaning()
@@ -156,20 +135,19 @@ private slots:
 
     void pages()
     {
-        QCOMPARE(whoisText(QStringLiteral("<pre>|whois|Domain: A\r\nStatus: ok|whois|</pre>")),
-                 QStringLiteral("Domain: A\r\nStatus: ok"));
-        QCOMPARE(whoisText(QStringLiteral("x|whois||whois|y")), QString());
-        QCOMPARE(whoisText(QStringLiteral("|WHOIS|a|WHOIS|")), QString::fromUtf16(lookuptext::whoisNotFound));
+        QCOMPARE(whoisText(u"<pre>|whois|Domain: A\r\nStatus: ok|whois|</pre>"_s), u"Domain: A\r\nStatus: ok"_s);
+        QCOMPARE(whoisText(u"x|whois||whois|y"_s), QString());
+        QCOMPARE(whoisText(u"|WHOIS|a|WHOIS|"_s), QString::fromUtf16(lookuptext::whoisNotFound));
 
         QCOMPARE(sharedCandidates(QStringLiteral("head|cite|a.test|/cite|x|cite|b.test|cite|a.test|/cite|"
                                                  "|cite|nodot|/cite||cite|.c.test|/cite||cite||/cite|")),
-                 (QStringList{QStringLiteral("a.test"), QStringLiteral("b.test")}));
+                 (QStringList{u"a.test"_s, u"b.test"_s}));
 
         // A value runs to its closing marker, or to the end of the page.
         QStringList expected(9, QString());
-        expected[0] = QStringLiteral("cn");
-        expected[2] = QStringLiteral("xiamen |isp");
-        QCOMPARE(locationValues(QStringLiteral("|country|cn|country| gap |city|xiamen |isp")), expected);
+        expected[0] = u"cn"_s;
+        expected[2] = u"xiamen |isp"_s;
+        QCOMPARE(locationValues(u"|country|cn|country| gap |city|xiamen |isp"_s), expected);
     }
 
     void whois_data()
@@ -178,12 +156,10 @@ private slots:
         QTest::addColumn<bool>("requested");
         QTest::addColumn<QString>("text");   // the whole text, or its first line
 
-        QTest::newRow("known, typed loosely") << QStringLiteral(" WWW.Example.Com ") << true
-                                              << QStringLiteral("Domain Name: EXAMPLE.COM");
-        QTest::newRow("unknown") << QStringLiteral("nowhere.test") << true
-                                 << QString::fromUtf16(lookuptext::whoisNotFound);
-        QTest::newRow("no dot: no request") << QStringLiteral("example") << false
-                                            << QString::fromUtf16(lookuptext::whoisNotFound);
+        const QString notFound = QString::fromUtf16(lookuptext::whoisNotFound);
+        QTest::newRow("known, typed loosely") << u" WWW.Example.Com "_s << true << u"Domain Name: EXAMPLE.COM"_s;
+        QTest::newRow("unknown") << u"nowhere.test"_s << true << notFound;
+        QTest::newRow("no dot: no request") << u"example"_s << false << notFound;
     }
 
     void whois()
@@ -201,7 +177,7 @@ private slots:
         QTRY_COMPARE(finished.count(), 1);
         QCOMPARE(lookingUp.count(), requested ? 1 : 0);
         QCOMPARE(finished.at(0).at(0).toULongLong(), generation);
-        const QStringList lines = finished.at(0).at(1).toString().split(QStringLiteral("\r\n"));
+        const QStringList lines = finished.at(0).at(1).toString().split(u"\r\n"_s);
         QCOMPARE(lines.first(), text);
         if (requested && text.startsWith(u"Domain"))
             QVERIFY(lines.size() > 5);
@@ -214,17 +190,11 @@ private slots:
 
         const QStringList empty(FilingLookup::boxCount, QString());
         QTest::newRow("first of two rows, prefix taken off")
-            << QStringLiteral("  HTTP://WWW.Filed.TEST ")
-            << QStringList{QStringLiteral("粤ICP备1号"), QStringLiteral("2020-01-02"), QStringLiteral("某公司"),
-                           QStringLiteral("企业"), QStringLiteral("某站"), QStringLiteral("粤ICP备1号-1"),
-                           QStringLiteral("filed.test"), QStringLiteral("10.30.0.1")};
-        QTest::newRow("NULL columns, no address")
-            << QStringLiteral("nulls.test")
-            << QStringList{QString(), QStringLiteral("2021-01-01"), QString(), QStringLiteral("个人"), QString(),
-                           QStringLiteral("京ICP备2号"), QStringLiteral("nulls.test"), QString()};
-        QTest::newRow("no row") << QStringLiteral("unknown.test") << empty;
-        QTest::newRow("quote") << QStringLiteral("o'filed.test") << empty;
-        QTest::newRow("leading dot") << QStringLiteral(".test") << empty;
+            << u"  HTTP://WWW.Filed.TEST "_s << u"粤ICP备1号|2020-01-02|某公司|企业|某站|粤ICP备1号-1|filed.test|10.30.0.1"_s.split(u'|');
+        QTest::newRow("NULL columns, no address") << u"nulls.test"_s << u"|2021-01-01||个人||京ICP备2号|nulls.test|"_s.split(u'|');
+        QTest::newRow("no row") << u"unknown.test"_s << empty;
+        QTest::newRow("quote") << u"o'filed.test"_s << empty;
+        QTest::newRow("leading dot") << u".test"_s << empty;
     }
 
     void filing()
@@ -235,12 +205,12 @@ private slots:
 
         FilingLookup engine(backend());
         QSignalSpy finished(&engine, &FilingLookup::finished);
-        engine.start(QStringLiteral("filed.test"));  // superseded at once: never reported
+        engine.start(u"filed.test"_s);  // superseded at once: never reported
         const quint64 generation = engine.start(typed);
         QTRY_COMPARE(finished.count(), 1);
         QCOMPARE(finished.at(0).at(0).toULongLong(), generation);
         QCOMPARE(finished.at(0).at(1).toStringList(), boxes);
-        drainWorkers();
+        test::drainWorkers();
         QCOMPARE(finished.count(), 1);
     }
 
@@ -263,22 +233,20 @@ private slots:
         engine.setParallelism(parallelism);
         test::IpLookupRecord record(engine);
         const qsizetype asked = dns.queriedNames().size();
-        const quint64 generation = engine.start(QStringLiteral("  Shared.TEST "));
+        const quint64 generation = engine.start(u"  Shared.TEST "_s);
         QTRY_VERIFY_WITH_TIMEOUT(record.ended(generation), 20000);
 
-        QStringList expected{QStringLiteral("lip shared.test"), u"lip " % SharedAddress};
+        QStringList expected{u"lip shared.test"_s, u"lip " % SharedAddress};
         for (const QString &name : SharedNames)
             expected << u"list " % name;
-        expected << QStringLiteral("count 3") << u"geo " % Location.join(u'|') << QStringLiteral("end");
+        expected << u"count 3"_s << u"geo " % Location.join(u'|') << u"end"_s;
         QCOMPARE(record.of(generation), expected);
 
         // One query per distinct name: the input and the five candidates
         // that pass the dot test.
         QStringList queried = dns.queriedNames().mid(asked);
         queried.sort();
-        QCOMPARE(queried, (QStringList{QStringLiteral("ghost.test"), QStringLiteral("one.test"),
-                                       QStringLiteral("other.test"), QStringLiteral("shared.test"),
-                                       QStringLiteral("three.test"), QStringLiteral("two.test")}));
+        QCOMPARE(queried, u"ghost.test one.test other.test shared.test three.test two.test"_s.split(u' '));
     }
 
     // "停止" ends the candidate check; the count and geolocation still come.
@@ -295,10 +263,8 @@ private slots:
         const quint64 generation = engine.start(CrowdedAddress);
         QTRY_VERIFY_WITH_TIMEOUT(record.ended(generation), 20000);
         const QStringList events = record.of(generation);
-        const QStringList listed = events.filter(QStringLiteral("list "));
-        QCOMPARE(listed, QStringList{QStringLiteral("list crowd0.test")});
-        QCOMPARE(events.mid(events.size() - 3, 2),
-                 (QStringList{QStringLiteral("count 1"), QStringLiteral("geo ||||||||")}));
+        QCOMPARE(events.filter(u"list "_s), QStringList{u"list crowd0.test"_s});
+        QCOMPARE(events.mid(events.size() - 3, 2), (QStringList{u"count 1"_s, u"geo ||||||||"_s}));
     }
 
     // A second lookup while one runs: the first writes nothing more, and a
@@ -315,25 +281,15 @@ private slots:
         QCOMPARE(record.of(older), QStringList{u"lip " % CrowdedAddress});
 
         configure(engine);
-        QTRY_VERIFY(!record.of(older).filter(QStringLiteral("list ")).isEmpty());
+        QTRY_VERIFY(!record.of(older).filter(u"list "_s).isEmpty());
         QVERIFY(!record.ended(older));
         const qsizetype before = record.of(older).size();
-        const quint64 newer = engine.start(QStringLiteral("shared.test"));
+        const quint64 newer = engine.start(u"shared.test"_s);
         QTRY_VERIFY_WITH_TIMEOUT(record.ended(newer), 20000);
-        QVERIFY(record.of(newer).contains(QStringLiteral("count 3")));
+        QVERIFY(record.of(newer).contains(u"count 3"_s));
 
-        drainWorkers();
+        test::drainWorkers();
         QCOMPARE(record.of(older).size(), before);
-    }
-
-private:
-    // Lets every worker finish and every report it posted arrive.
-    static void drainWorkers()
-    {
-        for (QThreadPool *pool : {&workpools::drivers(), &workpools::lookups(), &workpools::fetches(),
-                                  &workpools::queries()})
-            pool->waitForDone();
-        QCoreApplication::processEvents();
     }
 };
 

@@ -46,265 +46,251 @@ const char *const NoIcmp = "this process may open no ICMP socket (see net.ipv4.p
 class TestNet final : public QObject {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void addressTextToNumber_data();
-    void addressTextToNumber();
-    void funcGetIPFromHostName_data();
-    void funcGetIPFromHostName();
-    void lookupsAtOnce_data();
-    void lookupsAtOnce();
-    void unansweredLookupEnds_data();
-    void unansweredLookupEnds();
-    void ping_data();
-    void ping();
-    void pingUnansweredFails();
-
-private:
     TestResolver m_resolver;
-};
 
-void TestNet::initTestCase()
-{
-    m_resolver.start();
-    QVERIFY2(!m_resolver.broken(), qPrintable(m_resolver.reason()));
-    if (!m_resolver.ready())
-        return;
-    TestDnsServer &dns = m_resolver.server();
-    dns.addRecord(s("example.test"), {s("198.51.100.1")});
-    dns.addRecord(s("www.example.test"), {s("198.51.100.2")});
-    dns.addRecord(s("bare.test"), {s("198.51.100.3")});
-    dns.addRecord(s("www.bare.test"), {s("198.51.100.4")});
-    dns.addRecord(s("www.x"), {s("198.51.100.5")});
-    dns.addRecord(s("httpwatch.test"), {s("198.51.100.7")});
-    dns.addRecord(s("www.tch.test"), {s("198.51.100.8")});
-    dns.addRecord(s("xn--fiq228c.test"), {s("198.51.100.6")});
-    dns.addRecord(s("multi.test"), {s("203.0.113.30"), s("198.51.100.31"), s("203.0.113.32")});
-    dns.addRecord(s("www.loop.test"), {s("127.0.0.1")});
-    dns.addRecord(s("near.test"), {s("203.0.113.50"), s("127.0.0.5")});
-    dns.addWildcard(s(".tk"), s("203.0.113.9"));
-    // The hosts file comes first, as the system's configuration says; the
-    // file is the wrapper's private copy.
-    dns.addRecord(s("listed.test"), {s("198.51.100.40")});
-    QFile hosts(s("/etc/hosts"));
-    QVERIFY(hosts.open(QIODevice::Append));
-    QVERIFY(hosts.write("192.0.2.41\tlisted.test\n") > 0);
-}
+private slots:
+    void initTestCase()
+    {
+        m_resolver.start();
+        QVERIFY2(!m_resolver.broken(), qPrintable(m_resolver.reason()));
+        if (!m_resolver.ready())
+            return;
+        TestDnsServer &dns = m_resolver.server();
+        dns.addRecord(s("example.test"), {s("198.51.100.1")});
+        dns.addRecord(s("www.example.test"), {s("198.51.100.2")});
+        dns.addRecord(s("bare.test"), {s("198.51.100.3")});
+        dns.addRecord(s("www.bare.test"), {s("198.51.100.4")});
+        dns.addRecord(s("www.x"), {s("198.51.100.5")});
+        dns.addRecord(s("httpwatch.test"), {s("198.51.100.7")});
+        dns.addRecord(s("www.tch.test"), {s("198.51.100.8")});
+        dns.addRecord(s("xn--fiq228c.test"), {s("198.51.100.6")});
+        dns.addRecord(s("multi.test"), {s("203.0.113.30"), s("198.51.100.31"), s("203.0.113.32")});
+        dns.addRecord(s("www.loop.test"), {s("127.0.0.1")});
+        dns.addRecord(s("near.test"), {s("203.0.113.50"), s("127.0.0.5")});
+        dns.addWildcard(s(".tk"), s("203.0.113.9"));
+        // The hosts file comes first, as the system's configuration says; the
+        // file is the wrapper's private copy.
+        dns.addRecord(s("listed.test"), {s("198.51.100.40")});
+        QFile hosts(s("/etc/hosts"));
+        QVERIFY(hosts.open(QIODevice::Append));
+        QVERIFY(hosts.write("192.0.2.41\tlisted.test\n") > 0);
+    }
 
-void TestNet::addressTextToNumber_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QByteArray>("bytes");  // in memory order
-    const QByteArray zero(4, '\0');
-    QTest::newRow("network order") << s("10.0.0.1") << QByteArray("\x0a\x00\x00\x01", 4);
-    QTest::newRow("high bytes") << s("192.168.0.1") << QByteArray("\xc0\xa8\x00\x01", 4);
-    QTest::newRow("part above 255 keeps its lowest byte") << s("256.1.2.300") << QByteArray("\x00\x01\x02\x2c", 4);
-    QTest::newRow("very long part") << s("1.2.3.123456789012345678901234567890") << QByteArray("\x01\x02\x03\xd2", 4);
-    QTest::newRow("three parts") << s("10.0.1") << zero;
-    QTest::newRow("five parts") << s("1.2.3.4.5") << zero;
-    QTest::newRow("letters") << s("1.2.3.x") << zero;
-    QTest::newRow("hexadecimal") << s("0x1.2.3.4") << zero;
-    QTest::newRow("negative") << s("1.-2.3.4") << zero;
-    QTest::newRow("empty part") << s("1..3.4") << zero;
-    QTest::newRow("empty") << QString() << zero;
-}
+    void addressTextToNumber_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("bytes");  // in memory order
+        const QByteArray zero(4, '\0');
+        QTest::newRow("network order") << s("10.0.0.1") << QByteArray("\x0a\x00\x00\x01", 4);
+        QTest::newRow("high bytes") << s("192.168.0.1") << QByteArray("\xc0\xa8\x00\x01", 4);
+        QTest::newRow("part above 255 keeps its lowest byte") << s("256.1.2.300") << QByteArray("\x00\x01\x02\x2c", 4);
+        QTest::newRow("very long part") << s("1.2.3.123456789012345678901234567890") << QByteArray("\x01\x02\x03\xd2", 4);
+        QTest::newRow("three parts") << s("10.0.1") << zero;
+        QTest::newRow("five parts") << s("1.2.3.4.5") << zero;
+        QTest::newRow("letters") << s("1.2.3.x") << zero;
+        QTest::newRow("hexadecimal") << s("0x1.2.3.4") << zero;
+        QTest::newRow("negative") << s("1.-2.3.4") << zero;
+        QTest::newRow("empty part") << s("1..3.4") << zero;
+        QTest::newRow("empty") << QString() << zero;
+    }
 
-void TestNet::addressTextToNumber()
-{
-    QFETCH(QString, text);
-    QFETCH(QByteArray, bytes);
-    const quint32 number = norvale::addressTextToNumber(text);
-    QCOMPARE(QByteArray(reinterpret_cast<const char *>(&number), sizeof number).toHex(' '), bytes.toHex(' '));
-}
+    void addressTextToNumber()
+    {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, bytes);
+        const quint32 number = norvale::addressTextToNumber(text);
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(&number), sizeof number).toHex(' '), bytes.toHex(' '));
+    }
 
-void TestNet::funcGetIPFromHostName_data()
-{
-    QTest::addColumn<QString>("host");
-    QTest::addColumn<QString>("address");
-    QTest::newRow("dotted address") << s("10.1.2.3") << s("10.1.2.3");
-    QTest::newRow("short address form") << s("127.1") << s("127.0.0.1");
-    QTest::newRow("www name") << s("www.example.test") << s("198.51.100.2");
-    QTest::newRow("http:// gains www.") << s("http://example.test") << s("198.51.100.2");
-    QTest::newRow("http://www. keeps it") << s("http://www.example.test") << s("198.51.100.2");
-    QTest::newRow("prefix in capitals") << s("HTTP://WWW.Example.TEST") << s("198.51.100.2");
-    QTest::newRow("bare name unchanged") << s("bare.test") << s("198.51.100.3");
-    QTest::newRow("wildcard") << s("anything.tk") << s("203.0.113.9");
-    QTest::newRow("international name") << s("中文.test") << s("198.51.100.6");
-    // Only the test server knows this name; the first of its addresses.
-    QTest::newRow("first of several") << s("multi.test") << s("203.0.113.30");
-    // Not the one nearest to this machine, as the C library's sorting has it.
-    QTest::newRow("answer order") << s("near.test") << s("203.0.113.50");
-    QTest::newRow("hosts file first") << s("listed.test") << s("192.0.2.41");
-    QTest::newRow("no such name") << s("nosuch.test") << QString();
-    QTest::newRow("empty") << QString() << QString();
-    QTest::newRow("http:// alone") << s("http://") << QString();
-    QTest::newRow("https://") << s("https://example.test") << s("198.51.100.2");
-    // A name that only begins with the letters http is looked up as it is.
-    QTest::newRow("name beginning with http") << s("httpwatch.test") << s("198.51.100.7");
-    // A leading blank defeats the prefix test; the blank stays in the name.
-    QTest::newRow("leading blank") << s(" www.x") << QString();
-}
+    void funcGetIPFromHostName_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("address");
+        QTest::newRow("dotted address") << s("10.1.2.3") << s("10.1.2.3");
+        QTest::newRow("short address form") << s("127.1") << s("127.0.0.1");
+        QTest::newRow("www name") << s("www.example.test") << s("198.51.100.2");
+        QTest::newRow("http:// gains www.") << s("http://example.test") << s("198.51.100.2");
+        QTest::newRow("http://www. keeps it") << s("http://www.example.test") << s("198.51.100.2");
+        QTest::newRow("prefix in capitals") << s("HTTP://WWW.Example.TEST") << s("198.51.100.2");
+        QTest::newRow("bare name unchanged") << s("bare.test") << s("198.51.100.3");
+        QTest::newRow("wildcard") << s("anything.tk") << s("203.0.113.9");
+        QTest::newRow("international name") << s("中文.test") << s("198.51.100.6");
+        // Only the test server knows this name; the first of its addresses.
+        QTest::newRow("first of several") << s("multi.test") << s("203.0.113.30");
+        // Not the one nearest to this machine, as the C library's sorting has it.
+        QTest::newRow("answer order") << s("near.test") << s("203.0.113.50");
+        QTest::newRow("hosts file first") << s("listed.test") << s("192.0.2.41");
+        QTest::newRow("no such name") << s("nosuch.test") << QString();
+        QTest::newRow("empty") << QString() << QString();
+        QTest::newRow("http:// alone") << s("http://") << QString();
+        QTest::newRow("https://") << s("https://example.test") << s("198.51.100.2");
+        // A name that only begins with the letters http is looked up as it is.
+        QTest::newRow("name beginning with http") << s("httpwatch.test") << s("198.51.100.7");
+        // A leading blank defeats the prefix test; the blank stays in the name.
+        QTest::newRow("leading blank") << s(" www.x") << QString();
+    }
 
-void TestNet::funcGetIPFromHostName()
-{
-    QFETCH(QString, host);
-    QFETCH(QString, address);
-    if (!m_resolver.ready())
-        QSKIP(qPrintable(m_resolver.reason()));
-    QCOMPARE(cPing().funcGetIPFromHostName(host), address);
-}
+    void funcGetIPFromHostName()
+    {
+        QFETCH(QString, host);
+        QFETCH(QString, address);
+        if (!m_resolver.ready())
+            QSKIP(qPrintable(m_resolver.reason()));
+        QCOMPARE(cPing().funcGetIPFromHostName(host), address);
+    }
 
-void TestNet::lookupsAtOnce_data()
-{
-    QTest::addColumn<QString>("prefix");
-    QTest::addColumn<int>("names");
-    QTest::addColumn<int>("delayMs");
-    QTest::addColumn<double>("loss");
-    // Each answer waits longer than a try: the lookups ask again meanwhile,
-    // and an answer to an earlier try still counts.
-    QTest::newRow("slow answers") << s("host") << 8 << 300 << 0.0;
-    // A third of the queries go unanswered; the seed makes it the same ones
-    // on every run.
-    QTest::newRow("lossy server") << s("lossy") << 16 << 0 << 0.3;
-}
+    void lookupsAtOnce_data()
+    {
+        QTest::addColumn<QString>("prefix");
+        QTest::addColumn<int>("names");
+        QTest::addColumn<int>("delayMs");
+        QTest::addColumn<double>("loss");
+        // Each answer waits longer than a try: the lookups ask again meanwhile,
+        // and an answer to an earlier try still counts.
+        QTest::newRow("slow answers") << s("host") << 8 << 300 << 0.0;
+        // A third of the queries go unanswered; the seed makes it the same ones
+        // on every run.
+        QTest::newRow("lossy server") << s("lossy") << 16 << 0 << 0.3;
+    }
 
-void TestNet::lookupsAtOnce()
-{
-    QFETCH(QString, prefix);
-    QFETCH(int, names);
-    QFETCH(int, delayMs);
-    QFETCH(double, loss);
-    if (!m_resolver.ready())
-        QSKIP(qPrintable(m_resolver.reason()));
-    TestDnsServer &dns = m_resolver.server();
-    auto nameOf = [&](int i) -> QString { return prefix + QString::number(i) + s(".test"); };
-    auto addressOf = [](int i) { return s("198.51.100.%1").arg(100 + i); };
-    for (int i = 0; i < names; ++i)
-        dns.addRecord(nameOf(i), {addressOf(i)});
-    dns.setDelay(std::chrono::milliseconds(delayMs));
-    dns.setLoss(loss, 3);
-    const int droppedBefore = dns.droppedCount();
-    const auto restore = qScopeGuard([&dns] {
-        dns.setDelay(0ms);
-        dns.setLoss(0);
-    });
-
-    const cPing pinger;
-    QStringList results(names);
-    std::vector<std::thread> threads;
-    for (int i = 0; i < names; ++i)
-        threads.emplace_back([&, i] { results[i] = pinger.funcGetIPFromHostName(nameOf(i)); });
-    for (std::thread &thread : threads)
-        thread.join();
-    for (int i = 0; i < names; ++i)
-        QCOMPARE(results[i], addressOf(i));
-    if (loss > 0)
-        QVERIFY(dns.droppedCount() - droppedBefore >= 3);
-}
-
-void TestNet::unansweredLookupEnds_data()
-{
-    QTest::addColumn<int>("stopAfterMs");  // -1: never stopped
-    QTest::addColumn<int>("withinMs");
-    // The lookup gives up within its 3 s deadline (the C library would wait
-    // out its own time-outs); a stop ends it at once.
-    QTest::newRow("no answer at all") << -1 << 4500;
-    QTest::newRow("stopped") << 200 << 800;
-}
-
-void TestNet::unansweredLookupEnds()
-{
-    QFETCH(int, stopAfterMs);
-    QFETCH(int, withinMs);
-    if (!m_resolver.ready())
-        QSKIP(qPrintable(m_resolver.reason()));
-    TestDnsServer &dns = m_resolver.server();
-    const QString name = s("silent.test");
-    dns.addRecord(name, {s("198.51.100.99")});
-    const qsizetype askedBefore = dns.queriedNames().count(name);
-    dns.setLoss(1);
-    const auto noLoss = qScopeGuard([&dns] { dns.setLoss(0); });
-
-    StopFlag stop{false};
-    std::thread stopper;
-    if (stopAfterMs >= 0) {
-        stopper = std::thread([&stop, stopAfterMs] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(stopAfterMs));
-            stop = true;
+    void lookupsAtOnce()
+    {
+        QFETCH(QString, prefix);
+        QFETCH(int, names);
+        QFETCH(int, delayMs);
+        QFETCH(double, loss);
+        if (!m_resolver.ready())
+            QSKIP(qPrintable(m_resolver.reason()));
+        TestDnsServer &dns = m_resolver.server();
+        auto nameOf = [&](int i) -> QString { return prefix + QString::number(i) + s(".test"); };
+        auto addressOf = [](int i) { return s("198.51.100.%1").arg(100 + i); };
+        for (int i = 0; i < names; ++i)
+            dns.addRecord(nameOf(i), {addressOf(i)});
+        dns.setDelay(std::chrono::milliseconds(delayMs));
+        dns.setLoss(loss, 3);
+        const int droppedBefore = dns.droppedCount();
+        const auto restore = qScopeGuard([&dns] {
+            dns.setDelay(0ms);
+            dns.setLoss(0);
         });
+
+        const cPing pinger;
+        QStringList results(names);
+        std::vector<std::thread> threads;
+        for (int i = 0; i < names; ++i)
+            threads.emplace_back([&, i] { results[i] = pinger.funcGetIPFromHostName(nameOf(i)); });
+        for (std::thread &thread : threads)
+            thread.join();
+        for (int i = 0; i < names; ++i)
+            QCOMPARE(results[i], addressOf(i));
+        if (loss > 0)
+            QVERIFY(dns.droppedCount() - droppedBefore >= 3);
     }
-    QElapsedTimer clock;
-    clock.start();
-    const QString address = cPing().funcGetIPFromHostName(name, &stop);
-    const qint64 took = clock.elapsed();
-    if (stopper.joinable())
-        stopper.join();
-    QCOMPARE(address, QString());
-    QVERIFY2(took < withinMs, qPrintable(s("%1 ms").arg(took)));
-    // It asked again rather than waiting for the one query.
-    if (stopAfterMs < 0)
-        QVERIFY(dns.queriedNames().count(name) - askedBefore >= 3);
-}
 
-void TestNet::ping_data()
-{
-    QTest::addColumn<QString>("address");
-    QTest::addColumn<QString>("pinged");
-    QTest::addColumn<bool>("needsResolver");
-    QTest::addColumn<int>("status");
-    QTest::newRow("loopback") << s("127.0.0.1") << s("127.0.0.1") << false << echostatus::Success;
-    QTest::newRow("name resolved first") << s("http://loop.test") << s("127.0.0.1") << true << echostatus::Success;
-    // An address that converts to 0 would mean this host; it is not sent.
-    const int bad = echostatus::BadDestination;
-    QTest::newRow("three parts") << s("1.2.3") << s("1.2.3") << false << bad;
-    QTest::newRow("zero address") << s("0.0.0.0") << s("0.0.0.0") << false << bad;
-    QTest::newRow("not an address") << s("localhost") << s("localhost") << false << bad;
-    QTest::newRow("name that does not resolve") << s("www.nosuch.test") << QString() << true << bad;
-}
-
-void TestNet::ping()
-{
-    QFETCH(QString, address);
-    QFETCH(QString, pinged);
-    QFETCH(bool, needsResolver);
-    QFETCH(int, status);
-    if (needsResolver && !m_resolver.ready())
-        QSKIP(qPrintable(m_resolver.reason()));
-
-    cPing pinger;
-    QSignalSpy spy(&pinger, &cPing::PingReturn);
-    const int result = pinger.Ping(address);
-    QCOMPARE(spy.count(), 1);
-    QCOMPARE(address, pinged);
-    QCOMPARE(spy.first().value(0).toString(), pinged);
-    const bool sent = status == echostatus::Success && icmpPermitted();
-    QCOMPARE(spy.first().value(1).toString(), sent ? s("success") : s("failure"));
-    if (status == echostatus::Success && !sent) {
-        QCOMPARE(result, 0);
-        QSKIP(NoIcmp);
+    void unansweredLookupEnds_data()
+    {
+        QTest::addColumn<int>("stopAfterMs");  // -1: never stopped
+        QTest::addColumn<int>("withinMs");
+        // The lookup gives up within its 3 s deadline (the C library would wait
+        // out its own time-outs); a stop ends it at once.
+        QTest::newRow("no answer at all") << -1 << 4500;
+        QTest::newRow("stopped") << 200 << 800;
     }
-    QCOMPARE(spy.first().value(2).toInt(), sent ? result : 0);
-    QCOMPARE(result, sent ? qMax(result, 0) : -status);
-}
 
-void TestNet::pingUnansweredFails()
-{
-    if (!TestResolver::privateNetwork())
-        QSKIP("needs a private network namespace (with-test-resolver --netns)");
-    if (!icmpPermitted())
-        QSKIP(NoIcmp);
-    QVERIFY(writeProcFile("/proc/sys/net/ipv4/icmp_echo_ignore_all", "1"));
-    const auto answerAgain = qScopeGuard([] { writeProcFile("/proc/sys/net/ipv4/icmp_echo_ignore_all", "0"); });
+    void unansweredLookupEnds()
+    {
+        QFETCH(int, stopAfterMs);
+        QFETCH(int, withinMs);
+        if (!m_resolver.ready())
+            QSKIP(qPrintable(m_resolver.reason()));
+        TestDnsServer &dns = m_resolver.server();
+        const QString name = s("silent.test");
+        dns.addRecord(name, {s("198.51.100.99")});
+        const qsizetype askedBefore = dns.queriedNames().count(name);
+        dns.setLoss(1);
+        const auto noLoss = qScopeGuard([&dns] { dns.setLoss(0); });
 
-    cPing pinger;
-    QCOMPARE(pinger.pingTimeout(), 1000);
-    pinger.setPingTimeout(300);
-    QSignalSpy spy(&pinger, &cPing::PingReturn);
-    QString address = s("127.0.0.1");
-    QCOMPARE(pinger.Ping(address), -echostatus::TimedOut);
-    QCOMPARE(spy.count(), 1);
-    QCOMPARE(spy.first().value(1).toString(), s("failure"));
-}
+        StopFlag stop{false};
+        std::thread stopper;
+        if (stopAfterMs >= 0) {
+            stopper = std::thread([&stop, stopAfterMs] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(stopAfterMs));
+                stop = true;
+            });
+        }
+        QElapsedTimer clock;
+        clock.start();
+        const QString address = cPing().funcGetIPFromHostName(name, &stop);
+        const qint64 took = clock.elapsed();
+        if (stopper.joinable())
+            stopper.join();
+        QCOMPARE(address, QString());
+        QVERIFY2(took < withinMs, qPrintable(s("%1 ms").arg(took)));
+        // It asked again rather than waiting for the one query.
+        if (stopAfterMs < 0)
+            QVERIFY(dns.queriedNames().count(name) - askedBefore >= 3);
+    }
+
+    void ping_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("pinged");
+        QTest::addColumn<bool>("needsResolver");
+        QTest::addColumn<int>("status");
+        QTest::newRow("loopback") << s("127.0.0.1") << s("127.0.0.1") << false << echostatus::Success;
+        QTest::newRow("name resolved first") << s("http://loop.test") << s("127.0.0.1") << true << echostatus::Success;
+        // An address that converts to 0 would mean this host; it is not sent.
+        const int bad = echostatus::BadDestination;
+        QTest::newRow("three parts") << s("1.2.3") << s("1.2.3") << false << bad;
+        QTest::newRow("zero address") << s("0.0.0.0") << s("0.0.0.0") << false << bad;
+        QTest::newRow("not an address") << s("localhost") << s("localhost") << false << bad;
+        QTest::newRow("name that does not resolve") << s("www.nosuch.test") << QString() << true << bad;
+    }
+
+    void ping()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, pinged);
+        QFETCH(bool, needsResolver);
+        QFETCH(int, status);
+        if (needsResolver && !m_resolver.ready())
+            QSKIP(qPrintable(m_resolver.reason()));
+
+        cPing pinger;
+        QSignalSpy spy(&pinger, &cPing::PingReturn);
+        const int result = pinger.Ping(address);
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(address, pinged);
+        QCOMPARE(spy.first().value(0).toString(), pinged);
+        const bool sent = status == echostatus::Success && icmpPermitted();
+        QCOMPARE(spy.first().value(1).toString(), sent ? s("success") : s("failure"));
+        if (status == echostatus::Success && !sent) {
+            QCOMPARE(result, 0);
+            QSKIP(NoIcmp);
+        }
+        QCOMPARE(spy.first().value(2).toInt(), sent ? result : 0);
+        QCOMPARE(result, sent ? qMax(result, 0) : -status);
+    }
+
+    void pingUnansweredFails()
+    {
+        if (!TestResolver::privateNetwork())
+            QSKIP("needs a private network namespace (with-test-resolver --netns)");
+        if (!icmpPermitted())
+            QSKIP(NoIcmp);
+        QVERIFY(writeProcFile("/proc/sys/net/ipv4/icmp_echo_ignore_all", "1"));
+        const auto answerAgain = qScopeGuard([] { writeProcFile("/proc/sys/net/ipv4/icmp_echo_ignore_all", "0"); });
+
+        cPing pinger;
+        QCOMPARE(pinger.pingTimeout(), 1000);
+        pinger.setPingTimeout(300);
+        QSignalSpy spy(&pinger, &cPing::PingReturn);
+        QString address = s("127.0.0.1");
+        QCOMPARE(pinger.Ping(address), -echostatus::TimedOut);
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(spy.first().value(1).toString(), s("failure"));
+    }
+};
 
 } // namespace norvale::test
 

@@ -8,6 +8,7 @@
 #include <QTest>
 
 using namespace norvale;
+using namespace Qt::StringLiterals;
 
 class FirstRunTest final : public QObject {
     Q_OBJECT
@@ -44,7 +45,7 @@ private slots:
         QTemporaryDir folder;
         QDir dir(folder.path());
         for (const QString &entry : entries.split(u' ', Qt::SkipEmptyParts)) {
-            const QStringList link = entry.split(QStringLiteral("->"));
+            const QStringList link = entry.split(u"->"_s);
             QFile file(dir.filePath(entry));
             if (entry.endsWith(u'/'))
                 QVERIFY(dir.mkdir(entry.chopped(1)));
@@ -58,8 +59,7 @@ private slots:
 
         QCOMPARE(handOffFirstRun(folder.path(), platform), handedOff);
         QCOMPARE(platform.exitRequests(), handedOff ? 1 : 0);
-        QCOMPARE(platform.startedPrograms(),
-                 handedOff ? QStringList{dir.filePath(QStringLiteral("kestrup"))} : QStringList{});
+        QCOMPARE(platform.startedPrograms(), handedOff ? QStringList{dir.filePath(u"kestrup"_s)} : QStringList{});
         QVERIFY(platform.messages().isEmpty());
         QCOMPARE(dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name),
                  left.split(u' ', Qt::SkipEmptyParts));
@@ -74,11 +74,11 @@ private slots:
         // An installed program folder is not the user's to change: the marker
         // stays for everyone, and each user hands off once.
         QTemporaryDir root;
-        const QString program = root.filePath(QStringLiteral("program"));
+        const QString program = root.filePath(u"program"_s);
         QVERIFY(QDir().mkpath(program));
-        QVERIFY(QFile(program + QStringLiteral("/set.ini")).open(QIODevice::WriteOnly));
+        QVERIFY(QFile(program + u"/set.ini"_s).open(QIODevice::WriteOnly));
         const auto userOf = [&](const char *name) {
-            return FirstRunPlaces{program, true, root.filePath(QLatin1StringView(name) + QStringLiteral("/.config/norvale"))};
+            return FirstRunPlaces{program, true, root.filePath(QLatin1StringView(name) + u"/.config/norvale"_s)};
         };
 
         test::RecordingPlatform platform;
@@ -86,12 +86,12 @@ private slots:
         QVERIFY(!handOffFirstRun(userOf("ann"), platform));
         QVERIFY(handOffFirstRun(userOf("bob"), platform));
         QCOMPARE(platform.exitRequests(), 2);
-        QCOMPARE(platform.startedPrograms(), QStringList(2, program + QStringLiteral("/kestrup")));
-        QVERIFY(QFileInfo::exists(program + QStringLiteral("/set.ini")));
-        QVERIFY(QFileInfo::exists(userOf("bob").userFolder + QStringLiteral("/first-run-done")));
+        QCOMPARE(platform.startedPrograms(), QStringList(2, program + u"/kestrup"_s));
+        QVERIFY(QFileInfo::exists(program + u"/set.ini"_s));
+        QVERIFY(QFileInfo::exists(userOf("bob").userFolder + u"/first-run-done"_s));
 
         // Without a marker the installation wants no first run at all.
-        QVERIFY(QFile::remove(program + QStringLiteral("/set.ini")));
+        QVERIFY(QFile::remove(program + u"/set.ini"_s));
         QVERIFY(!handOffFirstRun(userOf("cat"), platform));
         QVERIFY(!QFileInfo::exists(userOf("cat").userFolder));
     }
@@ -99,7 +99,7 @@ private slots:
     void unrecordableFirstRunRunsNormally_data()
     {
         QTest::addColumn<QString>("userFolder");  // relative to a temporary folder; "" for none
-        QTest::newRow("user folder under a file") << QStringLiteral("file/norvale");
+        QTest::newRow("user folder under a file") << u"file/norvale"_s;
         QTest::newRow("no configuration folder") << QString();
     }
 
@@ -109,8 +109,8 @@ private slots:
         // that the initialiser makes, without end.
         QFETCH(QString, userFolder);
         QTemporaryDir root;
-        QVERIFY(QFile(root.filePath(QStringLiteral("set.ini"))).open(QIODevice::WriteOnly));
-        QVERIFY(QFile(root.filePath(QStringLiteral("file"))).open(QIODevice::WriteOnly));
+        QVERIFY(QFile(root.filePath(u"set.ini"_s)).open(QIODevice::WriteOnly));
+        QVERIFY(QFile(root.filePath(u"file"_s)).open(QIODevice::WriteOnly));
         test::RecordingPlatform platform;
         const FirstRunPlaces places{root.path(), true, userFolder.isEmpty() ? QString() : root.filePath(userFolder)};
         QVERIFY(!handOffFirstRun(places, platform));
@@ -132,7 +132,7 @@ private slots:
         QFETCH(bool, readOnly);
         QTemporaryDir program, config;
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
-        QFile marker(program.filePath(QStringLiteral("set.ini")));
+        QFile marker(program.filePath(u"set.ini"_s));
         QVERIFY(marker.open(QIODevice::WriteOnly));
         if (readOnly)
             QVERIFY(marker.setPermissions(QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
@@ -142,14 +142,14 @@ private slots:
         test::RecordingPlatform platform;
         QVERIFY(handOffFirstRun(program.path(), platform));
         QCOMPARE(marker.exists(), readOnly);
-        QCOMPARE(QFileInfo::exists(config.filePath(QStringLiteral("norvale/first-run-done"))), readOnly);
+        QCOMPARE(QFileInfo::exists(config.filePath(u"norvale/first-run-done"_s)), readOnly);
         QCOMPARE(handOffFirstRun(program.path(), platform), false);
     }
 
     void missingFolderIsNoMarker()
     {
         test::RecordingPlatform platform;
-        QVERIFY(!handOffFirstRun(QStringLiteral("/nonexistent/norvale"), platform));
+        QVERIFY(!handOffFirstRun(u"/nonexistent/norvale"_s, platform));
         QCOMPARE(platform.exitRequests(), 0);
     }
 };

@@ -12,7 +12,6 @@
 #include "tests/support/ServicesProcess.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QPlainTextEdit>
@@ -31,6 +30,7 @@
 #include <QTimer>
 
 using namespace norvale;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -46,7 +46,7 @@ QString sql(const QString &path, const QString &statement)
 {
     QString value;
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("outside"));
+        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"outside"_s);
         db.setDatabaseName(path);
         QSqlQuery query(db);
         if (!db.open() || !query.exec(statement))
@@ -54,7 +54,7 @@ QString sql(const QString &path, const QString &statement)
         if (query.next())
             value = query.value(0).toString();
     }
-    QSqlDatabase::removeDatabase(QStringLiteral("outside"));
+    QSqlDatabase::removeDatabase(u"outside"_s);
     return value;
 }
 
@@ -66,8 +66,7 @@ class StartupTest final : public QObject {
 private:
     struct Run {
         explicit Run(const QString &serviceAddress, const QString &folder)
-            : database(platform, serviceAddress, QStringLiteral("ops@norvale.test")),
-              sequence(database, platform, folder)
+            : database(platform, serviceAddress, u"ops@norvale.test"_s), sequence(database, platform, folder)
         {
         }
         test::RecordingPlatform platform;
@@ -95,7 +94,7 @@ private slots:
         for (const char *name : {"Label1", "Label2"}) {
             auto *label = splash.findChild<QLabel *>(QLatin1StringView(name));
             QVERIFY2(label, name);
-            QVERIFY2(QFontInfo(label->font()).family().contains(QStringLiteral("CJK")),
+            QVERIFY2(QFontInfo(label->font()).family().contains(u"CJK"_s),
                      qPrintable(QFontInfo(label->font()).family()));
             const QRect text = QFontMetrics(label->font()).boundingRect(label->rect(), int(label->alignment()), label->text());
             QVERIFY(label->contentsRect().contains(text));
@@ -103,6 +102,8 @@ private slots:
         }
     }
 
+    // The program up and its help menu used: the about window with its
+    // pictures and the served upgrade, and the readme shipped beside it.
     void normalStart()
     {
         Run run(m_services.dataServiceUrl(), m_folder.path());
@@ -119,41 +120,25 @@ private slots:
         QVERIFY(main->lload()->isHidden());
         QTRY_VERIFY(main->lfind()->hasFocus());
         QCOMPARE(main->grid1()->grid().rows(), 1);
-        QVERIFY(main->lextendnum1()->isChecked());
-        for (int i = 0; i < Fdomain::ExtensionCount; ++i)
-            QVERIFY(!main->lextendnum(i)->isChecked());
-        QVERIFY(!main->lshowbak()->isChecked());
 
         // The configuration is in the hidden about window, as the table holds it.
         Fabout *about = s.about();
         QVERIFY(about && !about->isVisible());
         QCOMPARE(main->about(), about);  // the window searches with this configuration
         const QString db = m_services.databasePath();
-        const QString lver = sql(db, QStringLiteral("SELECT lver FROM lconfig_all"));
+        const QString lver = sql(db, u"SELECT lver FROM lconfig_all"_s);
         QVERIFY(!lver.isEmpty());
         QCOMPARE(about->value(u"lver"), lver);
-        QCOMPARE(about->value(u"lwhoisurl"), sql(db, QStringLiteral("SELECT lwhoisurl FROM lconfig_all")));
-        QCOMPARE(!about->findChild<QPushButton *>(QStringLiteral("ldownact"))->isHidden(), offersUpgrade(lver));
+        QCOMPARE(about->value(u"lwhoisurl"), sql(db, u"SELECT lwhoisurl FROM lconfig_all"_s));
+        QCOMPARE(!about->findChild<QPushButton *>(u"ldownact"_s)->isHidden(), offersUpgrade(lver));
         QVERIFY(run.platform.messages().isEmpty());
         QCOMPARE(run.platform.exitRequests(), 0);
         QVERIFY(!s.isBusy());
-    }
-
-    // The help menu on the running program: the about window with its
-    // pictures and the served upgrade, and the readme shipped beside it.
-    void helpMenu()
-    {
-        Run run(m_services.dataServiceUrl(), m_folder.path());
-        QSignalSpy ready(&run.sequence, &StartupSequence::ready);
-        run.sequence.start();
-        QVERIFY(ready.wait(60000));
-        Fdomain *main = run.sequence.mainWindow();
-        Fabout *about = run.sequence.about();
 
         main->mabout()->trigger();
         QVERIFY(about->isVisible());
-        QTRY_VERIFY(!about->findChild<QLabel *>(QStringLiteral("limgqq"))->pixmap().isNull());
-        QTest::mouseClick(about->findChild<QPushButton *>(QStringLiteral("ldownact")), Qt::LeftButton);
+        QTRY_VERIFY(!about->findChild<QLabel *>(u"limgqq"_s)->pixmap().isNull());
+        QTest::mouseClick(about->findChild<QPushButton *>(u"ldownact"_s), Qt::LeftButton);
         QTRY_COMPARE(run.platform.questions().size(), 1);
         QVERIFY(QFile::exists(m_folder.filePath(about->value(u"ldownurl").section(u'/', -1))));
         QCOMPARE(run.platform.exitRequests(), 0);   // the recording platform answers No
@@ -164,7 +149,7 @@ private slots:
         QCOMPARE(viewers.size(), 1);
         QVERIFY(viewers.first()->isVisible());
         const QString text = viewers.first()->ltext()->toPlainText();
-        QVERIFY2(text.startsWith(QStringLiteral("Norvale 域名查询工具")), qPrintable(text.left(80)));
+        QVERIFY2(text.startsWith(u"Norvale 域名查询工具"_s), qPrintable(text.left(80)));
     }
 
     void failureEnds_data()
@@ -185,10 +170,10 @@ private slots:
         const QString address = services->dataServiceUrl();
         if (discovery) {
             // A port that just served and is now closed.
-            QVERIFY(GetBody(address, QStringLiteral("GB2312")).contains(QStringLiteral("|data|")));
+            QVERIFY(GetBody(address, u"GB2312"_s).contains(u"|data|"_s));
             services.reset();
         } else {
-            sql(services->databasePath(), QStringLiteral("ALTER TABLE lconfig_all DROP COLUMN lalexa"));
+            sql(services->databasePath(), u"ALTER TABLE lconfig_all DROP COLUMN lalexa"_s);
         }
         Run run(address, m_folder.path());
         QSignalSpy ended(&run.sequence, &StartupSequence::ended);
@@ -198,7 +183,7 @@ private slots:
         QVERIFY(ended.wait(60000));
         const QStringList messages = run.platform.messages();
         QCOMPARE(messages.size(), 1);
-        QVERIFY2(messages.first().startsWith(QStringLiteral("Norvale|")) && messages.first().contains(message),
+        QVERIFY2(messages.first().startsWith(u"Norvale|"_s) && messages.first().contains(message),
                  qPrintable(messages.first()));
         QCOMPARE(run.platform.exitRequests(), 1);
         QCOMPARE(run.sequence.state(), StartupSequence::State::Ended);
@@ -244,18 +229,18 @@ private slots:
     {
         QProcess norvale;
         norvale.setProcessEnvironment(QProcessEnvironment());
-        norvale.start(QStringLiteral(NORVALE_EXE), {QStringLiteral("--help")});
+        norvale.start(QStringLiteral(NORVALE_EXE), {u"--help"_s});
         QVERIFY(norvale.waitForFinished(30000));
         QCOMPARE(norvale.exitCode(), 0);
         const QString help = QString::fromLocal8Bit(norvale.readAllStandardOutput());
-        QVERIFY2(help.contains(QStringLiteral("--data-service <address>")) && help.contains(QStringLiteral("NORVALE_DATA_SERVICE")),
+        QVERIFY2(help.contains(u"--data-service <address>"_s) && help.contains(u"NORVALE_DATA_SERVICE"_s),
                  qPrintable(help));
     }
 
     // A database's error text can carry markup; the message shows it as it is.
     void messageIsPlainText()
     {
-        const QString text = QStringLiteral("no such table: <a href=\"http://x.test\">lconfig_all</a>");
+        const QString text = u"no such table: <a href=\"http://x.test\">lconfig_all</a>"_s;
         Qt::TextFormat shown = Qt::RichText;
         QTimer::singleShot(0, this, [&] {
             for (QWidget *window : QApplication::topLevelWidgets()) {
@@ -265,35 +250,26 @@ private slots:
                 }
             }
         });
-        DesktopPlatform().showMessage(QStringLiteral("Norvale"), text);
+        DesktopPlatform().showMessage(u"Norvale"_s, text);
         QCOMPARE(shown, Qt::PlainText);
     }
 
+    // The marker hands off before anything is asked of the network.
     void firstRunHandsOff()
     {
         QTemporaryDir folder;
-        QFile file(QDir(folder.path()).filePath(QStringLiteral("Set.ini")));
+        QFile file(QDir(folder.path()).filePath(u"Set.ini"_s));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.close();
-        {
-            Run run(m_services.dataServiceUrl(), folder.path());
-            QSignalSpy ended(&run.sequence, &StartupSequence::ended);
-            run.sequence.start();
-            QCOMPARE(ended.count(), 1);
-            QCOMPARE(run.platform.startedPrograms(), QStringList{QDir(folder.path()).filePath(QStringLiteral("kestrup"))});
-            QCOMPARE(run.platform.exitRequests(), 1);
-            QVERIFY(!file.exists() && !run.sequence.splash() && !run.sequence.isBusy());
-            QVERIFY(visibleWindows().isEmpty());
-            QVERIFY(run.database.connstr().isEmpty());  // nothing was asked of the network
-        }
-
-        // The next start finds no marker and runs normally.
-        Run again(m_services.dataServiceUrl(), folder.path());
-        QSignalSpy ready(&again.sequence, &StartupSequence::ready);
-        again.sequence.start();
-        QVERIFY(ready.wait(60000));
-        QVERIFY(again.platform.startedPrograms().isEmpty());
-        QCOMPARE(again.platform.exitRequests(), 0);
+        Run run(m_services.dataServiceUrl(), folder.path());
+        QSignalSpy ended(&run.sequence, &StartupSequence::ended);
+        run.sequence.start();
+        QCOMPARE(ended.count(), 1);
+        QCOMPARE(run.platform.startedPrograms(), QStringList{QDir(folder.path()).filePath(u"kestrup"_s)});
+        QCOMPARE(run.platform.exitRequests(), 1);
+        QVERIFY(!file.exists() && !run.sequence.splash() && !run.sequence.isBusy());
+        QVERIFY(visibleWindows().isEmpty());
+        QVERIFY(run.database.connstr().isEmpty());
     }
 };
 

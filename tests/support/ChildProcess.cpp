@@ -1,5 +1,9 @@
 #include "tests/support/ChildProcess.h"
 
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QThread>
+
 #include <grp.h>
 #include <pwd.h>
 #include <sys/prctl.h>
@@ -61,6 +65,31 @@ uid_t unprivilegedUser()
 gid_t unprivilegedGroup()
 {
     return nobody().gid;
+}
+
+void endChild(QProcess &process, int signal, int graceMs)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    ::kill(pid_t(process.processId()), signal);
+    if (!process.waitForFinished(graceMs)) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+}
+
+bool waitUntilReady(QProcess &process, int withinMs, const std::function<bool()> &ready)
+{
+    for (QDeadlineTimer deadline(withinMs); !ready();) {
+        if (process.state() == QProcess::NotRunning || deadline.hasExpired())
+            return false;
+        // A child whose output goes to a file wakes no one: pause instead.
+        QElapsedTimer waited;
+        waited.start();
+        if (!process.waitForReadyRead(100) && waited.elapsed() < 100)
+            QThread::msleep(100);
+    }
+    return true;
 }
 
 } // namespace norvale::test

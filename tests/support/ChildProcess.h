@@ -3,6 +3,7 @@
 #include <QProcess>
 
 #include <csignal>
+#include <functional>
 
 namespace norvale::test {
 
@@ -20,5 +21,14 @@ void endWithParentAsUnprivileged(QProcess &process, int signal = SIGTERM);
 // test's own when it is not root.
 uid_t unprivilegedUser();
 gid_t unprivilegedGroup();
+
+// Sends a running child signal, and kills it when it has not ended within
+// graceMs.
+void endChild(QProcess &process, int signal = SIGTERM, int graceMs = 10000);
+
+// Waits until ready() holds, asking again whenever the child writes or at
+// least every tenth of a second; false when the child ended or withinMs
+// passed first.
+bool waitUntilReady(QProcess &process, int withinMs, const std::function<bool()> &ready);
 
 } // namespace norvale::test

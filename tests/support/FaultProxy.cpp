@@ -34,16 +34,6 @@ void resetAndClose(int fd)
 
 } // namespace
 
-FaultProxy::~FaultProxy()
-{
-    stop();
-}
-
-QString FaultProxy::baseUrl() const
-{
-    return QStringLiteral("http://127.0.0.1:%1").arg(m_port);
-}
-
 bool FaultProxy::start(QString *error)
 {
     m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

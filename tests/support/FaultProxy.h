@@ -15,7 +15,7 @@ namespace norvale::test {
 class FaultProxy final {
 public:
     explicit FaultProxy(int targetPort) : m_target(targetPort) {}
-    ~FaultProxy();
+    ~FaultProxy() { stop(); }
     FaultProxy(const FaultProxy &) = delete;
     FaultProxy &operator=(const FaultProxy &) = delete;
 
@@ -23,7 +23,7 @@ public:
     void stop();
     int port() const { return m_port; }
     // http://127.0.0.1:PORT
-    QString baseUrl() const;
+    QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
 
     void setResetMidBody(bool on) { m_reset = on; }
 

@@ -2,9 +2,7 @@
 
 #include "tests/support/ChildProcess.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
-#include <QThread>
 
 #include <algorithm>
 
@@ -14,6 +12,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 namespace norvale::test {
 
 namespace {
@@ -21,12 +21,12 @@ namespace {
 // The newest installed server's programs: Debian keeps them out of PATH.
 QString serverBinaries()
 {
-    QDir versions(QStringLiteral("/usr/lib/postgresql"));
+    QDir versions(u"/usr/lib/postgresql"_s);
     QStringList found = versions.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     std::sort(found.begin(), found.end(), [](const QString &a, const QString &b) { return a.toInt() > b.toInt(); });
     for (const QString &version : found) {
-        const QString bin = versions.filePath(version + QStringLiteral("/bin"));
-        if (QFileInfo::exists(bin + QStringLiteral("/initdb")) && QFileInfo::exists(bin + QStringLiteral("/postgres")))
+        const QString bin = versions.filePath(version + u"/bin"_s);
+        if (QFileInfo::exists(bin + u"/initdb"_s) && QFileInfo::exists(bin + u"/postgres"_s))
             return bin;
     }
     return {};
@@ -50,37 +50,29 @@ int freePort()
     return port;
 }
 
-// Runs a server program as the unprivileged user; its output when it fails.
+// Runs a program to its end: whether it succeeded, and what it said.
+bool runToEnd(QProcess &process, const QString &program, const QStringList &arguments, int withinMs, QString *output)
+{
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    const bool ok = process.waitForFinished(withinMs) && process.exitStatus() == QProcess::NormalExit
+                    && process.exitCode() == 0;
+    if (output)
+        *output = QString::fromLocal8Bit(process.readAll()).trimmed()
+                  + (process.error() == QProcess::UnknownError ? QString() : process.errorString());
+    return ok;
+}
+
+// Runs a server program as the unprivileged user.
 bool runTool(const QString &program, const QStringList &arguments, QString *output)
 {
     QProcess process;
     endWithParentAsUnprivileged(process);
-    process.setProcessChannelMode(QProcess::MergedChannels);
     process.setWorkingDirectory(QDir::tempPath());
-    process.start(program, arguments);
-    const bool ok = process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit
-                    && process.exitCode() == 0;
-    if (!ok && output)
-        *output = QString::fromLocal8Bit(process.readAll()).trimmed() + process.errorString();
-    return ok;
+    return runToEnd(process, program, arguments, 120000, output);
 }
 
 } // namespace
-
-PostgresServer::~PostgresServer()
-{
-    stop();
-}
-
-QString PostgresServer::tool(const QString &name) const
-{
-    return m_bin + u'/' + name;
-}
-
-QString PostgresServer::socketFolder() const
-{
-    return m_dir ? m_dir->path() : QString();
-}
 
 bool PostgresServer::start(QString *why)
 {
@@ -92,25 +84,24 @@ bool PostgresServer::start(QString *why)
     };
     m_bin = serverBinaries();
     if (m_bin.isEmpty())
-        return fail(QStringLiteral("no PostgreSQL server installed (scripts/setup.sh installs postgresql)"));
+        return fail(u"no PostgreSQL server installed (scripts/setup.sh installs postgresql)"_s);
     m_dir = std::make_unique<QTemporaryDir>();
     if (!m_dir->isValid())
-        return fail(QStringLiteral("no temporary folder"));
+        return fail(u"no temporary folder"_s);
     // The server runs as `nobody` when the test is root, and must own its folder.
     if (::chown(QFile::encodeName(m_dir->path()).constData(), unprivilegedUser(), unprivilegedGroup()) != 0)
-        return fail(QStringLiteral("cannot hand the temporary folder to the server's user"));
+        return fail(u"cannot hand the temporary folder to the server's user"_s);
 
-    const QString data = m_dir->filePath(QStringLiteral("data"));
+    const QString data = m_dir->filePath(u"data"_s);
     QString output;
-    if (!runTool(tool(QStringLiteral("initdb")),
-                 {QStringLiteral("-D"), data, QStringLiteral("-U"), user(), QStringLiteral("-A"), QStringLiteral("trust"),
-                  QStringLiteral("-E"), QStringLiteral("UTF8"), QStringLiteral("--locale=C"), QStringLiteral("--no-sync")},
+    if (!runTool(tool(u"initdb"_s),
+                 {u"-D"_s, data, u"-U"_s, user(), u"-A"_s, u"trust"_s, u"-E"_s, u"UTF8"_s, u"--locale=C"_s, u"--no-sync"_s},
                  &output))
-        return fail(QStringLiteral("initdb failed: ") + output);
+        return fail(u"initdb failed: "_s + output);
 
     m_port = freePort();
     if (m_port == 0)
-        return fail(QStringLiteral("no free loopback port"));
+        return fail(u"no free loopback port"_s);
     if (!resume(why)) {
         stop();
         return false;
@@ -129,69 +120,40 @@ bool PostgresServer::resume(QString *why)
     // sessions that may be stopped or sleeping.
     endWithParentAsUnprivileged(m_server, SIGQUIT);
     m_server.setProcessChannelMode(QProcess::MergedChannels);
-    m_server.setStandardOutputFile(m_dir->filePath(QStringLiteral("server.log")), QIODevice::Append);
+    m_server.setStandardOutputFile(m_dir->filePath(u"server.log"_s), QIODevice::Append);
     m_server.setWorkingDirectory(QDir::tempPath());
-    m_server.start(tool(QStringLiteral("postgres")),
-                   {QStringLiteral("-D"), m_dir->filePath(QStringLiteral("data")), QStringLiteral("-p"),
-                    QString::number(m_port), QStringLiteral("-k"), m_dir->path(), QStringLiteral("-c"),
-                    QStringLiteral("listen_addresses=127.0.0.1"), QStringLiteral("-c"), QStringLiteral("fsync=off")});
+    m_server.start(tool(u"postgres"_s), {u"-D"_s, m_dir->filePath(u"data"_s), u"-p"_s, QString::number(m_port), u"-k"_s,
+                                         m_dir->path(), u"-c"_s, u"listen_addresses=127.0.0.1"_s, u"-c"_s, u"fsync=off"_s});
     if (!m_server.waitForStarted(30000))
-        return fail(QStringLiteral("the server did not start: ") + m_server.errorString());
+        return fail(u"the server did not start: "_s + m_server.errorString());
 
-    QString output;
-    QDeadlineTimer deadline(60000);
-    while (!execute(QStringLiteral("select 1"), &output)) {
-        if (m_server.state() == QProcess::NotRunning || deadline.hasExpired()) {
-            QFile log(m_dir->filePath(QStringLiteral("server.log")));
-            log.open(QIODevice::ReadOnly);
-            return fail(QStringLiteral("the server did not come up: ") + QString::fromLocal8Bit(log.readAll()));
-        }
-        QThread::msleep(100);
+    if (!waitUntilReady(m_server, 60000, [this] { return execute(u"select 1"_s); })) {
+        QFile log(m_dir->filePath(u"server.log"_s));
+        log.open(QIODevice::ReadOnly);
+        return fail(u"the server did not come up: "_s + QString::fromLocal8Bit(log.readAll()));
     }
     return true;
 }
 
 void PostgresServer::shutDown()
 {
-    if (m_server.state() != QProcess::NotRunning) {
-        // A fast shutdown: open connections are ended, nothing waits for them.
-        ::kill(pid_t(m_server.processId()), SIGINT);
-        if (!m_server.waitForFinished(30000)) {
-            m_server.kill();
-            m_server.waitForFinished(5000);
-        }
-    }
-}
-
-void PostgresServer::stop()
-{
-    shutDown();
-    m_dir.reset();
+    // A fast shutdown: open connections are ended, nothing waits for them.
+    endChild(m_server, SIGINT, 30000);
 }
 
 QString PostgresServer::odbcConnectionText(const QString &database) const
 {
     return QStringLiteral("Provider=MSDASQL;Driver=PostgreSQL Unicode;Servername=%1;Port=%2;Database=%3;UID=%4;"
-                          "CommLog=0;Debug=0")
-        .arg(socketFolder())
-        .arg(m_port)
-        .arg(database, user());
+                          "CommLog=0;Debug=0").arg(socketFolder()).arg(m_port).arg(database, user());
 }
 
 bool PostgresServer::execute(const QString &sql, QString *output, const QString &database) const
 {
     QProcess psql;
     endWithParent(psql);
-    psql.setProcessChannelMode(QProcess::MergedChannels);
-    psql.start(tool(QStringLiteral("psql")),
-               {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-A"), QStringLiteral("-t"),
-                QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-h"), socketFolder(),
-                QStringLiteral("-p"), QString::number(m_port), QStringLiteral("-U"), user(), QStringLiteral("-d"),
-                database, QStringLiteral("-c"), sql});
-    const bool ok = psql.waitForFinished(60000) && psql.exitStatus() == QProcess::NormalExit && psql.exitCode() == 0;
-    if (output)
-        *output = QString::fromLocal8Bit(psql.readAll()).trimmed();
-    return ok;
+    return runToEnd(psql, tool(u"psql"_s),
+                    {u"-X"_s, u"-q"_s, u"-A"_s, u"-t"_s, u"-v"_s, u"ON_ERROR_STOP=1"_s, u"-h"_s, socketFolder(), u"-p"_s,
+                     QString::number(m_port), u"-U"_s, user(), u"-d"_s, database, u"-c"_s, sql}, 60000, output);
 }
 
 } // namespace norvale::test

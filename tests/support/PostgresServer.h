@@ -16,20 +16,24 @@ namespace norvale::test {
 class PostgresServer final {
 public:
     PostgresServer() = default;
-    ~PostgresServer();
+    ~PostgresServer() { stop(); }
     Q_DISABLE_COPY_MOVE(PostgresServer)
 
     // Creates the cluster and starts the server. False with the reason when
     // that is impossible here (no server installed, initdb refused): tests
     // then skip with it.
     bool start(QString *why);
-    void stop();
+    void stop()
+    {
+        shutDown();
+        m_dir.reset();
+    }
     // Shuts the server down as an operator's fast stop does, keeping its
     // data, port and socket folder; resume() starts it again.
     void shutDown();
     bool resume(QString *why);
 
-    QString socketFolder() const;
+    QString socketFolder() const { return m_dir ? m_dir->path() : QString(); }
     int port() const { return m_port; }
     static QString user() { return QStringLiteral("norvale"); }
 
@@ -42,7 +46,7 @@ public:
                  const QString &database = QStringLiteral("postgres")) const;
 
 private:
-    QString tool(const QString &name) const;
+    QString tool(const QString &name) const { return m_bin + u'/' + name; }
 
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_bin;

@@ -8,36 +8,54 @@
 namespace norvale::test {
 
 // Answers every message at once and writes down what the program asked the
-// desktop to do, so that tests neither block nor open anything.
+// desktop to do, so that tests neither block nor open anything. Workers may
+// call it from any thread.
 class RecordingPlatform final : public Platform {
 public:
-    void openUrl(const QString &address) override;
-    void setClipboardText(const QString &text) override;
-    void showMessage(const QString &title, const QString &text) override;
+    void openUrl(const QString &address) override { append(m_opened, address); }
+    void setClipboardText(const QString &text) override { write(m_clipboard, text); }
+    void showMessage(const QString &title, const QString &text) override { append(m_messages, title + u'|' + text); }
     bool askYesNo(const QString &title, const QString &text) override;
     bool startDetached(const QString &program, const QStringList &arguments) override;
-    void exitNow(int code) override;
-    QString chooseOpenFile(const QString &title, const QStringList &filters) override;
+    void exitNow(int) override;
+    QString chooseOpenFile(const QString &, const QStringList &) override { return read(m_chosenFile); }
     QString chooseSaveFile(const QString &title, const QString &suggested, const QStringList &filters,
                            int *filter) override;
 
-    QStringList openedUrls() const;
-    QString clipboardText() const;
-    QStringList messages() const;       // "title|text" per message, in order
-    QStringList questions() const;      // "title|text" per Yes/No question, in order
-    QStringList startedPrograms() const;
-    int exitRequests() const;
+    QStringList openedUrls() const { return read(m_opened); }
+    QString clipboardText() const { return read(m_clipboard); }
+    QStringList messages() const { return read(m_messages); }     // "title|text" per message, in order
+    QStringList questions() const { return read(m_questions); }   // "title|text" per Yes/No question, in order
+    QStringList startedPrograms() const { return read(m_started); }
+    int exitRequests() const { return read(m_exits); }
 
     // What startDetached reports; the program is never really started.
-    void setStartSucceeds(bool succeeds);
+    void setStartSucceeds(bool succeeds) { write(m_startSucceeds, succeeds); }
     // How every Yes/No question is answered; No until told otherwise.
-    void setAnswerYes(bool yes);
+    void setAnswerYes(bool yes) { write(m_answerYes, yes); }
     // What the next file dialogs answer (the empty text: cancelled), and the
     // filter index a save dialog reports.
     void setChosenFile(const QString &path, int filter = 0);
-    QStringList fileDialogs() const;    // "title|suggested name" per dialog, in order
 
 private:
+    template <typename T>
+    T read(const T &field) const
+    {
+        QMutexLocker lock(&m_mutex);
+        return field;
+    }
+    template <typename T>
+    void write(T &field, const T &value)
+    {
+        QMutexLocker lock(&m_mutex);
+        field = value;
+    }
+    void append(QStringList &list, const QString &entry)
+    {
+        QMutexLocker lock(&m_mutex);
+        list.append(entry);
+    }
+
     mutable QMutex m_mutex;
     QStringList m_opened;
     QString m_clipboard;
@@ -49,7 +67,6 @@ private:
     bool m_startSucceeds = true;
     QString m_chosenFile;
     int m_chosenFilter = 0;
-    QStringList m_fileDialogs;
 };
 
 } // namespace norvale::test

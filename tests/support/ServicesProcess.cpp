@@ -4,20 +4,12 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestSql.h"
 
-#include <QDeadlineTimer>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 
+using namespace Qt::StringLiterals;
+
 namespace norvale::test {
-
-ServicesProcess::ServicesProcess() : ServicesProcess(Options{}) {}
-
-ServicesProcess::ServicesProcess(Options options) : m_options(std::move(options)) {}
-
-ServicesProcess::~ServicesProcess()
-{
-    stop();
-}
 
 bool ServicesProcess::start(QString *error)
 {
@@ -32,16 +24,15 @@ bool ServicesProcess::start(QString *error)
     if (m_databasePath.isEmpty()) {
         m_dir = std::make_unique<QTemporaryDir>();
         if (!m_dir->isValid())
-            return fail(QStringLiteral("no temporary folder"));
-        m_databasePath = m_dir->filePath(QStringLiteral("norvale.db"));
+            return fail(u"no temporary folder"_s);
+        m_databasePath = m_dir->filePath(u"norvale.db"_s);
     }
 
-    QStringList args{QStringLiteral("--port"), QStringLiteral("0"),
-                     QStringLiteral("--db"), m_databasePath};
+    QStringList args{u"--port"_s, u"0"_s, u"--db"_s, m_databasePath};
     if (m_options.delayMs > 0)
-        args << QStringLiteral("--delay") << QString::number(m_options.delayMs);
+        args << u"--delay"_s << QString::number(m_options.delayMs);
     if (!m_options.delayPath.isEmpty())
-        args << QStringLiteral("--delay-path") << m_options.delayPath;
+        args << u"--delay-path"_s << m_options.delayPath;
     args << m_options.extraArguments;
 
     endWithParent(m_process);
@@ -50,40 +41,26 @@ bool ServicesProcess::start(QString *error)
     m_process.setArguments(args);
     m_process.start();
     if (!m_process.waitForStarted(10000))
-        return fail(QStringLiteral("norvale-services did not start: ") + m_process.errorString());
+        return fail(u"norvale-services did not start: "_s + m_process.errorString());
 
-    static const QRegularExpression ready(QStringLiteral("listening on (http://127\\.0\\.0\\.1:(\\d+))"));
+    static const QRegularExpression listening(u"listening on (http://127\\.0\\.0\\.1:(\\d+))"_s);
     QByteArray seen;
-    QDeadlineTimer deadline(60000);
-    while (!deadline.hasExpired()) {
-        if (!m_process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
-            break;
-        seen += m_process.readAllStandardOutput();
-        const auto match = ready.match(QString::fromUtf8(seen));
-        if (match.hasMatch()) {
-            m_baseUrl = match.captured(1);
-            m_port = match.captured(2).toInt();
-            return true;
-        }
-    }
-    return fail(QStringLiteral("norvale-services did not report ready; it said: ")
-                + QString::fromUtf8(seen + m_process.readAllStandardError()));
-}
-
-void ServicesProcess::stop()
-{
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(10000)) {
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
+    QRegularExpressionMatch match;
+    if (!waitUntilReady(m_process, 60000, [&] {
+            seen += m_process.readAllStandardOutput();
+            match = listening.match(QString::fromUtf8(seen));
+            return match.hasMatch();
+        }))
+        return fail(u"norvale-services did not report ready; it said: "_s
+                    + QString::fromUtf8(seen + m_process.readAllStandardError()));
+    m_baseUrl = match.captured(1);
+    m_port = match.captured(2).toInt();
+    return true;
 }
 
 QString ServicesProcess::dataServiceUrl() const
 {
-    return m_baseUrl + QStringLiteral("/geturl/dataurl.asp?checkin=qomp58x");
+    return m_baseUrl + u"/geturl/dataurl.asp?checkin=qomp58x"_s;
 }
 
 namespace {
@@ -91,7 +68,7 @@ namespace {
 // The number after prefix on its line of the /stats page, 0 when none.
 int statsNumber(const QString &baseUrl, const QString &prefix)
 {
-    const QString stats = QString::fromUtf8(fetchPage(baseUrl + QStringLiteral("/stats")).body);
+    const QString stats = QString::fromUtf8(fetchPage(baseUrl + u"/stats"_s).body);
     for (const QString &line : stats.split(u'\n')) {
         if (line.startsWith(prefix))
             return QStringView(line).sliced(prefix.size()).toInt();
@@ -108,20 +85,12 @@ int ServicesProcess::requestCount(const QString &path) const
 
 int ServicesProcess::connectionCount(const QString &path) const
 {
-    return statsNumber(m_baseUrl, QStringLiteral("connections ") + path + u' ');
+    return statsNumber(m_baseUrl, u"connections "_s + path + u' ');
 }
 
 bool ServicesProcess::execSql(const QString &statement) const
 {
-    const QString name = QStringLiteral("services-outside");
-    bool ok = false;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(m_databasePath);
-        ok = db.open() && test::execSql(db, statement);
-    }
-    QSqlDatabase::removeDatabase(name);
-    return ok;
+    return fillDatabase(m_databasePath, [&](QSqlDatabase &db) { return test::execSql(db, statement); });
 }
 
 } // namespace norvale::test

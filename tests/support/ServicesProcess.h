@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/ChildProcess.h"
+
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -21,15 +23,15 @@ public:
         QStringList extraArguments;
     };
 
-    ServicesProcess();
-    explicit ServicesProcess(Options options);
-    ~ServicesProcess();
+    ServicesProcess() : ServicesProcess(Options()) {}
+    explicit ServicesProcess(Options options) : m_options(std::move(options)) {}
+    ~ServicesProcess() { stop(); }
     Q_DISABLE_COPY_MOVE(ServicesProcess)
 
     // Starts the program and waits until it serves. False with a reason when
     // it did not come up.
     bool start(QString *error = nullptr);
-    void stop();
+    void stop() { endChild(m_process); }
 
     QString baseUrl() const { return m_baseUrl; }   // http://127.0.0.1:PORT
     int port() const { return m_port; }

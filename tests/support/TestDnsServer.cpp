@@ -82,13 +82,6 @@ QByteArray header(const QByteArray &query, int rcode, quint16 questions, quint16
 
 } // namespace
 
-TestDnsServer::TestDnsServer() = default;
-
-TestDnsServer::~TestDnsServer()
-{
-    stop();
-}
-
 bool TestDnsServer::start(const QString &address, quint16 port, QString *error)
 {
     auto fail = [&](const QString &why) {
@@ -168,24 +161,6 @@ void TestDnsServer::addWildcard(const QString &suffix, const QString &address)
     m_wildcards.append({canonicalName(suffix), bytes});
 }
 
-void TestDnsServer::setDelay(std::chrono::milliseconds delay)
-{
-    const std::lock_guard lock(m_mutex);
-    m_delay = delay;
-}
-
-void TestDnsServer::forgetQueriedNames()
-{
-    const std::lock_guard lock(m_mutex);
-    m_queried.clear();
-}
-
-void TestDnsServer::setFault(Fault fault)
-{
-    const std::lock_guard lock(m_mutex);
-    m_fault = fault;
-}
-
 QByteArray TestDnsServer::broken(QByteArray packet)
 {
     const std::lock_guard lock(m_mutex);
@@ -217,18 +192,6 @@ void TestDnsServer::setLoss(double share, quint32 seed)
     m_lossSeed = seed;
 }
 
-int TestDnsServer::droppedCount() const
-{
-    const std::lock_guard lock(m_mutex);
-    return m_dropped;
-}
-
-QStringList TestDnsServer::queriedNames() const
-{
-    const std::lock_guard lock(m_mutex);
-    return m_queried;
-}
-
 // One thread serves every query: answers wait in a queue ordered by the time
 // they are due, so a delayed answer never holds back a later query.
 void TestDnsServer::serve()
@@ -250,8 +213,7 @@ void TestDnsServer::serve()
     while (!m_stopping) {
         int timeout = -1;
         if (!pending.empty()) {
-            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(
-                pending.begin()->first - Clock::now());
+            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(pending.begin()->first - Clock::now());
             timeout = int(qMax<qint64>(0, wait.count()));
         }
         pollfd fds[2] = {{m_socket, POLLIN, 0}, {m_wake[0], POLLIN, 0}};

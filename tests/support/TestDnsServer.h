@@ -23,8 +23,8 @@ namespace norvale::test {
 // optional loss leaves a share of the queries unanswered.
 class TestDnsServer final {
 public:
-    TestDnsServer();
-    ~TestDnsServer();
+    TestDnsServer() = default;
+    ~TestDnsServer() { stop(); }
     TestDnsServer(const TestDnsServer &) = delete;
     TestDnsServer &operator=(const TestDnsServer &) = delete;
 
@@ -40,24 +40,24 @@ public:
     // Every name that ends in suffix (".tk") and is longer than it.
     void addWildcard(const QString &suffix, const QString &address);
     void removeWildcard(const QString &suffix);
-    void setDelay(std::chrono::milliseconds delay);
+    void setDelay(std::chrono::milliseconds delay) { const std::lock_guard lock(m_mutex); m_delay = delay; }
     // Leaves share (0 to 1) of the readable queries unanswered. Each query is
     // decided from the seed, its name and type and how often that name and
     // type were asked before, so a run drops the same queries whatever their
     // timing.
     void setLoss(double share, quint32 seed = 1);
     // Queries left unanswered by the loss since the start.
-    int droppedCount() const;
+    int droppedCount() const { const std::lock_guard lock(m_mutex); return m_dropped; }
 
     // Answers broken on purpose: cut short in the middle, sent with another
     // identifier, or the right identifier followed by noise.
     enum class Fault { None, CutShort, WrongId, Noise };
-    void setFault(Fault fault);
+    void setFault(Fault fault) { const std::lock_guard lock(m_mutex); m_fault = fault; }
 
     // Names asked for (lower-cased, without the final dot), in arrival order.
-    QStringList queriedNames() const;
+    QStringList queriedNames() const { const std::lock_guard lock(m_mutex); return m_queried; }
     // Drops that record, so that a long run does not grow with it.
-    void forgetQueriedNames();
+    void forgetQueriedNames() { const std::lock_guard lock(m_mutex); m_queried.clear(); }
 
 private:
     void serve();

@@ -12,19 +12,9 @@ TestHttpServer::TestHttpServer(int workerThreads) : m_server(std::make_unique<ht
     m_server->set_keep_alive_max_count(1);
     m_server->set_pre_routing_handler([this](const httplib::Request &request, httplib::Response &) {
         std::lock_guard lock(m_mutex);
-        m_requests.push_back({request.method, request.path, request.headers, request.params});
+        m_requests.push_back({request.path, request.headers});
         return httplib::Server::HandlerResponse::Unhandled;
     });
-}
-
-TestHttpServer::~TestHttpServer()
-{
-    stop();
-}
-
-void TestHttpServer::get(const std::string &pattern, Handler handler)
-{
-    m_server->Get(pattern, std::move(handler));
 }
 
 bool TestHttpServer::start(QString *error)
@@ -63,11 +53,6 @@ void TestHttpServer::stop()
     if (!m_listenReturned)
         m_server->stop();
     m_thread.join();
-}
-
-QString TestHttpServer::baseUrl() const
-{
-    return QStringLiteral("http://127.0.0.1:%1").arg(m_port);
 }
 
 std::vector<TestHttpServer::RecordedRequest> TestHttpServer::requests() const

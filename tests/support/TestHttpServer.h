@@ -26,18 +26,16 @@ public:
     using Handler = std::function<void(const httplib::Request &, httplib::Response &)>;
 
     struct RecordedRequest {
-        std::string method;
         std::string path;
         httplib::Headers headers;
-        httplib::Params params;
     };
 
     explicit TestHttpServer(int workerThreads = 16);
-    ~TestHttpServer();
+    ~TestHttpServer() { stop(); }
     Q_DISABLE_COPY_MOVE(TestHttpServer)
 
     // Routes are regular expressions over the path, as cpp-httplib takes them.
-    void get(const std::string &pattern, Handler handler);
+    void get(const std::string &pattern, Handler handler) { m_server->Get(pattern, std::move(handler)); }
 
     // Binds 127.0.0.1 on a free port and serves until stop().
     bool start(QString *error = nullptr);
@@ -45,7 +43,7 @@ public:
     void stop();
 
     int port() const { return m_port; }
-    QString baseUrl() const;
+    QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
     QString url(const QString &path) const { return baseUrl() + path; }
 
     // Every request received so far, in order of arrival.

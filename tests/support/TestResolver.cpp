@@ -23,8 +23,7 @@ bool TestResolver::start()
 
     // Never let a test's queries reach the machine's real name servers.
     QFile resolvConf(QStringLiteral("/etc/resolv.conf"));
-    const QString expected = QStringLiteral("^nameserver\\s+%1\\s*$")
-                                 .arg(QRegularExpression::escape(address));
+    const QString expected = QStringLiteral("^nameserver\\s+%1\\s*$").arg(QRegularExpression::escape(address));
     if (!resolvConf.open(QIODevice::ReadOnly)
         || !QString::fromLatin1(resolvConf.readAll())
                 .contains(QRegularExpression(expected, QRegularExpression::MultilineOption))) {
@@ -41,11 +40,6 @@ bool TestResolver::start()
     }
     m_ready = true;
     return true;
-}
-
-bool TestResolver::privateNetwork()
-{
-    return qEnvironmentVariable("NORVALE_TEST_NETNS") == QLatin1StringView("1");
 }
 
 } // namespace norvale::test

@@ -27,7 +27,7 @@ public:
 
     // The wrapper gave the test a network namespace of its own, so it may
     // change the network's settings.
-    static bool privateNetwork();
+    static bool privateNetwork() { return qEnvironmentVariable("NORVALE_TEST_NETNS") == QLatin1StringView("1"); }
 
 private:
     TestDnsServer m_server;

@@ -25,8 +25,7 @@ bool fillDatabase(const QString &path, const std::function<bool(QSqlDatabase &db
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         db.setDatabaseName(path);
-        ok = db.open() && execSql(db, QStringLiteral("begin")) && fill(db)
-             && execSql(db, QStringLiteral("commit"));
+        ok = db.open() && execSql(db, QStringLiteral("begin")) && fill(db) && execSql(db, QStringLiteral("commit"));
         db.close();
     }
     QSqlDatabase::removeDatabase(name);
