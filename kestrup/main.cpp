@@ -5,11 +5,13 @@
 #include "kestrup/KestrupRun.h"
 
 #include <QApplication>
+#include <QIcon>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kestrup"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/norvale.png")));
 
     const QString programFolder = QCoreApplication::applicationDirPath();
     kestrup::DesktopKestrupPlatform platform;

@@ -18,7 +18,8 @@ for path in usr/lib/norvale/norvale usr/lib/norvale/norvale-cli usr/lib/norvale/
             "usr/lib/norvale/setup/NotoSerifCJK-Regular.ttc -> " "usr/lib/norvale/setup/NotoSansCJK-Regular.ttc -> " \
             "usr/bin/norvale -> ../lib/norvale/norvale" "usr/bin/norvale-cli -> ../lib/norvale/norvale-cli" \
             "usr/bin/norvale-services -> ../lib/norvale/norvale-services" \
-            usr/share/applications/norvale.desktop usr/share/icons/hicolor/scalable/apps/norvale.svg; do
+            usr/share/applications/norvale.desktop usr/share/icons/hicolor/scalable/apps/norvale.svg \
+            usr/share/icons/hicolor/256x256/apps/norvale.png; do
   grep -qF "./$path" <<<"$contents" || fail "$path is missing"
 done
 

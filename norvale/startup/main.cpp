@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QIcon>
 #include <QStandardPaths>
 
 #include <cstdio>
@@ -48,6 +49,7 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Norvale"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/norvale.png")));
     // The window system's own options (-platform …) are gone from the
     // arguments by now, so anything left over is a mistake.
     QCommandLineParser parser;
