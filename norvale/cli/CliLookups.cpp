@@ -6,7 +6,6 @@
 #include "norvale/lookup/LookupInput.h"
 #include "norvale/lookup/WhoisLookup.h"
 
-#include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -57,22 +56,13 @@ void writeFormatted(ResultFormat format, const QByteArray &bytes)
     writeOut(format == ResultFormat::Csv && outputIsFreshFile() ? ResultWriter::utf8Bom() + bytes : bytes);
 }
 
-// Starts a lookup and waits for its finished(), which an input the engine
-// does not look up sends at once; gives what finished() carried.
+// Runs a lookup to its finished() and gives what that carried.
 template <typename Engine, typename Value>
 std::decay_t<Value> lookUp(Engine &engine, void (Engine::*finished)(quint64, Value), const QString &typed)
 {
-    QEventLoop loop;
-    bool done = false;
     std::decay_t<Value> result;
-    QObject::connect(&engine, finished, &loop, [&](quint64, Value value) {
-        result = value;
-        done = true;
-        loop.quit();
-    });
-    engine.start(typed);
-    if (!done)
-        loop.exec();
+    QObject::connect(&engine, finished, &engine, [&result](quint64, Value value) { result = value; });
+    runUntil(&engine, finished, [&] { engine.start(typed); });
     return result;
 }
 
@@ -103,21 +93,13 @@ int runIp(const CliOptions &options, std::shared_ptr<ServerDatabase> database, c
 {
     IpLookup engine(makeServerLookupBackend(std::move(database)));
     engine.setPages(config.value(QLatin1StringView("lipurl")), config.value(QLatin1StringView("lipmessurl")));
-    QEventLoop loop;
-    bool done = false;
     QString address;
     QStringList shared;
     QStringList location(locationMarkers().size());
-    QObject::connect(&engine, &IpLookup::addressShown, &loop, [&](quint64, const QString &text) { address = text; });
-    QObject::connect(&engine, &IpLookup::sharedDomain, &loop, [&](quint64, const QString &name) { shared << name; });
-    QObject::connect(&engine, &IpLookup::located, &loop, [&](quint64, const QStringList &values) { location = values; });
-    QObject::connect(&engine, &IpLookup::finished, &loop, [&] {
-        done = true;
-        loop.quit();
-    });
-    engine.start(options.target);
-    if (!done)
-        loop.exec();
+    QObject::connect(&engine, &IpLookup::addressShown, &engine, [&](quint64, const QString &text) { address = text; });
+    QObject::connect(&engine, &IpLookup::sharedDomain, &engine, [&](quint64, const QString &name) { shared << name; });
+    QObject::connect(&engine, &IpLookup::located, &engine, [&](quint64, const QStringList &values) { location = values; });
+    runUntil(&engine, &IpLookup::finished, [&] { engine.start(options.target); });
 
     static const char16_t *const labels[] = {u"所在国家", u"所在地区", u"所在城市", u"纬度", u"经度",
                                               u"邮编", u"时区", u"互联网服务提供商(ISP)", u"国家区号"};

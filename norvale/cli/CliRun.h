@@ -2,6 +2,10 @@
 
 #include "norvale/cli/CliOptions.h"
 
+#include <QCoreApplication>
+#include <QObject>
+
+#include <functional>
 #include <memory>
 
 namespace norvale {
@@ -16,6 +20,23 @@ class ServerDatabase;
 int runCli(const CliOptions &options);
 
 namespace cli {
+
+// The command line has no window: the application's own event loop, run
+// from main through here, carries an engine's reports until `finished`
+// comes. `start` may finish at once, before the loop would run.
+template <typename Sender, typename Signal>
+void runUntil(const Sender *sender, Signal finished, const std::function<void()> &start)
+{
+    bool done = false;
+    const QMetaObject::Connection ending = QObject::connect(sender, finished, QCoreApplication::instance(), [&done] {
+        done = true;
+        QCoreApplication::quit();
+    });
+    start();
+    if (!done)
+        QCoreApplication::exec();
+    QObject::disconnect(ending);
+}
 
 // The commands, once the configuration is in.
 // The keywords of a search, cleaned: the arguments' and standard input's.

@@ -6,8 +6,6 @@
 #include "norvale/search/SearchBackend.h"
 #include "norvale/search/SearchBoxes.h"
 
-#include <QEventLoop>
-
 namespace norvale::cli {
 
 namespace {
@@ -81,17 +79,14 @@ int runSearch(const CliOptions &options, const QStringList &keywords,
         head.prepend(ResultWriter::utf8Bom());
     writeOut(head);
 
-    QEventLoop loop;
-    QObject::connect(&engine, &DomainSearch::progressStep, &loop,
+    QObject::connect(&engine, &DomainSearch::progressStep, &engine,
                      [&](quint64, int, int, int percent) { progress.setPercent(percent); });
-    QObject::connect(&engine, &DomainSearch::rowReady, &loop, [&](quint64, const SearchRow &row) {
+    QObject::connect(&engine, &DomainSearch::rowReady, &engine, [&](quint64, const SearchRow &row) {
         progress.clear();
         writeOut(writer.row(resultRecord(row)));
         progress.addRow();
     });
-    QObject::connect(&engine, &DomainSearch::finished, &loop, [&] { loop.quit(); });
-    engine.startList(keywords);
-    loop.exec();
+    runUntil(&engine, &DomainSearch::finished, [&] { engine.startList(keywords); });
     progress.clear();
     writeOut(writer.end());
     return 0;
