@@ -2,10 +2,14 @@
 // written out again with quotes, read back the same. The mapped ODBC text,
 // read as the driver manager reads it, names a driver only by a name
 // registered with the manager, never a path to a library, and names no file
-// DSN; a refusal never repeats the password.
+// DSN; read as the manager reads it and as its driver reads it (FreeTDS and
+// PostgreSQL as the manager does, SQLite cutting every value at ";"), it
+// passes no key outside that driver's allow-list; a refusal never repeats
+// the password.
 #include "fuzz/FuzzInput.h"
 #include "norvale/data/ConnectionText.h"
 #include "norvale/data/OdbcDriverManager.h"
+#include "norvale/data/OdbcKeys.h"
 
 #include <QStringList>
 
@@ -60,6 +64,19 @@ Pairs odbcPairs(const QString &text)
     return pairs;
 }
 
+// As the SQLite driver reads it: no braces, every value ends at the next
+// ";", a key is what stands before "=" as it is written.
+Pairs plainPairs(const QString &text)
+{
+    Pairs pairs;
+    for (const QString &piece : text.split(u';')) {
+        const qsizetype equals = piece.indexOf(u'=');
+        if (equals > 0)
+            pairs.append({piece.left(equals), piece.mid(equals + 1)});
+    }
+    return pairs;
+}
+
 // What QODBC hands the driver manager for a database name.
 QString odbcConnectionString(const QString &databaseName)
 {
@@ -76,10 +93,20 @@ bool isKey(const QString &key, const char *name)
     return key.compare(QLatin1StringView(name), Qt::CaseInsensitive) == 0;
 }
 
-const QStringList &registered()
+bool registered(const QString &name)
 {
-    static const QStringList drivers = odbc::registeredDrivers();
-    return drivers;
+    static const QList<odbc::RegisteredDriver> drivers = odbc::registeredDrivers();
+    return std::any_of(drivers.cbegin(), drivers.cend(), [&name](const odbc::RegisteredDriver &driver) {
+        return driver.name.compare(name, Qt::CaseInsensitive) == 0;
+    });
+}
+
+// Every key passes that driver's allow-list (which also names it the same way).
+void requireAllowed(const Pairs &pairs, odbc::DriverFamily family, const QString &text)
+{
+    for (const auto &[key, value] : pairs)
+        fuzz::require(odbc::allowedKey(family, key.trimmed(), value).compare(key.trimmed(), Qt::CaseInsensitive) == 0,
+                      "no key outside the driver's allow-list reaches it", text);
 }
 
 } // namespace
@@ -126,12 +153,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (settings.driver != QLatin1StringView("QODBC"))
         return 0;
 
-    for (const auto &[key, value] : odbcPairs(odbcConnectionString(settings.databaseName))) {
+    const QString passed = odbcConnectionString(settings.databaseName);
+    const Pairs managerReading = odbcPairs(passed);
+    QString driver;
+    for (const auto &[key, value] : managerReading) {
+        if (isKey(key, "driver"))
+            driver = value;
+    }
+    const odbc::DriverFamily family = driver.isEmpty() ? odbc::DriverFamily::Other : odbc::familyOfDriver(driver);
+    requireAllowed(managerReading, family, passed);
+    if (!odbc::readsBraces(family))
+        requireAllowed(plainPairs(passed), family, passed);
+    for (const auto &[key, value] : managerReading) {
         fuzz::require(!isKey(key, "filedsn") && !isKey(key, "savefile"), "the ODBC text names no file DSN",
                       settings.databaseName);
         if (isKey(key, "driver")) {
             fuzz::require(!value.contains(u'/'), "the ODBC text never holds a driver path", settings.databaseName);
-            fuzz::require(value == QLatin1StringView("FreeTDS") || registered().contains(value, Qt::CaseInsensitive),
+            fuzz::require(value == QLatin1StringView("FreeTDS") || registered(value),
                           "the ODBC text names only registered drivers", settings.databaseName);
         }
         if (isKey(key, "dsn"))

@@ -50,7 +50,11 @@ ConfigLoadResult loadConfigRecord(const QString &connectionText)
         if (value.isNull())
             return failure(QStringLiteral("配置表 lconfig_all 中列 ") + column
                            + QStringLiteral(" 的值为 NULL"));
-        values.append(value.toString());
+        QString text = value.toString();
+        if (text.size() > kConfigValueLimit)
+            return failure(QStringLiteral("配置表 lconfig_all 中列 ") + column + QStringLiteral(" 的值超过 ")
+                           + QString::number(kConfigValueLimit) + QStringLiteral(" 个字符"));
+        values.append(std::move(text));
     }
 
     ConfigLoadResult result;

@@ -77,14 +77,14 @@ void DownloadPanel::startDownload(const QString &address)
     if (m_downloading)
         return;
     show();
-    const QString name = installerFileName(address);
-    if (name.isEmpty()) {
+    const QString path =
+        installerTarget(installerFolder(m_programFolder), installerFileName(address), earlierDownloads());
+    if (path.isEmpty()) {
         qWarning().noquote() << "No download: the installer address names no safe file:"
                              << address.left(200);
         showStatus(downloadstatus::Broken);
         return;
     }
-    const QString path = QDir(installerFolder(m_programFolder)).filePath(name);
     m_downloading = m_download->start(address, path);
     m_ldownstop->setEnabled(m_downloading);
 }
@@ -117,6 +117,8 @@ void DownloadPanel::finish(const DownloadResult &result)
 {
     m_downloading = false;
     const bool cancelled = !m_ldownstop->isEnabled();
+    if (result.complete)
+        rememberDownload(result.localPath);
     if (cancelled || (result.complete && result.bytes == 0)) {
         backToIdle();
         return;

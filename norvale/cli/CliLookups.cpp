@@ -47,7 +47,7 @@ QByteArray formatted(ResultFormat format, const QList<Field> &fields, const QJso
     }
     QString text;
     for (const Field &f : fields)
-        text += f.label + u'：' + f.value + u'\n';
+        text += f.label + u'：' + terminalText(f.value) + u'\n';
     return text.toUtf8();
 }
 
@@ -78,7 +78,8 @@ int runWhois(const CliOptions &options, std::shared_ptr<ServerDatabase> database
     const bool found = text != QString::fromUtf16(lookuptext::whoisNotFound);
     const QString name = cleanDomainName(options.target);
     if (options.format == ResultFormat::Table) {
-        writeOut((text.endsWith(u'\n') ? text : text + u'\n').toUtf8());
+        const QString shown = terminalText(text);
+        writeOut((shown.endsWith(u'\n') ? shown : shown + u'\n').toUtf8());
         return 0;
     }
     writeFormatted(options.format,
@@ -132,9 +133,9 @@ int runIp(const CliOptions &options, std::shared_ptr<ServerDatabase> database, c
     case ResultFormat::Tsv:
         break;
     }
-    QString text = QStringLiteral("IP 地址：") + address + u'\n';
+    QString text = QStringLiteral("IP 地址：") + terminalText(address) + u'\n';
     for (const QString &name : shared)
-        text += QStringLiteral("  ") + name + u'\n';
+        text += QStringLiteral("  ") + terminalText(name) + u'\n';
     text += QStringLiteral("合计查到 ") + count + QStringLiteral(" 条共享域名\n");
     writeOut(text.toUtf8() + formatted(ResultFormat::Table, where));
     return 0;

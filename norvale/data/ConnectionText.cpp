@@ -1,6 +1,7 @@
 #include "norvale/data/ConnectionText.h"
 
 #include "norvale/data/OdbcDriverManager.h"
+#include "norvale/data/OdbcKeys.h"
 
 #include <QRegularExpression>
 
@@ -149,50 +150,62 @@ QString odbcReading(const QString &value)
 }
 
 // The driver manager loads a Driver= value that is not a registered name as
-// a library, and a file DSN names its own driver: a connection text from the
-// network must not get either to load code from disk. SAVEFILE would write one.
-// The value is the one passed on, so that the name checked is the name used.
-QString refusedOdbcKey(const QString &key, const QString &name)
+// a library: a connection text from the network must not get it to load code
+// from disk.
+bool registeredDriver(const QString &name)
 {
-    const auto is = [&key](const char *other) { return key.compare(QLatin1StringView(other), Qt::CaseInsensitive) == 0; };
-    if (is("filedsn") || is("savefile"))
-        return QStringLiteral("The connection text may not name a file DSN (%1)").arg(key);
-    if (!is("driver"))
-        return {};
-    const QStringList registered = odbc::registeredDrivers();
-    const bool known = std::any_of(registered.cbegin(), registered.cend(), [&name](const QString &driver) {
-        return driver.compare(name, Qt::CaseInsensitive) == 0;
+    if (name.contains(u'/'))
+        return false;
+    const QList<odbc::RegisteredDriver> registered = odbc::registeredDrivers();
+    return std::any_of(registered.cbegin(), registered.cend(), [&name](const odbc::RegisteredDriver &driver) {
+        return driver.name.compare(name, Qt::CaseInsensitive) == 0;
     });
-    if (!known || name.contains(u'/'))
-        return QStringLiteral("The ODBC driver \"%1\" is not registered with the driver manager").arg(name);
-    return {};
+}
+
+bool isKey(const QString &key, const char *name)
+{
+    return key.compare(QLatin1StringView(name), Qt::CaseInsensitive) == 0;
 }
 
 SqlConnectionSettings mapOdbc(const QList<ConnectionPair> &pairs)
 {
+    // The driver decides which keys may pass and how its values are read.
+    QString driver;
+    for (const auto &[key, written] : pairs) {
+        if (isKey(key, "driver"))
+            driver = odbcReading(written).trimmed();
+    }
+    if (!driver.isEmpty() && !registeredDriver(driver))
+        return failure(QStringLiteral("The ODBC driver \"%1\" is not registered with the driver manager").arg(driver));
+    const odbc::DriverFamily family = driver.isEmpty() ? odbc::DriverFamily::Other : odbc::familyOfDriver(driver);
+
     // The source (DSN) goes first, so that QODBC's own prefix can stand for
     // it; everything else keeps its order.
     QStringList source;
     QStringList rest;
     bool hasTarget = false;
     for (const auto &[key, written] : pairs) {
-        if (key.compare(QLatin1StringView("provider"), Qt::CaseInsensitive) == 0)
+        if (isKey(key, "provider"))
             continue;
         QString value = odbcReading(written);
-        if (key.compare(QLatin1StringView("driver"), Qt::CaseInsensitive) == 0)
+        if (isKey(key, "driver"))
             value = value.trimmed();
-        if (const QString why = refusedOdbcKey(key, value); !why.isEmpty())
-            return failure(why);
         // MSDASQL reads its "Data Source" as the ODBC data source name.
-        const bool dataSource = key.compare(QLatin1StringView("data source"), Qt::CaseInsensitive) == 0;
-        const QString name = dataSource ? QStringLiteral("DSN") : key;
+        const QString name = odbc::allowedKey(family, isKey(key, "data source") ? QStringLiteral("DSN") : key, value);
+        if (name.isEmpty())
+            return failure(QStringLiteral("The connection text may not pass \"%1\" to the ODBC driver").arg(key));
+        // A driver that cuts values at ";" would read the rest as keys of their own.
+        if (!odbc::readsBraces(family)
+            && (value.contains(u';') || value.contains(u'{') || value.contains(u'}')))
+            return failure(QStringLiteral("The value of \"%1\" holds \";\" or a brace, which this driver would misread").arg(key));
         const QString pair = name + u'=' + odbcValue(value);
-        if (dataSource || name.compare(QLatin1StringView("dsn"), Qt::CaseInsensitive) == 0) {
+        if (name == QLatin1StringView("DSN")) {
+            if (value.contains(QLatin1StringView(".dsn"), Qt::CaseInsensitive))
+                return failure(QStringLiteral("The connection text may not name a file DSN"));
             source.append(pair);
             hasTarget = true;
         } else {
-            if (name.compare(QLatin1StringView("driver"), Qt::CaseInsensitive) == 0)
-                hasTarget = true;
+            hasTarget = hasTarget || name == QLatin1StringView("DRIVER");
             rest.append(pair);
         }
     }

@@ -3,6 +3,8 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <QByteArray>
+
 #include <cstring>
 
 namespace norvale::odbc {
@@ -24,12 +26,12 @@ SQLHANDLE handleOf(const QVariant &value)
 
 } // namespace
 
-QStringList registeredDrivers()
+QList<RegisteredDriver> registeredDrivers()
 {
-    QStringList names;
+    QList<RegisteredDriver> drivers;
     SQLHENV env = SQL_NULL_HENV;
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env)))
-        return names;
+        return drivers;
     SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
     SQLCHAR name[512];
     SQLCHAR attributes[2048];
@@ -38,11 +40,19 @@ QStringList registeredDrivers()
     SQLUSMALLINT direction = SQL_FETCH_FIRST;
     while (SQL_SUCCEEDED(SQLDrivers(env, direction, name, sizeof name, &nameLength, attributes,
                                     sizeof attributes, &attributesLength))) {
-        names << QString::fromLocal8Bit(reinterpret_cast<const char *>(name));
+        RegisteredDriver driver{QString::fromLocal8Bit(reinterpret_cast<const char *>(name)), {}};
+        // The attributes are "key=value" pairs, each ended by a zero byte.
+        const QByteArray list(reinterpret_cast<const char *>(attributes),
+                              qBound<SQLSMALLINT>(0, attributesLength, SQLSMALLINT(sizeof attributes)));
+        for (const QByteArray &pair : list.split('\0')) {
+            if (pair.startsWith("Driver="))
+                driver.library = QString::fromLocal8Bit(pair.mid(7));
+        }
+        drivers << driver;
         direction = SQL_FETCH_NEXT;
     }
     SQLFreeHandle(SQL_HANDLE_ENV, env);
-    return names;
+    return drivers;
 }
 
 bool connectionDead(const QVariant &connectionHandle)

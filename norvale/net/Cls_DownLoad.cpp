@@ -109,7 +109,11 @@ size_t onHeader(char *data, size_t size, size_t count, void *user)
 
     t->raise(downloadstatus::Receiving);
     t->file = std::make_unique<QSaveFile>(t->localPath);
-    if (!t->file->open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+    // Plain read-write, whatever an earlier file of that name had: a
+    // download is never made runnable before the user has been asked.
+    if (!t->file->open(QIODevice::WriteOnly | QIODevice::Unbuffered)
+        || !t->file->setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+                                    | QFileDevice::ReadOther)) {
         t->saveFailed = true;
         return 0;
     }
@@ -219,7 +223,8 @@ DownloadResult Cls_DownLoad::DLFile(const QString &sRemoteURL, const QString &sL
     t.easy = easy.get();
     char errorText[CURL_ERROR_SIZE] = {};
     CURL *h = easy.get();
-    setBoundedGet(h, address, m_limits.connectTimeout, m_limits.idleTimeout, m_limits.maxRedirects);
+    RedirectGuard guard;
+    setBoundedGet(h, address, m_limits.connectTimeout, m_limits.idleTimeout, m_limits.maxRedirects, &guard);
     curl_easy_setopt(h, CURLOPT_USERAGENT, "VB Http");
     // Always from the server: no cache on the way may answer.
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
@@ -276,8 +281,9 @@ DownloadResult Cls_DownLoad::DLFile(const QString &sRemoteURL, const QString &sL
             t.file->cancelWriting();
         return fail(downloadstatus::Stopped, QString());
     }
-    const QString why = errorText[0] ? QString::fromUtf8(errorText)
-                                     : QString::fromUtf8(curl_easy_strerror(code));
+    const QString why = guard.refused ? QStringLiteral("redirected from the internet into a private network")
+                        : errorText[0] ? QString::fromUtf8(errorText)
+                                       : QString::fromUtf8(curl_easy_strerror(code));
     if (!t.answered)
         return fail(downloadstatus::RequestFailed, why);
     if (t.statusRefused)

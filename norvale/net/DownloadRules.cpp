@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QStandardPaths>
 
 namespace norvale {
@@ -22,7 +23,59 @@ qint64 roundedQuotient(qint64 numerator, qint64 denominator)
     return quotient;
 }
 
+// The files the program folder holds, under the names an upgrade must never
+// take, whether the folder holds them now or not.
+const QStringList kProgramFiles = {
+    QStringLiteral("norvale"), QStringLiteral("norvale-cli"), QStringLiteral("norvale-services"),
+    QStringLiteral("kestrup"), QStringLiteral("readme.txt"), QStringLiteral("set.ini"),
+    QStringLiteral("setup"),
+};
+
+QString ledgerPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+           + QStringLiteral("/norvale/downloads");
+}
+
 } // namespace
+
+QString installerTarget(const QString &folder, const QString &name, const QStringList &earlierDownloads)
+{
+    if (name.isEmpty() || name.startsWith(u'.') || name.contains(u'/')
+        || kProgramFiles.contains(name, Qt::CaseInsensitive))
+        return {};
+    const QFileInfo target(QDir(folder).absoluteFilePath(name));
+    // A dangling link counts as existing: writing through it lands elsewhere.
+    if ((target.exists() || target.isSymLink())
+        && (!target.isFile() || target.isSymLink() || !earlierDownloads.contains(target.absoluteFilePath())))
+        return {};
+    return target.absoluteFilePath();
+}
+
+QStringList earlierDownloads()
+{
+    QFile ledger(ledgerPath());
+    if (!ledger.open(QIODevice::ReadOnly))
+        return {};
+    // A handful of paths; anything larger is not ours.
+    return QString::fromUtf8(ledger.read(1 << 20)).split(u'\n', Qt::SkipEmptyParts);
+}
+
+void rememberDownload(const QString &path)
+{
+    QStringList paths = earlierDownloads();
+    if (paths.contains(path))
+        return;
+    paths.append(path);
+    // The newest hundred are enough to find the installer again.
+    paths = paths.mid(qMax<qsizetype>(0, paths.size() - 100));
+    QDir().mkpath(QFileInfo(ledgerPath()).absolutePath());
+    QSaveFile ledger(ledgerPath());
+    if (ledger.open(QIODevice::WriteOnly)) {
+        ledger.write(paths.join(u'\n').toUtf8() + '\n');
+        ledger.commit();
+    }
+}
 
 QString downloadStatusText(int status)
 {

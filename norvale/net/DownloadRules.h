@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 
 namespace norvale {
@@ -27,6 +28,18 @@ QString downloadStatusText(int status);
 // name. Empty when the name would be unsafe to write: empty, "." or "..",
 // holding "\" or a control character, or longer than a file name may be.
 QString installerFileName(QStringView address);
+
+// Where the installer named `name` may be written in `folder`: the path, or
+// empty when the name is one of the program's own files (whether or not it
+// is there), a hidden name, or an existing entry that no earlier download
+// wrote (`earlierDownloads`, absolute paths). The installer's address comes
+// from the network, and must not overwrite the program or a user's file.
+QString installerTarget(const QString &folder, const QString &name, const QStringList &earlierDownloads);
+
+// The installers that downloads wrote, as recorded in the user's settings
+// folder, and the recording of one more.
+QStringList earlierDownloads();
+void rememberDownload(const QString &path);
 
 // Where the installer goes: the program's folder when it can be written,
 // otherwise the user's download folder (the home folder when there is none).

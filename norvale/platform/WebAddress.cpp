@@ -4,8 +4,28 @@
 
 #include <QDebug>
 #include <QUrl>
+#include <QUrlQuery>
 
 namespace norvale {
+
+namespace {
+
+// A mail program takes more from a mailto address than a message's text:
+// "attach" and its kin add local files to the mail. Only a subject, a body
+// and copies may come along.
+bool onlyPlainMailFields(const QUrl &url)
+{
+    const QUrlQuery query(url);
+    const auto items = query.queryItems(QUrl::FullyDecoded);
+    for (const auto &[name, value] : items) {
+        const QString field = name.trimmed().toLower();
+        if (field != QLatin1String("subject") && field != QLatin1String("body") && field != QLatin1String("cc"))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
 
 bool isWebOrMailAddress(const QString &address)
 {
@@ -20,7 +40,7 @@ bool isWebOrMailAddress(const QString &address)
         return false;
     const QString scheme = url.scheme().toLower();
     if (scheme == QLatin1String("mailto"))
-        return !url.path().isEmpty();
+        return !url.path().isEmpty() && onlyPlainMailFields(url);
     return (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
            && !url.host().isEmpty();
 }

@@ -86,8 +86,31 @@ const QStringList &resultHeaders()
     return headers;
 }
 
+QString terminalText(const QString &text)
+{
+    QString shown;
+    shown.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        // A line of a server's text may end in CR LF.
+        if (c == u'\r' && i + 1 < text.size() && text.at(i + 1) == u'\n')
+            continue;
+        const char16_t u = c.unicode();
+        const bool control = u < 0x20 || (u >= 0x7f && u <= 0x9f);
+        if (!control || u == u'\n' || u == u'\t')
+            shown += c;
+        else
+            shown += QStringLiteral("\\x%1").arg(uint(u), 2, 16, QLatin1Char('0'));
+    }
+    return shown;
+}
+
 QString spreadsheetSafe(const QString &text)
 {
+    // A tab or a carriage return first also starts a formula in some
+    // spreadsheets, and is no number's first character.
+    if (!text.isEmpty() && (text.front() == u'\t' || text.front() == u'\r'))
+        return u'\'' + text;
     static const QString formulaStarts = QStringLiteral("=+-@");
     if (text.size() < 2 || !formulaStarts.contains(text.front()))
         return text;
@@ -150,7 +173,7 @@ QByteArray ResultWriter::row(const ResultRecord &r)
     case ResultFormat::Table: {
         QStringList texts;
         for (const QString &text : shownTexts(r))
-            texts << oneLine(text);
+            texts << terminalText(oneLine(text));
         return tableLine(texts, {false, r.free, false, r.filed, false}, m_colour).toUtf8();
     }
     case ResultFormat::Csv: {

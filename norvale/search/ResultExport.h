@@ -61,8 +61,15 @@ private:
 const QStringList &resultHeaders();
 
 // A spreadsheet reads a cell that begins with "=", "+", "-" or "@" as a
-// formula: such a text (unless it is a plain number) gets a leading "'".
+// formula: such a text (unless it is a plain number) gets a leading "'", as
+// does one that begins with a tab or a carriage return.
 QString spreadsheetSafe(const QString &text);
+
+// Text for a terminal: a control character other than a line end or a tab
+// shows as "\x1b" and the like, so that no text from a page or the database
+// can drive the terminal (set its clipboard, clear it, retitle it). CR LF
+// reads as a line end.
+QString terminalText(const QString &text);
 
 // One CSV field: made spreadsheet-safe, quoted when it holds a comma, a
 // quote or a line break.

@@ -158,7 +158,8 @@ PageFetch fetchPage(const QString &url, const FetchLimits &limits, const StopFla
     // gone); the connections and caches stay.
     curl_easy_reset(h);
     curl_easy_setopt(h, CURLOPT_SHARE, sharedCaches());
-    setBoundedGet(h, address, limits.connectTimeout, limits.idleTimeout, limits.maxRedirects);
+    RedirectGuard guard;
+    setBoundedGet(h, address, limits.connectTimeout, limits.idleTimeout, limits.maxRedirects, &guard);
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
     // A server that sends a byte now and then never trips the idle limit.
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, long(limits.totalTimeout.count()));
@@ -176,6 +177,8 @@ PageFetch fetchPage(const QString &url, const FetchLimits &limits, const StopFla
             return failed(QStringLiteral("body larger than %1 bytes").arg(limits.maxBodyBytes));
         if (transfer.outOfMemory)
             return failed(QStringLiteral("out of memory"));
+        if (guard.refused)
+            return failed(QStringLiteral("redirected from the internet into a private network"));
         const char *why = errorText[0] ? errorText : curl_easy_strerror(code);
         return failed(QString::fromUtf8(why));
     }

@@ -102,6 +102,10 @@ private slots:
         QVariantList withNull = rowFor(keys, 1);
         withNull[24] = null;
         const QStringList withoutLast = keys.mid(0, 31);
+        QVariantList atBound = rowFor(keys, 1);
+        atBound[3] = QString(kConfigValueLimit, u'9');
+        QVariantList overBound = rowFor(keys, 1);
+        overBound[3] = QString(kConfigValueLimit + 1, u'9');
 
         QTest::newRow("the first of two rows counts, a NULL in the second is ignored")
             << keys << Rows{rowFor(keys, 1), nullInSecond} << Values{} << QString();
@@ -115,6 +119,9 @@ private slots:
             << QString();
         QTest::newRow("the last column missing")
             << withoutLast << Rows{rowFor(withoutLast, 1)} << Values{} << QStringLiteral("lgbookurl");
+        QTest::newRow("a value at the bound")
+            << keys << Rows{atBound} << Values{{QStringLiteral("lqq"), QString(kConfigValueLimit, u'9')}} << QString();
+        QTest::newRow("a value over the bound") << keys << Rows{overBound} << Values{} << QStringLiteral("lqq");
         QTest::newRow("NULL") << keys << Rows{withNull} << Values{} << QStringLiteral("lwhoisurl");
         QTest::newRow("no row") << keys << Rows{} << Values{} << QStringLiteral("lconfig_all");
         QTest::newRow("no table") << QStringList() << Rows{} << Values{} << QStringLiteral("lconfig_all");

@@ -5,6 +5,7 @@
 #include "norvale/about/DownloadPanel.h"
 #include "norvale/about/Fabout.h"
 #include "norvale/net/Cls_DownLoad.h"
+#include "norvale/net/DownloadRules.h"
 #include "norvale/web/GetBody.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/ServicesProcess.h"
@@ -35,6 +36,7 @@ class DownloadPanelTest final : public QObject {
     Q_OBJECT
 
     test::ServicesProcess m_services;
+    QTemporaryDir m_config;  // the user's settings folder, where downloads are recorded
     ConfigRecord m_served;
     QString m_name;         // the installer's file name
     QByteArray m_installer;
@@ -64,6 +66,7 @@ class DownloadPanelTest final : public QObject {
 private slots:
     void initTestCase()
     {
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
         QString why;
         QVERIFY2(m_services.start(&why), qPrintable(why));
         ConfigLoadResult loaded =
@@ -100,6 +103,8 @@ private slots:
 
         const QString saved = folder.filePath(m_name);
         QVERIFY(contentsOf(saved) == m_installer);
+        QCOMPARE(QFile::permissions(saved) & 0x7777, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser
+                                                          | QFile::WriteUser | QFile::ReadGroup | QFile::ReadOther);
         QVERIFY(w.panel->ltext()->text().startsWith(QStringLiteral("下载进度： 100.0 %\r\n")));
         QCOMPARE(w.status(), QStringLiteral("连接状态： 下载完成"));
         QCOMPARE(w.platform.openedUrls(), yes ? QStringList{saved} : QStringList{});
@@ -145,6 +150,51 @@ private slots:
 
         w.about->hide();
         QVERIFY(w.panel->isHidden());
+    }
+
+    // The installer's name comes from the network: it never takes the name of
+    // one of the program's files, a hidden name, or a file no download wrote.
+    // An earlier download is replaced, and loses any mode it was given.
+    void keepsTheProgramsFiles_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("written");
+        for (const char *name : {"norvale", "set.ini", "readme.txt", ".bashrc", "notes.txt"})
+            QTest::newRow(name) << QString::fromUtf8(name) << false;
+        QTest::newRow("earlier download") << QStringLiteral("installer-1.1.deb") << true;
+    }
+
+    void keepsTheProgramsFiles()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, written);
+        QTemporaryDir folder;
+        const QString path = folder.filePath(name);
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+        old.close();
+        QVERIFY(QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther));
+        if (written)
+            rememberDownload(path);
+        const QString served = QStringLiteral("/download/") + name;
+        const QByteArray body = QByteArray("installer ").repeated(100);
+        QVERIFY(m_services.execSql(QStringLiteral("INSERT OR REPLACE INTO svc_files VALUES ('%1', 'application/octet-stream', x'%2')")
+                                       .arg(served, QString::fromLatin1(body.toHex()))));
+
+        Window w(m_served, url(served), folder.path());
+        w.platform.setAnswerYes(false);
+        QTest::mouseClick(w.ldownact, Qt::LeftButton);
+        if (written) {
+            QTRY_COMPARE(w.platform.questions().size(), 1);
+            QVERIFY(contentsOf(path) == body);
+            QVERIFY(!(QFile::permissions(path) & (QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther)));
+        } else {
+            QTRY_COMPARE(w.status(), QStringLiteral("连接状态： 下载被中止"));
+            QVERIFY(!w.panel->isDownloading() && w.platform.questions().isEmpty());
+            QCOMPARE(contentsOf(path), QByteArray("old"));
+            QVERIFY(QFile::permissions(path) & QFile::ExeOwner);
+        }
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList{name});
     }
 
     // Cancel hides the panel at once; a second upgrade click meanwhile does

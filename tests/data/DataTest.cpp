@@ -142,11 +142,14 @@ private slots:
             "SERVER=db;UID=sa;PWD={se;c}}ret}");
         tds("doubled quote inside quotes", "Provider=SQLOLEDB;Data Source=db;pwd=\"it\"\"s = {x\" ", "SERVER=db;PWD={it\"s = {x}");
 
-        dsn("msdasql driver", "Provider=MSDASQL;Driver=SQLite3;Database=/tmp/x.db", "Driver=SQLite3;Database=/tmp/x.db");
-        dsn("msdasql braces what ODBC would cut", "Provider=MSDASQL.1;Driver='SQLite3';Database='/tmp/a;b.db'",
-            "Driver=SQLite3;Database={/tmp/a;b.db}");
-        dsn("msdasql values in ODBC's braces", "Provider=MSDASQL;Driver={SQLite3};Database='{/tmp/a;b}}.db}'",
-            "Driver=SQLite3;Database={/tmp/a;b}}.db}");
+        dsn("msdasql driver", "Provider=MSDASQL;Driver=SQLite3;Database=/tmp/x.db", "DRIVER=SQLite3;Database=/tmp/x.db");
+        dsn("msdasql driver in ODBC's braces", "Provider=MSDASQL.1;Driver={SQLite3};database='/tmp/a b.db'",
+            "DRIVER=SQLite3;Database=/tmp/a b.db");
+        // The PostgreSQL driver reads braces, so ";" may stand in a value.
+        dsn("msdasql braces what ODBC would cut", "Provider=MSDASQL;Driver=PostgreSQL Unicode;Servername=db;PWD='a;b}'",
+            "DRIVER=PostgreSQL Unicode;Servername=db;PWD={a;b}}}");
+        dsn("msdasql logs turned off", "Provider=MSDASQL;Driver=PostgreSQL Unicode;Servername=db;CommLog=0;Debug=0",
+            "DRIVER=PostgreSQL Unicode;Servername=db;CommLog=0;Debug=0");
         // QODBC puts "DSN=" in front itself when the text names no driver.
         dsn("msdasql data source names the DSN", "Provider=MSDASQL;UID=u;Data Source=nightly;PWD=pw", "nightly;UID=u;PWD=pw");
         dsn("msdasql with DSN and SERVER", "Provider=MSDASQL;DSN=nightly;Server=db", "DSN=nightly;Server=db");
@@ -169,6 +172,15 @@ private slots:
         refused("driver given as a path", "Provider=MSDASQL;Driver=/tmp/evil.so;PWD=secret");
         refused("driver not registered", "Provider=MSDASQL;Driver={libevil.so};PWD=secret");
         refused("file dsn", "Provider=MSDASQL;FILEDSN=/tmp/evil.dsn;PWD=secret");
+        refused("dsn naming a file", "Provider=MSDASQL;DSN=/tmp/evil.dsn;PWD=secret");
+        // Only the keys a connection needs reach a driver: others load code or write files.
+        refused("sqlite extension", "Provider=MSDASQL;Driver=SQLite3;Database=/tmp/x.db;LoadExt=/tmp/evil.so;PWD=secret");
+        refused("key hidden in a value the sqlite driver cuts",
+                "Provider=MSDASQL;Driver=SQLite3;Database='a;LoadExt=/tmp/evil.so;x=';PWD=secret");
+        refused("trace file", "Provider=MSDASQL;Driver=SQLite3;Database=/tmp/x.db;TraceFile=/tmp/x;Trace=Yes");
+        refused("freetds dump file", "Provider=MSDASQL;Driver=FreeTDS;Server=db;dump file=/tmp/x");
+        refused("postgres log turned on", "Provider=MSDASQL;Driver=PostgreSQL Unicode;Servername=db;CommLog=1");
+        refused("unknown driver's own key", "Provider=MSDASQL;DSN=nightly;Server=db;ConnSettings=drop table x");
         refused("sqlite without file", "Provider=SQLite;pwd=secret");
     }
 
@@ -271,6 +283,30 @@ private slots:
         QVERIFY2(result.error.contains(reason) && !result.error.contains(QLatin1StringView("secret")), qPrintable(result.error));
         QCOMPARE(queryFirstOn(sqliteText(m_db), CountAll).firstvalue, s("6"));
         QVERIFY(!QFile::exists(m_dir.filePath(s("missing.db"))));
+    }
+
+    // Nothing in a connection text makes a driver load a library or write a
+    // file of the text's choosing.
+    void hostileKeysLoadNothing_data()
+    {
+        QTest::addColumn<QString>("text");
+        const QString library = s(HOSTILE_LIBRARY);
+        const QString trace = m_dir.filePath(s("trace.log"));
+        const QString odbc = s("Provider=MSDASQL;Driver=SQLite3;Database=") + m_db;
+        QTest::newRow("extension") << odbc + s(";LoadExt=") + library;
+        QTest::newRow("extension inside a value") << s("Provider=MSDASQL;Driver=SQLite3;Database=\"%1;LoadExt=%2;x=\"").arg(m_db, library);
+        QTest::newRow("driver manager trace") << odbc + s(";Trace=Yes;TraceFile=") + trace;
+    }
+
+    void hostileKeysLoadNothing()
+    {
+        QFETCH(QString, text);
+        const QString mark = s(HOSTILE_LIBRARY_MARK);
+        QFile::remove(mark);
+        const QueryResult result = queryFirstOn(text, CountAll);
+        QVERIFY(!result.ok);
+        QVERIFY(!QFile::exists(mark));
+        QVERIFY(!QFile::exists(m_dir.filePath(s("trace.log"))));
     }
 
     void replacedDatabaseFileIsReopened()

@@ -1,4 +1,7 @@
 #include "norvale/net/cPing.h"
+#include "norvale/web/CurlTransfer.h"
+#include "norvale/web/GetBody.h"
+#include "tests/support/TestHttpServer.h"
 #include "tests/support/TestResolver.h"
 
 #include <QElapsedTimer>
@@ -6,6 +9,7 @@
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
+#include <QUrl>
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -270,6 +274,63 @@ private slots:
         }
         QCOMPARE(spy.first().value(2).toInt(), sent ? result : 0);
         QCOMPARE(result, sent ? qMax(result, 0) : -status);
+    }
+
+    // A page from the open internet cannot send the program into this
+    // machine or its private network; a local page (the services) may.
+    void redirectsIntoPrivateNetworks_data()
+    {
+        QTest::addColumn<bool>("fromPublic");
+        QTest::addColumn<QString>("target");  // LOCAL: the local server's port; AWAY: the public one
+        QTest::addColumn<bool>("arrives");
+        QTest::newRow("public to public") << true << s("http://AWAY/page") << true;
+        QTest::newRow("public to loopback") << true << s("http://127.0.0.1LOCAL/page") << false;
+        QTest::newRow("public to a name on loopback") << true << s("http://www.loop.testLOCAL/page") << false;
+        QTest::newRow("public to mapped loopback") << true << s("http://[::ffff:127.0.0.1]LOCAL/page") << false;
+        QTest::newRow("local to local") << false << s("http://127.0.0.1LOCAL/page") << true;
+    }
+
+    void redirectsIntoPrivateNetworks()
+    {
+        const QString publicAddress = qEnvironmentVariable("NORVALE_TEST_PUBLIC_ADDRESS");
+        if (!TestResolver::privateNetwork() || publicAddress.isEmpty())
+            QSKIP("needs a private network namespace (with-test-resolver --netns)");
+        QFETCH(bool, fromPublic);
+        QFETCH(QString, target);
+        QFETCH(bool, arrives);
+        TestHttpServer local;
+        TestHttpServer away;
+        for (TestHttpServer *server : {&local, &away}) {
+            server->get("/page", [](const httplib::Request &, httplib::Response &res) { res.set_content("arrived", "text/plain"); });
+            server->get("/to", [](const httplib::Request &req, httplib::Response &res) { res.set_redirect(req.get_param_value("u")); });
+        }
+        QVERIFY(local.start());
+        QVERIFY(away.start(nullptr, publicAddress));
+        const QString to = QString(target)
+                               .replace(s("LOCAL"), s(":%1").arg(local.port()))
+                               .replace(s("AWAY"), s("%1:%2").arg(publicAddress).arg(away.port()));
+        TestHttpServer &first = fromPublic ? away : local;
+        const PageFetch fetched = fetchPage(first.url(s("/to?u=")) + QString::fromLatin1(QUrl::toPercentEncoding(to)));
+        QCOMPARE(fetched.transportOk, arrives);
+        QCOMPARE(fetched.body, arrives ? QByteArray("arrived") : QByteArray());
+    }
+
+    void privateAddresses_data()
+    {
+        QTest::addColumn<QString>("ip");
+        QTest::addColumn<bool>("isPrivate");
+        for (const char *ip : {"127.0.0.1", "127.255.0.9", "10.1.2.3", "172.16.0.1", "172.31.255.255", "192.168.1.1",
+                               "169.254.169.254", "0.0.0.0", "::1", "fc00::1", "fdff::2", "fe80::1", "::ffff:10.0.0.1"})
+            QTest::newRow(ip) << s(ip) << true;
+        for (const char *ip : {"172.32.0.1", "172.15.255.255", "192.0.2.80", "8.8.8.8", "2001:db8::1", "::ffff:8.8.8.8", "not an ip"})
+            QTest::newRow(ip) << s(ip) << false;
+    }
+
+    void privateAddresses()
+    {
+        QFETCH(QString, ip);
+        QFETCH(bool, isPrivate);
+        QCOMPARE(curltransfer::isPrivateAddress(ip.toLatin1().constData()), isPrivate);
     }
 
     void pingUnansweredFails()

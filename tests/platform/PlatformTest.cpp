@@ -24,6 +24,13 @@ private slots:
         QTest::newRow("other scheme") << QStringLiteral("smb://host/share") << false;
         QTest::newRow("http without host") << QStringLiteral("http:///etc/passwd") << false;
         QTest::newRow("empty mailto") << QStringLiteral("mailto:") << false;
+        QTest::newRow("mailto with subject, body, cc")
+            << QStringLiteral("mailto:a@example.com?subject=Hi&Body=x%26attach%3Dy&cc=b@example.com") << true;
+        // Mail programs attach local files named in the address.
+        QTest::newRow("mailto attaching a file") << QStringLiteral("mailto:a@example.com?attach=/etc/passwd") << false;
+        QTest::newRow("mailto attachment, encoded name")
+            << QStringLiteral("mailto:a@example.com?subject=x&%61ttachment=file:///root/.ssh/id_rsa") << false;
+        QTest::newRow("mailto bcc") << QStringLiteral("mailto:a@example.com?bcc=c@example.com") << false;
         QTest::newRow("control character") << QStringLiteral("http://example.com/\x01") << false;
     }
 

@@ -17,7 +17,7 @@ TestHttpServer::TestHttpServer(int workerThreads) : m_server(std::make_unique<ht
     });
 }
 
-bool TestHttpServer::start(QString *error)
+bool TestHttpServer::start(QString *error, const QString &host)
 {
     auto fail = [&](const QString &why) {
         if (error)
@@ -27,9 +27,10 @@ bool TestHttpServer::start(QString *error)
     if (m_thread.joinable())
         return fail(QStringLiteral("already started"));
 
-    m_port = m_server->bind_to_any_port("127.0.0.1");
+    m_host = host;
+    m_port = m_server->bind_to_any_port(host.toStdString());
     if (m_port <= 0)
-        return fail(QStringLiteral("could not bind a loopback port"));
+        return fail(QStringLiteral("could not bind a port on ") + host);
     m_thread = std::thread([this] {
         m_server->listen_after_bind();
         m_listenReturned = true;

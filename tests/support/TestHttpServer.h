@@ -37,13 +37,13 @@ public:
     // Routes are regular expressions over the path, as cpp-httplib takes them.
     void get(const std::string &pattern, Handler handler) { m_server->Get(pattern, std::move(handler)); }
 
-    // Binds 127.0.0.1 on a free port and serves until stop().
-    bool start(QString *error = nullptr);
+    // Binds host (127.0.0.1 unless told) on a free port and serves until stop().
+    bool start(QString *error = nullptr, const QString &host = QStringLiteral("127.0.0.1"));
     // Wakes handlers waiting in holdUntilStopped, then shuts the server down.
     void stop();
 
     int port() const { return m_port; }
-    QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
+    QString baseUrl() const { return QStringLiteral("http://%1:%2").arg(m_host).arg(m_port); }
     QString url(const QString &path) const { return baseUrl() + path; }
 
     // Every request received so far, in order of arrival.
@@ -57,6 +57,7 @@ private:
     std::unique_ptr<httplib::Server> m_server;
     std::thread m_thread;
     int m_port = 0;
+    QString m_host;
     std::atomic<bool> m_listenReturned{false};
 
     mutable std::mutex m_mutex;
