@@ -106,12 +106,23 @@ public:
     {
         if (!ready(POLLOUT))
             return -1;
+        // The status line comes first, in one piece.
+        if (!m_wrote) {
+            m_wrote = true;
+            const std::string_view head(ptr, std::min<size_t>(size, 12));
+            m_unreadRequest = head == "HTTP/1.1 400" || head == "HTTP/1.1 414";
+        }
         ssize_t n;
         do
             n = ::send(m_fd, ptr, size, MSG_NOSIGNAL);
         while (n < 0 && errno == EINTR);
         return n;
     }
+
+    // The answer was a refusal of a request that was never read whole (its
+    // line too long, or unreadable): where it ends is unknown, so the
+    // connection cannot carry another.
+    bool refusedUnreadRequest() const { return m_unreadRequest; }
 
     void get_remote_ip_and_port(std::string &ip, int &port) const override
     {
@@ -159,6 +170,8 @@ private:
     char m_buffer[4096];
     size_t m_start = 0;
     size_t m_end = 0;
+    bool m_wrote = false;
+    bool m_unreadRequest = false;
 };
 
 thread_local std::set<std::string> *t_servedPaths = nullptr;
@@ -338,7 +351,7 @@ void GatedHttpServer::serve(int fd, Waiting waiting)
     t_servedPaths = nullptr;
     // A request sent before this one's answer could start in our buffer: the
     // gate could not watch its arrival, so such a client starts anew.
-    if (!answered || closeRequested || last || stream.holdsMore() || m_stopping) {
+    if (!answered || closeRequested || last || stream.holdsMore() || stream.refusedUnreadRequest() || m_stopping) {
         ::shutdown(fd, SHUT_RDWR);
         drop(fd, waiting.address);
         return;

@@ -135,6 +135,34 @@ private slots:
         QVERIFY(table.out.contains("example.com") && !table.out.contains('\x1b'));
     }
 
+    // Text from pages and the database: a terminal sees control characters
+    // as escapes, files keep them exactly, and a spreadsheet runs nothing.
+    void hostileCellsPerFormat_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<QByteArray>("holds");
+        QTest::addColumn<QByteArray>("lacks");
+        QTest::newRow("table") << int(ResultFormat::Table) << QByteArray("\\x1b]52;c;SGk=\\x07") << QByteArray("\x1b");
+        QTest::newRow("csv") << int(ResultFormat::Csv) << QByteArray("\"'\r=1\",\x1b]52;c;SGk=\x07,'\tcmd") << QByteArray("\\x1b");
+        QTest::newRow("json") << int(ResultFormat::Json) << QByteArray("\\u001b]52;c;SGk=\\u0007") << QByteArray("\x1b");
+    }
+
+    void hostileCellsPerFormat()
+    {
+        QFETCH(int, format);
+        QFETCH(QByteArray, holds);
+        QFETCH(QByteArray, lacks);
+        ResultRecord record;
+        record.domain = QStringLiteral("x.com");
+        record.filing = QStringLiteral("\x1b]52;c;SGk=\x07");
+        record.address = QStringLiteral("\tcmd");
+        record.price = QStringLiteral("\r=1");
+        const QByteArray out = ResultWriter::write(ResultFormat(format), {record});
+        QVERIFY2(out.contains(holds) && !out.contains(lacks), out.constData());
+        const QString csi(QChar(0x9b));
+        QCOMPARE(terminalText(QStringLiteral("a\r\nb") + csi + QStringLiteral("2J\tc\n")), QStringLiteral("a\nb\\x9b2J\tc\n"));
+    }
+
     void lookups_data()
     {
         QTest::addColumn<QStringList>("arguments");

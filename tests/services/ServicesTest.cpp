@@ -471,6 +471,13 @@ private slots:
         QVERIFY(many->body.size() < 1024);
         const auto posted = client.Post("/geturl/dataurl.asp", std::string(1 << 20, 'x'), "text/plain");
         QVERIFY(posted && posted->status == 413);
+        // A request line too long to read: refused, and the connection closed.
+        const int fd = connectTo(m_services.port());
+        const std::string tooLong = "GET /" + std::string(10000, 'a') + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+        QVERIFY(fd >= 0 && ::send(fd, tooLong.data(), tooLong.size(), MSG_NOSIGNAL) == ssize_t(tooLong.size()));
+        const QByteArray answer = untilClosed(fd, 5000);
+        ::close(fd);
+        QVERIFY2(answer.startsWith("HTTP/1.1 414"), answer.left(80).constData());
         // Only the paths it serves are counted.
         for (int i = 0; i < 3; ++i)
             QCOMPARE(statusOf(m_services.baseUrl() + QStringLiteral("/no/such/%1.asp").arg(i)), 404);
