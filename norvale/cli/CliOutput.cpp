@@ -41,18 +41,4 @@ bool outputIsFreshFile()
            && ::lseek(STDOUT_FILENO, 0, SEEK_CUR) == 0;
 }
 
-QByteArray readInput()
-{
-    QByteArray all;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
-        if (got > 0)
-            all.append(buffer, got);
-        else if (got == 0 || errno != EINTR)
-            break;
-    }
-    return all;
-}
-
 } // namespace norvale::cli

@@ -15,7 +15,4 @@ bool inputIsTerminal();
 // Standard output is a file being written from its start: "> rows.csv".
 bool outputIsFreshFile();
 
-// The whole of standard input.
-QByteArray readInput();
-
 } // namespace norvale::cli

@@ -27,10 +27,11 @@ int runCli(const CliOptions &options)
         return 0;
     }
     // Usage is settled before the service is asked.
-    QStringList keywords;
+    DomainSearch::KeywordPull keywords;
     if (options.command == CliOptions::Command::Search) {
-        keywords = cli::searchKeywords(options);
-        if (keywords.isEmpty()) {
+        bool any = false;
+        keywords = cli::searchKeywords(options, &any);
+        if (!any) {
             cli::writeError("norvale-cli: no keyword left once spaces and extensions are taken off\n");
             return 2;
         }
@@ -58,7 +59,7 @@ int runCli(const CliOptions &options)
 
     switch (options.command) {
     case CliOptions::Command::Search:
-        return cli::runSearch(options, keywords, database, config.record);
+        return cli::runSearch(options, std::move(keywords), database, config.record);
     case CliOptions::Command::Whois:
         return cli::runWhois(options, database, config.record);
     case CliOptions::Command::Ip:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "norvale/cli/CliOptions.h"
+#include "norvale/search/DomainSearch.h"
 
 #include <QCoreApplication>
 #include <QObject>
@@ -39,9 +40,11 @@ void runUntil(const Sender *sender, Signal finished, const std::function<void()>
 }
 
 // The commands, once the configuration is in.
-// The keywords of a search, cleaned: the arguments' and standard input's.
-QStringList searchKeywords(const CliOptions &options);
-int runSearch(const CliOptions &options, const QStringList &keywords,
+// The keywords of a search, cleaned: the arguments', then standard input's
+// read one at a time as the search needs them. `any` tells whether there is
+// at least one (read ahead).
+DomainSearch::KeywordPull searchKeywords(const CliOptions &options, bool *any);
+int runSearch(const CliOptions &options, DomainSearch::KeywordPull keywords,
               std::shared_ptr<ServerDatabase> database, const ConfigRecord &config);
 int runWhois(const CliOptions &options, std::shared_ptr<ServerDatabase> database,
              const ConfigRecord &config);

@@ -6,6 +6,10 @@
 #include "norvale/search/SearchBackend.h"
 #include "norvale/search/SearchBoxes.h"
 
+#include <QFile>
+
+#include <cstdio>
+
 namespace norvale::cli {
 
 namespace {
@@ -57,15 +61,28 @@ private:
 
 } // namespace
 
-QStringList searchKeywords(const CliOptions &options)
+DomainSearch::KeywordPull searchKeywords(const CliOptions &options, bool *any)
 {
-    QStringList given = options.keywords;
-    if (options.keywordsFromInput)
-        given.append(decodeKeywordFile(readInput()));
-    return keywordLines(given.join(u'\n'));
+    struct Input {
+        QFile standardInput;
+        std::optional<KeywordReader> reader;
+        std::optional<QString> first;
+    };
+    auto input = std::make_shared<Input>();
+    QIODevice *device = nullptr;
+    if (options.keywordsFromInput && input->standardInput.open(stdin, QIODevice::ReadOnly))
+        device = &input->standardInput;
+    input->reader.emplace(options.keywords, device);
+    input->first = input->reader->next();
+    *any = input->first.has_value();
+    return [input]() -> std::optional<QString> {
+        if (input->first)
+            return std::exchange(input->first, std::nullopt);
+        return input->reader->next();
+    };
 }
 
-int runSearch(const CliOptions &options, const QStringList &keywords,
+int runSearch(const CliOptions &options, DomainSearch::KeywordPull keywords,
               std::shared_ptr<ServerDatabase> database, const ConfigRecord &config)
 {
     const QString statusBase = config.value(QLatin1StringView("ldomainurl"));
@@ -86,7 +103,7 @@ int runSearch(const CliOptions &options, const QStringList &keywords,
         writeOut(writer.row(resultRecord(row)));
         progress.addRow();
     });
-    runUntil(&engine, &DomainSearch::finished, [&] { engine.startList(keywords); });
+    runUntil(&engine, &DomainSearch::finished, [&] { engine.startStream(std::move(keywords)); });
     progress.clear();
     writeOut(writer.end());
     return 0;

@@ -30,7 +30,7 @@ quint64 DomainSearch::start(const QString &text)
 {
     if (isKeywordList(text))
         return startList(keywordLines(text));
-    m_round = KeywordRound{{text}, 0, 0, 0};
+    m_round = KeywordRound{};
     const quint64 generation = m_runs.next();
     m_resetPending = !cleanKeyword(text).isEmpty();
     launch(text, generation);
@@ -43,10 +43,37 @@ quint64 DomainSearch::startList(const QStringList &keywords)
     const QStringList list = keywordLines(keywords.join(u'\n'));
     if (list.size() <= 1)
         return start(list.value(0));
-    m_round = KeywordRound{list, 0, 0, 0};
+    KeywordPull next = [list, at = qsizetype(1)]() mutable -> std::optional<QString> {
+        if (at >= list.size())
+            return std::nullopt;
+        return list.at(at++);
+    };
+    return startRound(list.first(), std::move(next), int(list.size()));
+}
+
+quint64 DomainSearch::startStream(KeywordPull next)
+{
+    const std::optional<QString> first = next();
+    std::optional<QString> second = first ? next() : std::nullopt;
+    if (!second)
+        return start(first.value_or(QString()));
+    // The second keyword was read to tell a list from a single search.
+    KeywordPull rest = [second, next = std::move(next)]() mutable -> std::optional<QString> {
+        if (second)
+            return std::exchange(second, std::nullopt);
+        return next();
+    };
+    return startRound(*first, std::move(rest), -1);
+}
+
+quint64 DomainSearch::startRound(const QString &first, KeywordPull next, int count)
+{
+    m_round = KeywordRound{};
+    m_round.next = std::move(next);
+    m_round.count = count;
     const quint64 generation = m_runs.next();
     m_resetPending = true;
-    launch(list.first(), generation);
+    launch(first, generation);
     return generation;
 }
 
@@ -74,11 +101,14 @@ void DomainSearch::stop()
 
 bool DomainSearch::listGoesOn(const std::shared_ptr<SearchRun> &run)
 {
-    if (run->stopped() || m_round.current + 1 >= m_round.keywords.size())
+    if (run->stopped() || !m_round.next)
+        return false;
+    const std::optional<QString> keyword = m_round.next();
+    if (!keyword)
         return false;
     ++m_round.current;
     m_round.rowsBefore = m_round.lastRow;
-    launch(m_round.keywords[m_round.current], run->generation());
+    launch(*keyword, run->generation());
     return true;
 }
 
@@ -108,7 +138,6 @@ void DomainSearch::deliver(const std::shared_ptr<SearchRun> &run, const SearchEv
     }
     if (run->stopped())
         return;
-    const int keywords = int(m_round.keywords.size());
     switch (event.type) {
     case SearchEvent::Type::Reset:
         // The list clears the grid once, for its first keyword.
@@ -118,8 +147,10 @@ void DomainSearch::deliver(const std::shared_ptr<SearchRun> &run, const SearchEv
         }
         break;
     case SearchEvent::Type::Progress: {
-        const int done = m_round.current * event.total + event.done;
-        const int total = keywords * event.total;
+        // A list of unknown length shows each keyword's own progress.
+        const bool counted = m_round.count > 0;
+        const int done = (counted ? m_round.current * event.total : 0) + event.done;
+        const int total = (counted ? m_round.count : 1) * event.total;
         emit progressStep(generation, done, total, progressPercent(done, total));
         break;
     }

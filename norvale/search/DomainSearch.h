@@ -9,7 +9,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
+#include <optional>
 
 namespace norvale {
 
@@ -63,6 +65,13 @@ public:
     // progress over the whole list, one finished() at the end. stop() ends
     // the list. A list of one keyword is that keyword's search.
     quint64 startList(const QStringList &keywords);
+    // The same for keywords that `next` gives one at a time, as each search
+    // begins, until it gives nothing: a list of unknown length never held
+    // whole (standard input, a generated list). The progress then runs over
+    // each keyword's own search. `next` gives cleaned keywords, without
+    // repeats, and runs on this object's thread.
+    using KeywordPull = std::function<std::optional<QString>()>;
+    quint64 startStream(KeywordPull next);
     // "停止": nothing of the running search is reported any more except
     // finished(), which follows.
     void stop();
@@ -88,9 +97,12 @@ private:
     void deliver(const std::shared_ptr<SearchRun> &run, const SearchEvent &event);
     bool listGoesOn(const std::shared_ptr<SearchRun> &run);
 
+    quint64 startRound(const QString &first, KeywordPull next, int count);
+
     // The keywords of the running list; a single search is a list of one.
     struct KeywordRound {
-        QStringList keywords;
+        KeywordPull next;   // the keywords after the current one
+        int count = 1;      // how many in all; -1 when not known
         int current = 0;    // index of the keyword being searched
         int rowsBefore = 0; // grid rows the earlier keywords wrote
         int lastRow = 0;    // highest grid row reported so far

@@ -3,6 +3,7 @@
 #include "norvale/search/SearchRules.h"
 #include "norvale/web/GetBody.h"
 
+#include <QIODevice>
 #include <QRegularExpression>
 #include <QSet>
 #include <QStringDecoder>
@@ -55,6 +56,71 @@ QString decodeKeywordFile(const QByteArray &bytes)
     if (!utf8.hasError())
         return text;
     return BytesToBstr(bytes, QStringLiteral("GB2312")).value_or(QString());
+}
+
+std::optional<QString> KeywordReader::nextLine()
+{
+    if (!m_device)
+        return std::nullopt;
+    if (!std::exchange(m_started, true)) {
+        const QByteArray head = m_device->peek(2);
+        if (head == QByteArray("\xff\xfe", 2) || head == QByteArray("\xfe\xff", 2)) {
+            static const QRegularExpression breaks(QStringLiteral("[\\r\\n\\x{2028}\\x{2029}]+"));
+            m_utf16Lines = decodeKeywordFile(m_device->read(kLongestUtf16)).split(breaks, Qt::SkipEmptyParts);
+            std::reverse(m_utf16Lines.begin(), m_utf16Lines.end());
+            m_device->close();
+        }
+    }
+    if (!m_utf16Lines.isEmpty())
+        return m_utf16Lines.takeLast();
+    if (!m_device->isOpen())
+        return std::nullopt;
+    QByteArray line = m_device->readLine(kLongestLine + 1);
+    if (line.isEmpty())
+        return std::nullopt;
+    // A line too long for a keyword is read past and dropped.
+    if (!line.endsWith('\n')) {
+        bool cut = false;
+        for (QByteArray rest = m_device->readLine(kLongestLine + 1); !rest.isEmpty();
+             rest = m_device->readLine(kLongestLine + 1)) {
+            cut = true;
+            if (rest.endsWith('\n'))
+                break;
+        }
+        if (cut)
+            return QString();
+    }
+    return decodeKeywordFile(line);
+}
+
+bool KeywordReader::seenLately(const QString &keyword)
+{
+    const QString key = keyword.toLower();
+    if (m_recent.contains(key))
+        return true;
+    m_recent.insert(key);
+    m_order.push_back(key);
+    if (qsizetype(m_order.size()) > kRepeatWindow) {
+        m_recent.remove(m_order.front());
+        m_order.pop_front();
+    }
+    return false;
+}
+
+std::optional<QString> KeywordReader::next()
+{
+    for (;;) {
+        while (!m_pending.isEmpty()) {
+            const QString keyword = m_pending.takeFirst();
+            if (!seenLately(keyword))
+                return keyword;
+        }
+        const std::optional<QString> line = nextLine();
+        if (!line)
+            return std::nullopt;
+        // A line may still hold a CR, or the separators of Unicode.
+        m_pending = keywordLines(*line);
+    }
 }
 
 } // namespace norvale

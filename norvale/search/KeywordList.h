@@ -1,8 +1,14 @@
 #pragma once
 
 #include <QByteArray>
+#include <QSet>
 #include <QString>
 #include <QStringList>
+
+#include <deque>
+#include <optional>
+
+class QIODevice;
 
 namespace norvale {
 
@@ -18,5 +24,39 @@ QStringList keywordLines(const QString &text);
 // bytes are valid UTF-8, UTF-16 when they begin with its byte-order mark,
 // otherwise GBK, as Chinese editors save by default.
 QString decodeKeywordFile(const QByteArray &bytes);
+
+// Keywords given first, then read from a device (standard input) one line at
+// a time, as the search asks for them, so that memory stays flat whatever the
+// input's size:
+// each line decoded as decodeKeywordFile decodes a file, cleaned as
+// keywordLines cleans it, and left out when the same keyword (in any letter
+// case) came within the last kRepeatWindow keywords. A line longer than
+// kLongestLine bytes is no keyword, and is dropped. A device that begins
+// with UTF-16's byte-order mark is read whole, up to kLongestUtf16 bytes.
+class KeywordReader {
+public:
+    static constexpr qsizetype kRepeatWindow = 100000;
+    static constexpr qsizetype kLongestLine = 4096;
+    static constexpr qsizetype kLongestUtf16 = 16 << 20;
+
+    // device may be null: the given keywords alone.
+    explicit KeywordReader(const QStringList &given, QIODevice *device = nullptr)
+        : m_device(device), m_pending(keywordLines(given.join(u'\n')))
+    {
+    }
+    // The next keyword, or nothing at the end of the input.
+    std::optional<QString> next();
+
+private:
+    std::optional<QString> nextLine();
+    bool seenLately(const QString &keyword);
+
+    QIODevice *m_device;
+    QStringList m_pending;      // keywords given, then those of the line read last
+    bool m_started = false;
+    QStringList m_utf16Lines;   // the whole input, when it is UTF-16
+    QSet<QString> m_recent;     // lower-cased, the last kRepeatWindow keywords
+    std::deque<QString> m_order;
+};
 
 } // namespace norvale

@@ -9,6 +9,8 @@
 #include "tests/support/TestHttpServer.h"
 #include "tests/support/TestResolver.h"
 
+#include <QBuffer>
+#include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -161,6 +163,58 @@ private slots:
         QVERIFY2(out.contains(holds) && !out.contains(lacks), out.constData());
         const QString csi(QChar(0x9b));
         QCOMPARE(terminalText(QStringLiteral("a\r\nb") + csi + QStringLiteral("2J\tc\n")), QStringLiteral("a\nb\\x9b2J\tc\n"));
+    }
+
+    // Standard input is read as the search goes: rows come while it is
+    // still open, and a line too long for a keyword is passed over.
+    void readsInputAsTheSearchGoes()
+    {
+        QProcess process;
+        process.start(QStringLiteral(NORVALE_CLI_EXE), {QStringLiteral("search"), QStringLiteral("--kinds"), QStringLiteral(".cn"),
+                                                       QStringLiteral("--format"), QStringLiteral("csv"),
+                                                       QStringLiteral("--data-service"), m_services.baseUrl()});
+        QVERIFY(process.waitForStarted(10000));
+        process.write("chenglan\n" + QByteArray(100000, 'x') + "\nyunzhan\nhaitang\n");
+        QByteArray out;
+        QDeadlineTimer deadline(60000);
+        while (!out.contains("yunzhan.cn") && !deadline.hasExpired() && process.waitForReadyRead(int(deadline.remainingTime())))
+            out += process.readAllStandardOutput();
+        QVERIFY2(out.contains("chenglan.cn") && out.contains("yunzhan.cn"), out.constData());
+        process.closeWriteChannel();
+        QVERIFY(process.waitForFinished(60000));
+        out += process.readAllStandardOutput();
+        QCOMPARE(process.exitCode(), 0);
+        QVERIFY(out.contains("haitang.cn") && !out.contains("xxxx"));
+    }
+
+    void keywordReader_data()
+    {
+        QTest::addColumn<QStringList>("given");
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QStringList>("keywords");
+        const QStringList none;
+        QTest::newRow("given, then the input, repeats once")
+            << QStringList{QStringLiteral("Alpha"), QStringLiteral("beta")} << QByteArray("ALPHA\r\ngamma\n\n  beta \ndelta")
+            << QStringList{QStringLiteral("Alpha"), QStringLiteral("beta"), QStringLiteral("gamma"), QStringLiteral("delta")};
+        QTest::newRow("byte-order mark and GBK lines") << none << QByteArray("\xef\xbb\xbf\xe6\xb5\xb7\n\xba\xa3\xcc\xc4\n")
+                                                       << QStringList{QStringLiteral("海"), QStringLiteral("海棠")};
+        QTest::newRow("UTF-16") << none << QByteArray("\xff\xfe" "a\0\n\0b\0", 8) << QStringList{QStringLiteral("a"), QStringLiteral("b")};
+        QTest::newRow("a line too long") << none << QByteArray("a\n") + QByteArray(10000, 'y') + "\nb"
+                                         << QStringList{QStringLiteral("a"), QStringLiteral("b")};
+    }
+
+    void keywordReader()
+    {
+        QFETCH(QStringList, given);
+        QFETCH(QByteArray, input);
+        QFETCH(QStringList, keywords);
+        QBuffer device(&input);
+        QVERIFY(device.open(QIODevice::ReadOnly));
+        KeywordReader reader(given, &device);
+        QStringList read;
+        while (const std::optional<QString> keyword = reader.next())
+            read << *keyword;
+        QCOMPARE(read, keywords);
     }
 
     void lookups_data()
