@@ -99,6 +99,8 @@ int runIp(const CliOptions &options, std::shared_ptr<ServerDatabase> database, c
     QStringList location(locationMarkers().size());
     QObject::connect(&engine, &IpLookup::addressShown, &engine, [&](quint64, const QString &text) { address = text; });
     QObject::connect(&engine, &IpLookup::sharedDomain, &engine, [&](quint64, const QString &name) { shared << name; });
+    bool more = false;
+    QObject::connect(&engine, &IpLookup::counted, &engine, [&](quint64, int, bool full) { more = full; });
     QObject::connect(&engine, &IpLookup::located, &engine, [&](quint64, const QStringList &values) { location = values; });
     runUntil(&engine, &IpLookup::finished, [&] { engine.start(options.target); });
 
@@ -119,6 +121,7 @@ int runIp(const CliOptions &options, std::shared_ptr<ServerDatabase> database, c
         const QJsonObject object{{QStringLiteral("address"), address},
                                  {QStringLiteral("shared"), QJsonArray::fromStringList(shared)},
                                  {QStringLiteral("count"), int(shared.size())},
+                                 {QStringLiteral("more"), more},
                                  {QStringLiteral("location"), place}};
         writeOut(QJsonDocument(object).toJson(QJsonDocument::Indented));
         return 0;
@@ -136,7 +139,8 @@ int runIp(const CliOptions &options, std::shared_ptr<ServerDatabase> database, c
     QString text = QStringLiteral("IP 地址：") + terminalText(address) + u'\n';
     for (const QString &name : shared)
         text += QStringLiteral("  ") + terminalText(name) + u'\n';
-    text += QStringLiteral("合计查到 ") + count + QStringLiteral(" 条共享域名\n");
+    text += QStringLiteral("合计查到 ") + count + QStringLiteral(" 条共享域名")
+            + (more ? QStringLiteral("（只列出前 ") + count + QStringLiteral(" 条）\n") : QStringLiteral("\n"));
     writeOut(text.toUtf8() + formatted(ResultFormat::Table, where));
     return 0;
 }

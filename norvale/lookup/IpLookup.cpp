@@ -80,7 +80,7 @@ void IpLookup::deliver(const std::shared_ptr<IpLookupRun> &run, const IpEvent &e
         emit sharedDomain(generation, event.text);
         break;
     case IpEvent::Type::Counted:
-        emit counted(generation, m_found);
+        emit counted(generation, m_found, event.more);
         break;
     case IpEvent::Type::Located:
         emit located(generation, event.values);

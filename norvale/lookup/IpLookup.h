@@ -28,6 +28,10 @@ class IpLookup final : public QObject {
 public:
     // Candidates being resolved at once: enough to keep the lookup pool busy.
     static constexpr int defaultParallelism = 64;
+    // Names one lookup lists at most: a page can name millions, all on the
+    // address, and checking them all would flood the name servers. Once the
+    // list is full, the candidates left are not checked.
+    static constexpr int listLimit = 10000;
 
     explicit IpLookup(LookupBackend backend, QObject *parent = nullptr);
     ~IpLookup() override;
@@ -54,8 +58,9 @@ signals:
     void addressShown(quint64 generation, const QString &text);
     // A name on the same address, in page order.
     void sharedDomain(quint64 generation, const QString &name);
-    // The candidate check is over: how many names were reported.
-    void counted(quint64 generation, int found);
+    // The candidate check is over: how many names were reported, and
+    // whether it ended with the list full, candidates left unchecked.
+    void counted(quint64 generation, int found, bool more);
     // The nine geolocation values in the order of locationMarkers().
     void located(quint64 generation, const QStringList &values);
     void finished(quint64 generation);

@@ -36,9 +36,13 @@ void IpLookupRun::drive()
     // Plain concatenation: the address is not encoded. A stop while the page
     // loads leaves no candidate to check, so the fetch may end early.
     const QString page = m_backend.getBody(m_lipurl + m_address, stopFlag()).toLower();
-    checkCandidates(sharedCandidates(page));
+    const QStringList candidates = sharedCandidates(page);
+    checkCandidates(candidates);
     // Also after a stop: the count and the geolocation are still written.
-    report(IpEvent::Type::Counted);
+    IpEvent counted;
+    counted.type = IpEvent::Type::Counted;
+    counted.more = full();
+    delivery().push(postOf(std::move(counted)));
     if (detached())
         return;
 
@@ -54,10 +58,10 @@ void IpLookupRun::checkCandidates(const QStringList &candidates)
         return;
     }
     for (const QString &candidate : candidates) {
-        if (stopped())
+        if (stopped() || full())
             return;
         if (sharesAddress(candidate))
-            report(IpEvent::Type::Shared, candidate);
+            delivery().push(sharedPostOf(candidate));
     }
 }
 
@@ -66,23 +70,20 @@ void IpLookupRun::checkInParallel(const QStringList &candidates)
     auto self = shared_from_this();
     for (const QString &candidate : candidates) {
         delivery().waitForRoom(m_settings.parallelism, stopFlag());
-        if (stopped())
+        if (stopped() || full())
             break;
         const qint64 place = delivery().hold();
         workpools::lookups().start(
             [self, place, candidate] {
-                IpEvent shared;
-                shared.type = IpEvent::Type::Shared;
-                shared.text = candidate;
-                const bool listed = !self->stopped() && self->sharesAddress(candidate);
-                self->delivery().fill(place, listed ? self->postOf(shared) : [] {});
+                const bool listed = !self->stopped() && !self->full() && self->sharesAddress(candidate);
+                self->delivery().fill(place, listed ? self->sharedPostOf(candidate) : [] {});
             },
             workpools::lookupPriority);
     }
-    // Every candidate reported in order, or the stop: then what is still
-    // being resolved is given up, so the count follows at once.
+    // Every candidate reported in order, or the stop or a full list: then
+    // what is still being resolved is given up, so the count follows at once.
     delivery().waitForRoom(1, stopFlag());
-    if (stopped())
+    if (stopped() || full())
         delivery().skipHeld();
 }
 
@@ -99,6 +100,20 @@ work::OrderedDelivery::Post IpLookupRun::postOf(IpEvent event)
     return queuedTo(m_receiver, [receiver = m_receiver, self = shared_from_this(), event] {
         receiver->deliver(self, event);
     });
+}
+
+work::OrderedDelivery::Post IpLookupRun::sharedPostOf(const QString &name)
+{
+    IpEvent shared;
+    shared.type = IpEvent::Type::Shared;
+    shared.text = name;
+    return [self = shared_from_this(), post = postOf(std::move(shared))] {
+        if (self->m_listed >= IpLookup::listLimit)
+            return;
+        if (++self->m_listed == IpLookup::listLimit)
+            self->m_full = true;
+        post();
+    };
 }
 
 void IpLookupRun::report(IpEvent::Type type, const QString &text, const QStringList &values)

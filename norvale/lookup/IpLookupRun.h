@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <memory>
 
 namespace norvale {
@@ -18,6 +19,7 @@ struct IpEvent {
     Type type = Type::End;
     QString text;        // Address: the resolved address; Shared: the name
     QStringList values;  // Located: the nine geolocation values
+    bool more = false;   // Counted: the list was full before every candidate was checked
 };
 
 // One IP lookup on the worker pools. Its driver walks the steps in order;
@@ -43,6 +45,10 @@ private:
     void checkInParallel(const QStringList &candidates);
     bool sharesAddress(const QString &candidate) const;
     work::OrderedDelivery::Post postOf(IpEvent event);
+    // A shared name's post: it lists the name while the list has room, and
+    // fills the list with the last one.
+    work::OrderedDelivery::Post sharedPostOf(const QString &name);
+    bool full() const { return m_full.load(); }
     void report(IpEvent::Type type, const QString &text = {}, const QStringList &values = {});
 
     const LookupBackend m_backend;
@@ -51,6 +57,8 @@ private:
     QString m_lipurl;
     QString m_lipmessurl;
     QString m_address;           // written by the driver before any candidate is checked
+    int m_listed = 0;            // names posted so far; only posts (in order) touch it
+    std::atomic<bool> m_full{false};
 };
 
 } // namespace norvale

@@ -41,6 +41,12 @@ QString countLine(const QString &number)
     return u"合计查到 " % number % u" 条共享域名";
 }
 
+// The list is full: the page named more than were checked.
+QString fullCountLine(int found)
+{
+    return countLine(QString::number(found)) % u"（只列出前 " % QString::number(found) % u" 条）";
+}
+
 } // namespace
 
 Fip::Fip(LookupBackend backend)
@@ -55,7 +61,7 @@ Fip::Fip(LookupBackend backend)
     m_lcount->setTextFormat(Qt::PlainText);
     // Until the first count: an ideographic space in the number's place.
     m_lcount->setText(QStringLiteral("合计查到 \u3000条共享域名"));
-    fitText(m_lcount, countLine(QStringLiteral("1000000")));
+    fitText(m_lcount, fullCountLine(IpLookup::listLimit));
     buildResultColumn(m_frame);
 
     buildInputRow({QRect(), twipRect(600, 8660, 5055, 375), QStringLiteral("域名或 IP 地址"),
@@ -72,10 +78,20 @@ Fip::Fip(LookupBackend backend)
     // The engine reports only its newest lookup, so whatever arrives is shown.
     connect(m_engine, &IpLookup::addressShown, this,
             [this](quint64, const QString &text) { m_boxes[Ip]->setText(text); });
-    connect(m_engine, &IpLookup::sharedDomain, this,
-            [this](quint64, const QString &name) { m_llist->addItem(name); });
-    connect(m_engine, &IpLookup::counted, this,
-            [this](quint64, int found) { m_lcount->setText(countLine(QString::number(found))); });
+    // Names are added to the list in batches, a frame apart at most: one row
+    // at a time, a long list would keep the window busy.
+    m_listBatch.setSingleShot(true);
+    m_listBatch.setInterval(16);
+    connect(&m_listBatch, &QTimer::timeout, this, &Fip::flushNames);
+    connect(m_engine, &IpLookup::sharedDomain, this, [this](quint64, const QString &name) {
+        m_pendingNames << name;
+        if (!m_listBatch.isActive())
+            m_listBatch.start();
+    });
+    connect(m_engine, &IpLookup::counted, this, [this](quint64, int found, bool more) {
+        flushNames();
+        m_lcount->setText(more ? fullCountLine(found) : countLine(QString::number(found)));
+    });
     connect(m_engine, &IpLookup::located, this,
             [this](quint64, const QStringList &values) { showLocation(values); });
     connect(m_engine, &IpLookup::finished, this, [this] { focusInput(); });
@@ -105,8 +121,16 @@ void Fip::setPages(const QString &lipurl, const QString &lipmessurl)
     m_engine->setPages(lipurl, lipmessurl);
 }
 
+void Fip::flushNames()
+{
+    m_listBatch.stop();
+    m_llist->addItems(std::exchange(m_pendingNames, {}));
+}
+
 void Fip::lfind_Click()
 {
+    m_listBatch.stop();
+    m_pendingNames.clear();
     m_llist->clear();
     for (QLineEdit *box : m_boxes)
         box->clear();

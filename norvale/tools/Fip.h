@@ -3,6 +3,9 @@
 #include "norvale/lookup/LookupBackend.h"
 #include "norvale/tools/ToolWindow.h"
 
+#include <QStringList>
+#include <QTimer>
+
 #include <array>
 
 class QGroupBox;
@@ -51,6 +54,7 @@ private:
     void buildResultColumn(QWidget *frame);
     void copySelection();
     void showLocation(const QStringList &values);
+    void flushNames();
 
     IpLookup *m_engine;
     QGroupBox *m_frame = nullptr;
@@ -58,6 +62,8 @@ private:
     QLabel *m_lcount = nullptr;
     QPushButton *m_lstop = nullptr;
     std::array<QLineEdit *, BoxCount> m_boxes{};
+    QStringList m_pendingNames;  // shared names not yet in the list
+    QTimer m_listBatch;
 };
 
 } // namespace norvale

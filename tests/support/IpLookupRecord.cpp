@@ -11,7 +11,7 @@ IpLookupRecord::IpLookupRecord(IpLookup &engine)
     QObject::connect(&engine, &IpLookup::sharedDomain, &m_scope,
                      [this](quint64 g, const QString &name) { add(g, u"list " % name); });
     QObject::connect(&engine, &IpLookup::counted, &m_scope,
-                     [this](quint64 g, int n) { add(g, u"count " % QString::number(n)); });
+                     [this](quint64 g, int n, bool more) { add(g, u"count " % QString::number(n) % (more ? u"+" : u"")); });
     QObject::connect(&engine, &IpLookup::located, &m_scope,
                      [this](quint64 g, const QStringList &v) { add(g, u"geo " % v.join(u'|')); });
     QObject::connect(&engine, &IpLookup::finished, &m_scope, [this](quint64 g) { add(g, QStringLiteral("end")); });

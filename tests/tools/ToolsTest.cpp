@@ -32,6 +32,9 @@ namespace {
 const QString Address = QStringLiteral("10.40.0.1");
 const QString Crowded = QStringLiteral("10.40.0.2");
 constexpr int CrowdSize = 30;
+// More names on one address than one lookup lists.
+const QString Thronged = QStringLiteral("10.40.0.3");
+constexpr int ThrongSize = IpLookup::listLimit + 50;
 
 
 // Every caption whole inside its control, and every control inside the window.
@@ -97,6 +100,9 @@ private slots:
                 ok = ok && test::execSql(db, QStringLiteral("insert into svc_hosts values (?, ?)"),
                                          {QStringLiteral("crowd%1.test").arg(i), Crowded});
             }
+            for (int i = 0; i < ThrongSize && ok; ++i)
+                ok = test::execSql(db, QStringLiteral("insert into svc_hosts values (?, ?)"),
+                                   {QStringLiteral("n%1.throng").arg(i), Thronged});
             ok = ok && test::execSql(db, QStringLiteral("insert into svc_geo values (?, '<b>中国</b>', '广东省', "
                                                         "'深圳', '22.5431', '114.0579', '518000', "
                                                         "'Asia/Shanghai', '星河数据中心', '86')"), {Address});
@@ -190,6 +196,22 @@ private slots:
         QCOMPARE(window->box(Fip::Country)->text(), QString());
         QCOMPARE(window->box(Fip::Ip)->text(), QStringLiteral("nodot"));
         QCOMPARE(window->lcount()->text(), QStringLiteral("合计查到 2 条共享域名"));
+    }
+
+    // A page naming more shared names than a lookup lists: the list stops
+    // full, in page order, and the count line says so.
+    void ipWindowListIsBounded()
+    {
+        m_resolver.server().addWildcard(QStringLiteral(".throng"), Thronged);
+        std::unique_ptr<Fip> window = makeIpWindow();
+        window->ltext()->setText(Thronged);
+        window->lfind_Click();
+        QTRY_VERIFY_WITH_TIMEOUT(window->lcount()->text().contains(u"只列出"), 60000);
+        QCOMPARE(window->llist()->count(), IpLookup::listLimit);
+        QCOMPARE(window->llist()->item(0)->text(), QStringLiteral("n0.throng"));
+        QCOMPARE(window->llist()->item(IpLookup::listLimit - 1)->text(), QStringLiteral("n%1.throng").arg(IpLookup::listLimit - 1));
+        QCOMPARE(window->lcount()->text(), QStringLiteral("合计查到 10000 条共享域名（只列出前 10000 条）"));
+        verifyNothingClipped(*window);
     }
 
     void ipWindowStopsAndHides_data()
