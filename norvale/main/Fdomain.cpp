@@ -4,6 +4,7 @@
 #include "norvale/about/Fhelp.h"
 #include "norvale/data/ServerDatabase.h"
 #include "norvale/main/FdomainResults.h"
+#include "norvale/main/KeywordBox.h"
 #include "norvale/main/FdomainSearch.h"
 #include "norvale/main/FdomainSettings.h"
 #include "norvale/main/FdomainTools.h"
@@ -156,7 +157,7 @@ void Fdomain::buildTopPanel(QWidget *client)
     m_Label1->setIndent(3);  // clear of the keyword box it abuts
     fitText(m_Label1, m_Label1->text());
 
-    m_lfind = place<QLineEdit>(m_Frame6, "lfind", twipRect(1560, 360, 2535, 270));
+    m_lfind = place<KeywordBox>(m_Frame6, "lfind", twipRect(1560, 360, 2535, 270));
     m_lfind->setMinimumHeight(0);
     // The prefix before the box says what goes in, but not to a listener.
     m_Label1->setBuddy(m_lfind);

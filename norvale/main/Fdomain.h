@@ -1,5 +1,6 @@
 #pragma once
 
+#include "norvale/main/KeywordBox.h"
 #include "norvale/search/SearchRules.h"
 
 #include <QMainWindow>
@@ -99,7 +100,7 @@ public:
     void rememberIn(const QString &settingsFile);
     void saveSettings() const;
 
-    QLineEdit *lfind() const { return m_lfind; }
+    KeywordBox *lfind() const { return m_lfind; }
     QPushButton *lsearch() const { return m_lsearch; }
     QPushButton *lstop() const { return m_lstop; }
     QPushButton *lregist() const { return m_lregist; }
@@ -162,7 +163,7 @@ private:
     QWidget *m_client = nullptr;
     QGroupBox *m_Frame6 = nullptr;
     QLabel *m_Label1 = nullptr;
-    QLineEdit *m_lfind = nullptr;
+    KeywordBox *m_lfind = nullptr;
     QPushButton *m_lsearch = nullptr;
     QPushButton *m_lstop = nullptr;
     QPushButton *m_lregist = nullptr;

@@ -7,6 +7,7 @@
 #include "norvale/search/SearchRules.h"
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QCheckBox>
 #include <QFile>
 #include <QFileInfo>
@@ -64,6 +65,10 @@ FdomainResults::FdomainResults(Fdomain &window, Platform &platform)
     connect(window.lonlyfree(), &QCheckBox::toggled, this,
             [this](bool on) { m_window.grid1()->order().setOnlyFree(on); });
     connect(window.lfind(), &QLineEdit::textChanged, this, &FdomainResults::showKeywordCount);
+    m_countDelay.setSingleShot(true);
+    m_countDelay.setInterval(150);
+    connect(&m_countDelay, &QTimer::timeout, &m_countSteps, qOverload<>(&QTimer::start));
+    connect(&m_countSteps, &QTimer::timeout, this, &FdomainResults::countStep);
 }
 
 FdomainResults::~FdomainResults() = default;
@@ -90,13 +95,48 @@ QList<ResultRecord> FdomainResults::records(const QList<int> &rows) const
     return out;
 }
 
+namespace {
+
+// Texts up to this many characters are counted at once: a few milliseconds.
+constexpr qsizetype kCountAtOnce = 64 * 1024;
+
+} // namespace
+
 void FdomainResults::showKeywordCount()
 {
+    m_countSteps.stop();
+    if (m_window.lfind()->text().size() <= kCountAtOnce) {
+        m_counter = KeywordCounter();  // and the room a long list took
+        m_counter.step(m_window.lfind()->text(), m_window.lfind()->text().size() + 1);
+        applyCount(m_counter.isList() ? m_counter.count() : -1);
+        return;
+    }
+    m_counter.restart();
+    m_countDelay.start();
+}
+
+// A long list is counted in steps of a few milliseconds on this thread, the
+// text read anew at each: a worker would hold the text, and the next key
+// press would then copy all of it.
+void FdomainResults::countStep()
+{
+    QElapsedTimer clock;
+    clock.start();
     const QString text = m_window.lfind()->text();
-    const bool list = isKeywordList(text);
-    if (list)
-        m_window.lkeycount()->setText(QStringLiteral("共 %1 个关键词").arg(keywordLines(text).size()));
-    m_window.lkeycount()->setVisible(list);
+    bool done = false;
+    while (!done && clock.elapsed() < 4)
+        done = m_counter.step(text, 1000);
+    if (!done)
+        return;
+    m_countSteps.stop();
+    applyCount(m_counter.isList() ? m_counter.count() : -1);
+}
+
+void FdomainResults::applyCount(qsizetype keywords)
+{
+    if (keywords >= 0)
+        m_window.lkeycount()->setText(QStringLiteral("共 %1 个关键词").arg(keywords));
+    m_window.lkeycount()->setVisible(keywords >= 0);
 }
 
 void FdomainResults::copySelection()
@@ -116,19 +156,21 @@ void FdomainResults::importKeywords()
     m_files.start([this, path] {
         QFile file(path);
         QString problem;
-        QStringList keywords;
+        QString keywords;
         if (!file.open(QIODevice::ReadOnly)) {
             problem = QStringLiteral("无法读取文件：") + file.errorString();
         } else {
             const QByteArray bytes = file.read(MaxKeywordFileBytes + 1);
             if (bytes.size() > MaxKeywordFileBytes)
                 problem = QStringLiteral("文件太大，关键词文件不能超过 16 MB");
-            else if ((keywords = keywordLines(decodeKeywordFile(bytes))).isEmpty())
+            else if ((keywords = keywordLines(decodeKeywordFile(bytes)).join(u'\n')).isEmpty())
                 problem = QStringLiteral("文件中没有关键词");
+            // Room to type into, so that a key press does not copy the list.
+            keywords.reserve(keywords.size() + 4096);
         }
-        QMetaObject::invokeMethod(this, [this, path, problem, keywords] {
+        QMetaObject::invokeMethod(this, [this, path, problem, keywords = std::move(keywords)]() mutable {
             if (problem.isEmpty()) {
-                m_window.lfind()->setText(keywords.join(u'\n'));
+                m_window.lfind()->setList(std::exchange(keywords, {}));
                 m_window.lfind()->setFocus();
             } else {
                 m_platform.showMessage(programName(), problem + QStringLiteral("\n") + path);

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "norvale/search/KeywordList.h"
 #include "norvale/search/ResultExport.h"
 
 #include <QObject>
 #include <QThreadPool>
+#include <QTimer>
 
 namespace norvale {
 
@@ -44,10 +46,17 @@ signals:
 
 private:
     void showKeywordCount();
+    void countStep();
+    void applyCount(qsizetype keywords);
     QList<ResultRecord> records(const QList<int> &rows) const;
 
     Fdomain &m_window;
     Platform &m_platform;
+    // A long list is counted in short steps once typing pauses, so that a
+    // key press never waits for a recount; an edit starts the count anew.
+    QTimer m_countDelay;
+    QTimer m_countSteps;
+    KeywordCounter m_counter;
     // Last, so that it is the first to go: it waits for a file still being
     // read or written, whose report then finds this object in place.
     QThreadPool m_files;

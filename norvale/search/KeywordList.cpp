@@ -58,6 +58,69 @@ QString decodeKeywordFile(const QByteArray &bytes)
     return BytesToBstr(bytes, QStringLiteral("GB2312")).value_or(QString());
 }
 
+void KeywordCounter::restart()
+{
+    *this = KeywordCounter();
+}
+
+void KeywordCounter::allocate(size_t capacity)
+{
+    m_table.reset(static_cast<size_t *>(std::calloc(capacity, sizeof(size_t))));
+    if (!m_table)
+        qFatal("out of memory counting keywords");
+    m_size = capacity;
+    m_count = 0;
+}
+
+void KeywordCounter::remember(size_t hash)
+{
+    hash = hash ? hash : 1;
+    // At most half full: sized from the text at the start, doubled (rarely)
+    // when that guess was short.
+    if (size_t(m_count + 1) * 2 > m_size) {
+        const std::unique_ptr<size_t[], Free> old(m_table.release());
+        const size_t oldSize = m_size;
+        allocate(m_size * 2);
+        for (size_t i = 0; i < oldSize; ++i) {
+            if (old[i])
+                remember(old[i]);
+        }
+    }
+    const size_t mask = m_size - 1;
+    for (size_t at = hash & mask;; at = (at + 1) & mask) {
+        if (m_table[at] == hash)
+            return;
+        if (m_table[at] == 0) {
+            m_table[at] = hash;
+            ++m_count;
+            return;
+        }
+    }
+}
+
+bool KeywordCounter::step(QStringView text, qsizetype lines)
+{
+    if (!m_table) {
+        // A keyword and its line break take some nine characters.
+        size_t capacity = 1024;
+        while (capacity < size_t(text.size() / 9) * 2)
+            capacity *= 2;
+        allocate(capacity);
+    }
+    for (; lines > 0 && m_offset < text.size(); --lines) {
+        qsizetype end = m_offset;
+        while (end < text.size() && !isLineBreak(text.at(end)))
+            ++end;
+        const QString keyword = cleanKeyword(text.sliced(m_offset, end - m_offset).trimmed().toString());
+        if (!keyword.isEmpty())
+            remember(qHash(keyword.toLower(), size_t(0x9e3779b97f4a7c15)));
+        if (end < text.size())
+            m_isList = true;
+        m_offset = end + 1;
+    }
+    return m_offset >= text.size();
+}
+
 std::optional<QString> KeywordReader::nextLine()
 {
     if (!m_device)

@@ -5,7 +5,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdlib>
 #include <deque>
+#include <memory>
 #include <optional>
 
 class QIODevice;
@@ -24,6 +26,37 @@ QStringList keywordLines(const QString &text);
 // bytes are valid UTF-8, UTF-16 when they begin with its byte-order mark,
 // otherwise GBK, as Chinese editors save by default.
 QString decodeKeywordFile(const QByteArray &bytes);
+
+// Counts the keywords of a list as keywordLines reads it, a few lines at a
+// time, so that a long list can be counted between key presses without
+// holding the text: each step is given the text anew. Repeats are told by
+// their 64-bit hash, kept in one flat table taken from the system zeroed
+// (its pages arrive as they are first written), so that neither starting
+// nor starting again stops the caller for long.
+class KeywordCounter {
+public:
+    // Reads up to `lines` more lines of text; true once the text is read
+    // to its end.
+    bool step(QStringView text, qsizetype lines);
+    // Forgets what was read.
+    void restart();
+    // Whether the text read so far held a line break: a list, not a keyword.
+    bool isList() const { return m_isList; }
+    qsizetype count() const { return m_count; }
+
+private:
+    void allocate(size_t capacity);
+    void remember(size_t hash);
+
+    qsizetype m_offset = 0;
+    bool m_isList = false;
+    qsizetype m_count = 0;
+    struct Free {
+        void operator()(size_t *table) const { std::free(table); }
+    };
+    std::unique_ptr<size_t[], Free> m_table;  // open addressing; 0 marks a free slot
+    size_t m_size = 0;                       // slots, a power of two
+};
 
 // Keywords given first, then read from a device (standard input) one line at
 // a time, as the search asks for them, so that memory stays flat whatever the

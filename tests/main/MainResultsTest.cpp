@@ -313,6 +313,27 @@ private slots:
         QCOMPARE(m.window.lkeycount()->text(), QStringLiteral("共 %1 个关键词").arg(lfind.count(u'\n') + 1));
     }
 
+    // A long list is recounted off the interface thread once typing pauses:
+    // a key press leaves the count as it was, the new one follows.
+    void longListCountedInTheBackground()
+    {
+        MainWindow m;
+        QStringList keywords;
+        for (int i = 0; i < 20000; ++i)
+            keywords << QStringLiteral("kw%1").arg(i);
+        m.window.lfind()->setText(keywords.join(u'\n'));
+        QTRY_COMPARE(m.window.lkeycount()->text(), QStringLiteral("共 20000 个关键词"));
+        m.window.lfind()->setFocus();
+        m.window.lfind()->end(false);
+        // "kw19999" becomes "kw199", a repeat.
+        QTest::keyClick(m.window.lfind(), Qt::Key_Backspace);
+        QTest::keyClick(m.window.lfind(), Qt::Key_Backspace);
+        QCOMPARE(m.window.lkeycount()->text(), QStringLiteral("共 20000 个关键词"));
+        QTRY_COMPARE(m.window.lkeycount()->text(), QStringLiteral("共 19999 个关键词"));
+        m.window.lfind()->setText(QStringLiteral("single"));
+        QVERIFY(m.window.lkeycount()->isHidden());
+    }
+
     void remembersBetweenRuns()
     {
         QTemporaryDir dir;
