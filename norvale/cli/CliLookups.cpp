@@ -98,7 +98,7 @@ int runIp(const CliOptions &options, std::shared_ptr<ServerDatabase> database, c
     QStringList shared;
     QStringList location(locationMarkers().size());
     QObject::connect(&engine, &IpLookup::addressShown, &engine, [&](quint64, const QString &text) { address = text; });
-    QObject::connect(&engine, &IpLookup::sharedDomain, &engine, [&](quint64, const QString &name) { shared << name; });
+    QObject::connect(&engine, &IpLookup::sharedDomains, &engine, [&](quint64, const QStringList &names) { shared << names; });
     bool more = false;
     QObject::connect(&engine, &IpLookup::counted, &engine, [&](quint64, int, bool full) { more = full; });
     QObject::connect(&engine, &IpLookup::located, &engine, [&](quint64, const QStringList &values) { location = values; });

@@ -72,13 +72,15 @@ void IpLookup::deliver(const std::shared_ptr<IpLookupRun> &run, const IpEvent &e
     case IpEvent::Type::Address:
         emit addressShown(generation, event.text);
         break;
-    case IpEvent::Type::Shared:
-        // A name already on its way when the stop came is not listed.
-        if (run->stopped())
+    case IpEvent::Type::Shared: {
+        // Names already on their way when the stop came are not listed.
+        const QStringList names = run->takeBatch();
+        if (run->stopped() || names.isEmpty())
             return;
-        ++m_found;
-        emit sharedDomain(generation, event.text);
+        m_found += int(names.size());
+        emit sharedDomains(generation, names);
         break;
+    }
     case IpEvent::Type::Counted:
         emit counted(generation, m_found, event.more);
         break;

@@ -56,8 +56,8 @@ public:
 signals:
     // The text for lip: first the cleaned input, then the resolved address.
     void addressShown(quint64 generation, const QString &text);
-    // A name on the same address, in page order.
-    void sharedDomain(quint64 generation, const QString &name);
+    // Names on the same address, in page order, a batch at a time.
+    void sharedDomains(quint64 generation, const QStringList &names);
     // The candidate check is over: how many names were reported, and
     // whether it ended with the list full, candidates left unchecked.
     void counted(quint64 generation, int found, bool more);

@@ -104,16 +104,29 @@ work::OrderedDelivery::Post IpLookupRun::postOf(IpEvent event)
 
 work::OrderedDelivery::Post IpLookupRun::sharedPostOf(const QString &name)
 {
-    IpEvent shared;
-    shared.type = IpEvent::Type::Shared;
-    shared.text = name;
-    return [self = shared_from_this(), post = postOf(std::move(shared))] {
+    return [self = shared_from_this(), name] {
         if (self->m_listed >= IpLookup::listLimit)
             return;
         if (++self->m_listed == IpLookup::listLimit)
             self->m_full = true;
-        post();
+        bool first = false;
+        {
+            const std::lock_guard lock(self->m_batchMutex);
+            first = self->m_batch.isEmpty();
+            self->m_batch.append(name);
+        }
+        if (first) {
+            IpEvent batch;
+            batch.type = IpEvent::Type::Shared;
+            self->postOf(std::move(batch))();
+        }
     };
+}
+
+QStringList IpLookupRun::takeBatch()
+{
+    const std::lock_guard lock(m_batchMutex);
+    return std::exchange(m_batch, {});
 }
 
 void IpLookupRun::report(IpEvent::Type type, const QString &text, const QStringList &values)

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <mutex>
 #include <memory>
 
 namespace norvale {
@@ -15,9 +16,9 @@ class IpLookup;
 
 // One report of an IP lookup, in the order the engine must apply them.
 struct IpEvent {
-    enum class Type { Address, Shared, Counted, Located, End };
+    enum class Type { Address, Shared, Counted, Located, End };  // Shared: take the run's batch
     Type type = Type::End;
-    QString text;        // Address: the resolved address; Shared: the name
+    QString text;        // Address: the resolved address
     QStringList values;  // Located: the nine geolocation values
     bool more = false;   // Counted: the list was full before every candidate was checked
 };
@@ -38,6 +39,8 @@ public:
 
     // Reads the two page addresses now, then runs on a driver thread.
     void start(const QString &lipurl, const QString &lipmessurl);
+    // The names listed since the receiver last took them, in order.
+    QStringList takeBatch();
 
 private:
     void drive();
@@ -46,7 +49,9 @@ private:
     bool sharesAddress(const QString &candidate) const;
     work::OrderedDelivery::Post postOf(IpEvent event);
     // A shared name's post: it lists the name while the list has room, and
-    // fills the list with the last one.
+    // fills the list with the last one. Names go to the receiver in batches:
+    // one queued call takes all that were listed until it runs, so that a
+    // long list costs the receiver's thread a few calls, not one per name.
     work::OrderedDelivery::Post sharedPostOf(const QString &name);
     bool full() const { return m_full.load(); }
     void report(IpEvent::Type type, const QString &text = {}, const QStringList &values = {});
@@ -59,6 +64,8 @@ private:
     QString m_address;           // written by the driver before any candidate is checked
     int m_listed = 0;            // names posted so far; only posts (in order) touch it
     std::atomic<bool> m_full{false};
+    std::mutex m_batchMutex;
+    QStringList m_batch;         // listed, not yet taken by the receiver
 };
 
 } // namespace norvale

@@ -10,6 +10,8 @@
 #include <QListWidget>
 #include <QPushButton>
 
+#include <algorithm>
+
 namespace norvale {
 
 namespace {
@@ -78,18 +80,18 @@ Fip::Fip(LookupBackend backend)
     // The engine reports only its newest lookup, so whatever arrives is shown.
     connect(m_engine, &IpLookup::addressShown, this,
             [this](quint64, const QString &text) { m_boxes[Ip]->setText(text); });
-    // Names are added to the list in batches, a frame apart at most: one row
-    // at a time, a long list would keep the window busy.
+    // Names are added to the list in batches of a bounded size, a frame
+    // apart: one row at a time, or all at once, a long list would keep the
+    // window busy.
     m_listBatch.setSingleShot(true);
     m_listBatch.setInterval(16);
     connect(&m_listBatch, &QTimer::timeout, this, &Fip::flushNames);
-    connect(m_engine, &IpLookup::sharedDomain, this, [this](quint64, const QString &name) {
-        m_pendingNames << name;
+    connect(m_engine, &IpLookup::sharedDomains, this, [this](quint64, const QStringList &names) {
+        m_pendingNames << names;
         if (!m_listBatch.isActive())
             m_listBatch.start();
     });
     connect(m_engine, &IpLookup::counted, this, [this](quint64, int found, bool more) {
-        flushNames();
         m_lcount->setText(more ? fullCountLine(found) : countLine(QString::number(found)));
     });
     connect(m_engine, &IpLookup::located, this,
@@ -123,8 +125,11 @@ void Fip::setPages(const QString &lipurl, const QString &lipmessurl)
 
 void Fip::flushNames()
 {
-    m_listBatch.stop();
-    m_llist->addItems(std::exchange(m_pendingNames, {}));
+    constexpr qsizetype batch = 1000;
+    m_llist->addItems(m_pendingNames.mid(0, batch));
+    m_pendingNames.remove(0, std::min(batch, m_pendingNames.size()));
+    if (!m_pendingNames.isEmpty())
+        m_listBatch.start();
 }
 
 void Fip::lfind_Click()

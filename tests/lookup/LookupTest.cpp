@@ -258,7 +258,7 @@ private slots:
         configure(engine);
         engine.setParallelism(2);
         test::IpLookupRecord record(engine);
-        QObject::connect(&engine, &IpLookup::sharedDomain, &record.scope(), [&engine] { engine.stop(); });
+        QObject::connect(&engine, &IpLookup::sharedDomains, &record.scope(), [&engine] { engine.stop(); });
 
         const quint64 generation = engine.start(CrowdedAddress);
         QTRY_VERIFY_WITH_TIMEOUT(record.ended(generation), 20000);

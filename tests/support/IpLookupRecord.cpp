@@ -8,8 +8,10 @@ IpLookupRecord::IpLookupRecord(IpLookup &engine)
 {
     QObject::connect(&engine, &IpLookup::addressShown, &m_scope,
                      [this](quint64 g, const QString &text) { add(g, u"lip " % text); });
-    QObject::connect(&engine, &IpLookup::sharedDomain, &m_scope,
-                     [this](quint64 g, const QString &name) { add(g, u"list " % name); });
+    QObject::connect(&engine, &IpLookup::sharedDomains, &m_scope, [this](quint64 g, const QStringList &names) {
+        for (const QString &name : names)
+            add(g, u"list " % name);
+    });
     QObject::connect(&engine, &IpLookup::counted, &m_scope,
                      [this](quint64 g, int n, bool more) { add(g, u"count " % QString::number(n) % (more ? u"+" : u"")); });
     QObject::connect(&engine, &IpLookup::located, &m_scope,
