@@ -91,8 +91,10 @@ Fip::Fip(LookupBackend backend)
         if (!m_listBatch.isActive())
             m_listBatch.start();
     });
+    // The count shows once the list holds what it counts.
     connect(m_engine, &IpLookup::counted, this, [this](quint64, int found, bool more) {
-        m_lcount->setText(more ? fullCountLine(found) : countLine(QString::number(found)));
+        m_countText = more ? fullCountLine(found) : countLine(QString::number(found));
+        flushNames();
     });
     connect(m_engine, &IpLookup::located, this,
             [this](quint64, const QStringList &values) { showLocation(values); });
@@ -130,12 +132,15 @@ void Fip::flushNames()
     m_pendingNames.remove(0, std::min(batch, m_pendingNames.size()));
     if (!m_pendingNames.isEmpty())
         m_listBatch.start();
+    else if (!m_countText.isEmpty())
+        m_lcount->setText(std::exchange(m_countText, {}));
 }
 
 void Fip::lfind_Click()
 {
     m_listBatch.stop();
     m_pendingNames.clear();
+    m_countText.clear();
     m_llist->clear();
     for (QLineEdit *box : m_boxes)
         box->clear();

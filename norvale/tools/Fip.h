@@ -63,6 +63,7 @@ private:
     QPushButton *m_lstop = nullptr;
     std::array<QLineEdit *, BoxCount> m_boxes{};
     QStringList m_pendingNames;  // shared names not yet in the list
+    QString m_countText;         // the count line, shown once the list is whole
     QTimer m_listBatch;
 };
 
