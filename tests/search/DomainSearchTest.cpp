@@ -253,7 +253,7 @@ private slots:
         QTest::newRow(".tk same /24") << "example.tk" << "5.6.7.99" << "5.6.7.8" << true << plain << true << "未注册" << true << "";
         QTest::newRow("same /24 outside .tk") << d << "5.6.7.99" << "5.6.7.8" << true << plain << false << "已注册" << false << "5.6.7.99";
         QTest::newRow("literal substring") << d << "7.81.2.3" << "5.6.7.81.2.3.4" << true << plain << true << "未注册" << true << "";
-        QTest::newRow("two dots, no fetch") << "example.com.cn" << "" << "" << true << marked << false << "未注册" << true << "";
+        QTest::newRow("two dots, asked too") << "example.com.cn" << "" << "" << true << marked << true << "已注册" << false << "";
         QTest::newRow("no HTTP response") << d << "" << "" << false << "" << true << "查询失败" << false << "";
         QTest::newRow("server error") << d << "" << "" << true << "<p>503</p>" << true << "查询失败" << false << "";
         QTest::newRow("marker is case-sensitive") << d << "" << "" << true << "|DOMAIN|" << true << "未注册" << true << "";
@@ -345,7 +345,7 @@ private slots:
             "row 6 [example.biz|||example.biz|未注册|14||] red:4",      // no address, unconfirmed: red, priced
             "row 3 [example.org|||example.org|已注册||浙ICP备9号|] red:6", // filed: known, number in red
             "row 11 [example.de|||example.de|已注册||-|10.0.0.6] red:", // a one-character number is not red
-            "row 9 [example.co.uk|||example.co.uk|未注册|16||] red:4",  // two dots: never fetched
+            "row 9 [example.co.uk|||example.co.uk|未注册|16||] red:4",  // two dots: asked, the page does not know it
             "row 16 [example.tk|||example.tk|未注册|13||] red:4",       // in the wildcard's /24: judged by the page
         };
         for (const char *row : phaseOne)
@@ -354,8 +354,8 @@ private slots:
                  QStringList({QStringLiteral("row 20 [myexample.com|||myexample.com|已注册||沪ICP备1号|] red:6"),
                               // red even when empty
                               QStringLiteral("row 21 [exampleshop.cn|||exampleshop.cn|已注册|||10.0.0.7] red:6"),
-                              // two dots: unregistered without a fetch, priced by the kind's first extension
-                              QStringLiteral("row 22 [examplebiz.com.cn|||examplebiz.com.cn|未注册|13|粤ICP备2号|] red:46")}));
+                              // two dots: asked like any other name, and filed, so known
+                              QStringLiteral("row 22 [examplebiz.com.cn|||examplebiz.com.cn|已注册||粤ICP备2号|] red:6")}));
 
         // One candidate at a time gives the very same report.
         search.engine.setParallelism(1);
@@ -408,8 +408,10 @@ private slots:
                                                           << "已注册|198.18.0.5" << "已注册|198.18.0.5";
         QTest::newRow("wildcard zone, registered and parked on it") << false << "parkedws.ws" << "" << true
                                                                      << "已注册|" << "已注册|203.0.113.80";
-        QTest::newRow("wildcard zone, two levels: no fetch") << false << "deepws.com.ws" << "" << false
-                                                            << "未注册|" << "已注册|203.0.113.80";
+        QTest::newRow("wildcard zone, two levels, free") << false << "deepws.com.ws" << "" << false
+                                                        << "未注册|" << "已注册|203.0.113.80";
+        QTest::newRow("wildcard zone, two levels, registered") << false << "takenws.com.ws" << "" << true
+                                                              << "已注册|" << "已注册|203.0.113.80";
         QTest::newRow("name-collision signal") << false << "collide.top" << "127.0.53.53" << false
                                                << "未注册|" << "已注册|127.0.53.53";
         QTest::newRow("blocked name, registered") << false << "blocked.top" << "0.0.0.0" << true
