@@ -164,7 +164,9 @@ RegistrySource RegistryDirectory::sourceFor(const QString &name) const
         if (rdap == m_rdap.cend() && whois == m_whois.cend())
             continue;
         source.zone = zone;
-        source.query = labels.at(first - 1) + u'.' + zone;
+        // Asked as it is: a second-level zone the tables do not list
+        // (co.uk under uk) is the registry's own business.
+        source.query = ascii;
         if (rdap != m_rdap.cend()) {
             source.kind = RegistrySource::Kind::Rdap;
             source.rdapBase = *rdap;

@@ -19,7 +19,7 @@ struct RegistrySource {
     enum class Kind { None, Rdap, Whois };
     Kind kind = Kind::None;
     QString zone;        // the zone that matched, "com.cn"
-    QString query;       // the name to ask for: one label under that zone, in ASCII
+    QString query;       // the name to ask for, in ASCII
     QString rdapBase;    // Rdap: the base address, ending with "/"
     WhoisServer whois;   // Whois: the server
     // The key the per-server limits are kept under: host[:port].
@@ -41,8 +41,7 @@ public:
     qsizetype whoisZones() const { return m_whois.size(); }
 
     // The source that answers for name. The longest matching zone of either
-    // table decides; where both list the same zone, RDAP wins. A name more
-    // than one label under its zone is asked for by its registered part.
+    // table decides; where both list the same zone, RDAP wins.
     RegistrySource sourceFor(const QString &name) const;
 
     // Where a thin registry's referral to host goes: the table's own address

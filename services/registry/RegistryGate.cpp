@@ -9,29 +9,40 @@ RegistryGate::Entry RegistryGate::enter(RegistryClock::time_point deadline)
     std::unique_lock lock(m_mutex);
     if (RegistryClock::now() < m_downUntil)
         return Entry::Down;
-    if (m_waiting >= m_limits.waiting)
+    if (int(m_queue.size()) >= m_limits.waiting)
         return Entry::Busy;
-    ++m_waiting;
+    // In order of arrival: an ask that came first goes first, so none waits
+    // out its page's bound while later ones pass it.
+    const auto ticket = m_queue.insert(m_queue.end(), m_nextTicket++);
+    Entry entry = Entry::Granted;
     for (;;) {
         const auto now = RegistryClock::now();
         const auto start = std::max({now, m_nextStart, m_heldUntil});
-        if (start >= deadline || now < m_downUntil) {
-            --m_waiting;
-            return now < m_downUntil ? Entry::Down : Entry::Busy;
-        }
-        if (start <= now && m_inFlight < m_limits.inFlight)
+        if (now < m_downUntil) {
+            entry = Entry::Down;
             break;
-        m_changed.wait_until(lock, m_inFlight < m_limits.inFlight ? start : deadline);
+        }
+        if (start >= deadline) {
+            entry = Entry::Busy;
+            break;
+        }
+        if (ticket == m_queue.begin() && start <= now && m_inFlight < m_limits.inFlight)
+            break;
+        m_changed.wait_until(lock, ticket == m_queue.begin() && m_inFlight < m_limits.inFlight ? start : deadline);
     }
-    --m_waiting;
-    ++m_inFlight;
-    const auto interval = std::chrono::duration_cast<RegistryClock::duration>(
-        std::chrono::duration<double>(1.0 / std::max(m_limits.perSecond, 0.001)));
-    // On schedule even when this worker woke a little late; after a quiet
-    // spell the schedule starts again from now, with no burst.
-    const auto now = RegistryClock::now();
-    m_nextStart = (now - m_nextStart < interval ? m_nextStart : now) + interval;
-    return Entry::Granted;
+    m_queue.erase(ticket);
+    if (entry == Entry::Granted) {
+        ++m_inFlight;
+        const auto interval = std::chrono::duration_cast<RegistryClock::duration>(
+            std::chrono::duration<double>(1.0 / std::max(m_limits.perSecond, 0.001)));
+        // On schedule even when this worker woke a little late; after a quiet
+        // spell the schedule starts again from now, with no burst.
+        const auto now = RegistryClock::now();
+        m_nextStart = (now - m_nextStart < interval ? m_nextStart : now) + interval;
+    }
+    lock.unlock();
+    m_changed.notify_all();   // the next in line may go, or must recheck
+    return entry;
 }
 
 void RegistryGate::leave()

@@ -3,6 +3,7 @@
 #include "services/registry/RegistryProtocols.h"
 
 #include <condition_variable>
+#include <list>
 #include <mutex>
 
 namespace norvale {
@@ -11,7 +12,7 @@ namespace norvale {
 struct ServerLimits {
     double perSecond = 5;    // queries started per second
     int inFlight = 4;        // queries open at once
-    int waiting = 32;        // asks queued for it; more are answered "unknown" at once
+    int waiting = 64;        // asks queued for it (half the workers); more are "unknown" at once
 };
 
 // The limits of one registry server, shared by every worker that asks it.
@@ -46,7 +47,8 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     int m_inFlight = 0;
-    int m_waiting = 0;
+    std::list<int> m_queue;   // waiting asks, first come first served
+    int m_nextTicket = 0;
     int m_refusals = 0;
     RegistryClock::time_point m_nextStart{};
     RegistryClock::time_point m_heldUntil{};

@@ -103,7 +103,7 @@ QByteArray whoisRecord(const QString &name, RegistryAnswer answer)
 } // namespace
 
 struct TestRegistries::Server {
-    QString zone;
+    QStringList zones;
     Protocol protocol = Protocol::Rdap;
     Behaviour behaviour;
     int port = 0;
@@ -150,10 +150,16 @@ TestRegistries::~TestRegistries()
     stop();
 }
 
-void TestRegistries::addZone(const QString &zone, Protocol protocol, Behaviour behaviour)
+void TestRegistries::addZone(const QString &zone, Protocol protocol, Behaviour behaviour, const QString &sameServerAs)
 {
+    for (auto &server : m_servers) {
+        if (!sameServerAs.isEmpty() && server->zones.contains(sameServerAs)) {
+            server->zones << zone;
+            return;
+        }
+    }
     auto server = std::make_unique<Server>();
-    server->zone = zone;
+    server->zones << zone;
     server->protocol = protocol;
     server->behaviour = behaviour;
     server->tokens = std::max(1.0, behaviour.perSecond);
@@ -337,10 +343,13 @@ bool TestRegistries::start(QString *error)
     QByteArray table = "# the local registries\n";
     for (const auto &server : m_servers) {
         const QString address = QStringLiteral("127.0.0.1:%1").arg(server->port);
-        if (server->protocol == Protocol::Whois)
-            table += (server->zone + u' ' + address + QStringLiteral(" No match for\n")).toUtf8();
-        else
-            services.append(QJsonArray{QJsonArray{server->zone}, QJsonArray{QString(QStringLiteral("http://") + address + u'/')}});
+        if (server->protocol == Protocol::Whois) {
+            for (const QString &zone : server->zones)
+                table += (zone + u' ' + address + QStringLiteral(" No match for\n")).toUtf8();
+        } else {
+            services.append(QJsonArray{QJsonArray::fromStringList(server->zones),
+                                       QJsonArray{QString(QStringLiteral("http://") + address + u'/')}});
+        }
     }
     table += QStringLiteral("@whois.registrar.test 127.0.0.1:%1\n").arg(m_registrar->port).toUtf8();
     const QJsonObject bootstrap{{QStringLiteral("description"), QStringLiteral("local registries")},
@@ -409,7 +418,7 @@ QString TestRegistries::whoisTablePath() const
 QString TestRegistries::serverKey(const QString &zone) const
 {
     for (const auto &server : m_servers) {
-        if (server->zone == zone)
+        if (server->zones.contains(zone))
             return QStringLiteral("127.0.0.1:%1").arg(server->port);
     }
     return {};
@@ -426,7 +435,7 @@ int TestRegistries::queries() const
 int TestRegistries::queries(const QString &zone) const
 {
     for (const auto &server : m_servers) {
-        if (server->zone == zone)
+        if (server->zones.contains(zone))
             return server->queries;
     }
     return 0;

@@ -49,8 +49,10 @@ public:
     TestRegistries(const TestRegistries &) = delete;
     TestRegistries &operator=(const TestRegistries &) = delete;
 
-    // A registry for zone ("rtest", "com.wtest"). Call before start().
-    void addZone(const QString &zone, Protocol protocol, Behaviour behaviour = {});
+    // A registry for zone ("rtest", "com.wtest"), on a server of its own or,
+    // with sameServerAs, on the server of a zone added before (as one
+    // registry serves many zones). Call before start().
+    void addZone(const QString &zone, Protocol protocol, Behaviour behaviour = {}, const QString &sameServerAs = {});
     // The registrar's port-43 server that Referral answers send to; its
     // record is the name's "Registrant" text.
     void setRegistrarRecord(const QString &name, const QString &record);
@@ -68,7 +70,7 @@ public:
     // host:port of zone's server, as the per-server limits name it.
     QString serverKey(const QString &zone) const;
 
-    // Queries answered so far (refusals included), in all and per zone.
+    // Queries answered so far (refusals included), in all and by the server of zone.
     int queries() const;
     int queries(const QString &zone) const;
 
