@@ -7,6 +7,7 @@
 #include "tests/support/TestSql.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestHttpServer.h"
+#include "tests/support/TestRegistries.h"
 #include "tests/support/TestResolver.h"
 
 #include <QScopeGuard>
@@ -390,6 +391,39 @@ private slots:
         const quint64 stopped = search.run(QStringLiteral("example\nmyexample\nexampleshop"));
         QCOMPARE(search.domains(stopped), QStringList{QStringLiteral("example.com")});
         QCOMPARE(search.texts(stopped).last(), QStringLiteral("end"));
+    }
+
+    // Against services that ask registries: the registry decides what the
+    // operator's tables do not, for names under second-level zones too, and
+    // a registry that cannot be reached is "查询失败", never free.
+    void registriesDecide()
+    {
+        using Protocol = test::TestRegistries::Protocol;
+        test::TestRegistries registries;
+        registries.addZone(QStringLiteral("cn"), Protocol::Whois);
+        registries.addZone(QStringLiteral("com.cn"), Protocol::Whois, {}, QStringLiteral("cn"));
+        registries.addZone(QStringLiteral("top"), Protocol::Down);
+        registries.setAnswer(QStringLiteral("regheld.cn"), test::RegistryAnswer::ClientHold);
+        QString error;
+        QVERIFY2(registries.start(&error), qPrintable(error));
+        test::ServicesProcess::Options options;
+        options.extraArguments = registries.servicesArguments();
+        test::ServicesProcess asking(options);
+        QVERIFY2(asking.start(&error), qPrintable(error));
+
+        auto ticked = std::make_shared<SearchBoxes>();
+        ticked->setAll(false);
+        for (const char *kind : {".cn", ".other"})
+            ticked->setKind(int(std::find(extensionKinds().cbegin(), extensionKinds().cend(), QLatin1StringView(kind))
+                                - extensionKinds().cbegin()),
+                            true);
+        Search search(backend(asking.baseUrl() + QStringLiteral("/query/domain.asp?domain=")), ticked);
+        QStringList verdicts;
+        for (const SearchRow &row : search.rows.value(search.run(QStringLiteral("regheld"))))
+            verdicts << row.cells[column::Domain] + u' ' + row.cells[column::Status] + u' ' + row.cells[column::Price];
+        QCOMPARE(verdicts, QStringList({QStringLiteral("regheld.cn 已注册 "), QStringLiteral("regheld.com.cn 未注册 17"),
+                                        QStringLiteral("regheld.top 查询失败 ")}));
+        QCOMPARE(registries.queries(QStringLiteral("cn")), 2);
     }
 
     // Beyond the reference names: a zone's own wildcard and the reserved
