@@ -335,18 +335,22 @@ bool Registries::cached(const QSqlDatabase &db, const QString &name, Verdict *ve
 
 void Registries::keep(const QString &name, Verdict verdict)
 {
-    const QSqlDatabase db = threadDatabase(m_store, false, true);
     const bool registered = verdict == Verdict::Registered;
-    QSqlQuery query(db);
-    query.prepare(QStringLiteral("INSERT INTO svc_registry_cache (ldomain, lregistered, lexpires) VALUES (?, ?, ?) "
-                                 "ON CONFLICT (ldomain) DO UPDATE SET lregistered = excluded.lregistered, "
-                                 "lexpires = excluded.lexpires"));
-    query.addBindValue(name);
-    query.addBindValue(registered ? 1 : 0);
-    query.addBindValue(nowSeconds() + (registered ? m_options.registeredSeconds : m_options.freeSeconds));
-    query.exec();
+    // A kept connection the server dropped (it restarted) is replaced once.
+    for (bool retried = false;; retried = true) {
+        const QSqlDatabase db = threadDatabase(m_store, retried, true);
+        QSqlQuery query(db);
+        query.prepare(QStringLiteral("INSERT INTO svc_registry_cache (ldomain, lregistered, lexpires) VALUES (?, ?, ?) "
+                                     "ON CONFLICT (ldomain) DO UPDATE SET lregistered = excluded.lregistered, "
+                                     "lexpires = excluded.lexpires"));
+        query.addBindValue(name);
+        query.addBindValue(registered ? 1 : 0);
+        query.addBindValue(nowSeconds() + (registered ? m_options.registeredSeconds : m_options.freeSeconds));
+        if (query.exec() || retried || db.isOpen())
+            break;
+    }
     if (++m_kept % kPurgeEvery == 0) {
-        QSqlQuery purge(db);
+        QSqlQuery purge(threadDatabase(m_store, false, true));
         purge.prepare(QStringLiteral("DELETE FROM svc_registry_cache WHERE lexpires <= ?"));
         purge.addBindValue(nowSeconds());
         purge.exec();

@@ -1,6 +1,8 @@
 #include "services/registry/RegistryProtocols.h"
 
 #include <QDateTime>
+#include <QLocale>
+#include <QTimeZone>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -210,7 +212,10 @@ std::chrono::milliseconds readRetryAfter(const QByteArray &value)
     const qint64 seconds = value.trimmed().toLongLong(&ok);
     if (ok)
         return std::chrono::milliseconds(seconds >= 0 ? std::min<qint64>(seconds, 24 * 3600) * 1000 : -1);
-    QDateTime when = QDateTime::fromString(QString::fromLatin1(value.trimmed()), Qt::RFC2822Date);
+    // An HTTP date (RFC 9110's IMF-fixdate) is always in GMT.
+    QDateTime when = QLocale::c().toDateTime(QString::fromLatin1(value.trimmed()),
+                                             QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"));
+    when.setTimeZone(QTimeZone::utc());
     if (!when.isValid())
         return std::chrono::milliseconds(-1);
     return std::chrono::milliseconds(std::max<qint64>(QDateTime::currentDateTimeUtc().msecsTo(when), 0));

@@ -1,9 +1,12 @@
 // The status and whois pages of norvale-services against registries of our
 // own on loopback: RDAP over HTTP, port-43 whois over TCP, a server that
 // stalls and one that is down.
+#include "services/registry/RegistryDirectory.h"
+#include "services/registry/RegistryProtocols.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestRegistries.h"
 
+#include <QFile>
 #include <QStringDecoder>
 #include <QTest>
 #include <QUrl>
@@ -65,6 +68,63 @@ class RegistryTest final : public QObject {
     }
 
 private slots:
+    // The shipped tables send each zone to its registry.
+    void shippedTables_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("server");   // RDAP base or whois host; empty: none
+        QTest::addColumn<QString>("query");
+        QTest::newRow("gTLD by RDAP") << "Example.COM" << "https://rdap.verisign.com/com/v1/" << "example.com";
+        QTest::newRow(".cn at CNNIC") << "example.cn" << "whois.cnnic.cn" << "example.cn";
+        QTest::newRow(".com.cn at CNNIC") << "example.com.cn" << "whois.cnnic.cn" << "example.com.cn";
+        QTest::newRow("provincial zone") << "example.bj.cn" << "whois.cnnic.cn" << "example.bj.cn";
+        QTest::newRow("private second level beats RDAP's com") << "example.cn.com" << "whois.centralnic.com" << "example.cn.com";
+        QTest::newRow("co.uk by the uk registry's RDAP") << "example.co.uk" << "https://rdap.nominet.uk/uk/" << "example.co.uk";
+        QTest::newRow("ccTLD by port 43") << "example.de" << "whois.denic.de" << "example.de";
+        QTest::newRow("international name in ASCII") << "中文.com" << "https://rdap.verisign.com/com/v1/" << "xn--fiq228c.com";
+        QTest::newRow("no registry") << "example.invalid" << "" << "";
+        QTest::newRow("no host name") << "a_b.com" << "" << "";
+    }
+
+    void shippedTables()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, server);
+        QFETCH(QString, query);
+        norvale::RegistryDirectory directory;
+        QFile bootstrap(QStringLiteral(NORVALE_SERVICES_DATA "/dns.json"));
+        QFile table(QStringLiteral(NORVALE_SERVICES_DATA "/whois-servers.txt"));
+        QVERIFY(bootstrap.open(QIODevice::ReadOnly) && table.open(QIODevice::ReadOnly));
+        QString error;
+        QVERIFY2(directory.readBootstrap(bootstrap.readAll(), &error), qPrintable(error));
+        QVERIFY2(directory.readWhoisTable(table.readAll(), &error), qPrintable(error));
+        const norvale::RegistrySource source = directory.sourceFor(name);
+        QCOMPARE(source.kind == norvale::RegistrySource::Kind::Rdap ? source.rdapBase : source.whois.host, server);
+        QCOMPARE(source.query, query);
+        if (source.kind == norvale::RegistrySource::Kind::Whois)
+            QVERIFY(!source.whois.noMatch.isEmpty());
+    }
+
+    void retryAfter_data()
+    {
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<bool>("readable");
+        QTest::addColumn<qint64>("milliseconds");   // when readable and not a date
+        QTest::newRow("seconds") << QByteArray("120") << true << qint64(120000);
+        QTest::newRow("a date past") << QByteArray("Wed, 21 Oct 2015 07:28:00 GMT") << true << qint64(0);
+        QTest::newRow("nonsense") << QByteArray("soon") << false << qint64(-1);
+    }
+
+    void retryAfter()
+    {
+        QFETCH(QByteArray, value);
+        QFETCH(bool, readable);
+        QFETCH(qint64, milliseconds);
+        const auto wait = norvale::readRetryAfter(value);
+        QCOMPARE(wait.count() >= 0, readable);
+        QCOMPARE(qint64(wait.count()), milliseconds);
+    }
+
     void initTestCase()
     {
         m_registries.addZone(QStringLiteral("rtest"), Protocol::Rdap);
