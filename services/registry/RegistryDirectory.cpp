@@ -140,10 +140,7 @@ bool RegistryDirectory::readWhoisTable(const QByteArray &text, QString *error)
             zone.remove(0, 1);
         zones.insert(QString::fromLatin1(QUrl::toAce(zone)), server);
     }
-    if (zones.isEmpty()) {
-        *error = QStringLiteral("no zone in the whois table");
-        return false;
-    }
+    // A table of no zones is allowed: an operator whose registries all speak RDAP.
     m_whois = zones;
     m_aliases = aliases;
     return true;
