@@ -18,7 +18,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 namespace norvale {
 
@@ -69,6 +72,54 @@ struct EasyDeleter {
 struct ListDeleter {
     void operator()(curl_slist *list) const { curl_slist_free_all(list); }
 };
+
+// A name lookup that may outlive the ask that started it.
+struct Lookup {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    bool abandoned = false;
+    addrinfo *result = nullptr;
+};
+
+// getaddrinfo within the bound: the resolver's own retries can take far
+// longer than a page may wait. An address is taken as it is; a name is
+// looked up on a thread of its own, left to finish alone when the bound
+// passes. nullptr when nothing came in time.
+addrinfo *lookUp(const QString &host, int port, RegistryClock::time_point until)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICHOST;
+    const QByteArray name = host.toUtf8();
+    const QByteArray service = QByteArray::number(port);
+    addrinfo *found = nullptr;
+    if (::getaddrinfo(name.constData(), service.constData(), &hints, &found) == 0)
+        return found;
+    auto lookup = std::make_shared<Lookup>();
+    std::thread([lookup, name, service] {
+        addrinfo wanted{};
+        wanted.ai_family = AF_UNSPEC;
+        wanted.ai_socktype = SOCK_STREAM;
+        addrinfo *result = nullptr;
+        if (::getaddrinfo(name.constData(), service.constData(), &wanted, &result) != 0)
+            result = nullptr;
+        std::lock_guard lock(lookup->mutex);
+        if (lookup->abandoned && result)
+            ::freeaddrinfo(result);
+        else
+            lookup->result = result;
+        lookup->finished = true;
+        lookup->done.notify_all();
+    }).detach();
+    std::unique_lock lock(lookup->mutex);
+    if (!lookup->done.wait_until(lock, until, [&] { return lookup->finished; })) {
+        lookup->abandoned = true;
+        return nullptr;
+    }
+    return lookup->result;
+}
 
 // The first of addresses that takes a connection within the bound; -1.
 int connectTo(addrinfo *addresses, RegistryClock::time_point until)
@@ -160,14 +211,10 @@ RegistryReply rdapGet(const QString &address, const ExchangeBounds &bounds)
 RegistryReply whoisAsk(const QString &host, int port, const QString &query, const ExchangeBounds &bounds)
 {
     RegistryReply reply;
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo *addresses = nullptr;
-    const QByteArray service = QByteArray::number(port);
-    if (::getaddrinfo(host.toUtf8().constData(), service.constData(), &hints, &addresses) != 0)
-        return reply;
     const auto connectUntil = std::min(bounds.deadline, RegistryClock::now() + bounds.connect);
+    addrinfo *addresses = lookUp(host, port, connectUntil);
+    if (!addresses)
+        return reply;
     const int fd = connectTo(addresses, connectUntil);
     ::freeaddrinfo(addresses);
     if (fd < 0)
