@@ -58,8 +58,8 @@ QString extensionOf(const QString &kind, int j)
     if (j == 0)
         return kind;
     if (j <= 8)
-        return kind + QStringLiteral("x") + QString::number(j);   // one dot: fetched when unresolved
-    return QStringLiteral(".s") + QString::number(j) + kind;       // two dots: never fetched
+        return kind + QStringLiteral("x") + QString::number(j);   // one dot
+    return QStringLiteral(".s") + QString::number(j) + kind;       // two dots: asked as well
 }
 
 // Price table, filing numbers, registered names and DNS records. Returns the

@@ -9,6 +9,7 @@
 
 #include "tests/support/DatabaseStack.h"
 #include "tests/support/ServicesProcess.h"
+#include "tests/support/TestRegistries.h"
 #include "tests/support/TestResolver.h"
 #include "tests/support/TestSql.h"
 
@@ -102,6 +103,7 @@ struct Errors {
     int candidates = 0;
     int falseRegistered = 0;
     int falseFree = 0;
+    int failed = 0;   // "查询失败": no verdict
 };
 
 // One search of the keywords [from, to) under "全部", judged against the truth.
@@ -121,6 +123,8 @@ Errors judge(const SearchBackend &backend, bool sharper, int from, int to,
             ++errors.falseRegistered;
         else if (status == QStringLiteral("未注册") && taken)
             ++errors.falseFree;
+        else if (status == QStringLiteral("查询失败"))
+            ++errors.failed;
     });
     QObject::connect(&engine, &DomainSearch::finished, &loop, &QEventLoop::quit);
     QStringList keywords;
@@ -136,7 +140,63 @@ Errors operator+(Errors a, const Errors &b)
     a.candidates += b.candidates;
     a.falseRegistered += b.falseRegistered;
     a.falseFree += b.falseFree;
+    a.failed += b.failed;
     return a;
+}
+
+// The same world with nothing in the operator's tables: services that ask
+// registries of their own, RDAP for most top-level domains and port-43 whois
+// for .cn (and .com.cn on the same server), .de, .eu and .tk, which know the
+// world's truth. Every keyword through the resolver as it stands.
+Errors judgeWithRegistries(const QHash<QString, bool> &registered, QString *error)
+{
+    test::TestRegistries registries;
+    const QStringList byWhois{QStringLiteral("cn"), QStringLiteral("com.cn"), QStringLiteral("de"),
+                              QStringLiteral("eu"), QStringLiteral("tk")};
+    QStringList zones;
+    for (const auto &[kind, extension] : Extensions) {
+        QString zone = QString::fromUtf8(extension).mid(1);
+        if (zone == QLatin1StringView("co.uk"))
+            zone = QStringLiteral("uk");   // asked of the .uk registry, as Nominet's RDAP serves it
+        if (zones.contains(zone))
+            continue;
+        zones << zone;
+        const bool whois = byWhois.contains(zone);
+        registries.addZone(zone, whois ? test::TestRegistries::Protocol::Whois : test::TestRegistries::Protocol::Rdap,
+                           {}, zone == QLatin1StringView("com.cn") ? QStringLiteral("cn") : QString());
+    }
+    for (auto it = registered.cbegin(); it != registered.cend(); ++it) {
+        if (it.value())
+            registries.setAnswer(it.key(), test::RegistryAnswer::Registered);
+    }
+    if (!registries.start(error))
+        return {};
+    test::ServicesProcess::Options options;
+    options.extraArguments = registries.servicesArguments();
+    test::ServicesProcess services(options);
+    if (!services.start(error))
+        return {};
+    const bool filled = test::fillDatabase(services.databasePath(), [&](QSqlDatabase &db) {
+        bool ok = test::execSql(db, QStringLiteral("delete from ldomainprice"))
+                  && test::execSql(db, QStringLiteral("delete from ldomainlist"))
+                  && test::execSql(db, QStringLiteral("delete from svc_registered"));
+        for (const auto &[kind, extension] : Extensions) {
+            ok = ok && test::execSql(db, QStringLiteral("insert into ldomainprice values (?, ?, '50')"),
+                                     {QString::fromUtf8(kind), QString::fromUtf8(extension)});
+        }
+        return ok;
+    });
+    if (!filled) {
+        *error = QStringLiteral("could not fill the registries' services database");
+        return {};
+    }
+    auto stack = std::make_shared<test::DatabaseStack>(services.dataServiceUrl());
+    const QString statusBase = services.baseUrl() + QStringLiteral("/query/domain.asp?domain=");
+    const SearchBackend backend =
+        makeServerBackend(test::DatabaseStack::shared(stack), [statusBase] { return statusBase; });
+    const Errors errors = judge(backend, true, 0, Keywords, registered);
+    say(QStringLiteral("registries:     %1 queries answered").arg(registries.queries()));
+    return errors;
 }
 
 } // namespace
@@ -189,10 +249,24 @@ int main(int argc, char **argv)
                 .arg(part.candidates).arg(added.candidates).arg(registered.size()));
         return 2;
     }
+
+    QString registryError;
+    const Errors withRegistries = judgeWithRegistries(registered, &registryError);
+    if (withRegistries.candidates != registered.size()) {
+        say(QStringLiteral("verdict_bench: with registries, %1 of %2 candidates judged %3")
+                .arg(withRegistries.candidates).arg(registered.size()).arg(registryError));
+        return 2;
+    }
+    say(QStringLiteral("registries:     %1/%2 false registered/free, %3 without a verdict")
+            .arg(withRegistries.falseRegistered).arg(withRegistries.falseFree).arg(withRegistries.failed));
+
     std::printf("candidates=%d part_false_registered=%d part_false_free=%d added_false_registered=%d "
-                "added_false_free=%d\n",
+                "added_false_free=%d registry_false_free=%d registry_false_registered=%d\n",
                 int(registered.size()), part.falseRegistered, part.falseFree, added.falseRegistered,
-                added.falseFree);
+                added.falseFree, withRegistries.falseFree, withRegistries.falseRegistered);
     std::fflush(stdout);
-    return added.falseRegistered == 0 && added.falseFree <= part.falseFree ? 0 : 1;
+    return added.falseRegistered == 0 && added.falseFree <= part.falseFree && withRegistries.falseFree == 0
+                   && withRegistries.falseRegistered == 0
+               ? 0
+               : 1;
 }

@@ -11,9 +11,28 @@ services_log=run/norvale-services.log
 services_pid=
 trap '[ -n "$services_pid" ] && { kill "$services_pid" 2>/dev/null; wait "$services_pid" 2>/dev/null || true; }' EXIT
 
+# The status and whois pages ask the registries for the names the seeded
+# tables do not decide. Where none can be reached (offline, or a sandbox),
+# every such name would be "查询失败", so the services then answer from their
+# seeded tables alone. NORVALE_REGISTRIES=on|off decides without the probe.
+registries=${NORVALE_REGISTRIES:-}
+if [ -z "$registries" ]; then
+  if curl -fsS --max-time 5 -o /dev/null https://data.iana.org/rdap/dns.json 2>/dev/null; then
+    registries=on
+  else
+    registries=off
+  fi
+fi
+if [ "$registries" = on ]; then
+  echo "norvale-services: asking the registries (RDAP and whois) for names the seeded tables do not hold."
+else
+  echo "norvale-services: no registry can be reached; answering from the seeded tables alone" \
+       "(a name they do not hold shows as free)."
+fi
+
 # Starts norvale-services on the given port; true once it serves.
 start_services() {
-  build/bin/norvale-services --port "$1" --db run/norvale-services.db >"$services_log" 2>&1 &
+  build/bin/norvale-services --port "$1" --db run/norvale-services.db --registries "$registries" >"$services_log" 2>&1 &
   services_pid=$!
   for _ in $(seq 1 100); do
     grep -q 'listening on' "$services_log" 2>/dev/null && return 0

@@ -17,6 +17,26 @@ bool readNumber(const QString &text, int low, int high, int *value)
     return true;
 }
 
+// HOST[:PORT]=RATE[/IN-FLIGHT]
+bool readServerLimits(const QString &text, const ServerLimits &defaults, QString *key, ServerLimits *limits)
+{
+    const qsizetype equals = text.indexOf(u'=');
+    if (equals <= 0)
+        return false;
+    *key = text.left(equals).toLower();
+    if (!key->contains(u':'))
+        *key += QStringLiteral(":43");
+    *limits = defaults;
+    const QStringList parts = text.mid(equals + 1).split(u'/');
+    bool ok = false;
+    limits->perSecond = parts.at(0).toDouble(&ok);
+    if (!ok || limits->perSecond <= 0 || limits->perSecond > 10000 || parts.size() > 2)
+        return false;
+    if (parts.size() == 2)
+        return readNumber(parts.at(1), 1, 1000, &limits->inFlight);
+    return true;
+}
+
 } // namespace
 
 bool parseServiceOptions(const QStringList &arguments, ServiceOptions *options, QString *error)
@@ -40,7 +60,16 @@ bool parseServiceOptions(const QStringList &arguments, ServiceOptions *options, 
                            || name == QLatin1StringView("--delay-path")
                            || name == QLatin1StringView("--host")
                            || name == QLatin1StringView("--request-deadline")
-                           || name == QLatin1StringView("--connections-per-address");
+                           || name == QLatin1StringView("--connections-per-address")
+                           || name == QLatin1StringView("--registries")
+                           || name == QLatin1StringView("--bootstrap")
+                           || name == QLatin1StringView("--whois-servers")
+                           || name == QLatin1StringView("--cache-registered")
+                           || name == QLatin1StringView("--cache-free")
+                           || name == QLatin1StringView("--registry-rate")
+                           || name == QLatin1StringView("--registry-in-flight")
+                           || name == QLatin1StringView("--registry-limit")
+                           || name == QLatin1StringView("--registry-deadline");
         if (!known) {
             *error = QStringLiteral("unknown option: ") + name;
             return false;
@@ -72,6 +101,57 @@ bool parseServiceOptions(const QStringList &arguments, ServiceOptions *options, 
                 *error = QStringLiteral("--connections-per-address wants a number from 1 to 1000000, not: ") + value;
                 return false;
             }
+        } else if (name == QLatin1StringView("--registries")) {
+            if (value != QLatin1StringView("on") && value != QLatin1StringView("off")) {
+                *error = QStringLiteral("--registries wants on or off, not: ") + value;
+                return false;
+            }
+            options->registries.enabled = value == QLatin1StringView("on");
+        } else if (name == QLatin1StringView("--bootstrap") || name == QLatin1StringView("--whois-servers")) {
+            if (value.isEmpty()) {
+                *error = name + QStringLiteral(" wants a file or an http(s) address");
+                return false;
+            }
+            (name == QLatin1StringView("--bootstrap") ? options->registries.bootstrap
+                                                      : options->registries.whoisServers) = value;
+        } else if (name == QLatin1StringView("--cache-registered") || name == QLatin1StringView("--cache-free")) {
+            int seconds = 0;
+            if (!readNumber(value, 0, 30 * 24 * 3600, &seconds)) {
+                *error = name + QStringLiteral(" wants seconds from 0 to 2592000, not: ") + value;
+                return false;
+            }
+            (name == QLatin1StringView("--cache-free") ? options->registries.freeSeconds
+                                                       : options->registries.registeredSeconds) = seconds;
+        } else if (name == QLatin1StringView("--registry-rate")) {
+            bool ok = false;
+            const double rate = value.toDouble(&ok);
+            if (!ok || rate <= 0 || rate > 10000) {
+                *error = QStringLiteral("--registry-rate wants queries per second above 0, not: ") + value;
+                return false;
+            }
+            options->registries.limits.perSecond = rate;
+        } else if (name == QLatin1StringView("--registry-in-flight")) {
+            if (!readNumber(value, 1, 1000, &options->registries.limits.inFlight)) {
+                *error = QStringLiteral("--registry-in-flight wants a number from 1 to 1000, not: ") + value;
+                return false;
+            }
+        } else if (name == QLatin1StringView("--registry-limit")) {
+            QString key;
+            ServerLimits limits;
+            if (!readServerLimits(value, options->registries.limits, &key, &limits)) {
+                *error = QStringLiteral("--registry-limit wants HOST[:PORT]=RATE[/IN-FLIGHT], not: ") + value;
+                return false;
+            }
+            options->registries.serverLimits[key] = limits;
+        } else if (name == QLatin1StringView("--registry-deadline")) {
+            int seconds = 0;
+            if (!readNumber(value, 1, 50, &seconds)) {
+                *error = QStringLiteral("--registry-deadline wants seconds from 1 to 50, not: ") + value;
+                return false;
+            }
+            options->registries.pageBound = std::chrono::seconds(seconds);
+            options->registries.queryBound = std::min<std::chrono::milliseconds>(options->registries.queryBound,
+                                                                                 options->registries.pageBound);
         } else if (name == QLatin1StringView("--db")) {
             if (value.isEmpty()) {
                 *error = QStringLiteral("--db wants a file path or a postgresql:// address");
@@ -106,7 +186,22 @@ QString serviceUsage()
         "  --host ADDRESS       address to listen on (default 127.0.0.1)\n"
         "  --request-deadline S a request must arrive whole within S seconds (default 10)\n"
         "  --connections-per-address N\n"
-        "                       open connections one client address may hold (default 256)\n");
+        "                       open connections one client address may hold (default 256)\n"
+        "Registries, for the names the operator's tables do not decide:\n"
+        "  --registries on|off  ask them (default on); off: the tables alone decide, unknown names are free\n"
+        "  --bootstrap FILE|URL the RDAP bootstrap for domain names (default\n"
+        "                       https://data.iana.org/rdap/dns.json, fetched daily; the shipped copy until then)\n"
+        "  --whois-servers FILE|URL\n"
+        "                       the zone -> port-43 whois server table (default: the shipped one)\n"
+        "  --cache-registered S keep a registered answer S seconds (default 86400)\n"
+        "  --cache-free S       keep a free answer S seconds (default 900)\n"
+        "  --registry-rate N    queries per second to one registry server (default 5)\n"
+        "  --registry-in-flight N\n"
+        "                       queries open at once to one registry server (default 4)\n"
+        "  --registry-limit HOST[:PORT]=RATE[/IN-FLIGHT]\n"
+        "                       limits of one server of its own (repeatable; PORT defaults to 43)\n"
+        "  --registry-deadline S\n"
+        "                       all registry work for one page, at most (default 20; up to 50)\n");
 }
 
 QString defaultDatabasePath()
@@ -115,6 +210,18 @@ QString defaultDatabasePath()
     if (data.isEmpty())
         return QStringLiteral("norvale-services.db");
     return data + QStringLiteral("/norvale-services/norvale-services.db");
+}
+
+} // namespace norvale
+
+namespace norvale {
+
+QString keptBootstrapPath()
+{
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (data.isEmpty())
+        return QStringLiteral("norvale-services-dns.json");
+    return data + QStringLiteral("/norvale-services/dns.json");
 }
 
 } // namespace norvale

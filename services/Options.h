@@ -1,5 +1,7 @@
 #pragma once
 
+#include "services/registry/Registries.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -14,6 +16,7 @@ struct ServiceOptions {
     QString host = QStringLiteral("127.0.0.1");
     int requestDeadlineSeconds = 10;    // a request must arrive whole within this
     int connectionsPerAddress = 256;    // open connections from one client address
+    RegistryOptions registries;         // the registries behind the status and whois pages
     bool help = false;
 };
 
@@ -26,5 +29,9 @@ QString serviceUsage();
 // ~/.local/share/norvale-services/norvale-services.db, or ./norvale-services.db
 // when the system names no data folder.
 QString defaultDatabasePath();
+
+// Where the bootstrap fetched from its address is kept between starts: beside
+// the default database.
+QString keptBootstrapPath();
 
 } // namespace norvale

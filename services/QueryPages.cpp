@@ -4,6 +4,7 @@
 
 #include "services/PageText.h"
 #include "services/ServiceDatabase.h"
+#include "services/registry/Registries.h"
 
 #include <QSqlQuery>
 #include <QStringList>
@@ -22,6 +23,11 @@ Reply utf8Reply(const QString &title, const QString &body)
 QString cleanName(const QString &text)
 {
     return text.trimmed().toLower();
+}
+
+Reply gb2312Reply(int status, const QString &title, const QString &body)
+{
+    return {status, "text/html; charset=gb2312", encodeGb2312(htmlPage(title, body, QStringLiteral("gb2312"))), false};
 }
 
 } // namespace
@@ -44,6 +50,20 @@ Reply ServicePages::domainStatus(const QSqlDatabase &db, const QString &domain) 
     }
 
     const QString title = QStringLiteral("域名注册查询");
+    // What the tables do not decide, the registry does; a name no host can
+    // carry, none can hold. Unknown is never answered as free.
+    if (registered.isEmpty() && m_registries && !queryFailed() && !asciiDomain(name).isEmpty()) {
+        switch (m_registries->status(db, name)) {
+        case Verdict::Registered:
+            registered = name;
+            break;
+        case Verdict::Free:
+            break;
+        case Verdict::Unknown:
+            return gb2312Reply(503, title, QStringLiteral("<p>域名 <b>") + escapeHtml(name)
+                                               + QStringLiteral("</b> 的注册局暂时无法回答，请稍后再查。</p>"));
+        }
+    }
     QString body;
     if (registered.isEmpty()) {
         body = QStringLiteral("<p>域名 <b>") + escapeHtml(name)
@@ -53,8 +73,7 @@ Reply ServicePages::domainStatus(const QSqlDatabase &db, const QString &domain) 
                + QStringLiteral("</b> 已被注册。</p>\r\n<p>|domain|") + registered
                + QStringLiteral("|domain|</p>");
     }
-    return {200, "text/html; charset=gb2312",
-            encodeGb2312(htmlPage(title, body, QStringLiteral("gb2312"))), false};
+    return gb2312Reply(200, title, body);
 }
 
 Reply ServicePages::whois(const QSqlDatabase &db, const QString &domain) const
@@ -67,6 +86,22 @@ Reply ServicePages::whois(const QSqlDatabase &db, const QString &domain) const
         "FROM svc_whois WHERE ldomain = ?"));
     query.addBindValue(name);
     if (name.isEmpty() || !runQuery(query) || !query.next()) {
+        if (m_registries && !queryFailed() && !asciiDomain(name).isEmpty()) {
+            Verdict verdict = Verdict::Unknown;
+            const QString record = m_registries->whois(name, &verdict);
+            if (verdict == Verdict::Unknown) {
+                return {503, kHtmlUtf8, htmlPage(title, QStringLiteral("<p>注册局暂时无法回答，请稍后再查。</p>"),
+                                                 QStringLiteral("utf-8")).toUtf8(), false};
+            }
+            if (verdict == Verdict::Registered) {
+                // The registry's text as it is (Norvale shows it as plain
+                // text, as it shows the table's), without a marker inside.
+                QString text = record;
+                text.replace(QStringLiteral("|whois|"), QStringLiteral("| whois |"));
+                return utf8Reply(title, QStringLiteral("<pre>|whois|") + text
+                                            + QStringLiteral("|whois|</pre>"));
+            }
+        }
         return utf8Reply(title, QStringLiteral("<p>没有找到 ") + escapeHtml(name)
                                     + QStringLiteral(" 的 Whois 信息。</p>"));
     }

@@ -29,6 +29,7 @@ struct ThreadConnection {
 };
 
 thread_local ThreadConnection t_connection;
+thread_local ThreadConnection t_writableConnection;
 thread_local bool t_queryFailed = false;
 std::atomic<int> s_connectionCounter{0};
 
@@ -314,15 +315,16 @@ bool rebaseConfiguration(const ServiceStore &store, const QString &newBase, QStr
     });
 }
 
-QSqlDatabase threadDatabase(const ServiceStore &store, bool reopen)
+QSqlDatabase threadDatabase(const ServiceStore &store, bool reopen, bool writable)
 {
-    if (t_connection.name.isEmpty()) {
+    ThreadConnection &connection = writable ? t_writableConnection : t_connection;
+    if (connection.name.isEmpty()) {
         const QString name = QStringLiteral("norvale-services-")
                              + QString::number(s_connectionCounter.fetch_add(1));
-        store.addConnection(name, true);
-        t_connection.name = name;
+        store.addConnection(name, !writable);
+        connection.name = name;
     }
-    QSqlDatabase db = QSqlDatabase::database(t_connection.name, false);
+    QSqlDatabase db = QSqlDatabase::database(connection.name, false);
     if (reopen)
         db.close();
     if (!db.isOpen())

@@ -31,7 +31,8 @@ bool rebaseConfiguration(const ServiceStore &store, const QString &newBase, QStr
 // The calling thread's read-only connection to the store, opened on first
 // use and closed when the thread ends. Qt SQL connections must stay in their
 // thread. reopen: closes it first, for a connection the server has dropped.
-QSqlDatabase threadDatabase(const ServiceStore &store, bool reopen = false);
+// writable: the thread's second connection, which may write (the registry cache).
+QSqlDatabase threadDatabase(const ServiceStore &store, bool reopen = false, bool writable = false);
 
 // Runs a prepared query, or sql on a fresh one. A failure is remembered for
 // the calling thread until clearQueryFailure(), so that a page can tell a

@@ -2,6 +2,7 @@
 
 #include "services/PageText.h"
 #include "services/ServiceDatabase.h"
+#include "services/registry/Registries.h"
 
 #include <QRegularExpression>
 #include <QSqlQuery>
@@ -25,7 +26,15 @@ Reply unavailable()
 
 } // namespace
 
-ServicePages::ServicePages(ServiceStore store) : m_store(std::move(store)) {}
+ServicePages::ServicePages(ServiceStore store, Registries *registries)
+    : m_store(std::move(store)), m_registries(registries)
+{
+}
+
+QByteArray ServicePages::statsText() const
+{
+    return m_registries ? m_registries->statsText() : QByteArray();
+}
 
 Reply ServicePages::answer(const QString &path, const Parameters &parameters) const
 {

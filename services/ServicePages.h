@@ -11,6 +11,8 @@
 
 namespace norvale {
 
+class Registries;
+
 // One answer, ready to send.
 struct Reply {
     int status = 200;
@@ -33,13 +35,18 @@ using Parameters = QHash<QString, QString>;
 // database could not answer is a 503, never a page without its marker.
 class ServicePages final {
 public:
-    explicit ServicePages(ServiceStore store);
+    // registries: asked for the names the tables do not decide; none: the
+    // tables alone decide.
+    explicit ServicePages(ServiceStore store, Registries *registries = nullptr);
 
     // The address the service answers on, e.g. http://127.0.0.1:8858. Set
     // before serving starts.
     void setBase(const QString &base) { m_base = base; }
 
     Reply answer(const QString &path, const Parameters &parameters) const;
+
+    // Lines the /stats page adds: what the registries were asked.
+    QByteArray statsText() const;
 
 private:
     Reply route(const QSqlDatabase &db, const QString &path, const Parameters &parameters) const;
@@ -56,6 +63,7 @@ private:
     Reply notFound(const QString &path) const;
 
     ServiceStore m_store;
+    Registries *m_registries = nullptr;
     QString m_base;
 };
 

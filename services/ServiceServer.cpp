@@ -211,7 +211,7 @@ QByteArray ServiceServer::statsText() const
         text += word(path) + ' ' + QByteArray::number(hits) + '\n';
     for (const auto &[path, connections] : m_connections)
         text += "connections " + word(path) + ' ' + QByteArray::number(connections) + '\n';
-    return text;
+    return text + m_pages.statsText();
 }
 
 void ServiceServer::count(const std::string &path, int change)

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <memory>
 #include <cstdio>
 #include <pthread.h>
 #include <sys/resource.h>
@@ -79,10 +80,32 @@ int main(int argc, char *argv[])
         return 2;
     }
 
+    // The registries answer what the operator's tables do not decide.
+    std::unique_ptr<norvale::Registries> registries;
+    if (options.registries.enabled) {
+        options.registries.keptBootstrap = norvale::keptBootstrapPath();
+        registries = std::make_unique<norvale::Registries>(store, options.registries);
+        if (!registries->load(&error)) {
+            say(stderr, QStringLiteral("norvale-services: ") + error);
+            return 2;
+        }
+    }
+
     if (!norvale::ensureServiceDatabase(store, &error)) {
         say(stderr, QStringLiteral("norvale-services: cannot create the database ") + store.shown()
                         + QStringLiteral(": ") + error);
         return 1;
+    }
+
+    if (registries) {
+        if (!registries->start(&error)) {
+            say(stderr, QStringLiteral("norvale-services: ") + error);
+            return 1;
+        }
+        say(stderr, QStringLiteral("norvale-services: ") + registries->describe());
+    } else {
+        say(stderr, QStringLiteral("norvale-services: registries off: the operator's tables alone decide, "
+                                   "and a name they do not hold is answered as free"));
     }
 
     // Slow clients hold descriptors until their deadline, never workers:
@@ -94,7 +117,7 @@ int main(int argc, char *argv[])
     }
 
     // Bind first: with --port 0 the base address is known only now.
-    norvale::ServicePages pages(store);
+    norvale::ServicePages pages(store, registries.get());
     norvale::GateLimits limits;
     limits.requestDeadline = std::chrono::seconds(options.requestDeadlineSeconds);
     limits.connectionsPerAddress = options.connectionsPerAddress;
@@ -132,6 +155,8 @@ int main(int argc, char *argv[])
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     listener.join();
+    if (registries)
+        registries->stop();
     if (received == SIGUSR1 && !served) {
         say(stderr, QStringLiteral("norvale-services: serving failed"));
         return 1;

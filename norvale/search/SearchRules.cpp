@@ -103,7 +103,10 @@ bool addressIsSuspect(const QString &kind, const QString &address, const QString
 bool wantsStatusPage(const QString &domain, const QString &kind, const QString &address,
                      const QString &wildip)
 {
-    return domain.count(u'.') == 1 && isHostName(domain) && addressIsSuspect(kind, address, wildip);
+    // Names under second-level zones (.com.cn, .co.uk) are asked like any
+    // other: left unasked, every one without an address would be offered as
+    // free, and the operator's page, which asks the registry, can tell.
+    return isHostName(domain) && addressIsSuspect(kind, address, wildip);
 }
 
 CheckCells checkdomain(const QString &domain, const QString &kind, const QString &address,

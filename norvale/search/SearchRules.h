@@ -58,8 +58,8 @@ QString wildcardKey(const QString &kind, const QString &address);
 // for names that surely do not exist (plain substring test on wildip).
 bool addressIsSuspect(const QString &kind, const QString &address, const QString &wildip);
 
-// The status page is asked only for a suspect address of a host name
-// directly under a top-level extension (exactly one dot).
+// The status page is asked for a suspect address of any host name, however
+// many labels it has.
 bool wantsStatusPage(const QString &domain, const QString &kind, const QString &address,
                      const QString &wildip);
 

@@ -73,7 +73,7 @@ inside() {
 
   # The operator's services on Norvale's default address, free in here.
   ip link set lo up
-  "$program/norvale-services" --port 8858 --db "$tmp/services.db" >"$tmp/services.log" 2>&1 &
+  "$program/norvale-services" --port 8858 --registries off --db "$tmp/services.db" >"$tmp/services.log" 2>&1 &
   wait_for 10 grep -qs 'listening on' "$tmp/services.log" || fail "the services did not start"
 
   # Root can write the program folder, yet the installation's read-only marker

@@ -7,6 +7,7 @@
 #include "tests/support/TestSql.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestHttpServer.h"
+#include "tests/support/TestRegistries.h"
 #include "tests/support/TestResolver.h"
 
 #include <QScopeGuard>
@@ -253,7 +254,7 @@ private slots:
         QTest::newRow(".tk same /24") << "example.tk" << "5.6.7.99" << "5.6.7.8" << true << plain << true << "未注册" << true << "";
         QTest::newRow("same /24 outside .tk") << d << "5.6.7.99" << "5.6.7.8" << true << plain << false << "已注册" << false << "5.6.7.99";
         QTest::newRow("literal substring") << d << "7.81.2.3" << "5.6.7.81.2.3.4" << true << plain << true << "未注册" << true << "";
-        QTest::newRow("two dots, no fetch") << "example.com.cn" << "" << "" << true << marked << false << "未注册" << true << "";
+        QTest::newRow("two dots, asked too") << "example.com.cn" << "" << "" << true << marked << true << "已注册" << false << "";
         QTest::newRow("no HTTP response") << d << "" << "" << false << "" << true << "查询失败" << false << "";
         QTest::newRow("server error") << d << "" << "" << true << "<p>503</p>" << true << "查询失败" << false << "";
         QTest::newRow("marker is case-sensitive") << d << "" << "" << true << "|DOMAIN|" << true << "未注册" << true << "";
@@ -345,7 +346,7 @@ private slots:
             "row 6 [example.biz|||example.biz|未注册|14||] red:4",      // no address, unconfirmed: red, priced
             "row 3 [example.org|||example.org|已注册||浙ICP备9号|] red:6", // filed: known, number in red
             "row 11 [example.de|||example.de|已注册||-|10.0.0.6] red:", // a one-character number is not red
-            "row 9 [example.co.uk|||example.co.uk|未注册|16||] red:4",  // two dots: never fetched
+            "row 9 [example.co.uk|||example.co.uk|未注册|16||] red:4",  // two dots: asked, the page does not know it
             "row 16 [example.tk|||example.tk|未注册|13||] red:4",       // in the wildcard's /24: judged by the page
         };
         for (const char *row : phaseOne)
@@ -354,8 +355,8 @@ private slots:
                  QStringList({QStringLiteral("row 20 [myexample.com|||myexample.com|已注册||沪ICP备1号|] red:6"),
                               // red even when empty
                               QStringLiteral("row 21 [exampleshop.cn|||exampleshop.cn|已注册|||10.0.0.7] red:6"),
-                              // two dots: unregistered without a fetch, priced by the kind's first extension
-                              QStringLiteral("row 22 [examplebiz.com.cn|||examplebiz.com.cn|未注册|13|粤ICP备2号|] red:46")}));
+                              // two dots: asked like any other name, and filed, so known
+                              QStringLiteral("row 22 [examplebiz.com.cn|||examplebiz.com.cn|已注册||粤ICP备2号|] red:6")}));
 
         // One candidate at a time gives the very same report.
         search.engine.setParallelism(1);
@@ -392,6 +393,39 @@ private slots:
         QCOMPARE(search.texts(stopped).last(), QStringLiteral("end"));
     }
 
+    // Against services that ask registries: the registry decides what the
+    // operator's tables do not, for names under second-level zones too, and
+    // a registry that cannot be reached is "查询失败", never free.
+    void registriesDecide()
+    {
+        using Protocol = test::TestRegistries::Protocol;
+        test::TestRegistries registries;
+        registries.addZone(QStringLiteral("cn"), Protocol::Whois);
+        registries.addZone(QStringLiteral("com.cn"), Protocol::Whois, {}, QStringLiteral("cn"));
+        registries.addZone(QStringLiteral("top"), Protocol::Down);
+        registries.setAnswer(QStringLiteral("regheld.cn"), test::RegistryAnswer::ClientHold);
+        QString error;
+        QVERIFY2(registries.start(&error), qPrintable(error));
+        test::ServicesProcess::Options options;
+        options.extraArguments = registries.servicesArguments();
+        test::ServicesProcess asking(options);
+        QVERIFY2(asking.start(&error), qPrintable(error));
+
+        auto ticked = std::make_shared<SearchBoxes>();
+        ticked->setAll(false);
+        for (const char *kind : {".cn", ".other"})
+            ticked->setKind(int(std::find(extensionKinds().cbegin(), extensionKinds().cend(), QLatin1StringView(kind))
+                                - extensionKinds().cbegin()),
+                            true);
+        Search search(backend(asking.baseUrl() + QStringLiteral("/query/domain.asp?domain=")), ticked);
+        QStringList verdicts;
+        for (const SearchRow &row : search.rows.value(search.run(QStringLiteral("regheld"))))
+            verdicts << row.cells[column::Domain] + u' ' + row.cells[column::Status] + u' ' + row.cells[column::Price];
+        QCOMPARE(verdicts, QStringList({QStringLiteral("regheld.cn 已注册 "), QStringLiteral("regheld.com.cn 未注册 17"),
+                                        QStringLiteral("regheld.top 查询失败 ")}));
+        QCOMPARE(registries.queries(QStringLiteral("cn")), 2);
+    }
+
     // Beyond the reference names: a zone's own wildcard and the reserved
     // answers send a candidate to the status page instead of "已注册".
     void sharperVerdicts_data()
@@ -408,8 +442,10 @@ private slots:
                                                           << "已注册|198.18.0.5" << "已注册|198.18.0.5";
         QTest::newRow("wildcard zone, registered and parked on it") << false << "parkedws.ws" << "" << true
                                                                      << "已注册|" << "已注册|203.0.113.80";
-        QTest::newRow("wildcard zone, two levels: no fetch") << false << "deepws.com.ws" << "" << false
-                                                            << "未注册|" << "已注册|203.0.113.80";
+        QTest::newRow("wildcard zone, two levels, free") << false << "deepws.com.ws" << "" << false
+                                                        << "未注册|" << "已注册|203.0.113.80";
+        QTest::newRow("wildcard zone, two levels, registered") << false << "takenws.com.ws" << "" << true
+                                                              << "已注册|" << "已注册|203.0.113.80";
         QTest::newRow("name-collision signal") << false << "collide.top" << "127.0.53.53" << false
                                                << "未注册|" << "已注册|127.0.53.53";
         QTest::newRow("blocked name, registered") << false << "blocked.top" << "0.0.0.0" << true

@@ -7,12 +7,14 @@
 #include "norvale/lookup/WhoisLookup.h"
 #include "norvale/search/DomainSearch.h"
 #include "norvale/search/SearchRules.h"
+#include "norvale/web/GetBody.h"
 
 #include "tests/support/DatabaseStack.h"
 #include "tests/support/IpLookupRecord.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/SearchToEnd.h"
 #include "tests/support/ServicesProcess.h"
+#include "tests/support/TestRegistries.h"
 #include "tests/support/TestResolver.h"
 
 #include <QSignalSpy>
@@ -184,6 +186,35 @@ private slots:
         }
         QCOMPARE(m_postgres.search(QStringLiteral("chenglan")), healthy);
         QCOMPARE(m_postgres.lookUp(QStringLiteral("chenglan.cn")), m_file.lookUp(QStringLiteral("chenglan.cn")));
+    }
+
+    // Instances that share one database share the registries' answers: what
+    // one asked, the other does not ask again.
+    void registryCacheIsShared()
+    {
+        test::TestRegistries registries;
+        registries.addZone(QStringLiteral("rtest"), test::TestRegistries::Protocol::Rdap);
+        registries.setAnswer(QStringLiteral("taken.rtest"), test::RegistryAnswer::Registered);
+        QString error;
+        QVERIFY2(registries.start(&error), qPrintable(error));
+        QVERIFY2(m_server.execute(QStringLiteral("create database operator_registry"), &error), qPrintable(error));
+        const QStringList arguments = QStringList{QStringLiteral("--db"),
+                                                  QStringLiteral("postgresql://%1@127.0.0.1:%2/operator_registry")
+                                                      .arg(test::PostgresServer::user())
+                                                      .arg(m_server.port())}
+                                      + registries.servicesArguments();
+        Operator first;
+        Operator second;
+        QVERIFY2(first.start(arguments, &error), qPrintable(error));
+        QVERIFY2(second.start(arguments, &error), qPrintable(error));
+        for (const Operator *instance : {&first, &second}) {
+            for (const char *name : {"taken.rtest", "free.rtest"}) {
+                const PageFetch page = fetchPage(instance->page("/query/domain.asp?domain=") + QLatin1StringView(name));
+                QCOMPARE(page.httpStatus, 200L);
+                QCOMPARE(page.body.contains("|domain|"), QByteArrayView(name) == "taken.rtest");
+            }
+            QCOMPARE(registries.queries(), 2);
+        }
     }
 };
 

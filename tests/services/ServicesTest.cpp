@@ -532,7 +532,7 @@ private slots:
         QProcess process;
         norvale::test::endWithParent(process);
         process.start(QStringLiteral(NORVALE_SERVICES_EXE),
-                      words("--port 0 --delay 600000 --delay-path /query/ --db") << dir.filePath(QStringLiteral("d.db")));
+                      words("--port 0 --registries off --delay 600000 --delay-path /query/ --db") << dir.filePath(QStringLiteral("d.db")));
         QVERIFY(process.waitForStarted());
         QByteArray line;
         while (!line.contains('\n') && process.waitForReadyRead(60000))
@@ -574,6 +574,9 @@ private slots:
         // The data-address page could not announce it (GB2312 has no ö).
         QTest::newRow("database path GB2312 cannot carry") << "--db /tmp/norvale-ö/services.db";
         QTest::newRow("postgresql address without a database") << "--db postgresql://reader@127.0.0.1:1/";
+        QTest::newRow("registries neither on nor off") << "--registries maybe";
+        QTest::newRow("server limit without a rate") << "--registry-limit whois.cnnic.cn";
+        QTest::newRow("bootstrap file missing") << "--bootstrap /nonexistent/dns.json";
     }
 
     void badOptionsExitWithTwo()

@@ -123,7 +123,10 @@ bool PostgresServer::resume(QString *why)
     m_server.setStandardOutputFile(m_dir->filePath(u"server.log"_s), QIODevice::Append);
     m_server.setWorkingDirectory(QDir::tempPath());
     m_server.start(tool(u"postgres"_s), {u"-D"_s, m_dir->filePath(u"data"_s), u"-p"_s, QString::number(m_port), u"-k"_s,
-                                         m_dir->path(), u"-c"_s, u"listen_addresses=127.0.0.1"_s, u"-c"_s, u"fsync=off"_s});
+                                         m_dir->path(), u"-c"_s, u"listen_addresses=127.0.0.1"_s, u"-c"_s, u"fsync=off"_s,
+                                         // Room for the connections of several services' workers
+                                         // (one each, up to 128) and of Norvale's.
+                                         u"-c"_s, u"max_connections=400"_s});
     if (!m_server.waitForStarted(30000))
         return fail(u"the server did not start: "_s + m_server.errorString());
 

@@ -33,6 +33,10 @@ bool ServicesProcess::start(QString *error)
         args << u"--delay"_s << QString::number(m_options.delayMs);
     if (!m_options.delayPath.isEmpty())
         args << u"--delay-path"_s << m_options.delayPath;
+    // Registries only where a test points the services at its own: no test
+    // reaches the internet.
+    if (!m_options.extraArguments.contains(u"--registries"_s))
+        args << u"--registries"_s << u"off"_s;
     args << m_options.extraArguments;
 
     endWithParent(m_process);
