@@ -26,11 +26,19 @@ int runCli(const CliOptions &options)
         cli::writeOut(cliUsage().toUtf8());
         return 0;
     }
+    if (options.command == CliOptions::Command::Generate)
+        return cli::runGenerate(options);
     // Usage is settled before the service is asked.
     QStringList keywords;
+    std::optional<KeywordPattern> pattern;
     if (options.command == CliOptions::Command::Search) {
         keywords = cli::searchKeywords(options);
-        if (keywords.isEmpty()) {
+        if (options.patterned) {
+            pattern = cli::parsePattern(options.pattern);
+            if (!pattern)
+                return 2;
+        }
+        if (keywords.isEmpty() && !pattern) {
             cli::writeError("norvale-cli: no keyword left once spaces and extensions are taken off\n");
             return 2;
         }
@@ -58,7 +66,7 @@ int runCli(const CliOptions &options)
 
     switch (options.command) {
     case CliOptions::Command::Search:
-        return cli::runSearch(options, keywords, database, config.record);
+        return cli::runSearch(options, keywords, pattern, database, config.record);
     case CliOptions::Command::Whois:
         return cli::runWhois(options, database, config.record);
     case CliOptions::Command::Ip:
@@ -66,6 +74,7 @@ int runCli(const CliOptions &options)
     case CliOptions::Command::Filing:
         return cli::runFiling(options, database);
     case CliOptions::Command::Help:
+    case CliOptions::Command::Generate:
         break;
     }
     return 0;

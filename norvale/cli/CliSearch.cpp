@@ -65,7 +65,7 @@ QStringList searchKeywords(const CliOptions &options)
     return keywordLines(given.join(u'\n'));
 }
 
-int runSearch(const CliOptions &options, const QStringList &keywords,
+int runSearch(const CliOptions &options, const QStringList &keywords, const std::optional<KeywordPattern> &pattern,
               std::shared_ptr<ServerDatabase> database, const ConfigRecord &config)
 {
     const QString statusBase = config.value(QLatin1StringView("ldomainurl"));
@@ -86,7 +86,14 @@ int runSearch(const CliOptions &options, const QStringList &keywords,
         writeOut(writer.row(resultRecord(row)));
         progress.addRow();
     });
-    runUntil(&engine, &DomainSearch::finished, [&] { engine.startList(keywords); });
+    runUntil(&engine, &DomainSearch::finished, [&] {
+        // A pattern's keywords are made one by one as the search reaches
+        // them, never held as a list.
+        if (pattern)
+            engine.startSource(patternSource(keywords, *pattern));
+        else
+            engine.startList(keywords);
+    });
     progress.clear();
     writeOut(writer.end());
     return 0;

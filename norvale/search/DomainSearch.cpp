@@ -4,6 +4,7 @@
 #include "norvale/search/SearchRun.h"
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 namespace norvale {
@@ -26,11 +27,43 @@ void DomainSearch::setParallelism(int candidates)
     m_parallelism = std::max(1, candidates);
 }
 
+namespace {
+
+KeywordSource listSource(QStringList keywords)
+{
+    const quint64 total = quint64(keywords.size());
+    auto list = std::make_shared<QStringList>(std::move(keywords));
+    auto at = std::make_shared<qsizetype>(0);
+    return {[list, at](QString *keyword) {
+                if (*at >= list->size())
+                    return false;
+                *keyword = (*list)[(*at)++];
+                return true;
+            },
+            total};
+}
+
+// done of total steps as a percent, in 64 bits: a generated list may hold
+// more keywords than an int counts steps.
+struct Progress {
+    int done, total, percent;
+};
+Progress progressOf(quint64 done, quint64 total)
+{
+    while (total > quint64(std::numeric_limits<int>::max())) {
+        done >>= 1;
+        total >>= 1;
+    }
+    return {int(done), int(total), progressPercent(int(done), int(total))};
+}
+
+} // namespace
+
 quint64 DomainSearch::start(const QString &text)
 {
     if (isKeywordList(text))
         return startList(keywordLines(text));
-    m_round = KeywordRound{{text}, 0, 0, 0};
+    m_round = KeywordRound{listSource({}), 1, 0, 0, 0};
     const quint64 generation = m_runs.next();
     m_resetPending = !cleanKeyword(text).isEmpty();
     launch(text, generation);
@@ -43,10 +76,32 @@ quint64 DomainSearch::startList(const QStringList &keywords)
     const QStringList list = keywordLines(keywords.join(u'\n'));
     if (list.size() <= 1)
         return start(list.value(0));
-    m_round = KeywordRound{list, 0, 0, 0};
+    m_round = KeywordRound{listSource(list.mid(1)), quint64(list.size()), 0, 0, 0};
     const quint64 generation = m_runs.next();
     m_resetPending = true;
     launch(list.first(), generation);
+    return generation;
+}
+
+bool DomainSearch::nextKeyword(KeywordSource &source, QString *keyword)
+{
+    while (source.next && source.next(keyword)) {
+        if (!cleanKeyword(*keyword).isEmpty())
+            return true;
+    }
+    return false;
+}
+
+quint64 DomainSearch::startSource(KeywordSource source)
+{
+    QString first;
+    if (!nextKeyword(source, &first))
+        return start(QString());
+    const quint64 total = std::max<quint64>(1, source.total);
+    m_round = KeywordRound{std::move(source), total, 0, 0, 0};
+    const quint64 generation = m_runs.next();
+    m_resetPending = true;
+    launch(first, generation);
     return generation;
 }
 
@@ -74,11 +129,13 @@ void DomainSearch::stop()
 
 bool DomainSearch::listGoesOn(const std::shared_ptr<SearchRun> &run)
 {
-    if (run->stopped() || m_round.current + 1 >= m_round.keywords.size())
+    QString keyword;
+    if (run->stopped() || !nextKeyword(m_round.rest, &keyword))
         return false;
     ++m_round.current;
+    m_round.total = std::max(m_round.total, m_round.current + 1);
     m_round.rowsBefore = m_round.lastRow;
-    launch(m_round.keywords[m_round.current], run->generation());
+    launch(keyword, run->generation());
     return true;
 }
 
@@ -108,7 +165,6 @@ void DomainSearch::deliver(const std::shared_ptr<SearchRun> &run, const SearchEv
     }
     if (run->stopped())
         return;
-    const int keywords = int(m_round.keywords.size());
     switch (event.type) {
     case SearchEvent::Type::Reset:
         // The list clears the grid once, for its first keyword.
@@ -118,9 +174,14 @@ void DomainSearch::deliver(const std::shared_ptr<SearchRun> &run, const SearchEv
         }
         break;
     case SearchEvent::Type::Progress: {
-        const int done = m_round.current * event.total + event.done;
-        const int total = keywords * event.total;
-        emit progressStep(generation, done, total, progressPercent(done, total));
+        // No list is searched to the end of 2^40 keywords; the cap keeps
+        // the products below in range.
+        constexpr quint64 cap = quint64(1) << 40;
+        const quint64 steps = quint64(std::max(0, event.total));
+        const quint64 keywords = std::min(m_round.total, cap);
+        const quint64 current = std::min(m_round.current, keywords - 1);
+        const Progress p = progressOf(current * steps + quint64(std::max(0, event.done)), keywords * steps);
+        emit progressStep(generation, p.done, p.total, p.percent);
         break;
     }
     case SearchEvent::Type::Row: {

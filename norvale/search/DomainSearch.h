@@ -9,12 +9,21 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 namespace norvale {
 
 class SearchRun;
 struct SearchEvent;
+
+// Keywords handed over one at a time, for a list too long to hold: next()
+// gives false when there are no more. total (0 when unknown) scales the
+// progress bar.
+struct KeywordSource {
+    std::function<bool(QString *keyword)> next;
+    quint64 total = 0;
+};
 
 // One complete grid row as the search reports it.
 struct SearchRow {
@@ -63,6 +72,10 @@ public:
     // progress over the whole list, one finished() at the end. stop() ends
     // the list. A list of one keyword is that keyword's search.
     quint64 startList(const QStringList &keywords);
+    // The same for keywords taken from the source as each search begins;
+    // each is cleaned, those that clean to nothing are skipped, and repeats
+    // are searched again.
+    quint64 startSource(KeywordSource source);
     // "停止": nothing of the running search is reported any more except
     // finished(), which follows.
     void stop();
@@ -90,11 +103,13 @@ private:
 
     // The keywords of the running list; a single search is a list of one.
     struct KeywordRound {
-        QStringList keywords;
-        int current = 0;    // index of the keyword being searched
-        int rowsBefore = 0; // grid rows the earlier keywords wrote
-        int lastRow = 0;    // highest grid row reported so far
+        KeywordSource rest;  // the keywords after the current one
+        quint64 total = 1;   // keywords in all, for the progress
+        quint64 current = 0; // index of the keyword being searched
+        int rowsBefore = 0;  // grid rows the earlier keywords wrote
+        int lastRow = 0;     // highest grid row reported so far
     };
+    static bool nextKeyword(KeywordSource &source, QString *keyword);
 
     SearchBackend m_backend;
     std::shared_ptr<SearchBoxes> m_boxes;
