@@ -4,7 +4,6 @@
 #include <unicode/uchar.h>
 #include <unicode/uscript.h>
 
-#include <QSet>
 
 #include <memory>
 #include <unordered_set>
