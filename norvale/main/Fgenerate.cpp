@@ -4,6 +4,7 @@
 #include "norvale/main/FdomainSearch.h"
 #include "norvale/platform/Platform.h"
 #include "norvale/platform/WindowLayout.h"
+#include "norvale/work/HandOver.h"
 
 #include <QBoxLayout>
 #include <QCheckBox>
@@ -24,6 +25,14 @@ const QString &programName()
 {
     static const QString name = QStringLiteral("Norvale");
     return name;
+}
+
+// A job for the dialog's worker, handed over where the thread sanitizer sees it.
+template <typename Task>
+void startOn(QThreadPool &pool, Task task)
+{
+    const work::HandOverScope giving;
+    pool.start(new work::PoolTask<Task>(std::move(task)));
 }
 
 quint64 timesSaturating(quint64 a, quint64 b)
@@ -152,7 +161,7 @@ void Fgenerate::evaluate()
     const quint64 number = ++m_latest;
     m_lok->setEnabled(false);
     const QString text = m_lpattern->text();
-    m_work.start([this, number, text] {
+    startOn(m_work, [this, number, text] {
         // A newer text is on its way; its own job answers.
         if (number != m_latest.load())
             return;
@@ -172,7 +181,7 @@ void Fgenerate::evaluate()
             while (result.sample.size() < SampleSize && generator.next(keyword))
                 result.sample.append(QString::fromLatin1(keyword));
         }
-        QMetaObject::invokeMethod(this, [this, result] { present(result); }, Qt::QueuedConnection);
+        work::postTo(this, [this, result] { present(result); });
     });
 }
 
@@ -224,7 +233,7 @@ void Fgenerate::handOver()
     m_handingOver = true;
     m_lok->setEnabled(false);
     const KeywordPattern pattern = *m_pattern;
-    m_work.start([this, pattern, handed] {
+    startOn(m_work, [this, pattern, handed] {
         // The keyword box takes a list as lines of text.
         QString text;
         text.reserve(qsizetype(handed) * 9);
@@ -235,14 +244,14 @@ void Fgenerate::handOver()
                 text += u'\n';
             text += QLatin1StringView(keyword.data(), qsizetype(keyword.size()));
         }
-        QMetaObject::invokeMethod(this, [this, text] {
+        work::postTo(this, [this, text] {
             m_handingOver = false;
             m_lok->setEnabled(true);
             hide();
             m_window.lfind()->setText(text);
             m_window.search().run();
             emit handedOver();
-        }, Qt::QueuedConnection);
+        });
     });
 }
 
