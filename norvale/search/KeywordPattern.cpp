@@ -1,5 +1,6 @@
 #include "norvale/search/KeywordPattern.h"
 
+#include "norvale/search/KeywordPatternParts.h"
 #include "norvale/search/PinyinReading.h"
 
 #include <QStringList>
@@ -12,20 +13,10 @@ namespace norvale {
 
 namespace {
 
-using Choices = std::vector<std::string>;
-
-quint64 addSat(quint64 a, quint64 b)
-{
-    const quint64 sum = a + b;
-    return sum < a ? KeywordPattern::saturated : sum;
-}
-
-quint64 mulSat(quint64 a, quint64 b)
-{
-    if (a != 0 && b > KeywordPattern::saturated / a)
-        return KeywordPattern::saturated;
-    return a * b;
-}
+using pattern::addSat;
+using pattern::Choices;
+using pattern::mulSat;
+using pattern::Piece;
 
 bool isDigit(QChar c) { return c >= u'0' && c <= u'9'; }
 bool isLower(QChar c) { return c >= u'a' && c <= u'z'; }
@@ -145,44 +136,6 @@ QString fullWidthToAscii(const QString &text)
 
 } // namespace
 
-// One piece of the pattern: a list of choices, or a shape of places over
-// single characters (distinct places, distinct characters).
-struct Piece {
-    std::shared_ptr<const Choices> choices;  // a list piece
-    std::string alphabet;                    // a shape piece: its characters
-    std::string shape;                       // 'A'.. places, anything else as written
-    int places = 0;
-
-    bool isShape() const { return !choices; }
-
-    quint64 size() const
-    {
-        if (!isShape())
-            return quint64(choices->size());
-        if (places > int(alphabet.size()))
-            return 0;
-        quint64 n = 1;
-        for (int i = 0; i < places; ++i)
-            n = mulSat(n, quint64(alphabet.size()) - quint64(i));
-        return n;
-    }
-    std::size_t minLength() const
-    {
-        if (isShape())
-            return shape.size();
-        std::size_t least = std::string::npos;
-        for (const std::string &c : *choices)
-            least = std::min(least, c.size());
-        return least == std::string::npos ? 0 : least;
-    }
-};
-
-struct KeywordPattern::Impl {
-    std::vector<Piece> pieces;
-    std::vector<std::size_t> minRest;  // least length of pieces i.. to the end
-    quint64 count = 0;
-    quint64 combinations = 0;
-};
 
 QString PatternError::text() const
 {
@@ -536,146 +489,6 @@ quint64 KeywordPattern::dropped() const
 KeywordPattern::Generator KeywordPattern::generate() const
 {
     return Generator(m_impl);
-}
-
-// A depth-first walk over the pieces that never enters a branch whose
-// keywords would all be too long or begin with a hyphen, so that a pattern
-// with few valid keywords among many combinations still runs at once.
-struct KeywordPattern::Generator::State {
-    struct Cursor {
-        bool fresh = true;
-        std::size_t index = 0;          // list piece
-        std::vector<std::size_t> value; // shape piece: alphabet index per place
-        std::vector<bool> used;
-    };
-    std::shared_ptr<const Impl> impl;
-    std::vector<Cursor> cursors;
-    std::vector<std::size_t> before;  // keyword length before piece i
-    std::string keyword;
-    bool started = false;
-    bool done = false;
-
-    bool feasible(std::size_t i, const std::string &choice) const
-    {
-        if (before[i] == 0 && !choice.empty() && choice.front() == '-')
-            return false;
-        return before[i] + choice.size() + impl->minRest[i + 1] <= std::size_t(KeywordPattern::maxLabel);
-    }
-
-    // The next permutation of distinct alphabet indices over the places.
-    static bool nextPlaces(Cursor &c, std::size_t alphabet)
-    {
-        const std::size_t places = c.value.size();
-        if (c.fresh) {
-            c.fresh = false;
-            if (places > alphabet)
-                return false;
-            c.used.assign(alphabet, false);
-            for (std::size_t i = 0; i < places; ++i) {
-                c.value[i] = i;
-                c.used[i] = true;
-            }
-            return true;
-        }
-        for (std::size_t i = places; i-- > 0;) {
-            c.used[c.value[i]] = false;
-            std::size_t v = c.value[i] + 1;
-            while (v < alphabet && c.used[v])
-                ++v;
-            if (v < alphabet) {
-                c.value[i] = v;
-                c.used[v] = true;
-                std::size_t free = 0;
-                for (std::size_t j = i + 1; j < places; ++j) {
-                    while (c.used[free])
-                        ++free;
-                    c.value[j] = free;
-                    c.used[free] = true;
-                }
-                return true;
-            }
-        }
-        return false;
-    }
-
-    // Moves piece i to its next usable choice and puts it after the
-    // keyword's first before[i] characters.
-    bool advance(std::size_t i)
-    {
-        const Piece &p = impl->pieces[i];
-        Cursor &c = cursors[i];
-        keyword.resize(before[i]);
-        if (p.isShape()) {
-            if (c.fresh) {
-                c.value.assign(std::size_t(p.places), 0);
-                if (before[i] + p.shape.size() + impl->minRest[i + 1] > std::size_t(KeywordPattern::maxLabel)) {
-                    c.fresh = false;
-                    return false;
-                }
-            }
-            if (!nextPlaces(c, p.alphabet.size()))
-                return false;
-            for (const char s : p.shape)
-                keyword.push_back(s >= 'A' && s <= 'Z' ? p.alphabet[c.value[std::size_t(s - 'A')]] : s);
-            return true;
-        }
-        std::size_t index = c.fresh ? 0 : c.index + 1;
-        c.fresh = false;
-        for (; index < p.choices->size(); ++index) {
-            if (feasible(i, (*p.choices)[index])) {
-                c.index = index;
-                keyword += (*p.choices)[index];
-                return true;
-            }
-        }
-        c.index = index;
-        return false;
-    }
-};
-
-KeywordPattern::Generator::Generator(std::shared_ptr<const Impl> impl) : m_state(std::make_unique<State>())
-{
-    m_state->cursors.resize(impl->pieces.size());
-    m_state->before.assign(impl->pieces.size() + 1, 0);
-    m_state->done = impl->count == 0;
-    m_state->impl = std::move(impl);
-}
-
-KeywordPattern::Generator::~Generator() = default;
-KeywordPattern::Generator::Generator(Generator &&) noexcept = default;
-KeywordPattern::Generator &KeywordPattern::Generator::operator=(Generator &&) noexcept = default;
-
-bool KeywordPattern::Generator::next(std::string &keyword)
-{
-    State &s = *m_state;
-    if (s.done)
-        return false;
-    const std::size_t n = s.cursors.size();
-    std::size_t i = n - 1;
-    if (!s.started) {
-        s.started = true;
-        i = 0;
-    }
-    for (;;) {
-        if (s.advance(i)) {
-            s.before[i + 1] = s.keyword.size();
-            if (i + 1 < n) {
-                ++i;
-                s.cursors[i].fresh = true;
-                continue;
-            }
-            if (!s.keyword.empty() && s.keyword.back() != '-') {
-                keyword = s.keyword;
-                return true;
-            }
-            continue;
-        }
-        if (i == 0) {
-            s.done = true;
-            return false;
-        }
-        --i;
-    }
 }
 
 } // namespace norvale
