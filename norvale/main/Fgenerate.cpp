@@ -47,6 +47,12 @@ QString number(quint64 n)
     return QLocale().toString(n);
 }
 
+// A count that reached the top of 64 bits is only a bound.
+QString amount(quint64 n)
+{
+    return n == KeywordPattern::saturated ? QStringLiteral("超过 ") + number(n) : number(n);
+}
+
 // Pattern on the left, what it makes on the right: what a trader types.
 constexpr const char16_t *examples[][2] = {
     {u"{声母}{声母}{声母}", u"三声母（8000 个）"},
@@ -141,6 +147,10 @@ Fgenerate::Fgenerate(Fdomain &window, Platform &platform)
     connect(m_lpattern, &QLineEdit::textChanged, this, &Fgenerate::evaluate);
     connect(m_lok, &QPushButton::clicked, this, &Fgenerate::handOver);
     connect(m_lcancel, &QPushButton::clicked, this, &QDialog::reject);
+    // The candidates follow the kinds ticked while the dialog is open.
+    for (int i = 0; i < Fdomain::ExtensionCount; ++i)
+        connect(window.lextendnum(i), &QCheckBox::toggled, this, &Fgenerate::showCount);
+    connect(window.lextendnum1(), &QCheckBox::toggled, this, &Fgenerate::showCount);
     evaluate();
 }
 
@@ -191,9 +201,17 @@ void Fgenerate::present(const Evaluation &result)
         return;
     m_shown = result.number;
     m_pattern = result.pattern;
+    m_error = result.error;
     m_lsample->setPlainText(result.sample.join(u'\n'));
+    showCount();
+    m_lok->setEnabled(m_pattern && m_pattern->count() > 0 && !m_handingOver);
+    emit evaluated();
+}
+
+void Fgenerate::showCount()
+{
     if (!m_pattern) {
-        m_lcount->setText(result.error);
+        m_lcount->setText(m_error);
     } else {
         const quint64 count = m_pattern->count();
         QString text = count == KeywordPattern::saturated
@@ -201,14 +219,12 @@ void Fgenerate::present(const Evaluation &result)
                            : QStringLiteral("共 %1 个关键词").arg(number(count));
         const int kinds = tickedKinds();
         if (count > 0 && kinds > 0)
-            text += QStringLiteral("，× %1 种后缀 = %2 个候选域名").arg(kinds).arg(number(timesSaturating(count, quint64(kinds))));
+            text += QStringLiteral("，× %1 种后缀 = %2 个候选域名").arg(kinds).arg(amount(timesSaturating(count, quint64(kinds))));
         if (m_pattern->dropped() > 0)
             text += QStringLiteral("；另有 %1 个组合不能作域名（只能用字母、数字和“-”，最长 63 个字符），已略去")
-                        .arg(number(m_pattern->dropped()));
+                        .arg(amount(m_pattern->dropped()));
         m_lcount->setText(text);
     }
-    m_lok->setEnabled(m_pattern && m_pattern->count() > 0 && !m_handingOver);
-    emit evaluated();
 }
 
 void Fgenerate::handOver()

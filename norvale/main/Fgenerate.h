@@ -57,6 +57,8 @@ private:
     struct Evaluation;
     void evaluate();
     void present(const Evaluation &result);
+    // The count line of the shown pattern, under the kinds ticked now.
+    void showCount();
     void handOver();
 
     Fdomain &m_window;
@@ -67,6 +69,7 @@ private:
     QPushButton *m_lok = nullptr;
     QPushButton *m_lcancel = nullptr;
     std::optional<KeywordPattern> m_pattern;  // the shown text's, when it parses
+    QString m_error;                          // the shown text's, when it does not
     std::atomic<quint64> m_latest{0};         // the newest text's number
     quint64 m_shown = 0;                      // the number of the text shown
     bool m_handingOver = false;
