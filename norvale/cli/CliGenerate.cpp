@@ -21,8 +21,9 @@ void reportDropped(const KeywordPattern &pattern)
 {
     if (pattern.dropped() == 0)
         return;
-    const QString many = pattern.dropped() == KeywordPattern::saturated ? QStringLiteral("极多")
-                                                                         : QString::number(pattern.dropped());
+    // A count at the top of 64 bits is only a bound.
+    const QString many = (pattern.dropped() == KeywordPattern::saturated ? QStringLiteral("超过 ") : QString())
+                         + QString::number(pattern.dropped());
     writeError(QStringLiteral("norvale-cli: %1 个组合不能作域名（只能用字母、数字和“-”，“-”不在两端，"
                               "最长 63 个字符），已略去\n")
                    .arg(many)

@@ -241,8 +241,7 @@ void Fgenerate::handOver()
                                .arg(number(handed * kinds));
         if (count > handed)
             question += QStringLiteral("这个模式有 %1 个关键词，关键词框一次最多放 %2 个，只搜索前 %2 个。\n")
-                            .arg(count == KeywordPattern::saturated ? QStringLiteral("极多") : number(count),
-                                 number(handed));
+                            .arg(amount(count), number(handed));
         if (!m_platform.askYesNo(programName(), question + QStringLiteral("继续吗？")))
             return;
     }
