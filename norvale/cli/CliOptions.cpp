@@ -54,6 +54,8 @@ QString cliUsage()
 {
     return QStringLiteral(
                "usage: norvale-cli search KEYWORD... [--kinds .com,.cn,...] [--related] [--format table|csv|json]\n"
+               "       norvale-cli search --pattern PATTERN [--kinds ...] [--related] [--format ...]\n"
+               "       norvale-cli generate PATTERN [--count]\n"
                "       norvale-cli whois NAME [--format ...]\n"
                "       norvale-cli ip NAME|ADDRESS [--format ...]\n"
                "       norvale-cli filing NAME [--format ...]\n"
@@ -64,10 +66,16 @@ QString cliUsage()
                "standard error when that is a terminal. CSV written into a file begins with a UTF-8\n"
                "byte-order mark, so that a spreadsheet reads it correctly.\n"
                "\n"
+               "generate prints the keywords of a pattern, one per line, as they are made; search\n"
+               "--pattern searches them. For example {声母}{声母}{声母}, {数字:AABB}, {拼音:海棠},\n"
+               "{前缀:my,get}{拼音:北京}, {数字:4}不含4; the users' guide lists the whole language.\n"
+               "\n"
                "  --kinds LIST          extension kinds to search, by default all of\n"
                "                        %1\n"
                "  --related             add the filed domains that contain the keyword\n"
                "  --format FORMAT       table (default), csv or json\n"
+               "  --pattern PATTERN     search the keywords of a pattern (with or beside KEYWORDs)\n"
+               "  --count               generate: print only how many keywords the pattern makes\n"
                "  --data-service ADDR   base address of the data-address service; else %2,\n"
                "                        else the build's %3\n"
                "\n"
@@ -85,7 +93,9 @@ CliParse parseCliArguments(const QStringList &arguments, bool stdinIsTerminal)
     const QCommandLineOption related(QStringLiteral("related"), QString());
     const QCommandLineOption format(QStringLiteral("format"), QString(), QStringLiteral("format"));
     const QCommandLineOption service(QLatin1StringView(dataServiceOption), QString(), QStringLiteral("address"));
-    parser.addOptions({help, kinds, related, format, service});
+    const QCommandLineOption pattern(QStringLiteral("pattern"), QString(), QStringLiteral("pattern"));
+    const QCommandLineOption count(QStringLiteral("count"), QString());
+    parser.addOptions({help, kinds, related, format, service, pattern, count});
     // The parser wants the program's name first.
     if (!parser.parse(QStringList{QStringLiteral("norvale-cli")} + arguments))
         return bad(parser.errorText());
@@ -107,6 +117,8 @@ CliParse parseCliArguments(const QStringList &arguments, bool stdinIsTerminal)
         options.command = CliOptions::Command::Ip;
     else if (command == QLatin1StringView("filing"))
         options.command = CliOptions::Command::Filing;
+    else if (command == QLatin1StringView("generate"))
+        options.command = CliOptions::Command::Generate;
     else
         return bad(QStringLiteral("unknown command \"%1\"").arg(command));
 
@@ -118,7 +130,21 @@ CliParse parseCliArguments(const QStringList &arguments, bool stdinIsTerminal)
     }
     options.dataService = parser.value(service);
 
+    if (options.command == CliOptions::Command::Generate) {
+        if (parser.isSet(kinds) || parser.isSet(related) || parser.isSet(format) || parser.isSet(pattern))
+            return bad(QStringLiteral("generate takes a pattern and --count only"));
+        if (words.size() != 1)
+            return bad(QStringLiteral("generate takes one pattern (quote it)"));
+        options.pattern = words.first();
+        options.countOnly = parser.isSet(count);
+        return {options, {}};
+    }
+    if (parser.isSet(count))
+        return bad(QStringLiteral("--count belongs to generate"));
+
     if (options.command == CliOptions::Command::Search) {
+        options.pattern = parser.value(pattern);
+        options.patterned = parser.isSet(pattern);
         if (parser.isSet(kinds)) {
             QString error;
             options.kinds = parseKinds(parser.value(kinds), &error);
@@ -127,15 +153,15 @@ CliParse parseCliArguments(const QStringList &arguments, bool stdinIsTerminal)
         }
         options.related = parser.isSet(related);
         options.keywordsFromInput = words.removeAll(QStringLiteral("-")) > 0
-                                    || (words.isEmpty() && !stdinIsTerminal);
-        if (words.isEmpty() && !options.keywordsFromInput)
+                                    || (words.isEmpty() && !stdinIsTerminal && !options.patterned);
+        if (words.isEmpty() && !options.keywordsFromInput && !options.patterned)
             return bad(QStringLiteral("search needs a keyword (or keywords on standard input)"));
         options.keywords = words;
         return {options, {}};
     }
 
-    if (parser.isSet(kinds) || parser.isSet(related))
-        return bad(QStringLiteral("--kinds and --related belong to search"));
+    if (parser.isSet(kinds) || parser.isSet(related) || parser.isSet(pattern))
+        return bad(QStringLiteral("--kinds, --related and --pattern belong to search"));
     if (words.size() != 1)
         return bad(QStringLiteral("%1 takes one name").arg(command));
     options.target = words.first();

@@ -13,12 +13,15 @@ namespace norvale {
 
 // What the command line asks for.
 struct CliOptions {
-    enum class Command { Help, Search, Whois, Ip, Filing };
+    enum class Command { Help, Search, Whois, Ip, Filing, Generate };
     Command command = Command::Help;
 
     QStringList keywords;          // search: as given, before cleaning
     bool keywordsFromInput = false;// search: standard input holds (more) keywords
     QString target;                // whois, ip, filing: the name or address
+    QString pattern;               // generate, and search --pattern: a keyword pattern
+    bool patterned = false;        // search --pattern was given
+    bool countOnly = false;        // generate --count
 
     // The kinds to search; none given means "全部", as the window starts.
     std::optional<std::array<bool, kindCount>> kinds;

@@ -26,12 +26,20 @@ int runCli(const CliOptions &options)
         cli::writeOut(cliUsage().toUtf8());
         return 0;
     }
+    if (options.command == CliOptions::Command::Generate)
+        return cli::runGenerate(options);
     // Usage is settled before the service is asked.
-    DomainSearch::KeywordPull keywords;
+    KeywordSource keywords;
+    std::optional<KeywordPattern> pattern;
     if (options.command == CliOptions::Command::Search) {
         bool any = false;
         keywords = cli::searchKeywords(options, &any);
-        if (!any) {
+        if (options.patterned) {
+            pattern = cli::parsePattern(options.pattern);
+            if (!pattern)
+                return 2;
+        }
+        if (!any && !pattern) {
             cli::writeError("norvale-cli: no keyword left once spaces and extensions are taken off\n");
             return 2;
         }
@@ -59,7 +67,7 @@ int runCli(const CliOptions &options)
 
     switch (options.command) {
     case CliOptions::Command::Search:
-        return cli::runSearch(options, std::move(keywords), database, config.record);
+        return cli::runSearch(options, std::move(keywords), pattern, database, config.record);
     case CliOptions::Command::Whois:
         return cli::runWhois(options, database, config.record);
     case CliOptions::Command::Ip:
@@ -67,6 +75,7 @@ int runCli(const CliOptions &options)
     case CliOptions::Command::Filing:
         return cli::runFiling(options, database);
     case CliOptions::Command::Help:
+    case CliOptions::Command::Generate:
         break;
     }
     return 0;

@@ -2,17 +2,20 @@
 
 #include "norvale/cli/CliOptions.h"
 #include "norvale/search/DomainSearch.h"
+#include "norvale/search/KeywordPattern.h"
 
 #include <QCoreApplication>
 #include <QObject>
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace norvale {
 
 class ConfigRecord;
 class ServerDatabase;
+struct KeywordSource;
 
 // Runs one command to its end, with the same discovery, configuration and
 // engines as the window, and gives the exit status: 0 done, 1 the data
@@ -39,12 +42,19 @@ void runUntil(const Sender *sender, Signal finished, const std::function<void()>
     QObject::disconnect(ending);
 }
 
+// A pattern, or nullopt with its error on standard error.
+std::optional<KeywordPattern> parsePattern(const QString &text);
+// generate: needs neither the data service nor the database.
+int runGenerate(const CliOptions &options);
+// The given keywords, then the pattern's, made as the search asks for them.
+KeywordSource patternSource(KeywordSource given, const KeywordPattern &pattern);
+
 // The commands, once the configuration is in.
 // The keywords of a search, cleaned: the arguments', then standard input's
 // read one at a time as the search needs them. `any` tells whether there is
 // at least one (read ahead).
-DomainSearch::KeywordPull searchKeywords(const CliOptions &options, bool *any);
-int runSearch(const CliOptions &options, DomainSearch::KeywordPull keywords,
+KeywordSource searchKeywords(const CliOptions &options, bool *any);
+int runSearch(const CliOptions &options, KeywordSource keywords, const std::optional<KeywordPattern> &pattern,
               std::shared_ptr<ServerDatabase> database, const ConfigRecord &config);
 int runWhois(const CliOptions &options, std::shared_ptr<ServerDatabase> database,
              const ConfigRecord &config);

@@ -61,7 +61,7 @@ private:
 
 } // namespace
 
-DomainSearch::KeywordPull searchKeywords(const CliOptions &options, bool *any)
+KeywordSource searchKeywords(const CliOptions &options, bool *any)
 {
     struct Input {
         QFile standardInput;
@@ -75,14 +75,18 @@ DomainSearch::KeywordPull searchKeywords(const CliOptions &options, bool *any)
     input->reader.emplace(options.keywords, device);
     input->first = input->reader->next();
     *any = input->first.has_value();
-    return [input]() -> std::optional<QString> {
-        if (input->first)
-            return std::exchange(input->first, std::nullopt);
-        return input->reader->next();
-    };
+    return {[input](QString *keyword) {
+                std::optional<QString> next = std::exchange(input->first, std::nullopt);
+                if (!next)
+                    next = input->reader->next();
+                if (next)
+                    *keyword = *next;
+                return next.has_value();
+            },
+            0};
 }
 
-int runSearch(const CliOptions &options, DomainSearch::KeywordPull keywords,
+int runSearch(const CliOptions &options, KeywordSource keywords, const std::optional<KeywordPattern> &pattern,
               std::shared_ptr<ServerDatabase> database, const ConfigRecord &config)
 {
     const QString statusBase = config.value(QLatin1StringView("ldomainurl"));
@@ -103,7 +107,11 @@ int runSearch(const CliOptions &options, DomainSearch::KeywordPull keywords,
         writeOut(writer.row(resultRecord(row)));
         progress.addRow();
     });
-    runUntil(&engine, &DomainSearch::finished, [&] { engine.startStream(std::move(keywords)); });
+    runUntil(&engine, &DomainSearch::finished, [&] {
+        // A pattern's keywords are made one by one as the search reaches
+        // them, never held as a list.
+        engine.startSource(pattern ? patternSource(std::move(keywords), *pattern) : std::move(keywords));
+    });
     progress.clear();
     writeOut(writer.end());
     return 0;

@@ -157,13 +157,18 @@ void Fdomain::buildTopPanel(QWidget *client)
     m_Label1->setIndent(3);  // clear of the keyword box it abuts
     fitText(m_Label1, m_Label1->text());
 
-    m_lfind = place<KeywordBox>(m_Frame6, "lfind", twipRect(1560, 360, 2535, 270));
+    m_lfind = place<KeywordBox>(m_Frame6, "lfind", twipRect(1560, 360, 1740, 270));
     m_lfind->setMinimumHeight(0);
     // The prefix before the box says what goes in, but not to a listener.
     m_Label1->setBuddy(m_lfind);
     m_lfind->setAccessibleName(QStringLiteral("关键词"));
 
-    // A keyword list from a text file; it fits between the box and 搜索.
+    // A keyword list made from a pattern, and one from a text file; both
+    // fit between the box and 搜索.
+    m_lgenerate = button(m_Frame6, "lgenerate", QStringLiteral("生成…"), twipRect(3315, 360, 780, 375));
+    m_lgenerate->setToolTip(QStringLiteral("生成关键词：按模式生成拼音、声母、数字等关键词，"
+                                           "例如 {声母}{声母}{声母}、{数字:AABB}、{拼音:海棠}（Ctrl+G）"));
+    m_lgenerate->setAccessibleName(QStringLiteral("生成关键词"));
     m_limport = button(m_Frame6, "limport", QStringLiteral("…"), twipRect(4110, 360, 315, 375));
     m_limport->setToolTip(QStringLiteral("导入关键词：文本文件，每行一个关键词（UTF-8 或 GBK）"));
     m_limport->setAccessibleName(QStringLiteral("导入关键词"));
@@ -307,6 +312,7 @@ void Fdomain::buildMenus()
     m_mwhois = entry(mtool, "mwhois", QStringLiteral("WHOIS信息"), Qt::CTRL | Qt::Key_W);
     m_mip = entry(mtool, "mip", QStringLiteral("IP反查"), Qt::CTRL | Qt::Key_I);
     mtool->addSeparator();
+    m_mgenerate = entry(mtool, "mgenerate", QStringLiteral("生成关键词…"), Qt::CTRL | Qt::Key_G);
     m_mimport = entry(mtool, "mimport", QStringLiteral("导入关键词…"), QKeySequence::Open);
     m_mexport = entry(mtool, "mexport", QStringLiteral("导出结果…"), QKeySequence::Save);
 

@@ -118,6 +118,7 @@ public:
     ResultGridView *grid1() const { return m_grid1; }
     QLabel *lallnum() const { return m_lallnum; }
     QPushButton *limport() const { return m_limport; }
+    QPushButton *lgenerate() const { return m_lgenerate; }
     QLabel *lkeycount() const { return m_lkeycount; }
     QCheckBox *lonlyfree() const { return m_lonlyfree; }
     QPushButton *lexport() const { return m_lexport; }
@@ -128,6 +129,7 @@ public:
     QAction *mwhois() const { return m_mwhois; }
     QAction *mip() const { return m_mip; }
     QAction *mimport() const { return m_mimport; }
+    QAction *mgenerate() const { return m_mgenerate; }
     QAction *mexport() const { return m_mexport; }
     QAction *mhome() const { return m_mhome; }
     QAction *mbbs() const { return m_mbbs; }
@@ -182,6 +184,7 @@ private:
     QLabel *m_lallnum = nullptr;
     QFrame *m_Frame1 = nullptr;
     QPushButton *m_limport = nullptr;
+    QPushButton *m_lgenerate = nullptr;
     QLabel *m_lkeycount = nullptr;
     QCheckBox *m_lonlyfree = nullptr;
     QPushButton *m_lexport = nullptr;
@@ -193,6 +196,7 @@ private:
     QAction *m_mwhois = nullptr;
     QAction *m_mip = nullptr;
     QAction *m_mimport = nullptr;
+    QAction *m_mgenerate = nullptr;
     QAction *m_mexport = nullptr;
     QAction *m_mhome = nullptr;
     QAction *m_mbbs = nullptr;

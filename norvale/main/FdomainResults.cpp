@@ -1,6 +1,7 @@
 #include "norvale/main/FdomainResults.h"
 
 #include "norvale/main/Fdomain.h"
+#include "norvale/main/Fgenerate.h"
 #include "norvale/main/ResultGridView.h"
 #include "norvale/platform/Platform.h"
 #include "norvale/search/KeywordList.h"
@@ -59,6 +60,8 @@ FdomainResults::FdomainResults(Fdomain &window, Platform &platform)
 
     connect(window.limport(), &QPushButton::clicked, this, &FdomainResults::importKeywords);
     connect(window.mimport(), &QAction::triggered, this, &FdomainResults::importKeywords);
+    connect(window.lgenerate(), &QPushButton::clicked, this, &FdomainResults::generateKeywords);
+    connect(window.mgenerate(), &QAction::triggered, this, &FdomainResults::generateKeywords);
     connect(window.lexport(), &QPushButton::clicked, this, &FdomainResults::exportRows);
     connect(window.mexport(), &QAction::triggered, this, &FdomainResults::exportRows);
     connect(window.grid1(), &ResultGridView::copyRequested, this, &FdomainResults::copySelection);
@@ -145,6 +148,17 @@ void FdomainResults::copySelection()
     if (rows.isEmpty())
         return;
     m_platform.setClipboardText(QString::fromUtf8(ResultWriter::write(ResultFormat::Tsv, records(rows))));
+}
+
+Fgenerate *FdomainResults::generateKeywords()
+{
+    if (!m_generate)
+        m_generate = new Fgenerate(m_window, m_platform);
+    m_generate->show();
+    m_generate->raise();
+    m_generate->activateWindow();
+    m_generate->lpattern()->setFocus();
+    return m_generate;
 }
 
 void FdomainResults::importKeywords()

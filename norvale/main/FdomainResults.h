@@ -4,12 +4,14 @@
 #include "norvale/search/ResultExport.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QThreadPool>
 #include <QTimer>
 
 namespace norvale {
 
 class Fdomain;
+class Fgenerate;
 class Platform;
 class ResultGridModel;
 
@@ -31,6 +33,9 @@ public:
 
     // "…" and "导入关键词…": the file's keywords, one per line, go into lfind.
     void importKeywords();
+    // "生成…" and "生成关键词…": the pattern dialog, made on first use and
+    // kept, so that it shows the last pattern again.
+    Fgenerate *generateKeywords();
     // "导出…" and "导出结果…": the rows the grid shows, in its order, as CSV
     // (UTF-8 with a byte-order mark) or JSON, by the chosen file's type.
     void exportRows();
@@ -57,6 +62,7 @@ private:
     QTimer m_countDelay;
     QTimer m_countSteps;
     KeywordCounter m_counter;
+    QPointer<Fgenerate> m_generate;
     // Last, so that it is the first to go: it waits for a file still being
     // read or written, whose report then finds this object in place.
     QThreadPool m_files;

@@ -4,6 +4,7 @@
 #include "norvale/search/SearchRun.h"
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 namespace norvale {
@@ -26,11 +27,43 @@ void DomainSearch::setParallelism(int candidates)
     m_parallelism = std::max(1, candidates);
 }
 
+namespace {
+
+KeywordSource listSource(QStringList keywords)
+{
+    const quint64 total = quint64(keywords.size());
+    auto list = std::make_shared<QStringList>(std::move(keywords));
+    auto at = std::make_shared<qsizetype>(0);
+    return {[list, at](QString *keyword) {
+                if (*at >= list->size())
+                    return false;
+                *keyword = (*list)[(*at)++];
+                return true;
+            },
+            total};
+}
+
+// done of total steps as a percent, in 64 bits: a generated list may hold
+// more keywords than an int counts steps.
+struct Progress {
+    int done, total, percent;
+};
+Progress progressOf(quint64 done, quint64 total)
+{
+    while (total > quint64(std::numeric_limits<int>::max())) {
+        done >>= 1;
+        total >>= 1;
+    }
+    return {int(done), int(total), progressPercent(int(done), int(total))};
+}
+
+} // namespace
+
 quint64 DomainSearch::start(const QString &text)
 {
     if (isKeywordList(text))
         return startList(keywordLines(text));
-    m_round = KeywordRound{};
+    m_round = KeywordRound{listSource({}), 1, 0, 0, 0};
     const quint64 generation = m_runs.next();
     m_resetPending = !cleanKeyword(text).isEmpty();
     launch(text, generation);
@@ -43,34 +76,29 @@ quint64 DomainSearch::startList(const QStringList &keywords)
     const QStringList list = keywordLines(keywords.join(u'\n'));
     if (list.size() <= 1)
         return start(list.value(0));
-    KeywordPull next = [list, at = qsizetype(1)]() mutable -> std::optional<QString> {
-        if (at >= list.size())
-            return std::nullopt;
-        return list.at(at++);
-    };
-    return startRound(list.first(), std::move(next), int(list.size()));
+    m_round = KeywordRound{listSource(list.mid(1)), quint64(list.size()), 0, 0, 0};
+    const quint64 generation = m_runs.next();
+    m_resetPending = true;
+    launch(list.first(), generation);
+    return generation;
 }
 
-quint64 DomainSearch::startStream(KeywordPull next)
+bool DomainSearch::nextKeyword(KeywordSource &source, QString *keyword)
 {
-    const std::optional<QString> first = next();
-    std::optional<QString> second = first ? next() : std::nullopt;
-    if (!second)
-        return start(first.value_or(QString()));
-    // The second keyword was read to tell a list from a single search.
-    KeywordPull rest = [second, next = std::move(next)]() mutable -> std::optional<QString> {
-        if (second)
-            return std::exchange(second, std::nullopt);
-        return next();
-    };
-    return startRound(*first, std::move(rest), -1);
+    while (source.next && source.next(keyword)) {
+        if (!cleanKeyword(*keyword).isEmpty())
+            return true;
+    }
+    return false;
 }
 
-quint64 DomainSearch::startRound(const QString &first, KeywordPull next, int count)
+quint64 DomainSearch::startSource(KeywordSource source)
 {
-    m_round = KeywordRound{};
-    m_round.next = std::move(next);
-    m_round.count = count;
+    QString first;
+    if (!nextKeyword(source, &first))
+        return start(QString());
+    const quint64 total = std::max<quint64>(1, source.total);
+    m_round = KeywordRound{std::move(source), total, 0, 0, 0};
     const quint64 generation = m_runs.next();
     m_resetPending = true;
     launch(first, generation);
@@ -101,14 +129,13 @@ void DomainSearch::stop()
 
 bool DomainSearch::listGoesOn(const std::shared_ptr<SearchRun> &run)
 {
-    if (run->stopped() || !m_round.next)
-        return false;
-    const std::optional<QString> keyword = m_round.next();
-    if (!keyword)
+    QString keyword;
+    if (run->stopped() || !nextKeyword(m_round.rest, &keyword))
         return false;
     ++m_round.current;
+    m_round.total = std::max(m_round.total, m_round.current + 1);
     m_round.rowsBefore = m_round.lastRow;
-    launch(*keyword, run->generation());
+    launch(keyword, run->generation());
     return true;
 }
 
@@ -147,11 +174,14 @@ void DomainSearch::deliver(const std::shared_ptr<SearchRun> &run, const SearchEv
         }
         break;
     case SearchEvent::Type::Progress: {
-        // A list of unknown length shows each keyword's own progress.
-        const bool counted = m_round.count > 0;
-        const int done = (counted ? m_round.current * event.total : 0) + event.done;
-        const int total = (counted ? m_round.count : 1) * event.total;
-        emit progressStep(generation, done, total, progressPercent(done, total));
+        // No list is searched to the end of 2^40 keywords; the cap keeps
+        // the products below in range.
+        constexpr quint64 cap = quint64(1) << 40;
+        const quint64 steps = quint64(std::max(0, event.total));
+        const quint64 keywords = std::min(m_round.total, cap);
+        const quint64 current = std::min(m_round.current, keywords - 1);
+        const Progress p = progressOf(current * steps + quint64(std::max(0, event.done)), keywords * steps);
+        emit progressStep(generation, p.done, p.total, p.percent);
         break;
     }
     case SearchEvent::Type::Row: {

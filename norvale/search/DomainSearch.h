@@ -11,12 +11,19 @@
 
 #include <functional>
 #include <memory>
-#include <optional>
 
 namespace norvale {
 
 class SearchRun;
 struct SearchEvent;
+
+// Keywords handed over one at a time, for a list too long to hold: next()
+// gives false when there are no more. total (0 when unknown) scales the
+// progress bar.
+struct KeywordSource {
+    std::function<bool(QString *keyword)> next;
+    quint64 total = 0;
+};
 
 // One complete grid row as the search reports it.
 struct SearchRow {
@@ -65,13 +72,10 @@ public:
     // progress over the whole list, one finished() at the end. stop() ends
     // the list. A list of one keyword is that keyword's search.
     quint64 startList(const QStringList &keywords);
-    // The same for keywords that `next` gives one at a time, as each search
-    // begins, until it gives nothing: a list of unknown length never held
-    // whole (standard input, a generated list). The progress then runs over
-    // each keyword's own search. `next` gives cleaned keywords, without
-    // repeats, and runs on this object's thread.
-    using KeywordPull = std::function<std::optional<QString>()>;
-    quint64 startStream(KeywordPull next);
+    // The same for keywords taken from the source as each search begins;
+    // each is cleaned, those that clean to nothing are skipped, and repeats
+    // are searched again.
+    quint64 startSource(KeywordSource source);
     // "停止": nothing of the running search is reported any more except
     // finished(), which follows.
     void stop();
@@ -97,16 +101,15 @@ private:
     void deliver(const std::shared_ptr<SearchRun> &run, const SearchEvent &event);
     bool listGoesOn(const std::shared_ptr<SearchRun> &run);
 
-    quint64 startRound(const QString &first, KeywordPull next, int count);
-
     // The keywords of the running list; a single search is a list of one.
     struct KeywordRound {
-        KeywordPull next;   // the keywords after the current one
-        int count = 1;      // how many in all; -1 when not known
-        int current = 0;    // index of the keyword being searched
-        int rowsBefore = 0; // grid rows the earlier keywords wrote
-        int lastRow = 0;    // highest grid row reported so far
+        KeywordSource rest;  // the keywords after the current one
+        quint64 total = 1;   // keywords in all, for the progress
+        quint64 current = 0; // index of the keyword being searched
+        int rowsBefore = 0;  // grid rows the earlier keywords wrote
+        int lastRow = 0;     // highest grid row reported so far
     };
+    static bool nextKeyword(KeywordSource &source, QString *keyword);
 
     SearchBackend m_backend;
     std::shared_ptr<SearchBoxes> m_boxes;

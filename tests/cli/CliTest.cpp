@@ -122,6 +122,54 @@ private slots:
                             [](const QJsonValue &v) { return v[u"domain"] == QStringLiteral("example.cn"); }));
     }
 
+    // A pattern's keywords, made one by one, give the rows their list gives.
+    void searchPattern()
+    {
+        const Run run = cli({QStringLiteral("search"), QStringLiteral("--pattern"), QStringLiteral("{example,cheng}lan"),
+                             QStringLiteral("--kinds"), QStringLiteral(".cn"), QStringLiteral("--format"),
+                             QStringLiteral("json")});
+        QCOMPARE(run.status, 0);
+        const QJsonArray rows = QJsonDocument::fromJson(run.out).array();
+        QVERIFY(!rows.isEmpty());
+        QCOMPARE(rows, engineRows({QStringLiteral("examplelan"), QStringLiteral("chenglan")}, 15, false));
+    }
+
+    void generate_data()
+    {
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("lines");
+        QTest::addColumn<QStringList>("first");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("shape") << QStringLiteral("{数字:AABB}") << 0 << 90
+                               << QStringList{QStringLiteral("0011"), QStringLiteral("0022")} << QString();
+        QTest::newRow("prefixes and pinyin")
+            << QStringLiteral("{前缀:my,get}{拼音:海棠}") << 0 << 4
+            << QStringList{QStringLiteral("myhaitang"), QStringLiteral("myht"), QStringLiteral("gethaitang"),
+                           QStringLiteral("getht")}
+            << QString();
+        QTest::newRow("invalid dropped") << QStringLiteral("{前缀:-,a}b") << 0 << 1 << QStringList{QStringLiteral("ab")}
+                                         << QStringLiteral("1 个组合不能作域名");
+        QTest::newRow("bad pattern") << QStringLiteral("{数字") << 2 << 0 << QStringList()
+                                     << QStringLiteral("第 1 个字符：");
+    }
+
+    void generate()
+    {
+        QFETCH(QString, pattern);
+        QFETCH(int, status);
+        QFETCH(int, lines);
+        QFETCH(QStringList, first);
+        QFETCH(QString, said);
+        // Needs no service: the address given goes unasked.
+        const Run run = cli({QStringLiteral("generate"), pattern}, {}, QStringLiteral("http://127.0.0.1:9"));
+        QCOMPARE(run.status, status);
+        const QStringList out = QString::fromUtf8(run.out).split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(out.size(), lines);
+        QCOMPARE(out.mid(0, first.size()), first);
+        QVERIFY2(said.isEmpty() ? run.err.isEmpty() : run.err.contains(said), qPrintable(run.err));
+    }
+
     void csvAndTable()
     {
         const Run csv = cli({QStringLiteral("search"), QStringLiteral("example"), QStringLiteral("--kinds"),

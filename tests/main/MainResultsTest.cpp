@@ -2,6 +2,7 @@
 #include "norvale/main/Fdomain.h"
 #include "norvale/main/FdomainResults.h"
 #include "norvale/main/FdomainSearch.h"
+#include "norvale/main/Fgenerate.h"
 #include "norvale/main/ResultGridView.h"
 #include "norvale/main/StatusLegend.h"
 #include "norvale/platform/Twips.h"
@@ -20,7 +21,9 @@
 #include <QLabel>
 #include <QItemSelectionModel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -332,6 +335,78 @@ private slots:
         QTRY_COMPARE(m.window.lkeycount()->text(), QStringLiteral("共 19999 个关键词"));
         m.window.lfind()->setText(QStringLiteral("single"));
         QVERIFY(m.window.lkeycount()->isHidden());
+    }
+
+    // The pattern dialog's count and sample as the pattern is typed, and
+    // what it hands the keyword box: confirmed above 10,000 candidates,
+    // capped at what the box takes.
+    void generateKeywords_data()
+    {
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<bool>("allKinds");   // else .com alone
+        QTest::addColumn<bool>("answerYes");
+        QTest::addColumn<QString>("count");   // the start of lcount
+        QTest::addColumn<QString>("asked");   // part of the question; empty: none
+        QTest::addColumn<int>("handed");      // lines in lfind; 0: nothing handed
+        QTest::newRow("small, no question") << QStringLiteral("{数字:AABB}") << false << false
+                                            << QStringLiteral("共 90 个关键词，× 1 种后缀 = 90 个候选域名")
+                                            << QString() << 90;
+        QTest::newRow("many candidates, confirmed") << QStringLiteral("{声母:3}") << true << true
+                                                    << QStringLiteral("共 8,000 个关键词，× 17 种后缀")
+                                                    << QStringLiteral("共 136,000 个候选域名") << 8000;
+        QTest::newRow("many candidates, declined") << QStringLiteral("{声母:3}") << true << false
+                                                   << QStringLiteral("共 8,000 个关键词") << QStringLiteral("136,000")
+                                                   << 0;
+        QTest::newRow("capped") << QStringLiteral("{声母:4}") << false << true << QStringLiteral("共 160,000 个关键词")
+                                << QStringLiteral("只搜索前 100,000 个") << Fgenerate::MaxHandedOver;
+        QTest::newRow("bad pattern") << QStringLiteral("{数字") << false << true
+                                     << QStringLiteral("第 1 个字符：缺少") << QString() << 0;
+    }
+
+    void generateKeywords()
+    {
+        QFETCH(QString, pattern);
+        QFETCH(bool, allKinds);
+        QFETCH(bool, answerYes);
+        QFETCH(QString, count);
+        QFETCH(QString, asked);
+        QFETCH(int, handed);
+        const QLocale locale;
+        QLocale::setDefault(QLocale(QLocale::English));  // "8,000"
+        const auto restore = qScopeGuard([&locale] { QLocale::setDefault(locale); });
+        MainWindow m;
+        if (!allKinds)
+            m.window.lextendnum(0)->click();  // unticks 全部
+        m.platform.setAnswerYes(answerYes);
+        m.window.lfind()->setText(QStringLiteral("before"));
+        m.window.lgenerate()->click();
+        auto *dialog = m.window.findChild<Fgenerate *>();
+        QVERIFY(dialog && dialog->isVisible());
+
+        dialog->lpattern()->setText(pattern);
+        QTRY_VERIFY(dialog->lcount()->text().startsWith(count));
+        const QStringList sample = dialog->lsample()->toPlainText().split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(sample.size(), handed > 0 ? std::min(handed, int(Fgenerate::SampleSize)) : sample.size());
+        QCOMPARE(dialog->lok()->isEnabled(), !count.startsWith(u'第'));
+
+        QSignalSpy over(dialog, &Fgenerate::handedOver);
+        dialog->lok()->click();
+        QCOMPARE(m.platform.questions().size(), asked.isEmpty() ? 0 : 1);
+        if (!asked.isEmpty())
+            QVERIFY2(m.platform.questions().first().contains(asked), qPrintable(m.platform.questions().first()));
+        if (handed == 0) {
+            // Declined or no pattern: nothing was started.
+            QCOMPARE(dialog->lok()->isEnabled(), !count.startsWith(u'第'));
+            QCOMPARE(m.window.lfind()->text(), QStringLiteral("before"));
+            QVERIFY(dialog->isVisible());
+            return;
+        }
+        QVERIFY(over.wait(10000));
+        QVERIFY(!dialog->isVisible());
+        const QStringList lines = m.window.lfind()->text().split(u'\n');
+        QCOMPARE(lines.size(), handed);
+        QCOMPARE(lines.mid(0, sample.size()), sample);
+        QTRY_COMPARE(m.window.lkeycount()->text(), QStringLiteral("共 %1 个关键词").arg(handed));
     }
 
     void remembersBetweenRuns()
