@@ -46,6 +46,19 @@ QString keywordOf(int k)
     return QStringLiteral("vb%1shop").arg(k, 2, 10, QLatin1Char('0'));
 }
 
+// Empties the operator's tables but for one price per extension.
+bool pricesOnly(QSqlDatabase &db)
+{
+    bool ok = test::execSql(db, QStringLiteral("delete from ldomainprice"))
+              && test::execSql(db, QStringLiteral("delete from ldomainlist"))
+              && test::execSql(db, QStringLiteral("delete from svc_registered"));
+    for (const auto &[kind, extension] : Extensions) {
+        ok = ok && test::execSql(db, QStringLiteral("insert into ldomainprice values (?, ?, '50')"),
+                                 {QString::fromUtf8(kind), QString::fromUtf8(extension)});
+    }
+    return ok;
+}
+
 // The world: which names are registered, and what the DNS knows. Returns
 // the truth per candidate, or an empty map when the database refused.
 QHash<QString, bool> makeWorld(const QString &databasePath, test::TestDnsServer &dns)
@@ -53,13 +66,7 @@ QHash<QString, bool> makeWorld(const QString &databasePath, test::TestDnsServer 
     QHash<QString, bool> registered;
     QRandomGenerator random(20240613);  // the same world every run
     const bool filled = test::fillDatabase(databasePath, [&](QSqlDatabase &db) {
-        bool ok = test::execSql(db, QStringLiteral("delete from ldomainprice"))
-                  && test::execSql(db, QStringLiteral("delete from ldomainlist"))
-                  && test::execSql(db, QStringLiteral("delete from svc_registered"));
-        for (const auto &[kind, extension] : Extensions) {
-            ok = ok && test::execSql(db, QStringLiteral("insert into ldomainprice values (?, ?, '50')"),
-                                     {QString::fromUtf8(kind), QString::fromUtf8(extension)});
-        }
+        bool ok = pricesOnly(db);
         for (int k = 0; ok && k < Keywords; ++k) {
             for (int e = 0; ok && e < int(std::size(Extensions)); ++e) {
                 const QString name = keywordOf(k) + QString::fromUtf8(Extensions[e].second);
@@ -176,16 +183,7 @@ Errors judgeWithRegistries(const QHash<QString, bool> &registered, QString *erro
     test::ServicesProcess services(options);
     if (!services.start(error))
         return {};
-    const bool filled = test::fillDatabase(services.databasePath(), [&](QSqlDatabase &db) {
-        bool ok = test::execSql(db, QStringLiteral("delete from ldomainprice"))
-                  && test::execSql(db, QStringLiteral("delete from ldomainlist"))
-                  && test::execSql(db, QStringLiteral("delete from svc_registered"));
-        for (const auto &[kind, extension] : Extensions) {
-            ok = ok && test::execSql(db, QStringLiteral("insert into ldomainprice values (?, ?, '50')"),
-                                     {QString::fromUtf8(kind), QString::fromUtf8(extension)});
-        }
-        return ok;
-    });
+    const bool filled = test::fillDatabase(services.databasePath(), pricesOnly);
     if (!filled) {
         *error = QStringLiteral("could not fill the registries' services database");
         return {};
