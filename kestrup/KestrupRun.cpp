@@ -42,7 +42,8 @@ void KestrupRun::start()
 void KestrupRun::onInstalled(bool allPresent)
 {
     if (!allPresent && !m_stop)
-        m_platform.showMessage(QStringLiteral("Kestrup"), missingFilesMessage(m_places.componentFolder));
+        m_platform.showMessage(QStringLiteral("Kestrup"), missingFilesMessage(m_places.componentFolder),
+                               &m_window);
     // Norvale comes back whether or not its executable is there; a failed
     // start is not reported.
     m_platform.startDetached(m_programFolder + QStringLiteral("/norvale"), {});

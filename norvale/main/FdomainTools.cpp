@@ -143,7 +143,7 @@ void FdomainTools::registerActiveRow()
 void FdomainTools::registerDomain(const QString &domain)
 {
     m_platform.setClipboardText(domain);
-    m_platform.showMessage(QStringLiteral("Norvale"), u"选中域名  " % domain % u"  已加入剪贴板");
+    m_platform.showMessage(QStringLiteral("Norvale"), u"选中域名  " % domain % u"  已加入剪贴板", &m_window);
     whenConfigured([this, domain] { openAddress(config(QLatin1StringView("lbuyurl")) + domain); });
 }
 

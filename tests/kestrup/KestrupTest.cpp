@@ -33,10 +33,11 @@ QString s(const char *text)
 // "message <title>|<text>" and "start <program> <argument>...".
 class RecordingPlatform final : public KestrupPlatform {
 public:
-    void showMessage(const QString &title, const QString &text) override
+    void showMessage(const QString &title, const QString &text, QWidget *over) override
     {
         QMutexLocker lock(&m_mutex);
         m_events.append(s("message ") + title + u'|' + text);
+        m_owners.append(over);
     }
     bool startDetached(const QString &program, const QStringList &arguments) override
     {
@@ -49,17 +50,23 @@ public:
         QMutexLocker lock(&m_mutex);
         return m_events;
     }
+    QList<const QWidget *> owners() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_owners;
+    }
     bool m_startSucceeds = true;
 
 private:
     mutable QMutex m_mutex;
     QStringList m_events;
+    QList<const QWidget *> m_owners;
 };
 
 // Really starts each program, as a child the test can wait for.
 class ChildProcessPlatform final : public KestrupPlatform {
 public:
-    void showMessage(const QString &, const QString &) override {}
+    void showMessage(const QString &, const QString &, QWidget *) override {}
     bool startDetached(const QString &program, const QStringList &arguments) override
     {
         auto &process = m_children.emplace_back(std::make_unique<QProcess>());
@@ -359,9 +366,11 @@ private slots:
         const QString missing = s("message Kestrup|部分文件缺失或安装受阻，请将目录下的.ocx和.dll文件手工复制到")
                                 + m_places.componentFolder + s("目录下");
         QCOMPARE(messages, message ? QStringList{missing} : QStringList{});
-        // The message comes after every registration has been started.
-        if (message)
-            QCOMPARE(events.indexOf(messages.first()), events.size() - 2);
+        if (!message)
+            return;
+        // Over Kestrup's window, after every registration has been started.
+        QCOMPARE(platform.owners(), QList<const QWidget *>{&window});
+        QCOMPARE(events.indexOf(messages.first()), events.size() - 2);
     }
 
     void closingByHandStopsTheWork()

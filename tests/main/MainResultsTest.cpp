@@ -225,6 +225,8 @@ private slots:
         QSignalSpy done(&w.results(), &FdomainResults::fileDone);
         w.lexport()->click();
         QVERIFY(done.wait(10000));
+        // The file dialog and the report open over the main window.
+        QCOMPARE(m.platform.owners(), (QList<const QObject *>{&w, &w}));
         if (name.startsWith(u"missing")) {
             QVERIFY(m.platform.messages().last().startsWith(QStringLiteral("Norvale|导出失败：")));
             return;
@@ -392,8 +394,10 @@ private slots:
         QSignalSpy over(dialog, &Fgenerate::handedOver);
         dialog->lok()->click();
         QCOMPARE(m.platform.questions().size(), asked.isEmpty() ? 0 : 1);
-        if (!asked.isEmpty())
+        if (!asked.isEmpty()) {
             QVERIFY2(m.platform.questions().first().contains(asked), qPrintable(m.platform.questions().first()));
+            QCOMPARE(m.platform.owners(), QList<const QObject *>{dialog});
+        }
         if (handed == 0) {
             // Declined or no pattern: nothing was started.
             QCOMPARE(dialog->lok()->isEnabled(), !count.startsWith(u'第'));
