@@ -182,7 +182,7 @@ private slots:
         QCOMPARE(list->item(0)->text(), QStringLiteral("one.test"));
         QCOMPARE(list->item(1)->text(), QStringLiteral("two.test"));
         QCOMPARE(window->lcount()->text(), QStringLiteral("合计查到 2 条共享域名"));
-        QCOMPARE(window->box(Fip::Timezone)->text(), QStringLiteral("asia/shanghai"));
+        QCOMPARE(window->box(Fip::Timezone)->text(), QStringLiteral("Asia/Shanghai"));
         QCOMPARE(window->box(Fip::Iddcode)->text(), QStringLiteral("86"));
 
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(1)).center());
