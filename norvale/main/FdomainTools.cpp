@@ -188,7 +188,7 @@ void FdomainTools::openAddress(const QString &address)
 {
     // The configuration comes from a database the user does not control:
     // only web and mail addresses reach the desktop.
-    openWebAddress(m_platform, address);
+    openWebAddress(m_platform, address, &m_window);
 }
 
 } // namespace norvale
