@@ -97,27 +97,31 @@ QStringList registrationCommand(const QStringList &registration, const QString &
     return command;
 }
 
-bool installComponents(const ComponentLists &lists, const ComponentPlaces &places,
-                       KestrupPlatform &platform, const std::atomic_bool &stop)
+QStringList installComponents(const ComponentLists &lists, const ComponentPlaces &places,
+                              KestrupPlatform &platform, const std::atomic_bool &stop)
 {
+    QStringList missing;
     // Without a component folder there is nowhere to put anything.
-    if (places.componentFolder.isEmpty())
-        return false;
+    if (places.componentFolder.isEmpty()) {
+        missing = lists.copyOnly;
+        for (const RegisteredComponent &component : lists.copyAndRegister)
+            missing.append(component.fileName);
+        return missing;
+    }
     QDir().mkpath(places.componentFolder);
 
-    bool allPresent = true;
     for (const QString &fileName : lists.copyOnly) {
         if (stop)
-            return allPresent;
+            return missing;
         if (ensureComponent(fileName, places).isEmpty())
-            allPresent = false;
+            missing.append(fileName);
     }
     for (const RegisteredComponent &component : lists.copyAndRegister) {
         if (stop)
-            return allPresent;
+            return missing;
         const QString path = ensureComponent(component.fileName, places);
         if (path.isEmpty() || !fitsOneLine(path)) {
-            allPresent = false;
+            missing.append(component.fileName);
             continue;
         }
         // Registration runs on its own; its outcome is not awaited.
@@ -125,13 +129,18 @@ bool installComponents(const ComponentLists &lists, const ComponentPlaces &place
         if (!command.isEmpty())
             platform.startDetached(command.first(), command.mid(1));
     }
-    return allPresent;
+    return missing;
 }
 
-QString missingFilesMessage(const QString &componentFolder)
+QString missingFilesMessage(const QString &componentFolder, const QStringList &missing)
 {
-    return QStringLiteral("部分文件缺失或安装受阻，请将目录下的.ocx和.dll文件手工复制到") + componentFolder
+    // The fixed text speaks of another system's file kinds; the names below
+    // it say what this one lacks.
+    QString text = QStringLiteral("部分文件缺失或安装受阻，请将目录下的.ocx和.dll文件手工复制到") + componentFolder
         + QStringLiteral("目录下");
+    for (const QString &name : missing)
+        text += u'\n' + name;
+    return text;
 }
 
 } // namespace kestrup

@@ -37,13 +37,14 @@ QStringList registrationCommand(const QStringList &registration, const QString &
 // one from the setup folder, and starts the registration of each file of the
 // second list that is there, without waiting. A file of the setup folder that
 // is a link is copied as a link to the file it leads to, so that the system's
-// updates of that file reach the user. Returns whether every file is in place
-// (the failure flag cleared). When stop is set, the files not reached yet are
-// left alone.
-bool installComponents(const ComponentLists &lists, const ComponentPlaces &places,
-                       KestrupPlatform &platform, const std::atomic_bool &stop);
+// updates of that file reach the user. Returns the names of the files that
+// are still missing, in list order; none when every file is in place. When
+// stop is set, the files not reached yet are left alone and not named.
+QStringList installComponents(const ComponentLists &lists, const ComponentPlaces &places,
+                              KestrupPlatform &platform, const std::atomic_bool &stop);
 
-// The one message Kestrup shows, when any file is still missing.
-QString missingFilesMessage(const QString &componentFolder);
+// The one message Kestrup shows, when any file is still missing: its fixed
+// text, then the missing files' names, one a line.
+QString missingFilesMessage(const QString &componentFolder, const QStringList &missing);
 
 } // namespace kestrup

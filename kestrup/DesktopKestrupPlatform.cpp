@@ -5,9 +5,9 @@
 
 namespace kestrup {
 
-void DesktopKestrupPlatform::showMessage(const QString &title, const QString &text)
+void DesktopKestrupPlatform::showMessage(const QString &title, const QString &text, QWidget *over)
 {
-    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok);
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, over);
     // The text names a folder, which may hold anything.
     box.setTextFormat(Qt::PlainText);
     box.exec();

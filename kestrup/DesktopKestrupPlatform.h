@@ -7,7 +7,7 @@ namespace kestrup {
 // The real desktop: message boxes and detached processes.
 class DesktopKestrupPlatform final : public KestrupPlatform {
 public:
-    void showMessage(const QString &title, const QString &text) override;
+    void showMessage(const QString &title, const QString &text, QWidget *over) override;
     bool startDetached(const QString &program, const QStringList &arguments) override;
 };
 

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+class QWidget;
+
 namespace kestrup {
 
 // Kestrup's own thin layer over the desktop: what would block on the user or
@@ -12,9 +14,9 @@ class KestrupPlatform {
 public:
     virtual ~KestrupPlatform() = default;
 
-    // A modal message with one OK button; returns when the user has closed it.
-    // Called on the interface thread only.
-    virtual void showMessage(const QString &title, const QString &text) = 0;
+    // A modal message with one OK button over the window `over`; returns when
+    // the user has closed it. Called on the interface thread only.
+    virtual void showMessage(const QString &title, const QString &text, QWidget *over) = 0;
     // Starts a program detached, without waiting for it and without a shell:
     // each argument reaches the program as written. Returns whether it
     // started. May be called from any thread.

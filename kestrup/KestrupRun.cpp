@@ -32,17 +32,18 @@ void KestrupRun::start()
     m_window.show();
     // File copies may be slow; the window keeps painting meanwhile.
     m_worker = QThread::create([this] {
-        const bool allPresent = installComponents(m_lists, m_places, m_platform, m_stop);
-        QMetaObject::invokeMethod(this, [this, allPresent] { onInstalled(allPresent); },
+        QStringList missing = installComponents(m_lists, m_places, m_platform, m_stop);
+        QMetaObject::invokeMethod(this, [this, missing = std::move(missing)] { onInstalled(missing); },
                                   Qt::QueuedConnection);
     });
     m_worker->start();
 }
 
-void KestrupRun::onInstalled(bool allPresent)
+void KestrupRun::onInstalled(const QStringList &missing)
 {
-    if (!allPresent && !m_stop)
-        m_platform.showMessage(QStringLiteral("Kestrup"), missingFilesMessage(m_places.componentFolder));
+    if (!missing.isEmpty() && !m_stop)
+        m_platform.showMessage(QStringLiteral("Kestrup"), missingFilesMessage(m_places.componentFolder, missing),
+                               &m_window);
     // Norvale comes back whether or not its executable is there; a failed
     // start is not reported.
     m_platform.startDetached(m_programFolder + QStringLiteral("/norvale"), {});

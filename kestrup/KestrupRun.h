@@ -34,7 +34,7 @@ signals:
     void finished();
 
 private:
-    void onInstalled(bool allPresent);
+    void onInstalled(const QStringList &missing);
 
     Form1 &m_window;
     KestrupPlatform &m_platform;

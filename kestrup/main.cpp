@@ -3,6 +3,7 @@
 #include "kestrup/DesktopKestrupPlatform.h"
 #include "kestrup/Form1.h"
 #include "kestrup/KestrupRun.h"
+#include "kestrup/QtTranslations.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -12,6 +13,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kestrup"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/norvale.png")));
+    if (!kestrup::installQtTranslations(app))
+        qWarning("Qt's Chinese translations are missing (qt6-translations-l10n): stock buttons read in English");
 
     const QString programFolder = QCoreApplication::applicationDirPath();
     kestrup::DesktopKestrupPlatform platform;

@@ -25,7 +25,7 @@ done
 
 depends=$(dpkg-deb --field "$deb" Depends)
 for package in libqt6widgets6 libqt6sql6 libcurl4 libicu72 libqt6sql6-odbc libqt6sql6-sqlite qt6-qpa-plugins \
-               libodbc2 odbcinst tdsodbc libsqliteodbc fonts-noto-cjk fontconfig; do
+               qt6-translations-l10n libodbc2 odbcinst tdsodbc libsqliteodbc fonts-noto-cjk fontconfig; do
   grep -qE "(^|, )$package( |,|$)" <<<"$depends" || fail "the package does not depend on $package"
 done
 

@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-odbc
+  qt6-translations-l10n
   libgl-dev
   libcurl4-openssl-dev
   libc-ares-dev

@@ -130,7 +130,7 @@ void DownloadPanel::finish(const DownloadResult &result)
         return;
     }
     if (m_platform.askYesNo(QStringLiteral("成功"),
-                            QStringLiteral("安装程序下载完成，是否现在开始安装？"))) {
+                            QStringLiteral("安装程序下载完成，是否现在开始安装？"), this)) {
         m_platform.openUrl(result.localPath);
         m_platform.exitNow(0);
     }

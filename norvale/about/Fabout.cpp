@@ -239,7 +239,7 @@ void Fabout::openLink(QObject *link)
         key = QLatin1StringView("ltaobaourl");
     else
         return;
-    openWebAddress(m_platform, value(key));
+    openWebAddress(m_platform, value(key), this);
 }
 
 bool Fabout::eventFilter(QObject *watched, QEvent *event)

@@ -59,7 +59,7 @@ int runCli(const CliOptions &options)
     case ConfigLoadResult::Outcome::Loaded:
         break;
     case ConfigLoadResult::Outcome::Failed:
-        stack->platform.showMessage(QStringLiteral("Norvale"), config.error);
+        stack->platform.showMessage(QStringLiteral("Norvale"), config.error, nullptr);
         return 1;
     case ConfigLoadResult::Outcome::Ending:
         return stack->platform.exitCode() >= 0 ? stack->platform.exitCode() : 1;

@@ -4,7 +4,7 @@
 
 namespace norvale {
 
-void ConsolePlatform::showMessage(const QString &, const QString &text)
+void ConsolePlatform::showMessage(const QString &, const QString &text, QObject *)
 {
     std::fprintf(stderr, "norvale-cli: %s\n", text.toUtf8().constData());
     std::fflush(stderr);

@@ -13,8 +13,8 @@ class ConsolePlatform final : public Platform {
 public:
     void openUrl(const QString &) override {}
     void setClipboardText(const QString &) override {}
-    void showMessage(const QString &title, const QString &text) override;
-    bool askYesNo(const QString &, const QString &) override { return false; }
+    void showMessage(const QString &title, const QString &text, QObject *over) override;
+    bool askYesNo(const QString &, const QString &, QObject *) override { return false; }
     bool startDetached(const QString &, const QStringList &) override { return false; }
     void exitNow(int code) override { m_exitCode = code; }
 

@@ -53,7 +53,8 @@ bool fdata::getdataurl()
         // Without its database the program cannot do anything.
         m_platform.showMessage(QStringLiteral("Norvale"),
                                QStringLiteral("域名数据库无法访问，请稍后再访问或联系管理员(mail:")
-                                   + m_adminMail + u')');
+                                   + m_adminMail + u')',
+                               nullptr);
         m_platform.exitNow(1);
         return false;
     }

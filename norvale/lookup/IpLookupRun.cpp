@@ -35,6 +35,7 @@ void IpLookupRun::drive()
 
     // Plain concatenation: the address is not encoded. A stop while the page
     // loads leaves no candidate to check, so the fetch may end early.
+    // Host names: lower-cased, so that one name comes once whatever its spelling.
     const QString page = m_backend.getBody(m_lipurl + m_address, stopFlag()).toLower();
     const QStringList candidates = sharedCandidates(page);
     checkCandidates(candidates);
@@ -46,7 +47,7 @@ void IpLookupRun::drive()
     if (detached())
         return;
 
-    const QString location = m_backend.getBody(m_lipmessurl + m_address, detachedFlag()).toLower();
+    const QString location = m_backend.getBody(m_lipmessurl + m_address, detachedFlag());
     report(IpEvent::Type::Located, {}, locationValues(location));
     report(IpEvent::Type::End);
 }

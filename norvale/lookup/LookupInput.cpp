@@ -68,7 +68,7 @@ QStringList locationValues(const QString &page)
 {
     QStringList values;
     for (const QString &marker : locationMarkers())
-        values.append(markerValue(page, marker).value_or(QString()));
+        values.append(markerValue(page, marker, Qt::CaseInsensitive).value_or(QString()));
     return values;
 }
 

@@ -27,8 +27,10 @@ QString whoisText(const QString &page);
 // repeat, so each distinct name comes once.
 QStringList sharedCandidates(const QString &page);
 
-// The geolocation page (lower-cased) read into its nine fields, in the order
-// of locationMarkers(); a missing marker gives the empty text.
+// The geolocation page read into its nine fields, in the order of
+// locationMarkers(): markers are found without regard to letter case, the
+// values keep the page's own ("America/Los_Angeles"); a missing marker gives
+// the empty text.
 QStringList locationValues(const QString &page);
 // "|country|", "|region|", "|city|", "|latitude|", "|longitude|",
 // "|zipcode|", "|timezone|", "|isp|", "|iddcode|".

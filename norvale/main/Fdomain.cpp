@@ -315,6 +315,11 @@ void Fdomain::buildMenus()
     m_mgenerate = entry(mtool, "mgenerate", QStringLiteral("生成关键词…"), Qt::CTRL | Qt::Key_G);
     m_mimport = entry(mtool, "mimport", QStringLiteral("导入关键词…"), QKeySequence::Open);
     m_mexport = entry(mtool, "mexport", QStringLiteral("导出结果…"), QKeySequence::Save);
+    mtool->addSeparator();
+    // Off by default: the window starts with "全部" ticked and the related
+    // domains clear unless the user asks to keep the ticks.
+    m_mremember = entry(mtool, "mremember", QStringLiteral("记住勾选"));
+    m_mremember->setCheckable(true);
 
     QMenu *mcommun = menu("mcommun", QStringLiteral("交流"));
     m_mhome = entry(mcommun, "mhome", QStringLiteral("官方网站"));
@@ -334,12 +339,14 @@ void Fdomain::buildMenus()
         m_help->activateWindow();
     });
     connect(m_mabout, &QAction::triggered, this, [this] {
-        if (!m_about)
-            return;   // the configuration is still loading
-        m_about->show();
-        m_about->raise();
-        m_about->activateWindow();
-        m_about->checkimg();
+        // The about window holds the configuration: while it loads, the
+        // entry waits for it like the others.
+        m_tools->whenConfigured([this] {
+            m_about->show();
+            m_about->raise();
+            m_about->activateWindow();
+            m_about->checkimg();
+        });
     });
 
     m_mend = entry(bar, "mend", QStringLiteral("退出"));

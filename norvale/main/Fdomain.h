@@ -131,6 +131,7 @@ public:
     QAction *mimport() const { return m_mimport; }
     QAction *mgenerate() const { return m_mgenerate; }
     QAction *mexport() const { return m_mexport; }
+    QAction *mremember() const { return m_mremember; }
     QAction *mhome() const { return m_mhome; }
     QAction *mbbs() const { return m_mbbs; }
     QAction *mgbook() const { return m_mgbook; }
@@ -198,6 +199,7 @@ private:
     QAction *m_mimport = nullptr;
     QAction *m_mgenerate = nullptr;
     QAction *m_mexport = nullptr;
+    QAction *m_mremember = nullptr;
     QAction *m_mhome = nullptr;
     QAction *m_mbbs = nullptr;
     QAction *m_mgbook = nullptr;

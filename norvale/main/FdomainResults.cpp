@@ -164,7 +164,7 @@ Fgenerate *FdomainResults::generateKeywords()
 void FdomainResults::importKeywords()
 {
     const QString path = m_platform.chooseOpenFile(
-        QStringLiteral("导入关键词"), {QStringLiteral("文本文件 (*.txt *.csv)"), QStringLiteral("所有文件 (*)")});
+        QStringLiteral("导入关键词"), {QStringLiteral("文本文件 (*.txt *.csv)"), QStringLiteral("所有文件 (*)")}, &m_window);
     if (path.isEmpty())
         return;
     m_files.start([this, path] {
@@ -187,7 +187,7 @@ void FdomainResults::importKeywords()
                 m_window.lfind()->setList(std::exchange(keywords, {}));
                 m_window.lfind()->setFocus();
             } else {
-                m_platform.showMessage(programName(), problem + QStringLiteral("\n") + path);
+                m_platform.showMessage(programName(), problem + QStringLiteral("\n") + path, &m_window);
             }
             emit fileDone();
         }, Qt::QueuedConnection);
@@ -197,7 +197,7 @@ void FdomainResults::importKeywords()
 void FdomainResults::exportRows()
 {
     if (m_window.grid1()->shownRows().isEmpty()) {
-        m_platform.showMessage(programName(), QStringLiteral("表格中没有可导出的记录"));
+        m_platform.showMessage(programName(), QStringLiteral("表格中没有可导出的记录"), &m_window);
         return;
     }
     const QString keyword = cleanKeyword(m_window.lfind()->text().section(u'\n', 0, 0));
@@ -205,7 +205,7 @@ void FdomainResults::exportRows()
     const QString chosen = m_platform.chooseSaveFile(
         QStringLiteral("导出结果"),
         QStringLiteral("norvale-") + (keyword.isEmpty() ? QStringLiteral("结果") : keyword) + QStringLiteral(".csv"),
-        {QStringLiteral("CSV 文件 (*.csv)"), QStringLiteral("JSON 文件 (*.json)")}, &filter);
+        {QStringLiteral("CSV 文件 (*.csv)"), QStringLiteral("JSON 文件 (*.json)")}, &filter, &m_window);
     if (chosen.isEmpty())
         return;
     // What the grid shows now, rows the search added while the dialog was
@@ -224,7 +224,7 @@ void FdomainResults::exportRows()
                                    ? QString(QStringLiteral("已导出 %1 条记录：").arg(rows.size()) + choice.path)
                                    : QString(QStringLiteral("导出失败：") + file.errorString() + u'\n' + choice.path);
         QMetaObject::invokeMethod(this, [this, report] {
-            m_platform.showMessage(programName(), report);
+            m_platform.showMessage(programName(), report, &m_window);
             emit fileDone();
         }, Qt::QueuedConnection);
     });

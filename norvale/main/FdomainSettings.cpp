@@ -3,6 +3,7 @@
 #include "norvale/main/Fdomain.h"
 #include "norvale/main/ResultGridView.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QSettings>
 
@@ -18,22 +19,35 @@ constexpr int lastShownColumn = 7;
 constexpr int narrowest = 16;
 constexpr int widest = 2000;
 
+const QString rememberKey = QStringLiteral("search/remember");
+const QString allKey = QStringLiteral("search/all");
+const QString kindsKey = QStringLiteral("search/kinds");
+const QString relatedKey = QStringLiteral("search/related");
+
+void restoreTicks(Fdomain &window, const QSettings &settings)
+{
+    // The boxes are set as a click would leave them, so the search's copy
+    // follows; "全部" wins over kinds a hand-edited file also ticks.
+    const bool all = settings.value(allKey).toBool();
+    const QStringList kinds = settings.value(kindsKey).toStringList();
+    for (int i = 0; i < Fdomain::ExtensionCount; ++i)
+        window.lextendnum(i)->setChecked(!all && kinds.contains(window.lextendnum(i)->text()));
+    window.lextendnum1()->setChecked(all);
+    window.lshowbak()->setChecked(settings.value(relatedKey).toBool());
+}
+
 } // namespace
 
 void restoreWindowSettings(Fdomain &window, const QString &file)
 {
     QSettings settings(file, QSettings::IniFormat);
-    if (settings.status() != QSettings::NoError || !settings.contains(QStringLiteral("search/all")))
+    if (settings.status() != QSettings::NoError)
         return;
 
-    // The boxes are set as a click would leave them, so the search's copy
-    // follows; "全部" wins over kinds a hand-edited file also ticks.
-    const bool all = settings.value(QStringLiteral("search/all")).toBool();
-    const QStringList kinds = settings.value(QStringLiteral("search/kinds")).toStringList();
-    for (int i = 0; i < Fdomain::ExtensionCount; ++i)
-        window.lextendnum(i)->setChecked(!all && kinds.contains(window.lextendnum(i)->text()));
-    window.lextendnum1()->setChecked(all);
-    window.lshowbak()->setChecked(settings.value(QStringLiteral("search/related")).toBool());
+    const bool remember = settings.value(rememberKey).toBool();
+    window.mremember()->setChecked(remember);
+    if (remember && settings.contains(allKey))
+        restoreTicks(window, settings);
 
     const QList<QVariant> widths = settings.value(QStringLiteral("grid/widths")).toList();
     for (int col = firstShownColumn; col <= lastShownColumn; ++col) {
@@ -51,14 +65,22 @@ void restoreWindowSettings(Fdomain &window, const QString &file)
 void saveWindowSettings(const Fdomain &window, const QString &file)
 {
     QSettings settings(file, QSettings::IniFormat);
-    QStringList kinds;
-    for (int i = 0; i < Fdomain::ExtensionCount; ++i) {
-        if (window.lextendnum(i)->isChecked())
-            kinds << window.lextendnum(i)->text();
+    const bool remember = window.mremember()->isChecked();
+    settings.setValue(rememberKey, remember);
+    if (remember) {
+        QStringList kinds;
+        for (int i = 0; i < Fdomain::ExtensionCount; ++i) {
+            if (window.lextendnum(i)->isChecked())
+                kinds << window.lextendnum(i)->text();
+        }
+        settings.setValue(allKey, window.lextendnum1()->isChecked());
+        settings.setValue(kindsKey, kinds);
+        settings.setValue(relatedKey, window.lshowbak()->isChecked());
+    } else {
+        // Nothing is kept that the entry no longer asks for.
+        for (const QString &key : {allKey, kindsKey, relatedKey})
+            settings.remove(key);
     }
-    settings.setValue(QStringLiteral("search/all"), window.lextendnum1()->isChecked());
-    settings.setValue(QStringLiteral("search/kinds"), kinds);
-    settings.setValue(QStringLiteral("search/related"), window.lshowbak()->isChecked());
     QList<QVariant> widths;
     for (int col = firstShownColumn; col <= lastShownColumn; ++col)
         widths << window.grid1()->colWidth(col);

@@ -143,7 +143,7 @@ void FdomainTools::registerActiveRow()
 void FdomainTools::registerDomain(const QString &domain)
 {
     m_platform.setClipboardText(domain);
-    m_platform.showMessage(QStringLiteral("Norvale"), u"选中域名  " % domain % u"  已加入剪贴板");
+    m_platform.showMessage(QStringLiteral("Norvale"), u"选中域名  " % domain % u"  已加入剪贴板", &m_window);
     whenConfigured([this, domain] { openAddress(config(QLatin1StringView("lbuyurl")) + domain); });
 }
 
@@ -188,7 +188,7 @@ void FdomainTools::openAddress(const QString &address)
 {
     // The configuration comes from a database the user does not control:
     // only web and mail addresses reach the desktop.
-    openWebAddress(m_platform, address);
+    openWebAddress(m_platform, address, &m_window);
 }
 
 } // namespace norvale

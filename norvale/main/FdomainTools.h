@@ -54,11 +54,12 @@ public:
     void openForActiveRow(ToolWindow &window, int column);
     // "官方网站", "论坛", "留言本", "聊天室", "Norvale网页版".
     void openConfigured(QLatin1StringView key);
+    // Runs action now when the configuration has come, else once it has.
+    void whenConfigured(std::function<void()> action);
 
 private:
     void registerDomain(const QString &domain);
     void openLookup(ToolWindow &window, const QString &text);
-    void whenConfigured(std::function<void()> action);
     QString config(QLatin1StringView key) const;
     void openAddress(const QString &address);
 

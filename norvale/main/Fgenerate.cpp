@@ -243,7 +243,7 @@ void Fgenerate::handOver()
         if (count > handed)
             question += QStringLiteral("这个模式有 %1 个关键词，关键词框一次最多放 %2 个，只搜索前 %2 个。\n")
                             .arg(amount(count), number(handed));
-        if (!m_platform.askYesNo(programName(), question + QStringLiteral("继续吗？")))
+        if (!m_platform.askYesNo(programName(), question + QStringLiteral("继续吗？"), this))
             return;
     }
     m_handingOver = true;

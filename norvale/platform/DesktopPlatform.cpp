@@ -28,6 +28,19 @@ void onInterfaceThread(F &&f)
     QMetaObject::invokeMethod(app, std::forward<F>(f), Qt::BlockingQueuedConnection);
 }
 
+// The window a dialog opens over, so that it stands in front of that window
+// rather than in the middle of the screen. Called on the interface thread.
+QWidget *ownerWindow(QObject *over)
+{
+    if (auto *widget = qobject_cast<QWidget *>(over))
+        return widget->window();
+    return QApplication::activeWindow();
+}
+
+// Qt's own file dialog, whatever the desktop offers: its captions come from
+// the program's Chinese translations, not from the system's language.
+constexpr QFileDialog::Options dialogOptions = QFileDialog::DontUseNativeDialog;
+
 } // namespace
 
 void DesktopPlatform::openUrl(const QString &address)
@@ -40,10 +53,10 @@ void DesktopPlatform::setClipboardText(const QString &text)
     onInterfaceThread([text] { QGuiApplication::clipboard()->setText(text); });
 }
 
-void DesktopPlatform::showMessage(const QString &title, const QString &text)
+void DesktopPlatform::showMessage(const QString &title, const QString &text, QObject *over)
 {
-    onInterfaceThread([title, text] {
-        QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok);
+    onInterfaceThread([title, text, over] {
+        QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, ownerWindow(over));
         // The text may come from a database or a server: never markup.
         box.setTextFormat(Qt::PlainText);
         box.exec();
@@ -55,35 +68,36 @@ bool DesktopPlatform::startDetached(const QString &program, const QStringList &a
     return QProcess::startDetached(program, arguments);
 }
 
-bool DesktopPlatform::askYesNo(const QString &title, const QString &text)
+bool DesktopPlatform::askYesNo(const QString &title, const QString &text, QObject *over)
 {
     bool yes = false;
-    onInterfaceThread([title, text, &yes] {
-        QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Yes | QMessageBox::No);
+    onInterfaceThread([title, text, over, &yes] {
+        QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Yes | QMessageBox::No,
+                        ownerWindow(over));
         box.setTextFormat(Qt::PlainText);
         yes = box.exec() == QMessageBox::Yes;
     });
     return yes;
 }
 
-QString DesktopPlatform::chooseOpenFile(const QString &title, const QStringList &filters)
+QString DesktopPlatform::chooseOpenFile(const QString &title, const QStringList &filters, QObject *over)
 {
     QString path;
     onInterfaceThread([&] {
-        path = QFileDialog::getOpenFileName(QApplication::activeWindow(), title, QString(),
-                                            filters.join(QStringLiteral(";;")));
+        path = QFileDialog::getOpenFileName(ownerWindow(over), title, QString(),
+                                            filters.join(QStringLiteral(";;")), nullptr, dialogOptions);
     });
     return path;
 }
 
 QString DesktopPlatform::chooseSaveFile(const QString &title, const QString &suggested,
-                                        const QStringList &filters, int *filter)
+                                        const QStringList &filters, int *filter, QObject *over)
 {
     QString path;
     onInterfaceThread([&] {
         QString chosen = filters.value(0);
-        path = QFileDialog::getSaveFileName(QApplication::activeWindow(), title, suggested,
-                                            filters.join(QStringLiteral(";;")), &chosen);
+        path = QFileDialog::getSaveFileName(ownerWindow(over), title, suggested,
+                                            filters.join(QStringLiteral(";;")), &chosen, dialogOptions);
         if (filter)
             *filter = std::max(0, int(filters.indexOf(chosen)));
     });

@@ -10,12 +10,12 @@ class DesktopPlatform final : public Platform {
 public:
     void openUrl(const QString &address) override;
     void setClipboardText(const QString &text) override;
-    void showMessage(const QString &title, const QString &text) override;
-    bool askYesNo(const QString &title, const QString &text) override;
+    void showMessage(const QString &title, const QString &text, QObject *over) override;
+    bool askYesNo(const QString &title, const QString &text, QObject *over) override;
     bool startDetached(const QString &program, const QStringList &arguments) override;
-    QString chooseOpenFile(const QString &title, const QStringList &filters) override;
+    QString chooseOpenFile(const QString &title, const QStringList &filters, QObject *over) override;
     QString chooseSaveFile(const QString &title, const QString &suggested, const QStringList &filters,
-                           int *filter) override;
+                           int *filter, QObject *over) override;
     void exitNow(int code) override;
 };
 

@@ -45,11 +45,14 @@ bool isWebOrMailAddress(const QString &address)
            && !url.host().isEmpty();
 }
 
-bool openWebAddress(Platform &platform, const QString &address)
+bool openWebAddress(Platform &platform, const QString &address, QObject *over)
 {
     if (!isWebOrMailAddress(address)) {
         qWarning().noquote() << "Refused to open an address that is not a web or mail address:"
                              << address.left(200);
+        // The address itself may be anything; the user only learns that
+        // nothing was opened and why.
+        platform.showMessage(QStringLiteral("Norvale"), QString::fromUtf16(webaddresstext::refused), over);
         return false;
     }
     platform.openUrl(address.trimmed());

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+class QObject;
+
 namespace norvale {
 
 class Platform;
@@ -12,8 +14,12 @@ class Platform;
 bool isWebOrMailAddress(const QString &address);
 
 // Opens the address through the platform when it is a web or mail address;
-// anything else is refused without a message and logged. Returns whether it
-// was handed to the desktop.
-bool openWebAddress(Platform &platform, const QString &address);
+// anything else is refused, logged, and the user told so in one message over
+// the window `over`. Returns whether it was handed to the desktop.
+bool openWebAddress(Platform &platform, const QString &address, QObject *over);
+
+namespace webaddresstext {
+inline constexpr char16_t refused[] = u"该地址不是网页或邮件地址，无法打开。";
+} // namespace webaddresstext
 
 } // namespace norvale

@@ -113,7 +113,7 @@ void StartupSequence::onConfigLoaded(ConfigLoadResult result)
         break;
     case ConfigLoadResult::Outcome::Failed:
         // Without its configuration the program has no address to work with.
-        m_platform.showMessage(QStringLiteral("Norvale"), result.error);
+        m_platform.showMessage(QStringLiteral("Norvale"), result.error, m_main.get());
         m_platform.exitNow(1);
         endRun();
         return;

@@ -1,6 +1,7 @@
 #include "norvale/data/DataServiceAddress.h"
 #include "norvale/data/ServerDatabase.h"
 #include "norvale/platform/DesktopPlatform.h"
+#include "norvale/platform/QtTranslations.h"
 #include "norvale/startup/FontSubstitutes.h"
 #include "norvale/startup/StartupSequence.h"
 
@@ -50,6 +51,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Norvale"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/norvale.png")));
+    if (!norvale::installQtTranslations(app))
+        qWarning("Qt's Chinese translations are missing (qt6-translations-l10n): stock buttons read in English");
     // The window system's own options (-platform …) are gone from the
     // arguments by now, so anything left over is a mistake.
     QCommandLineParser parser;

@@ -100,6 +100,7 @@ private slots:
         QVERIFY(w.panel->isVisible() && w.panel->ldownstop()->isEnabled());
         QTRY_COMPARE(w.platform.questions().size(), 1);
         QCOMPARE(w.platform.questions().first(), QStringLiteral("成功|安装程序下载完成，是否现在开始安装？"));
+        QCOMPARE(w.platform.owners(), QList<const QObject *>{w.panel});
 
         const QString saved = folder.filePath(m_name);
         QVERIFY(contentsOf(saved) == m_installer);

@@ -57,14 +57,14 @@ bool failedFetchOf(const SearchRow &row, const SearchRow &healthy)
 class FaultsTest final : public QObject {
     Q_OBJECT
 
-    // One search to its end; breakIt breaks something when it has begun or at its first row.
-    QList<SearchRow> search(const QString &statusBase, const std::function<void()> &breakIt = {}, bool atStart = false)
+    // One search to its end, nullopt when it did not end; breakIt breaks
+    // something when it has begun or at its first row.
+    std::optional<QList<SearchRow>> search(const QString &statusBase, const std::function<void()> &breakIt = {},
+                                           bool atStart = false)
     {
-        const auto rows = test::searchToEnd(
+        return test::searchToEnd(
             makeServerBackend(test::DatabaseStack::shared(m_stack), [statusBase] { return statusBase; }), Keyword,
             breakIt, atStart);
-        [&] { QVERIFY2(rows, "the search did not end"); }();
-        return rows.value_or(QList<SearchRow>());
     }
 
     // Every row is the healthy search's row for its place, or one of the
@@ -113,10 +113,14 @@ private slots:
             m_resolver.server().addRecord(QLatin1StringView(name), {u"203.0.113.7"_s});
         m_stack = std::make_shared<test::DatabaseStack>(m_services->dataServiceUrl());
 
-        m_healthy = search(statusBase());
+        const auto healthy = search(statusBase());
+        QVERIFY2(healthy, "the search did not end");
+        m_healthy = *healthy;
         QVERIFY(m_healthy.size() > 40);
         m_resolver.server().stop();
-        m_unresolved = search(statusBase());
+        const auto unresolved = search(statusBase());
+        QVERIFY2(unresolved, "the search did not end");
+        m_unresolved = *unresolved;
         QVERIFY(m_resolver.server().start(qEnvironmentVariable("NORVALE_TEST_DNS_ADDRESS"), 53));
         QVERIFY(m_unresolved != m_healthy);
     }
@@ -146,12 +150,14 @@ private slots:
         test::FaultProxy proxy(m_services->port());
         QVERIFY(proxy.start());
         const QString base = killed ? statusBase() : proxy.baseUrl() + StatusPath;
-        const QList<SearchRow> rows = search(base, [&] {
+        const auto broken = search(base, [&] {
             if (killed)
                 ::kill(pid_t(m_services->processId()), SIGKILL);
             else
                 proxy.setResetMidBody(true);
         });
+        QVERIFY2(broken, "the search did not end");
+        const QList<SearchRow> &rows = *broken;
         compareRows(rows, m_healthy, [&](int i, const SearchRow &row) { return failedFetchOf(row, m_healthy[i]); });
         QVERIFY(std::any_of(rows.cbegin(), rows.cend(), [](const SearchRow &row) {
             return row.cells[column::Status] == u"查询失败"_s;
@@ -168,7 +174,9 @@ private slots:
             m_services = std::move(restarted);
         }
         proxy.setResetMidBody(false);
-        QCOMPARE(search(base), m_healthy);
+        const auto again = search(base);
+        QVERIFY2(again, "the search did not end");
+        QCOMPARE(*again, m_healthy);
     }
 
     void nameServersBreak_data()
@@ -186,18 +194,22 @@ private slots:
         REQUIRE_RESOLVER();
         test::TestDnsServer &dns = m_resolver.server();
         dns.setDelay(100ms);   // answers still on their way when it breaks
-        const QList<SearchRow> rows = search(statusBase(), [&] {
+        const auto broken = search(statusBase(), [&] {
             if (fault < 0)
                 dns.stop();
             else
                 dns.setFault(test::TestDnsServer::Fault(fault));
         }, true);
+        QVERIFY2(broken, "the search did not end");
+        const QList<SearchRow> &rows = *broken;
         // A name whose answer broke counts as not resolving, nothing worse.
         compareRows(rows, m_healthy, [&](int i, const SearchRow &row) { return row == m_unresolved[i]; });
         QVERIFY(rows != m_healthy);   // the fault did reach the search
 
         cleanup();
-        QCOMPARE(search(statusBase()), m_healthy);
+        const auto again = search(statusBase());
+        QVERIFY2(again, "the search did not end");
+        QCOMPARE(*again, m_healthy);
     }
 
     // The installer into a folder that fills up: nothing of it stays there.

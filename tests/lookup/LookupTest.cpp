@@ -29,7 +29,7 @@ const QString SharedAddress = u"10.20.0.1"_s;
 const QStringList HostedNames =
     u"one.test two.test one.test nodot .lead.test other.test ghost.test Three.TEST"_s.split(u' ');
 const QStringList SharedNames{u"one.test"_s, u"two.test"_s, u"three.test"_s};
-const QStringList Location = u"中国 广东省 深圳 22.5431 114.0579 518000 asia/shanghai 星河数据中心 86"_s.split(u' ');
+const QStringList Location = u"中国 广东省 深圳 22.5431 114.0579 518000 Asia/Shanghai 星河数据中心 86"_s.split(u' ');
 
 // Many names on one address, for the stop.
 const QString CrowdedAddress = u"10.20.0.2"_s;
@@ -83,7 +83,7 @@ private slots:
                 ok = ok && test::execSql(db, u"insert into svc_hosts values (?, ?)"_s, {u"crowd%1.test"_s.arg(i), CrowdedAddress});
             QVariantList geo{SharedAddress};
             for (const QString &value : Location)
-                geo << (value == u"asia/shanghai" ? u"Asia/Shanghai"_s : value);
+                geo << value;
             ok = ok && test::execSql(db, u"insert into svc_geo values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"_s, geo);
             ok = ok && test::execSql(db, QStringLiteral("insert into svc_whois values ('example.com', 'Registrar A', "
                                                         "'张三', 'a@example.com', '2001-02-03', '2031-02-03', "
@@ -148,6 +148,14 @@ private slots:
         expected[0] = u"cn"_s;
         expected[2] = u"xiamen |isp"_s;
         QCOMPARE(locationValues(u"|country|cn|country| gap |city|xiamen |isp"_s), expected);
+        // Markers in any letter case; the values as the page spells them.
+        expected[0] = u"United States"_s;
+        expected[2] = u"Los Angeles"_s;
+        expected[6] = u"America/Los_Angeles"_s;
+        expected[7] = u"Harbor Cloud"_s;
+        QCOMPARE(locationValues(u"|Country|United States|COUNTRY||city|Los Angeles|City|"
+                                u"|TimeZone|America/Los_Angeles|timezone||ISP|Harbor Cloud"_s),
+                 expected);
     }
 
     void whois_data()

@@ -225,6 +225,8 @@ private slots:
         QSignalSpy done(&w.results(), &FdomainResults::fileDone);
         w.lexport()->click();
         QVERIFY(done.wait(10000));
+        // The file dialog and the report open over the main window.
+        QCOMPARE(m.platform.owners(), (QList<const QObject *>{&w, &w}));
         if (name.startsWith(u"missing")) {
             QVERIFY(m.platform.messages().last().startsWith(QStringLiteral("Norvale|导出失败：")));
             return;
@@ -392,8 +394,10 @@ private slots:
         QSignalSpy over(dialog, &Fgenerate::handedOver);
         dialog->lok()->click();
         QCOMPARE(m.platform.questions().size(), asked.isEmpty() ? 0 : 1);
-        if (!asked.isEmpty())
+        if (!asked.isEmpty()) {
             QVERIFY2(m.platform.questions().first().contains(asked), qPrintable(m.platform.questions().first()));
+            QCOMPARE(m.platform.owners(), QList<const QObject *>{dialog});
+        }
         if (handed == 0) {
             // Declined or no pattern: nothing was started.
             QCOMPARE(dialog->lok()->isEnabled(), !count.startsWith(u'第'));
@@ -409,8 +413,16 @@ private slots:
         QTRY_COMPARE(m.window.lkeycount()->text(), QStringLiteral("共 %1 个关键词").arg(handed));
     }
 
+    void remembersBetweenRuns_data()
+    {
+        QTest::addColumn<bool>("ticks");  // "记住勾选" ticked
+        QTest::newRow("size, place and widths") << false;
+        QTest::newRow("and the ticks, when asked") << true;
+    }
+
     void remembersBetweenRuns()
     {
+        QFETCH(bool, ticks);
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("norvale/norvale.conf"));
         QSize size;
@@ -419,6 +431,9 @@ private slots:
             Fdomain &w = first.window;
             w.rememberIn(file);  // nothing kept yet: the defaults
             QVERIFY(w.lextendnum1()->isChecked());
+            QVERIFY(!w.mremember()->isChecked());
+            if (ticks)
+                w.mremember()->trigger();
             w.lextendnum(0)->click();
             w.lextendnum(15)->click();
             w.lshowbak()->click();
@@ -431,11 +446,16 @@ private slots:
         MainWindow next;
         Fdomain &w = next.window;
         w.rememberIn(file);
-        QVERIFY(!w.lextendnum1()->isChecked());
+        QCOMPARE(w.mremember()->isChecked(), ticks);
+        // Without the entry the window starts as it promises: "全部" alone.
+        QCOMPARE(w.lextendnum1()->isChecked(), !ticks);
         for (int i = 0; i < Fdomain::ExtensionCount; ++i)
-            QCOMPARE(w.lextendnum(i)->isChecked(), i == 0 || i == 15);
-        QVERIFY(w.search().boxes().chosen(15) && !w.search().boxes().chosen(1));
-        QVERIFY(w.lshowbak()->isChecked() && w.search().boxes().showRelated());
+            QCOMPARE(w.lextendnum(i)->isChecked(), ticks && (i == 0 || i == 15));
+        // The search's own copy follows.
+        QCOMPARE(w.search().boxes().all(), !ticks);
+        QCOMPARE(w.search().boxes().kind(15), ticks);
+        QCOMPARE(w.lshowbak()->isChecked(), ticks);
+        QCOMPARE(w.search().boxes().showRelated(), ticks);
         QCOMPARE(w.grid1()->colWidth(3), 260);
         QCOMPARE(w.grid1()->colWidth(0), 0);
         QCOMPARE(w.size(), size);

@@ -297,7 +297,8 @@ private slots:
         QVERIFY(m.platform.messages().isEmpty());
     }
 
-    // Every caption is drawn whole in the face that stands in for the original.
+    // Every caption is drawn whole in the window's face (Noto Sans CJK SC, which
+    // also stands in for 宋体).
     void captionsFit()
     {
         MainWindow m;

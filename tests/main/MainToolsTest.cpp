@@ -4,6 +4,7 @@
 #include "norvale/main/Fdomain.h"
 #include "norvale/main/FdomainTools.h"
 #include "norvale/main/ResultGridView.h"
+#include "norvale/platform/WebAddress.h"
 #include "norvale/startup/FontSubstitutes.h"
 #include "norvale/tools/Fip.h"
 #include "norvale/tools/Fwhois.h"
@@ -192,6 +193,8 @@ private slots:
         main.window.mhome()->trigger();
         main.window.lwhois()->click();
         main.window.mregist()->trigger();
+        main.window.mabout()->trigger();
+        QVERIFY(!m_about->isVisible());
         Fwhois *whois = main.tools().whoisWindow();
         QCOMPARE(whois->lwhois()->toPlainText(), QString::fromUtf16(lookuptext::whoisSearching));
         QCOMPARE(platform.messages(), QStringList{u"Norvale|选中域名  example.com  已加入剪贴板"_s});
@@ -199,6 +202,8 @@ private slots:
 
         main.window.setAbout(m_about.get());
         QCOMPARE(platform.openedUrls(), (QStringList{config(u"lhomeurl"_s), config(u"lbuyurl"_s) + u"example.com"_s}));
+        QVERIFY(m_about->isVisible());
+        m_about->hide();
         QTRY_VERIFY(whois->lwhois()->toPlainText().startsWith(u"Domain Name: EXAMPLE.COM"));
     }
 
@@ -226,7 +231,7 @@ private slots:
     }
 
     // Addresses from the configuration reach the desktop only when they are
-    // web or mail addresses.
+    // web or mail addresses; each refusal is said once, over the main window.
     void refusesOtherAddresses()
     {
         test::RecordingPlatform platform;
@@ -247,6 +252,10 @@ private slots:
         main.window.lregist()->click();
         QCOMPARE(platform.openedUrls(), QStringList{u"mailto:chat@example.com"_s});
         QCOMPARE(platform.clipboardText(), u"example.com"_s);
+        const QString refused = u"Norvale|"_s + QString::fromUtf16(webaddresstext::refused);
+        QCOMPARE(platform.messages(),
+                 (QStringList{refused, refused, u"Norvale|选中域名  example.com  已加入剪贴板"_s, refused}));
+        QCOMPARE(platform.owners(), QList<const QObject *>(4, &main.window));
     }
 };
 

@@ -40,8 +40,13 @@ private slots:
         QFETCH(bool, opened);
 
         norvale::test::RecordingPlatform platform;
-        QCOMPARE(norvale::openWebAddress(platform, address), opened);
+        QObject window;
+        QCOMPARE(norvale::openWebAddress(platform, address, &window), opened);
         QCOMPARE(platform.openedUrls(), opened ? QStringList{address.trimmed()} : QStringList{});
+        // A refusal is said once, over the window that asked.
+        const QString refused = u"Norvale|" + QString::fromUtf16(norvale::webaddresstext::refused);
+        QCOMPARE(platform.messages(), opened ? QStringList{} : QStringList{refused});
+        QCOMPARE(platform.owners(), opened ? QList<const QObject *>{} : QList<const QObject *>{&window});
     }
 };
 

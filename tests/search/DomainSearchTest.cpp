@@ -57,11 +57,12 @@ public:
         connect(&engine, &DomainSearch::finished, this, [this](quint64 g) { add(g, QStringLiteral("end")); });
     }
 
-    quint64 run(const QString &text)
+    // Starts a search and waits for its end, whose generation is then in
+    // last; false when it did not end in time, so the caller can stop there.
+    [[nodiscard]] bool run(const QString &text)
     {
-        const quint64 generation = engine.start(text);
-        [&] { QTRY_VERIFY_WITH_TIMEOUT(ended(generation), 60000); }();
-        return generation;
+        last = engine.start(text);
+        return QTest::qWaitFor([&] { return ended(last); }, 60000);
     }
     QStringList texts(quint64 generation) const
     {
@@ -82,6 +83,7 @@ public:
     bool ended(quint64 generation) const { return texts(generation).contains(QStringLiteral("end")); }
 
     DomainSearch engine;
+    quint64 last = 0;  // the generation run() started
     QList<Event> events;
     QHash<quint64, QList<SearchRow>> rows;
     std::function<void(const Event &)> onEvent;
@@ -312,7 +314,8 @@ private slots:
         Search search(backend(), boxes(false, onlyKind));
         const QString reference = wildcardReferenceNames().last();
         const qsizetype asked = m_resolver.server().queriedNames().count(reference);
-        const quint64 g = search.run(typed);
+        QVERIFY(search.run(typed));
+        const quint64 g = search.last;
 
         QStringList expected;
         if (searched) {
@@ -331,7 +334,8 @@ private slots:
     void relatedDomainsAfterPhaseOneInEveryParallelism()
     {
         Search search(backend(), boxes(true));
-        const quint64 g = search.run(QStringLiteral("example"));
+        QVERIFY(search.run(QStringLiteral("example")));
+        const quint64 g = search.last;
         const QStringList texts = search.texts(g);
         const qsizetype endOfPhaseOne = texts.indexOf(QStringLiteral("step 17/32 53%"));
         QVERIFY(endOfPhaseOne > 0);
@@ -360,7 +364,8 @@ private slots:
 
         // One candidate at a time gives the very same report.
         search.engine.setParallelism(1);
-        QCOMPARE(search.texts(search.run(QStringLiteral("example"))), texts);
+        QVERIFY(search.run(QStringLiteral("example")));
+        QCOMPARE(search.texts(search.last), texts);
     }
 
     void keywordList()
@@ -368,7 +373,8 @@ private slots:
         // Blank lines and a repeat in another case are no searches; each
         // keyword's rows follow the one before, under one reset and one end.
         Search search(backend(), boxes(false, 0));
-        const quint64 g = search.run(QStringLiteral("example\r\n\n  myexample.net \nEXAMPLE"));
+        QVERIFY(search.run(QStringLiteral("example\r\n\n  myexample.net \nEXAMPLE")));
+        const quint64 g = search.last;
         QStringList expected{QStringLiteral("reset")};
         for (int k = 0; k < 2; ++k) {
             for (int box = 0; box < kindCount; ++box) {
@@ -388,7 +394,8 @@ private slots:
             if (e.text.startsWith(QStringLiteral("row 1 ")))
                 search.engine.stop();
         };
-        const quint64 stopped = search.run(QStringLiteral("example\nmyexample\nexampleshop"));
+        QVERIFY(search.run(QStringLiteral("example\nmyexample\nexampleshop")));
+        const quint64 stopped = search.last;
         QCOMPARE(search.domains(stopped), QStringList{QStringLiteral("example.com")});
         QCOMPARE(search.texts(stopped).last(), QStringLiteral("end"));
     }
@@ -419,7 +426,8 @@ private slots:
                             true);
         Search search(backend(asking.baseUrl() + QStringLiteral("/query/domain.asp?domain=")), ticked);
         QStringList verdicts;
-        for (const SearchRow &row : search.rows.value(search.run(QStringLiteral("regheld"))))
+        QVERIFY(search.run(QStringLiteral("regheld")));
+        for (const SearchRow &row : search.rows.value(search.last))
             verdicts << row.cells[column::Domain] + u' ' + row.cells[column::Status] + u' ' + row.cells[column::Price];
         QCOMPARE(verdicts, QStringList({QStringLiteral("regheld.cn 已注册 "), QStringLiteral("regheld.com.cn 未注册 17"),
                                         QStringLiteral("regheld.top 查询失败 ")}));
@@ -490,7 +498,8 @@ private slots:
         for (const bool sharper : {true, false}) {
             Search search(backend(), boxes(false, 16));  // .other
             search.engine.setSharperVerdicts(sharper);
-            const QList<SearchRow> rows = search.rows.value(search.run(keyword));
+            QVERIFY(search.run(keyword));
+            const QList<SearchRow> rows = search.rows.value(search.last);
             const auto row = std::find_if(rows.cbegin(), rows.cend(),
                                           [&](const SearchRow &r) { return r.cells[column::Domain] == domain; });
             QVERIFY(row != rows.cend());
@@ -518,7 +527,8 @@ private slots:
         QFETCH(QString, keyword);
         QFETCH(QStringList, related);
         Search search(backend(), boxes(true));
-        QCOMPARE(search.domains(search.run(keyword)), phaseOneDomains(keyword) + related);
+        QVERIFY(search.run(keyword));
+        QCOMPARE(search.domains(search.last), phaseOneDomains(keyword) + related);
     }
 
     void rowLimit()
@@ -532,7 +542,8 @@ private slots:
             if (i == 0 || qstrcmp(PriceRows[i].first, PriceRows[i - 1].first) != 0)
                 expected << QStringLiteral("example") + QLatin1StringView(PriceRows[i].second);
         }
-        QCOMPARE(search.domains(search.run(QStringLiteral("example"))), expected);
+        QVERIFY(search.run(QStringLiteral("example")));
+        QCOMPARE(search.domains(search.last), expected);
     }
 
     void stopMidSearch()
@@ -543,7 +554,8 @@ private slots:
             if (e.text.startsWith(QStringLiteral("row 2 ")))
                 search.engine.stop();
         };
-        const quint64 g = search.run(QStringLiteral("example"));
+        QVERIFY(search.run(QStringLiteral("example")));
+        const quint64 g = search.last;
         QVERIFY(!search.engine.isRunning());
         const QStringList texts = search.texts(g);
         QVERIFY(texts.size() >= 2);
@@ -552,7 +564,8 @@ private slots:
 
         // Whatever the workers still had in hand never shows up.
         search.onEvent = {};
-        const quint64 next = search.run(QStringLiteral("example"));
+        QVERIFY(search.run(QStringLiteral("example")));
+        const quint64 next = search.last;
         QCOMPARE(search.texts(g), texts);
         QCOMPARE(search.events.last().generation, next);
     }
@@ -624,7 +637,8 @@ private slots:
         }
         Search search(backend(QStringLiteral("http://127.0.0.1:%1/query/domain.asp?domain=").arg(closed)),
                       boxes(false, 2));  // .org
-        const quint64 g = search.run(QStringLiteral("example"));
+        QVERIFY(search.run(QStringLiteral("example")));
+        const quint64 g = search.last;
         QCOMPARE(search.rows.value(g).size(), 1);
         QCOMPARE(describe(search.rows.value(g).first()),
                  QStringLiteral("row 1 [example.org|||example.org|查询失败||浙ICP备9号|] red:6"));
@@ -654,7 +668,8 @@ private slots:
         search.engine.stop();
         QTRY_COMPARE_WITH_TIMEOUT(open.load(), 0, 2000);
         Search next(backend(), boxes(false));
-        QCOMPARE(next.domains(next.run(QStringLiteral("example"))), phaseOneDomains(QStringLiteral("example")));
+        QVERIFY(next.run(QStringLiteral("example")));
+        QCOMPARE(next.domains(next.last), phaseOneDomains(QStringLiteral("example")));
     }
 
     // A stopped search lets go of its name lookups too: with a name server
@@ -692,7 +707,7 @@ private slots:
         const int fetchesBefore = m_services.requestCount(path);
         for (int i = 0; i < 4; ++i) {
             Search search(backend(), boxes(true));
-            search.run(QStringLiteral("example"));
+            QVERIFY(search.run(QStringLiteral("example")));
         }
         const int connections = m_services.connectionCount(path) - connectionsBefore;
         const int fetches = m_services.requestCount(path) - fetchesBefore;
@@ -731,7 +746,8 @@ private slots:
 
         Search search(parts, boxes(true));
         search.engine.setParallelism(1);
-        const QList<SearchRow> rows = search.rows.value(search.run(QStringLiteral("example")));
+        QVERIFY(search.run(QStringLiteral("example")));
+        const QList<SearchRow> rows = search.rows.value(search.last);
         QCOMPARE(rows.size(), 3);  // .com, .net, .org; later kinds find no table
         QCOMPARE(rows[0].cells[column::Filing], QStringLiteral("京ICP备123号"));
         // Its number is in the lost table: the cell stays empty rather than repeating an earlier one.
@@ -749,7 +765,8 @@ private slots:
 
         // The workers finish on their own; a new engine searches undisturbed.
         Search next(backend(), boxes(true));
-        QCOMPARE(next.rows.value(next.run(QStringLiteral("example"))).size(), int(std::size(PriceRows)) + 3);
+        QVERIFY(next.run(QStringLiteral("example")));
+        QCOMPARE(next.rows.value(next.last).size(), int(std::size(PriceRows)) + 3);
     }
 };
 

@@ -22,6 +22,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 using namespace norvale;
 
@@ -45,19 +46,18 @@ struct Operator {
     QString page(const char *path) const { return services->baseUrl() + QLatin1StringView(path); }
     LookupBackend lookups() const { return makeServerLookupBackend(test::DatabaseStack::shared(stack)); }
 
-    QList<SearchRow> search(const QString &keyword, const std::function<void()> &atFirstRow = {}) const
+    // The rows of one search, nullopt when it did not end.
+    std::optional<QList<SearchRow>> search(const QString &keyword, const std::function<void()> &atFirstRow = {}) const
     {
         const QString status = page("/query/domain.asp?domain=");
-        const auto rows = test::searchToEnd(
+        return test::searchToEnd(
             makeServerBackend(test::DatabaseStack::shared(stack), [status] { return status; }), keyword, atFirstRow);
-        [&] { QVERIFY2(rows, "the search did not end"); }();
-        return rows.value_or(QList<SearchRow>());
     }
 
-    // Whois text, IP lookup reports and filing boxes for one name.
-    QStringList lookUp(const QString &name) const
+    // Whois text, IP lookup reports and filing boxes for one name, nullopt
+    // when a lookup did not end.
+    std::optional<QStringList> lookUp(const QString &name) const
     {
-        QStringList found;
         WhoisLookup whois(lookups());
         whois.setPageBase(page("/query/whois.asp?domain="));
         QSignalSpy whoisDone(&whois, &WhoisLookup::finished);
@@ -69,11 +69,11 @@ struct Operator {
         FilingLookup filing(lookups());
         QSignalSpy filingDone(&filing, &FilingLookup::finished);
         filing.start(name);
-        [&] { QTRY_VERIFY_WITH_TIMEOUT(whoisDone.count() == 1 && filingDone.count() == 1 && record.ended(generation), 60000); }();
-        if (whoisDone.isEmpty() || filingDone.isEmpty())
-            return found;
-        return found << whoisDone.first().at(1).toString() << record.of(generation)
-                     << filingDone.first().at(1).toStringList();
+        if (!QTest::qWaitFor([&] { return whoisDone.count() == 1 && filingDone.count() == 1 && record.ended(generation); },
+                             60000))
+            return std::nullopt;
+        return QStringList{whoisDone.first().at(1).toString()} << record.of(generation)
+                                                                 << filingDone.first().at(1).toStringList();
     }
 };
 
@@ -150,13 +150,18 @@ private slots:
     void sameAnswersAsTheFile()
     {
         QFETCH(QString, keyword);
-        const QList<SearchRow> rows = m_postgres.search(keyword);
-        QCOMPARE(rows, m_file.search(keyword));
-        QVERIFY(std::any_of(rows.cbegin(), rows.cend(), [](const SearchRow &row) {
+        const auto rows = m_postgres.search(keyword);
+        const auto fileRows = m_file.search(keyword);
+        QVERIFY2(rows && fileRows, "a search did not end");
+        QCOMPARE(*rows, *fileRows);
+        QVERIFY(std::any_of(rows->cbegin(), rows->cend(), [](const SearchRow &row) {
             return row.cells[column::Filing].startsWith(QStringLiteral("鲁ICP备"));
         }));
-        const QStringList looked = m_postgres.lookUp(keyword.toUpper() + QStringLiteral(".cn"));
-        QCOMPARE(looked, m_file.lookUp(keyword.toUpper() + QStringLiteral(".cn")));
+        const auto lookedUp = m_postgres.lookUp(keyword.toUpper() + QStringLiteral(".cn"));
+        const auto fileLookedUp = m_file.lookUp(keyword.toUpper() + QStringLiteral(".cn"));
+        QVERIFY2(lookedUp && fileLookedUp, "a lookup did not end");
+        const QStringList &looked = *lookedUp;
+        QCOMPARE(looked, *fileLookedUp);
         QVERIFY2(looked.join(u'\n').contains(QStringLiteral("Starlight Domains")), qPrintable(looked.join(u'\n')));
         QVERIFY(looked.contains(QStringLiteral("list chenglan.cn")));
         QVERIFY(looked.contains(QStringLiteral("鲁ICP备86620649号")));
@@ -166,14 +171,18 @@ private slots:
     // of Norvale and of the services recover without a restart of either.
     void databaseServerRestarts()
     {
-        const QList<SearchRow> healthy = m_file.search(QStringLiteral("chenglan"));
+        const auto fileRows = m_file.search(QStringLiteral("chenglan"));
+        QVERIFY2(fileRows, "the search did not end");
+        const QList<SearchRow> &healthy = *fileRows;
         QString why;
         bool resumed = false;
-        const QList<SearchRow> rows = m_postgres.search(QStringLiteral("chenglan"), [&] {
+        const auto broken = m_postgres.search(QStringLiteral("chenglan"), [&] {
             m_server.shutDown();
             resumed = m_server.resume(&why);
         });
         QVERIFY2(resumed, qPrintable(why));
+        QVERIFY2(broken, "the search did not end");
+        const QList<SearchRow> &rows = *broken;
         // Rows of a kind whose price list could not be read are missing;
         // every row shown is true or says what it lacks.
         qsizetype next = 0;
@@ -184,8 +193,13 @@ private slots:
             QVERIFY2(row == healthy[next] || degradedFormOf(row, healthy[next]), qPrintable(describe(row)));
             ++next;
         }
-        QCOMPARE(m_postgres.search(QStringLiteral("chenglan")), healthy);
-        QCOMPARE(m_postgres.lookUp(QStringLiteral("chenglan.cn")), m_file.lookUp(QStringLiteral("chenglan.cn")));
+        const auto again = m_postgres.search(QStringLiteral("chenglan"));
+        QVERIFY2(again, "the search did not end");
+        QCOMPARE(*again, healthy);
+        const auto lookedUp = m_postgres.lookUp(QStringLiteral("chenglan.cn"));
+        const auto fileLookedUp = m_file.lookUp(QStringLiteral("chenglan.cn"));
+        QVERIFY2(lookedUp && fileLookedUp, "a lookup did not end");
+        QCOMPARE(*lookedUp, *fileLookedUp);
     }
 
     // Instances that share one database share the registries' answers: what

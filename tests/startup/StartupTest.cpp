@@ -250,7 +250,7 @@ private slots:
                 }
             }
         });
-        DesktopPlatform().showMessage(u"Norvale"_s, text);
+        DesktopPlatform().showMessage(u"Norvale"_s, text, nullptr);
         QCOMPARE(shown, Qt::PlainText);
     }
 

@@ -2,10 +2,26 @@
 
 namespace norvale::test {
 
-bool RecordingPlatform::askYesNo(const QString &title, const QString &text)
+void RecordingPlatform::showMessage(const QString &title, const QString &text, QObject *over)
 {
-    append(m_questions, title + u'|' + text);
-    return read(m_answerYes);
+    QMutexLocker lock(&m_mutex);
+    m_messages.append(title + u'|' + text);
+    m_owners.append(over);
+}
+
+bool RecordingPlatform::askYesNo(const QString &title, const QString &text, QObject *over)
+{
+    QMutexLocker lock(&m_mutex);
+    m_questions.append(title + u'|' + text);
+    m_owners.append(over);
+    return m_answerYes;
+}
+
+QString RecordingPlatform::chooseOpenFile(const QString &, const QStringList &, QObject *over)
+{
+    QMutexLocker lock(&m_mutex);
+    m_owners.append(over);
+    return m_chosenFile;
 }
 
 bool RecordingPlatform::startDetached(const QString &program, const QStringList &arguments)
@@ -20,9 +36,11 @@ void RecordingPlatform::exitNow(int)
     ++m_exits;
 }
 
-QString RecordingPlatform::chooseSaveFile(const QString &, const QString &, const QStringList &, int *filter)
+QString RecordingPlatform::chooseSaveFile(const QString &, const QString &, const QStringList &, int *filter,
+                                          QObject *over)
 {
     QMutexLocker lock(&m_mutex);
+    m_owners.append(over);
     if (filter)
         *filter = m_chosenFilter;
     return m_chosenFile;

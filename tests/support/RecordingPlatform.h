@@ -14,13 +14,13 @@ class RecordingPlatform final : public Platform {
 public:
     void openUrl(const QString &address) override { append(m_opened, address); }
     void setClipboardText(const QString &text) override { write(m_clipboard, text); }
-    void showMessage(const QString &title, const QString &text) override { append(m_messages, title + u'|' + text); }
-    bool askYesNo(const QString &title, const QString &text) override;
+    void showMessage(const QString &title, const QString &text, QObject *over) override;
+    bool askYesNo(const QString &title, const QString &text, QObject *over) override;
     bool startDetached(const QString &program, const QStringList &arguments) override;
     void exitNow(int) override;
-    QString chooseOpenFile(const QString &, const QStringList &) override { return read(m_chosenFile); }
+    QString chooseOpenFile(const QString &, const QStringList &, QObject *over) override;
     QString chooseSaveFile(const QString &title, const QString &suggested, const QStringList &filters,
-                           int *filter) override;
+                           int *filter, QObject *over) override;
 
     QStringList openedUrls() const { return read(m_opened); }
     QString clipboardText() const { return read(m_clipboard); }
@@ -28,6 +28,9 @@ public:
     QStringList questions() const { return read(m_questions); }   // "title|text" per Yes/No question, in order
     QStringList startedPrograms() const { return read(m_started); }
     int exitRequests() const { return read(m_exits); }
+    // What each message, question and file dialog was asked to open over, in
+    // order; only for comparing, never dereferenced.
+    QList<const QObject *> owners() const { return read(m_owners); }
 
     // What startDetached reports; the program is never really started.
     void setStartSucceeds(bool succeeds) { write(m_startSucceeds, succeeds); }
@@ -62,6 +65,7 @@ private:
     QStringList m_messages;
     QStringList m_started;
     QStringList m_questions;
+    QList<const QObject *> m_owners;
     bool m_answerYes = false;
     int m_exits = 0;
     bool m_startSucceeds = true;
