@@ -170,13 +170,19 @@ bool isKey(const QString &key, const char *name)
 SqlConnectionSettings mapOdbc(const QList<ConnectionPair> &pairs)
 {
     // The driver decides which keys may pass and how its values are read.
+    // Which of several Driver keys a driver manager follows is its own
+    // affair, so each must name the same registered driver.
     QString driver;
     for (const auto &[key, written] : pairs) {
-        if (isKey(key, "driver"))
-            driver = odbcReading(written).trimmed();
+        if (!isKey(key, "driver"))
+            continue;
+        const QString named = odbcReading(written).trimmed();
+        if (!registeredDriver(named))
+            return failure(QStringLiteral("The ODBC driver \"%1\" is not registered with the driver manager").arg(named));
+        if (!driver.isEmpty() && driver.compare(named, Qt::CaseInsensitive) != 0)
+            return failure(QStringLiteral("The connection text names more than one ODBC driver"));
+        driver = named;
     }
-    if (!driver.isEmpty() && !registeredDriver(driver))
-        return failure(QStringLiteral("The ODBC driver \"%1\" is not registered with the driver manager").arg(driver));
     const odbc::DriverFamily family = driver.isEmpty() ? odbc::DriverFamily::Other : odbc::familyOfDriver(driver);
 
     // The source (DSN) goes first, so that QODBC's own prefix can stand for

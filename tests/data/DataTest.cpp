@@ -171,6 +171,7 @@ private slots:
         // Nothing from the network may make the driver manager load a library of its choosing.
         refused("driver given as a path", "Provider=MSDASQL;Driver=/tmp/evil.so;PWD=secret");
         refused("driver not registered", "Provider=MSDASQL;Driver={libevil.so};PWD=secret");
+        refused("a path before the registered driver", "Provider=MSDASQL;Driver=/tmp/evil.so;Driver=SQLite3;PWD=secret");
         refused("file dsn", "Provider=MSDASQL;FILEDSN=/tmp/evil.dsn;PWD=secret");
         refused("dsn naming a file", "Provider=MSDASQL;DSN=/tmp/evil.dsn;PWD=secret");
         // Only the keys a connection needs reach a driver: others load code or write files.
