@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         fuzz::require(shown == text, "a text without control characters is shown as it is", text);
 
     const QString cell = spreadsheetSafe(text);
-    if (!cell.isEmpty() && QStringLiteral("=+-@\t\r").contains(cell.front())) {
+    // A lone "=" or "-" is no formula.
+    if (cell.size() > 1 && QStringLiteral("=+-@\t\r").contains(cell.front())) {
         bool number = false;
         cell.toDouble(&number);
         fuzz::require(number && cell.front() != u'\t' && cell.front() != u'\r', "a formula start is led by '", text);

@@ -41,7 +41,8 @@ QString ledgerPath()
 
 QString installerTarget(const QString &folder, const QString &name, const QStringList &earlierDownloads)
 {
-    if (name.isEmpty() || name.startsWith(u'.') || name.contains(u'/')
+    // Qt reads a path that begins with ":" as one of its resources.
+    if (name.isEmpty() || name.startsWith(u'.') || name.startsWith(u':') || name.contains(u'/')
         || kProgramFiles.contains(name, Qt::CaseInsensitive))
         return {};
     const QFileInfo target(QDir(folder).absoluteFilePath(name));

@@ -31,9 +31,10 @@ QString installerFileName(QStringView address);
 
 // Where the installer named `name` may be written in `folder`: the path, or
 // empty when the name is one of the program's own files (whether or not it
-// is there), a hidden name, or an existing entry that no earlier download
-// wrote (`earlierDownloads`, absolute paths). The installer's address comes
-// from the network, and must not overwrite the program or a user's file.
+// is there), a hidden name, a name Qt would read as a resource (":…"), or
+// an existing entry that no earlier download wrote (`earlierDownloads`,
+// absolute paths). The installer's address comes from the network, and must
+// not overwrite the program or a user's file.
 QString installerTarget(const QString &folder, const QString &name, const QStringList &earlierDownloads);
 
 // The installers that downloads wrote, as recorded in the user's settings
