@@ -39,20 +39,22 @@ Reply ServicePages::domainStatus(const QSqlDatabase &db, const QString &domain) 
     if (!name.isEmpty()) {
         for (const char *sql : {"SELECT ldomain FROM svc_registered WHERE ldomain = ?",
                                 "SELECT lallname FROM ldomainlist WHERE lower(lallname) = ?"}) {
-            QSqlQuery query(db);
-            query.prepare(QString::fromLatin1(sql));
+            QSqlQuery &query = keptQuery(db, QString::fromLatin1(sql));
             query.addBindValue(name);
-            if (runQuery(query) && query.next()) {
+            if (runQuery(query) && query.next())
                 registered = query.value(0).toString().toLower();
+            query.finish();
+            if (!registered.isEmpty())
                 break;
-            }
         }
     }
 
     const QString title = QStringLiteral("域名注册查询");
     // What the tables do not decide, the registry does; a name no host can
     // carry, none can hold. Unknown is never answered as free.
+    bool askedRegistry = false;
     if (registered.isEmpty() && m_registries && !queryFailed() && !asciiDomain(name).isEmpty()) {
+        askedRegistry = true;
         switch (m_registries->status(db, name)) {
         case Verdict::Registered:
             registered = name;
@@ -73,7 +75,9 @@ Reply ServicePages::domainStatus(const QSqlDatabase &db, const QString &domain) 
                + QStringLiteral("</b> 已被注册。</p>\r\n<p>|domain|") + registered
                + QStringLiteral("|domain|</p>");
     }
-    return gb2312Reply(200, title, body);
+    Reply reply = gb2312Reply(200, title, body);
+    reply.fromTables = !askedRegistry;
+    return reply;
 }
 
 Reply ServicePages::whois(const QSqlDatabase &db, const QString &domain) const
@@ -102,8 +106,10 @@ Reply ServicePages::whois(const QSqlDatabase &db, const QString &domain) const
                                             + QStringLiteral("|whois|</pre>"));
             }
         }
-        return utf8Reply(title, QStringLiteral("<p>没有找到 ") + escapeHtml(name)
-                                    + QStringLiteral(" 的 Whois 信息。</p>"));
+        Reply none = utf8Reply(title, QStringLiteral("<p>没有找到 ") + escapeHtml(name)
+                                          + QStringLiteral(" 的 Whois 信息。</p>"));
+        none.fromTables = !m_registries || asciiDomain(name).isEmpty();
+        return none;
     }
 
     QStringList lines;
@@ -123,7 +129,9 @@ Reply ServicePages::whois(const QSqlDatabase &db, const QString &domain) const
     }
     lines << QStringLiteral("DNSSEC: unsigned");
     const QString text = lines.join(QStringLiteral("\r\n"));
-    return utf8Reply(title, QStringLiteral("<pre>|whois|") + text + QStringLiteral("|whois|</pre>"));
+    Reply reply = utf8Reply(title, QStringLiteral("<pre>|whois|") + text + QStringLiteral("|whois|</pre>"));
+    reply.fromTables = true;
+    return reply;
 }
 
 Reply ServicePages::ipReverse(const QSqlDatabase &db, const QString &address) const

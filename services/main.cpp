@@ -134,6 +134,13 @@ int main(int argc, char *argv[])
         say(stderr, QStringLiteral("norvale-services: names keep comparing with letter case: ") + error);
     if (!norvale::rebaseConfiguration(store, base, &error))
         say(stderr, QStringLiteral("norvale-services: lconfig_all keeps its old addresses: ") + error);
+    if (norvale::ensureChangeCounter(store, &error)) {
+        pages.setChangeCounter(true);
+        server.answerKeptPagesAtOnce();
+    } else {
+        say(stderr, QStringLiteral("norvale-services: every page is made afresh, the database keeps no change number: ")
+                        + error);
+    }
 
     say(stderr, QStringLiteral("norvale-services: database ") + store.shown());
     say(stdout, QStringLiteral("norvale-services listening on ") + base);

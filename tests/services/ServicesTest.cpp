@@ -386,6 +386,60 @@ private slots:
         QCOMPARE(between(page, QStringLiteral("|domain|")), expected);
     }
 
+    // Pages are kept between requests; an edit from another program shows
+    // on the very next one, in either of SQLite's journal modes.
+    void editsShowOnTheNextRequest_data()
+    {
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<QString>("edit");
+        QTest::addColumn<QByteArray>("gone");   // on the page before the edit only
+        QTest::addColumn<QByteArray>("came");   // after it only
+        QTest::addColumn<bool>("wal");
+        const QString status = QStringLiteral("/query/domain.asp?domain=fresh-name.test");
+        const QString added = QStringLiteral("INSERT INTO svc_registered VALUES ('fresh-name.test')");
+        const QByteArray marked = "|domain|fresh-name.test|domain|";
+        QTest::newRow("status") << status << added << QByteArray() << marked << false;
+        QTest::newRow("status, WAL") << status << added << QByteArray() << marked << true;
+        QTest::newRow("whois") << "/query/whois.asp?domain=chenglan.cn"
+                               << "UPDATE svc_whois SET lregistrar = 'Edited Registrar' WHERE ldomain = 'chenglan.cn'"
+                               << QByteArray("Starlight") << QByteArray("Registrar: Edited Registrar") << false;
+        QTest::newRow("geolocation") << "/query/ipmess.asp?ip=192.0.2.157"
+                                     << "UPDATE svc_geo SET lisp = 'Edited ISP' WHERE lip = '192.0.2.157'"
+                                     << QByteArray("|isp|Harbor Cloud|isp|") << QByteArray("|isp|Edited ISP|isp|") << true;
+        QTest::newRow("link page") << "/chat/" << "UPDATE svc_pages SET lbody = '<p>edited-chat</p>' WHERE lpath = '/chat/'"
+                                   << QByteArray() << QByteArray("edited-chat") << false;
+        QTest::newRow("data address") << "/geturl/dataurl.asp?checkin=qomp58x"
+                                      << "UPDATE svc_settings SET lvalue = 'letmein' WHERE lkey = 'checkin'"
+                                      << QByteArray("|data|") << QByteArray() << false;
+    }
+
+    void editsShowOnTheNextRequest()
+    {
+        QFETCH(QString, page);
+        QFETCH(QString, edit);
+        QFETCH(QByteArray, gone);
+        QFETCH(QByteArray, came);
+        QFETCH(bool, wal);
+        ServicesProcess services;
+        QString error;
+        QVERIFY2(services.start(&error), qPrintable(error));
+        Database db(services.databasePath());
+        if (wal)
+            QCOMPARE(db.value(QStringLiteral("PRAGMA journal_mode=WAL")).toString(), QStringLiteral("wal"));
+        auto shows = [&](const QByteArray &text) {
+            const QByteArray body = QByteArray::fromStdString(bodyOf(services.baseUrl() + page));
+            return !body.isEmpty() && body.contains(text);
+        };
+        // Asked again and again, so that the page is kept and served as kept.
+        for (int i = 0; i < 3; ++i) {
+            QVERIFY(gone.isEmpty() || shows(gone));
+            QVERIFY(came.isEmpty() || !shows(came));
+        }
+        QVERIFY(db.exec(edit));
+        QVERIFY(gone.isEmpty() || !shows(gone));
+        QVERIFY(came.isEmpty() || shows(came));
+    }
+
     void installer()
     {
         const QString address = configValue(m_services, QStringLiteral("ldownurl"));
