@@ -10,6 +10,7 @@ packages=(
   libcurl4-openssl-dev
   libc-ares-dev
   libcpp-httplib-dev
+  libmaxminddb-dev
   libicu-dev
   unixodbc unixodbc-dev tdsodbc libsqliteodbc
   sqlite3

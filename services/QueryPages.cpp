@@ -2,6 +2,7 @@
 // IP reverse lookup and IP geolocation.
 #include "services/ServicePages.h"
 
+#include "services/GeoFile.h"
 #include "services/PageText.h"
 #include "services/ServiceDatabase.h"
 #include "services/registry/Registries.h"
@@ -183,21 +184,29 @@ Reply ServicePages::ipLocation(const QSqlDatabase &db, const QString &address) c
 
     const QString ip = address.trimmed();
     const QString title = QStringLiteral("IP地址查询");
-    QSqlQuery query(db);
-    query.prepare(QStringLiteral("SELECT lcountry, lregion, lcity, llatitude, llongitude, lzipcode, "
-                                 "ltimezone, lisp, liddcode FROM svc_geo WHERE lip = ?"));
-    query.addBindValue(ip);
-    if (ip.isEmpty() || !runQuery(query) || !query.next()) {
+    std::optional<QStringList> values = m_geo ? m_geo->lookUp(ip) : std::nullopt;
+    if (!values && !ip.isEmpty()) {
+        QSqlQuery &query = keptQuery(db, QStringLiteral("SELECT lcountry, lregion, lcity, llatitude, llongitude, "
+                                                        "lzipcode, ltimezone, lisp, liddcode FROM svc_geo WHERE lip = ?"));
+        query.addBindValue(ip);
+        if (runQuery(query) && query.next()) {
+            values = QStringList();
+            for (int column = 0; column < 9; ++column)
+                *values << query.value(column).toString();
+        }
+        query.finish();
+    }
+    if (!values) {
         return utf8Reply(title, QStringLiteral("<p>没有找到IP地址 ") + escapeHtml(ip)
                                     + QStringLiteral(" 的位置信息。</p>"));
     }
 
     QString rows;
-    int column = 0;
+    qsizetype column = 0;
     for (const Field &field : fields) {
         const QString marker = u'|' + QLatin1StringView(field.marker) + u'|';
         rows += QStringLiteral("<tr><td>") + field.label + QStringLiteral("</td><td>") + marker
-                + query.value(column++).toString() + marker + QStringLiteral("</td></tr>\r\n");
+                + values->at(column++) + marker + QStringLiteral("</td></tr>\r\n");
     }
     return utf8Reply(title, QStringLiteral("<h3>IP地址 ") + escapeHtml(ip)
                                 + QStringLiteral(" 的位置</h3>\r\n<table>\r\n") + rows

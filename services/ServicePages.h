@@ -16,6 +16,7 @@
 namespace norvale {
 
 class AnswerCache;
+class GeoFile;
 class Registries;
 class SqliteFileCounter;
 
@@ -57,6 +58,9 @@ public:
     // The database keeps a change number (ensureChangeCounter): pages may
     // be kept. Set before serving starts.
     void setChangeCounter(bool counted);
+    // The geolocation page answers from file first, from svc_geo for the
+    // addresses it holds no record of. Set before serving starts.
+    void setGeoFile(const GeoFile *file) { m_geo = file; }
 
     // The address the service answers on, e.g. http://127.0.0.1:8858. Set
     // before serving starts.
@@ -94,6 +98,7 @@ private:
     Registries *m_registries = nullptr;
     QString m_base;
     bool m_counted = false;
+    const GeoFile *m_geo = nullptr;
     std::unique_ptr<AnswerCache> m_cache;
     // A SQLite file's own counter moves with every commit, the registry
     // cache's too; while it stands still the change number is the one read

@@ -1,4 +1,5 @@
 // norvale-services: the operator's web services and database, on this machine.
+#include "services/GeoFile.h"
 #include "services/Options.h"
 #include "services/PageText.h"
 #include "services/ServiceDatabase.h"
@@ -116,8 +117,16 @@ int main(int argc, char *argv[])
         setrlimit(RLIMIT_NOFILE, &files);
     }
 
+    norvale::GeoFile geoFile;
+    if (!options.geoDatabase.isEmpty() && !geoFile.open(options.geoDatabase, &error)) {
+        say(stderr, QStringLiteral("norvale-services: ") + error);
+        return 2;
+    }
+
     // Bind first: with --port 0 the base address is known only now.
     norvale::ServicePages pages(store, registries.get());
+    if (!options.geoDatabase.isEmpty())
+        pages.setGeoFile(&geoFile);
     norvale::GateLimits limits;
     limits.requestDeadline = std::chrono::seconds(options.requestDeadlineSeconds);
     limits.connectionsPerAddress = options.connectionsPerAddress;
