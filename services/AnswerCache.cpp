@@ -30,15 +30,21 @@ void AnswerCache::put(std::string_view target, qint64 serial, const Reply &reply
 {
     if (reply.body.size() > kMostBody)
         return;
+    const qsizetype size = reply.body.size() + qsizetype(target.size());
     std::lock_guard lock(m_mutex);
-    if (m_entries.size() >= kMostEntries)
-        m_entries.clear();
     // Pages of older numbers are never handed out again; the newest wins.
     const auto found = m_entries.find(target);
-    if (found != m_entries.end())
+    if (found != m_entries.end()) {
+        m_bytes += size - (found->second.reply.body.size() + qsizetype(target.size()));
         found->second = {serial, reply};
-    else
-        m_entries.emplace(std::string(target), Entry{serial, reply});
+        return;
+    }
+    if (m_entries.size() >= kMostEntries || m_bytes + size > kMostBytes) {
+        m_entries.clear();
+        m_bytes = 0;
+    }
+    m_entries.emplace(std::string(target), Entry{serial, reply});
+    m_bytes += size;
 }
 
 namespace {

@@ -15,11 +15,12 @@ namespace norvale {
 
 // Pages already made, by the request target they answer and the database's
 // change number they were made at. A page is handed out again only while the
-// number stands still. Bounded: when full it starts over.
+// number stands still. Bounded in pages and bytes: when full it starts over.
 class AnswerCache final {
 public:
     static constexpr size_t kMostEntries = 8192;
     static constexpr qsizetype kMostBody = 64 * 1024;
+    static constexpr qsizetype kMostBytes = 32 * 1024 * 1024;
 
     bool find(std::string_view target, qint64 serial, Reply *reply) const;
     // Whether a page for target is held, made at whatever number.
@@ -37,6 +38,7 @@ private:
     };
     mutable std::mutex m_mutex;
     std::unordered_map<std::string, Entry, Hash, std::equal_to<>> m_entries;
+    qsizetype m_bytes = 0;
 };
 
 // The change counter in a SQLite file's header, which every committed write
