@@ -11,6 +11,7 @@ packages=(
   libcurl4-openssl-dev
   libc-ares-dev
   libcpp-httplib-dev
+  libmaxminddb-dev
   libicu-dev
   unixodbc unixodbc-dev tdsodbc libsqliteodbc
   sqlite3
@@ -21,6 +22,8 @@ packages=(
   dbus-daemon dbus-bin at-spi2-core xdotool
   dpkg-dev file desktop-file-utils
   util-linux iproute2
+  # the services bench: the load client, and the reference server it measures against
+  wrk nginx
   # the sanitizer builds and fuzz targets: clang, its runtimes and symbolizer; the report check
   clang libclang-rt-14-dev llvm-14 python3
 )

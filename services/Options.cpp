@@ -69,7 +69,8 @@ bool parseServiceOptions(const QStringList &arguments, ServiceOptions *options, 
                            || name == QLatin1StringView("--registry-rate")
                            || name == QLatin1StringView("--registry-in-flight")
                            || name == QLatin1StringView("--registry-limit")
-                           || name == QLatin1StringView("--registry-deadline");
+                           || name == QLatin1StringView("--registry-deadline")
+                           || name == QLatin1StringView("--geo-db");
         if (!known) {
             *error = QStringLiteral("unknown option: ") + name;
             return false;
@@ -101,6 +102,12 @@ bool parseServiceOptions(const QStringList &arguments, ServiceOptions *options, 
                 *error = QStringLiteral("--connections-per-address wants a number from 1 to 1000000, not: ") + value;
                 return false;
             }
+        } else if (name == QLatin1StringView("--geo-db")) {
+            if (value.isEmpty()) {
+                *error = QStringLiteral("--geo-db wants a MaxMind DB file");
+                return false;
+            }
+            options->geoDatabase = value;
         } else if (name == QLatin1StringView("--registries")) {
             if (value != QLatin1StringView("on") && value != QLatin1StringView("off")) {
                 *error = QStringLiteral("--registries wants on or off, not: ") + value;
@@ -187,6 +194,8 @@ QString serviceUsage()
         "  --request-deadline S a request must arrive whole within S seconds (default 10)\n"
         "  --connections-per-address N\n"
         "                       open connections one client address may hold (default 256)\n"
+        "  --geo-db FILE        answer the IP geolocation page from this MaxMind DB file (GeoLite2-City,\n"
+        "                       DB-IP Lite City…); svc_geo answers what it does not hold\n"
         "Registries, for the names the operator's tables do not decide:\n"
         "  --registries on|off  ask them (default on); off: the tables alone decide, unknown names are free\n"
         "  --bootstrap FILE|URL the RDAP bootstrap for domain names (default\n"

@@ -16,6 +16,7 @@ struct ServiceOptions {
     QString host = QStringLiteral("127.0.0.1");
     int requestDeadlineSeconds = 10;    // a request must arrive whole within this
     int connectionsPerAddress = 256;    // open connections from one client address
+    QString geoDatabase;                // a MaxMind DB file for the geolocation page; empty: svc_geo alone
     RegistryOptions registries;         // the registries behind the status and whois pages
     bool help = false;
 };

@@ -2,6 +2,7 @@
 // IP reverse lookup and IP geolocation.
 #include "services/ServicePages.h"
 
+#include "services/GeoFile.h"
 #include "services/PageText.h"
 #include "services/ServiceDatabase.h"
 #include "services/registry/Registries.h"
@@ -39,20 +40,22 @@ Reply ServicePages::domainStatus(const QSqlDatabase &db, const QString &domain) 
     if (!name.isEmpty()) {
         for (const char *sql : {"SELECT ldomain FROM svc_registered WHERE ldomain = ?",
                                 "SELECT lallname FROM ldomainlist WHERE lower(lallname) = ?"}) {
-            QSqlQuery query(db);
-            query.prepare(QString::fromLatin1(sql));
+            QSqlQuery &query = keptQuery(db, QString::fromLatin1(sql));
             query.addBindValue(name);
-            if (runQuery(query) && query.next()) {
+            if (runQuery(query) && query.next())
                 registered = query.value(0).toString().toLower();
+            query.finish();
+            if (!registered.isEmpty())
                 break;
-            }
         }
     }
 
     const QString title = QStringLiteral("域名注册查询");
     // What the tables do not decide, the registry does; a name no host can
     // carry, none can hold. Unknown is never answered as free.
+    bool askedRegistry = false;
     if (registered.isEmpty() && m_registries && !queryFailed() && !asciiDomain(name).isEmpty()) {
+        askedRegistry = true;
         switch (m_registries->status(db, name)) {
         case Verdict::Registered:
             registered = name;
@@ -73,7 +76,9 @@ Reply ServicePages::domainStatus(const QSqlDatabase &db, const QString &domain) 
                + QStringLiteral("</b> 已被注册。</p>\r\n<p>|domain|") + registered
                + QStringLiteral("|domain|</p>");
     }
-    return gb2312Reply(200, title, body);
+    Reply reply = gb2312Reply(200, title, body);
+    reply.fromTables = !askedRegistry;
+    return reply;
 }
 
 Reply ServicePages::whois(const QSqlDatabase &db, const QString &domain) const
@@ -102,8 +107,10 @@ Reply ServicePages::whois(const QSqlDatabase &db, const QString &domain) const
                                             + QStringLiteral("|whois|</pre>"));
             }
         }
-        return utf8Reply(title, QStringLiteral("<p>没有找到 ") + escapeHtml(name)
-                                    + QStringLiteral(" 的 Whois 信息。</p>"));
+        Reply none = utf8Reply(title, QStringLiteral("<p>没有找到 ") + escapeHtml(name)
+                                          + QStringLiteral(" 的 Whois 信息。</p>"));
+        none.fromTables = !m_registries || asciiDomain(name).isEmpty();
+        return none;
     }
 
     QStringList lines;
@@ -123,7 +130,9 @@ Reply ServicePages::whois(const QSqlDatabase &db, const QString &domain) const
     }
     lines << QStringLiteral("DNSSEC: unsigned");
     const QString text = lines.join(QStringLiteral("\r\n"));
-    return utf8Reply(title, QStringLiteral("<pre>|whois|") + text + QStringLiteral("|whois|</pre>"));
+    Reply reply = utf8Reply(title, QStringLiteral("<pre>|whois|") + text + QStringLiteral("|whois|</pre>"));
+    reply.fromTables = true;
+    return reply;
 }
 
 Reply ServicePages::ipReverse(const QSqlDatabase &db, const QString &address) const
@@ -175,21 +184,29 @@ Reply ServicePages::ipLocation(const QSqlDatabase &db, const QString &address) c
 
     const QString ip = address.trimmed();
     const QString title = QStringLiteral("IP地址查询");
-    QSqlQuery query(db);
-    query.prepare(QStringLiteral("SELECT lcountry, lregion, lcity, llatitude, llongitude, lzipcode, "
-                                 "ltimezone, lisp, liddcode FROM svc_geo WHERE lip = ?"));
-    query.addBindValue(ip);
-    if (ip.isEmpty() || !runQuery(query) || !query.next()) {
+    std::optional<QStringList> values = m_geo ? m_geo->lookUp(ip) : std::nullopt;
+    if (!values && !ip.isEmpty()) {
+        QSqlQuery &query = keptQuery(db, QStringLiteral("SELECT lcountry, lregion, lcity, llatitude, llongitude, "
+                                                        "lzipcode, ltimezone, lisp, liddcode FROM svc_geo WHERE lip = ?"));
+        query.addBindValue(ip);
+        if (runQuery(query) && query.next()) {
+            values = QStringList();
+            for (int column = 0; column < 9; ++column)
+                *values << query.value(column).toString();
+        }
+        query.finish();
+    }
+    if (!values) {
         return utf8Reply(title, QStringLiteral("<p>没有找到IP地址 ") + escapeHtml(ip)
                                     + QStringLiteral(" 的位置信息。</p>"));
     }
 
     QString rows;
-    int column = 0;
+    qsizetype column = 0;
     for (const Field &field : fields) {
         const QString marker = u'|' + QLatin1StringView(field.marker) + u'|';
         rows += QStringLiteral("<tr><td>") + field.label + QStringLiteral("</td><td>") + marker
-                + query.value(column++).toString() + marker + QStringLiteral("</td></tr>\r\n");
+                + values->at(column++) + marker + QStringLiteral("</td></tr>\r\n");
     }
     return utf8Reply(title, QStringLiteral("<h3>IP地址 ") + escapeHtml(ip)
                                 + QStringLiteral(" 的位置</h3>\r\n<table>\r\n") + rows

@@ -7,6 +7,7 @@
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -75,22 +76,37 @@ std::string addressText(const sockaddr_storage &address, int *port)
     return text;
 }
 
-// The stream a worker reads one request from and writes its answer to, with
-// the socket's read and write limits and a small read buffer (httplib reads
-// the head a byte at a time).
+// The stream one request is read from and its answer written to, with the
+// socket's read and write limits and a small read buffer (httplib reads the
+// head a byte at a time). The request has arrived whole before the stream is
+// made, so reads try the socket before waiting on it. The first write (the
+// status line and headers) is held and goes out with the body's first piece,
+// in one segment: a reply in two writes costs a packet and, with a client
+// that delays its acknowledgements, a wait. atOnce: nothing may wait, a write
+// the socket cannot take fails instead.
 class GateStream final : public httplib::Stream {
 public:
-    explicit GateStream(int fd) : m_fd(fd) {}
+    struct Peer {
+        const std::string &address;
+        int port;
+        const std::string &localAddress;
+        int localPort;
+    };
+
+    GateStream(int fd, bool atOnce, Peer peer) : m_fd(fd), m_atOnce(atOnce), m_peer(peer) {}
 
     bool is_readable() const override { return m_start < m_end || ready(POLLIN); }
-    bool is_writable() const override { return ready(POLLOUT); }
+    bool is_writable() const override { return m_atOnce || ready(POLLOUT); }
 
     ssize_t read(char *ptr, size_t size) override
     {
         if (m_start == m_end) {
-            if (!ready(POLLIN))
-                return -1;
-            const ssize_t n = recvSome(m_buffer, sizeof m_buffer);
+            ssize_t n = recvSome(m_buffer, sizeof m_buffer, MSG_DONTWAIT);
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                if (!ready(POLLIN))
+                    return -1;
+                n = recvSome(m_buffer, sizeof m_buffer, 0);
+            }
             if (n <= 0)
                 return n;
             m_start = 0;
@@ -104,19 +120,20 @@ public:
 
     ssize_t write(const char *ptr, size_t size) override
     {
-        if (!ready(POLLOUT))
-            return -1;
-        // The status line comes first, in one piece.
         if (!m_wrote) {
             m_wrote = true;
             const std::string_view head(ptr, std::min<size_t>(size, 12));
             m_unreadRequest = head == "HTTP/1.1 400" || head == "HTTP/1.1 414";
+            m_held.assign(ptr, size);
+            return ssize_t(size);
         }
-        ssize_t n;
-        do
-            n = ::send(m_fd, ptr, size, MSG_NOSIGNAL);
-        while (n < 0 && errno == EINTR);
-        return n;
+        return sendAll(ptr, size) ? ssize_t(size) : -1;
+    }
+
+    // Sends what is still held; false when the socket would not take it.
+    bool flush()
+    {
+        return sendAll(nullptr, 0);
     }
 
     // The answer was a refusal of a request that was never read whole (its
@@ -126,18 +143,14 @@ public:
 
     void get_remote_ip_and_port(std::string &ip, int &port) const override
     {
-        sockaddr_storage address{};
-        socklen_t length = sizeof address;
-        if (::getpeername(m_fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
-            ip = addressText(address, &port);
+        ip = m_peer.address;
+        port = m_peer.port;
     }
 
     void get_local_ip_and_port(std::string &ip, int &port) const override
     {
-        sockaddr_storage address{};
-        socklen_t length = sizeof address;
-        if (::getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
-            ip = addressText(address, &port);
+        ip = m_peer.localAddress;
+        port = m_peer.localPort;
     }
 
     socket_t socket() const override { return m_fd; }
@@ -147,6 +160,8 @@ public:
 private:
     bool ready(short events) const
     {
+        if (m_atOnce)
+            return false;
         pollfd one{m_fd, events, 0};
         int n;
         do
@@ -155,21 +170,56 @@ private:
         return n > 0;
     }
 
-    ssize_t recvSome(char *into, size_t size)
+    ssize_t recvSome(char *into, size_t size, int flags)
     {
         ssize_t n;
         do
-            n = ::recv(m_fd, into, size, 0);
+            n = ::recv(m_fd, into, size, flags);
         while (n < 0 && errno == EINTR);
         return n;
+    }
+
+    // The held head, then ptr, all of it.
+    bool sendAll(const char *ptr, size_t size)
+    {
+        size_t heldSent = 0;
+        size_t sent = 0;
+        while (heldSent < m_held.size() || sent < size) {
+            iovec pieces[2];
+            int count = 0;
+            if (heldSent < m_held.size())
+                pieces[count++] = {m_held.data() + heldSent, m_held.size() - heldSent};
+            if (sent < size)
+                pieces[count++] = {const_cast<char *>(ptr) + sent, size - sent};
+            msghdr message{};
+            message.msg_iov = pieces;
+            message.msg_iovlen = size_t(count);
+            ssize_t n;
+            do
+                n = ::sendmsg(m_fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+            while (n < 0 && errno == EINTR);
+            if (n < 0) {
+                if ((errno == EAGAIN || errno == EWOULDBLOCK) && ready(POLLOUT))
+                    continue;
+                return false;
+            }
+            const size_t fromHeld = std::min(size_t(n), m_held.size() - heldSent);
+            heldSent += fromHeld;
+            sent += size_t(n) - fromHeld;
+        }
+        m_held.clear();
+        return true;
     }
 
     // The same read and write limit httplib gives its own sockets.
     static constexpr int kLimitMs = CPPHTTPLIB_READ_TIMEOUT_SECOND * 1000;
     const int m_fd;
+    const bool m_atOnce;
+    const Peer m_peer;
     char m_buffer[4096];
     size_t m_start = 0;
     size_t m_end = 0;
+    std::string m_held;
     bool m_wrote = false;
     bool m_unreadRequest = false;
 };
@@ -188,23 +238,35 @@ public:
 
 GatedHttpServer::GatedHttpServer(GateLimits limits)
     : m_limits(limits),
-      m_workers(std::make_unique<httplib::ThreadPool>(limits.workers)),
-      m_poll(::epoll_create1(EPOLL_CLOEXEC)),
-      m_wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+      m_workers(std::make_unique<httplib::ThreadPool>(limits.workers))
 {
     new_task_queue = [] { return new HandOver; };
-    epoll_event wake{};
-    wake.events = EPOLLIN;
-    wake.data.fd = m_wake;
-    ::epoll_ctl(m_poll, EPOLL_CTL_ADD, m_wake, &wake);
-    m_watcher = std::thread([this] { watch(); });
+    size_t loops = limits.gateThreads;
+    if (loops == 0)
+        loops = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 4);
+    for (size_t i = 0; i < loops; ++i) {
+        auto loop = std::make_unique<Loop>();
+        loop->poll = ::epoll_create1(EPOLL_CLOEXEC);
+        loop->wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        epoll_event wake{};
+        wake.events = EPOLLIN;
+        wake.data.fd = loop->wake;
+        ::epoll_ctl(loop->poll, EPOLL_CTL_ADD, loop->wake, &wake);
+        m_loops.push_back(std::move(loop));
+    }
+    for (size_t i = 0; i < m_loops.size(); ++i) {
+        Loop &loop = *m_loops[i];
+        loop.thread = std::thread([this, &loop, i] { watch(loop, i == 0); });
+    }
 }
 
 GatedHttpServer::~GatedHttpServer()
 {
     stopGate();
-    ::close(m_poll);
-    ::close(m_wake);
+    for (const auto &loop : m_loops) {
+        ::close(loop->poll);
+        ::close(loop->wake);
+    }
 }
 
 std::set<std::string> *GatedHttpServer::servedConnectionPaths()
@@ -217,8 +279,11 @@ void GatedHttpServer::stopGate()
     if (m_stopping.exchange(true))
         return;
     const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = ::write(m_wake, &one, sizeof one);
-    m_watcher.join();
+    for (const auto &loop : m_loops) {
+        [[maybe_unused]] const ssize_t written = ::write(loop->wake, &one, sizeof one);
+    }
+    for (const auto &loop : m_loops)
+        loop->thread.join();
     m_workers->shutdown();
     std::lock_guard lock(m_mutex);
     for (const auto &[fd, waiting] : m_waiting)
@@ -241,6 +306,12 @@ void GatedHttpServer::admit(int fd)
     const std::string address = ::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &length) == 0
                                     ? addressText(peer, &port)
                                     : std::string();
+    sockaddr_storage local{};
+    length = sizeof local;
+    int localPort = 0;
+    std::string localAddress = ::getsockname(fd, reinterpret_cast<sockaddr *>(&local), &length) == 0
+                                   ? addressText(local, &localPort)
+                                   : std::string();
     bool taken = false;
     {
         std::lock_guard lock(m_mutex);
@@ -256,34 +327,42 @@ void GatedHttpServer::admit(int fd)
         ::close(fd);
         return;
     }
-    wait(fd, {address, Clock::now() + m_limits.requestDeadline, 0, {}});
+    Waiting waiting;
+    waiting.address = address;
+    waiting.port = port;
+    waiting.localAddress = std::move(localAddress);
+    waiting.localPort = localPort;
+    waiting.deadline = Clock::now() + m_limits.requestDeadline;
+    wait(fd, std::move(waiting));
 }
 
-void GatedHttpServer::wait(int fd, Waiting waiting)
+void GatedHttpServer::wait(int fd, Waiting waiting, bool watch)
 {
     {
         std::lock_guard lock(m_mutex);
         m_waiting.insert_or_assign(fd, std::move(waiting));
     }
+    if (!watch)
+        return;
     // Edge-triggered: the gate only peeks, so the bytes stay readable and a
     // level-triggered poll would report them again and again.
     epoll_event event{};
     event.events = EPOLLIN | EPOLLRDHUP | EPOLLET;
     event.data.fd = fd;
-    ::epoll_ctl(m_poll, EPOLL_CTL_ADD, fd, &event);
+    ::epoll_ctl(pollOf(fd), EPOLL_CTL_ADD, fd, &event);
 }
 
-void GatedHttpServer::watch()
+void GatedHttpServer::watch(Loop &loop, bool sweeps)
 {
     std::vector<epoll_event> events(256);
     auto lastSweep = Clock::now();
     while (!m_stopping) {
-        const int n = ::epoll_wait(m_poll, events.data(), int(events.size()), 100);
+        const int n = ::epoll_wait(loop.poll, events.data(), int(events.size()), 100);
         for (int i = 0; i < n; ++i) {
-            if (events[size_t(i)].data.fd != m_wake)
+            if (events[size_t(i)].data.fd != loop.wake)
                 check(events[size_t(i)].data.fd);
         }
-        if (Clock::now() - lastSweep >= std::chrono::milliseconds(100)) {
+        if (sweeps && Clock::now() - lastSweep >= std::chrono::milliseconds(100)) {
             expire();
             lastSweep = Clock::now();
         }
@@ -292,7 +371,9 @@ void GatedHttpServer::watch()
 
 void GatedHttpServer::check(int fd)
 {
-    const Arrival state = arrival(fd);
+    std::string_view method;
+    std::string_view target;
+    const Arrival state = arrival(fd, &method, &target);
     if (state == Arrival::Partial)
         return;
     Waiting waiting;
@@ -304,9 +385,15 @@ void GatedHttpServer::check(int fd)
         waiting = std::move(found->second);
         m_waiting.erase(found);
     }
-    ::epoll_ctl(m_poll, EPOLL_CTL_DEL, fd, nullptr);
+    // Served here, the connection stays watched: its next request is a new
+    // edge. A worker must have it to itself.
+    if (state == Arrival::Whole && m_quick && m_quick(method, target)) {
+        serve(fd, std::move(waiting), true);
+        return;
+    }
+    ::epoll_ctl(pollOf(fd), EPOLL_CTL_DEL, fd, nullptr);
     if (state == Arrival::Whole) {
-        m_workers->enqueue([this, fd, waiting] { serve(fd, waiting); });
+        m_workers->enqueue([this, fd, waiting] { serve(fd, waiting, false); });
         return;
     }
     if (state == Arrival::TooLong)
@@ -332,7 +419,7 @@ void GatedHttpServer::expire()
         }
     }
     for (const auto &[fd, address] : late) {
-        ::epoll_ctl(m_poll, EPOLL_CTL_DEL, fd, nullptr);
+        ::epoll_ctl(pollOf(fd), EPOLL_CTL_DEL, fd, nullptr);
         // A kept connection that merely sat idle is closed without a word.
         char byte;
         if (::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0)
@@ -341,14 +428,15 @@ void GatedHttpServer::expire()
     }
 }
 
-void GatedHttpServer::serve(int fd, Waiting waiting)
+void GatedHttpServer::serve(int fd, Waiting waiting, bool atOnce)
 {
-    GateStream stream(fd);
+    GateStream stream(fd, atOnce, {waiting.address, waiting.port, waiting.localAddress, waiting.localPort});
     bool closeRequested = false;
     const bool last = waiting.served + 1 >= keep_alive_max_count_;
     t_servedPaths = &waiting.paths;
-    const bool answered = process_request(stream, last, closeRequested, nullptr);
+    bool answered = process_request(stream, last, closeRequested, nullptr);
     t_servedPaths = nullptr;
+    answered = stream.flush() && answered;
     // A request sent before this one's answer could start in our buffer: the
     // gate could not watch its arrival, so such a client starts anew.
     if (!answered || closeRequested || last || stream.holdsMore() || stream.refusedUnreadRequest() || m_stopping) {
@@ -362,7 +450,7 @@ void GatedHttpServer::serve(int fd, Waiting waiting)
     // worker.
     waiting.deadline = Clock::now() + std::max<std::chrono::milliseconds>(
                                           m_limits.requestDeadline, std::chrono::seconds(keep_alive_timeout_sec_));
-    wait(fd, std::move(waiting));
+    wait(fd, std::move(waiting), !atOnce);
 }
 
 void GatedHttpServer::drop(int fd, const std::string &address)
@@ -374,9 +462,11 @@ void GatedHttpServer::drop(int fd, const std::string &address)
         m_perAddress.erase(found);
 }
 
-GatedHttpServer::Arrival GatedHttpServer::arrival(int fd) const
+GatedHttpServer::Arrival GatedHttpServer::arrival(int fd, std::string_view *method, std::string_view *target) const
 {
-    std::string bytes(kHeadRoom, '\0');
+    // Only the gate's thread peeks, into a buffer kept for it.
+    thread_local std::string bytes;
+    bytes.resize(kHeadRoom);
     ssize_t n = ::recv(fd, bytes.data(), bytes.size(), MSG_PEEK | MSG_DONTWAIT);
     if (n == 0)
         return Arrival::Gone;
@@ -388,6 +478,11 @@ GatedHttpServer::Arrival GatedHttpServer::arrival(int fd) const
     if (headEnd == std::string_view::npos)
         return size_t(n) == kHeadRoom ? Arrival::TooLong : Arrival::Partial;
     const std::string_view head = seen.substr(0, headEnd);
+    const std::string_view line = head.substr(0, head.find('\n'));
+    const size_t space = line.find(' ');
+    *method = line.substr(0, space);
+    *target = space == std::string_view::npos ? std::string_view() : line.substr(space + 1);
+    *target = target->substr(0, target->find(' '));
     // Nothing here takes a body sent in pieces of unknown length.
     if (headerValue(head, "Transfer-Encoding"))
         return Arrival::Unsupported;
@@ -395,7 +490,12 @@ GatedHttpServer::Arrival GatedHttpServer::arrival(int fd) const
     if (!length)
         return Arrival::Whole;
     const unsigned long long body = std::strtoull(std::string(*length).c_str(), nullptr, 10);
-    if (body == 0 || body > kBodyRoom)
+    if (body == 0)
+        return Arrival::Whole;
+    // A request with a body only ever goes to a worker.
+    *method = {};
+    *target = {};
+    if (body > kBodyRoom)
         return Arrival::Whole;
     const size_t whole = headEnd + (seen[headEnd] == '\r' ? 4 : 2) + size_t(body);
     if (size_t(n) >= whole)

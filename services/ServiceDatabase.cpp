@@ -9,6 +9,8 @@
 
 #include <atomic>
 #include <functional>
+#include <map>
+#include <memory>
 
 namespace norvale {
 
@@ -16,10 +18,12 @@ namespace {
 
 struct ThreadConnection {
     QString name;
+    std::map<QString, std::unique_ptr<QSqlQuery>> kept;   // statements prepared on it, by their text
     ~ThreadConnection()
     {
         if (name.isEmpty())
             return;
+        kept.clear();
         {
             QSqlDatabase db = QSqlDatabase::database(name, false);
             db.close();
@@ -315,6 +319,59 @@ bool rebaseConfiguration(const ServiceStore &store, const QString &newBase, QStr
     });
 }
 
+bool ensureChangeCounter(const ServiceStore &store, QString *error)
+{
+    auto present = [&] {
+        QString ignored;
+        const QString name = QStringLiteral("norvale-services-look");
+        bool found = false;
+        {
+            QSqlDatabase db = store.addConnection(name, true);
+            found = db.open() && db.tables().contains(QStringLiteral("svc_changes"));
+        }
+        QSqlDatabase::removeDatabase(name);
+        return found;
+    };
+    if (present())
+        return true;
+    static const char *const tables[] = {"lconfig_all", "ldomainprice", "ldomainlist", "svc_settings",
+                                         "svc_registered", "svc_hosts", "svc_whois", "svc_geo",
+                                         "svc_pages", "svc_files"};
+    QStringList statements{
+        QStringLiteral("CREATE TABLE svc_changes (lserial BIGINT NOT NULL)"),
+        QStringLiteral("INSERT INTO svc_changes (lserial) VALUES (0)")};
+    if (store.postgres) {
+        // Once per statement: an import of many rows counts once.
+        statements << QStringLiteral("CREATE OR REPLACE FUNCTION svc_changed() RETURNS trigger LANGUAGE plpgsql AS "
+                                     "$$BEGIN UPDATE svc_changes SET lserial = lserial + 1; RETURN NULL; END$$");
+        for (const char *table : tables)
+            statements << QStringLiteral("CREATE OR REPLACE TRIGGER svc_changed AFTER INSERT OR UPDATE OR DELETE "
+                                         "OR TRUNCATE ON %1 FOR EACH STATEMENT EXECUTE FUNCTION svc_changed()")
+                              .arg(QLatin1StringView(table));
+    } else {
+        // SQLite counts per row, for writes from any program, sqlite3 included.
+        for (const char *table : tables) {
+            for (const char *change : {"INSERT", "UPDATE", "DELETE"})
+                statements << QStringLiteral("CREATE TRIGGER svc_changed_%1_%2 AFTER %2 ON %1 "
+                                             "BEGIN UPDATE svc_changes SET lserial = lserial + 1; END")
+                                  .arg(QLatin1StringView(table), QLatin1StringView(change));
+        }
+    }
+    if (inTransaction(store, error, [&](QSqlDatabase &db) { return runStatements(db, statements, error); }))
+        return true;
+    return present();   // another instance, starting beside this one, may have made it
+}
+
+qint64 changeSerial(const QSqlDatabase &db)
+{
+    QSqlQuery &query = keptQuery(db, QStringLiteral("SELECT lserial FROM svc_changes"));
+    qint64 serial = -1;
+    if (runQuery(query) && query.next())
+        serial = query.value(0).toLongLong();
+    query.finish();
+    return serial;
+}
+
 QSqlDatabase threadDatabase(const ServiceStore &store, bool reopen, bool writable)
 {
     ThreadConnection &connection = writable ? t_writableConnection : t_connection;
@@ -325,11 +382,34 @@ QSqlDatabase threadDatabase(const ServiceStore &store, bool reopen, bool writabl
         connection.name = name;
     }
     QSqlDatabase db = QSqlDatabase::database(connection.name, false);
-    if (reopen)
+    if (reopen) {
+        connection.kept.clear();
         db.close();
+    }
     if (!db.isOpen())
         db.open();   // retried on the next request when the database is not there
     return db;
+}
+
+QSqlQuery &keptQuery(const QSqlDatabase &db, const QString &sql)
+{
+    ThreadConnection &connection = db.connectionName() == t_writableConnection.name ? t_writableConnection
+                                                                                     : t_connection;
+    Q_ASSERT(db.connectionName() == connection.name);
+    auto found = connection.kept.find(sql);
+    if (found == connection.kept.end()) {
+        auto query = std::make_unique<QSqlQuery>(db);
+        query->setForwardOnly(true);
+        query->prepare(sql);
+        found = connection.kept.emplace(sql, std::move(query)).first;
+    }
+    return *found->second;
+}
+
+void forgetKeptQueries()
+{
+    t_connection.kept.clear();
+    t_writableConnection.kept.clear();
 }
 
 bool runQuery(QSqlQuery &query)
@@ -358,12 +438,20 @@ bool queryFailed()
 
 QString settingValue(const QSqlDatabase &db, const QString &key, const QString &fallback)
 {
-    QSqlQuery query(db);
-    query.prepare(QStringLiteral("SELECT lvalue FROM svc_settings WHERE lkey = ?"));
-    query.addBindValue(key);
-    if (runQuery(query) && query.next())
-        return query.value(0).toString();
-    return fallback;
+    const QString sql = QStringLiteral("SELECT lvalue FROM svc_settings WHERE lkey = ?");
+    auto read = [&](QSqlQuery &query) {
+        query.addBindValue(key);
+        QString value = fallback;
+        if (runQuery(query) && query.next())
+            value = query.value(0).toString();
+        query.finish();
+        return value;
+    };
+    if (db.connectionName() == t_connection.name || db.connectionName() == t_writableConnection.name)
+        return read(keptQuery(db, sql));
+    QSqlQuery once(db);
+    once.prepare(sql);
+    return read(once);
 }
 
 QStringList splitSqlStatements(const QString &script)

@@ -28,11 +28,28 @@ bool upgradeServiceDatabase(const ServiceStore &store, QString *error);
 // wherever a value starts with it, leaving every other value as it is.
 bool rebaseConfiguration(const ServiceStore &store, const QString &newBase, QString *error);
 
+// Gives the store svc_changes(lserial), a number that every write to a table
+// the pages read raises (by triggers, so a write from any program counts):
+// while it stands still, a page made before is still the page. False when
+// the store cannot have it; the pages are then made afresh every time.
+bool ensureChangeCounter(const ServiceStore &store, QString *error);
+// The number, read on the calling thread's connection db; -1 when unreadable.
+qint64 changeSerial(const QSqlDatabase &db);
+
 // The calling thread's read-only connection to the store, opened on first
 // use and closed when the thread ends. Qt SQL connections must stay in their
 // thread. reopen: closes it first, for a connection the server has dropped.
 // writable: the thread's second connection, which may write (the registry cache).
 QSqlDatabase threadDatabase(const ServiceStore &store, bool reopen = false, bool writable = false);
+
+// sql prepared once on the calling thread's connection db and kept while
+// that connection stays open, so that a page does not parse its statements
+// again on every request. Bind, run, read, then finish() it: a statement left
+// on a row holds a read open, and a SQLite writer waits for it.
+QSqlQuery &keptQuery(const QSqlDatabase &db, const QString &sql);
+// Drops the calling thread's kept statements, after a failure that may have
+// left them unusable.
+void forgetKeptQueries();
 
 // Runs a prepared query, or sql on a fresh one. A failure is remembered for
 // the calling thread until clearQueryFailure(), so that a page can tell a

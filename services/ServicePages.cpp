@@ -1,5 +1,6 @@
 #include "services/ServicePages.h"
 
+#include "services/AnswerCache.h"
 #include "services/PageText.h"
 #include "services/ServiceDatabase.h"
 #include "services/registry/Registries.h"
@@ -19,6 +20,12 @@ Reply htmlReply(int status, const QString &title, const QString &body)
     return {status, kHtmlUtf8, htmlPage(title, body, QStringLiteral("utf-8")).toUtf8(), false};
 }
 
+Reply fromTables(Reply reply)
+{
+    reply.fromTables = true;
+    return reply;
+}
+
 Reply unavailable()
 {
     return htmlReply(503, QStringLiteral("服务暂不可用"), QStringLiteral("<p>数据库暂时无法打开，请稍后再试。</p>"));
@@ -27,8 +34,43 @@ Reply unavailable()
 } // namespace
 
 ServicePages::ServicePages(ServiceStore store, Registries *registries)
-    : m_store(std::move(store)), m_registries(registries)
+    : m_store(std::move(store)),
+      m_registries(registries),
+      m_cache(std::make_unique<AnswerCache>()),
+      m_fileCounter(std::make_unique<SqliteFileCounter>())
 {
+}
+
+void ServicePages::setChangeCounter(bool counted)
+{
+    m_counted = counted;
+    if (counted && !m_store.postgres)
+        m_fileCounter->open(m_store.file);
+}
+
+qint64 ServicePages::changeNumber(const QSqlDatabase &db) const
+{
+    // The file's counter first: a commit between the two reads then shows
+    // as a changed counter next time, never as a stale number.
+    const std::optional<uint32_t> file = m_fileCounter->read();
+    if (file) {
+        std::lock_guard lock(m_stampMutex);
+        if (m_stamp && m_stamp->first == *file)
+            return m_stamp->second;
+    }
+    const qint64 serial = changeSerial(db);
+    if (file && serial >= 0) {
+        std::lock_guard lock(m_stampMutex);
+        m_stamp = std::pair(*file, serial);
+    }
+    return serial;
+}
+
+ServicePages::~ServicePages() = default;
+
+bool ServicePages::answersAtOnce(std::string_view target) const
+{
+    return m_counted && !m_store.postgres && m_cache->holds(target);
 }
 
 QByteArray ServicePages::statsText() const
@@ -36,18 +78,27 @@ QByteArray ServicePages::statsText() const
     return m_registries ? m_registries->statsText() : QByteArray();
 }
 
-Reply ServicePages::answer(const QString &path, const Parameters &parameters) const
+Reply ServicePages::answer(const QString &path, const Parameters &parameters, std::string_view target) const
 {
     for (bool retried = false;; retried = true) {
         const QSqlDatabase db = threadDatabase(m_store, retried);
         if (!db.isOpen())
             return unavailable();
         clearQueryFailure();
-        const Reply reply = route(db, path, parameters);
-        if (!queryFailed())
+        const qint64 serial = m_counted && !target.empty() ? changeNumber(db) : -1;
+        Reply reply;
+        if (serial >= 0 && m_cache->find(target, serial, &reply))
             return reply;
+        if (!queryFailed())
+            reply = route(db, path, parameters);
+        if (!queryFailed()) {
+            if (serial >= 0 && reply.fromTables && reply.status == 200)
+                m_cache->put(target, serial, reply);
+            return reply;
+        }
         // A statement the server refused fails the page; a kept connection
         // the server dropped (it restarted) is replaced once.
+        forgetKeptQueries();
         if (retried || db.isOpen())
             return unavailable();
     }
@@ -58,15 +109,15 @@ Reply ServicePages::route(const QSqlDatabase &db, const QString &path, const Par
     // The operator's pages were ASP pages on a server that ignores letter case.
     const QString lower = path.toLower();
     if (lower == QLatin1StringView("/geturl/dataurl.asp"))
-        return dataAddress(db, parameters);
+        return fromTables(dataAddress(db, parameters));
     if (lower == QLatin1StringView("/query/domain.asp"))
         return domainStatus(db, parameters.value(QStringLiteral("domain")));
     if (lower == QLatin1StringView("/query/whois.asp"))
         return whois(db, parameters.value(QStringLiteral("domain")));
     if (lower == QLatin1StringView("/query/ip.asp"))
-        return ipReverse(db, parameters.value(QStringLiteral("ip")));
+        return fromTables(ipReverse(db, parameters.value(QStringLiteral("ip"))));
     if (lower == QLatin1StringView("/query/ipmess.asp"))
-        return ipLocation(db, parameters.value(QStringLiteral("ip")));
+        return fromTables(ipLocation(db, parameters.value(QStringLiteral("ip"))));
 
     const QLatin1StringView downloads("/download/");
     if (lower.startsWith(downloads)) {
@@ -80,8 +131,8 @@ Reply ServicePages::route(const QSqlDatabase &db, const QString &path, const Par
 
     Reply file = storedFile(db, path);
     if (file.status == 200)
-        return file;
-    return linkPage(db, path, parameters);
+        return fromTables(std::move(file));
+    return fromTables(linkPage(db, path, parameters));
 }
 
 Reply ServicePages::dataAddress(const QSqlDatabase &db, const Parameters &parameters) const

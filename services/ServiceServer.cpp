@@ -153,7 +153,9 @@ ServiceServer::ServiceServer(const ServicePages &pages, int delayMs, QString del
     });
 
     m_server->Get(R"(.*)", [this](const httplib::Request &request, httplib::Response &response) {
-        const Reply reply = m_pages.answer(QString::fromStdString(request.path), parametersOf(request));
+        const Reply reply = m_pages.answer(QString::fromStdString(request.path), parametersOf(request),
+                                           request.method == "GET" ? std::string_view(request.target)
+                                                                   : std::string_view());
         // Only the paths it serves are kept: a counter for every path ever
         // asked for would grow without end.
         if (reply.status == 404) {
@@ -166,6 +168,16 @@ ServiceServer::ServiceServer(const ServicePages &pages, int delayMs, QString del
 }
 
 ServiceServer::~ServiceServer() = default;
+
+void ServiceServer::answerKeptPagesAtOnce()
+{
+    // A delayed page plays a distant server: it waits on a worker.
+    if (m_delayMs > 0)
+        return;
+    m_server->setQuickCheck([this](std::string_view method, std::string_view target) {
+        return method == "GET" && m_pages.answersAtOnce(target);
+    });
+}
 
 int ServiceServer::bind(const QString &host, int port)
 {

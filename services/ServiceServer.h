@@ -28,6 +28,10 @@ public:
     ServiceServer(const ServiceServer &) = delete;
     ServiceServer &operator=(const ServiceServer &) = delete;
 
+    // Pages the service keeps ready are answered on the gate's own thread,
+    // without a hand-over to a worker. Call before listen().
+    void answerKeptPagesAtOnce();
+
     // Binds host:port (port 0: any free one). The bound port, or -1.
     int bind(const QString &host, int port);
     // Serves until stop(); false when serving failed.

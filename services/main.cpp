@@ -1,4 +1,6 @@
 // norvale-services: the operator's web services and database, on this machine.
+#include "services/DataTransfer.h"
+#include "services/GeoFile.h"
 #include "services/Options.h"
 #include "services/PageText.h"
 #include "services/ServiceDatabase.h"
@@ -11,6 +13,7 @@
 #include <chrono>
 #include <csignal>
 #include <memory>
+#include <optional>
 #include <cstdio>
 #include <pthread.h>
 #include <sys/resource.h>
@@ -55,13 +58,16 @@ int main(int argc, char *argv[])
 
     norvale::ServiceOptions options;
     QString error;
-    if (!norvale::parseServiceOptions(app.arguments().mid(1), &options, &error)) {
+    QStringList arguments = app.arguments().mid(1);
+    std::optional<norvale::DataCommand> command;
+    if (!norvale::takeDataCommand(&arguments, &command, &error)
+        || !norvale::parseServiceOptions(arguments, &options, &error)) {
         say(stderr, QStringLiteral("norvale-services: ") + error);
-        say(stderr, norvale::serviceUsage());
+        say(stderr, norvale::serviceUsage() + norvale::dataCommandUsage());
         return 2;
     }
     if (options.help) {
-        say(stdout, norvale::serviceUsage());
+        say(stdout, norvale::serviceUsage() + norvale::dataCommandUsage());
         return 0;
     }
     if (options.databasePath.isEmpty())
@@ -78,6 +84,20 @@ int main(int argc, char *argv[])
                         + QStringLiteral(" holds characters that the data-address page (GB2312) cannot carry; "
                                          "choose a path without them"));
         return 2;
+    }
+
+    // An import or export runs beside a serving instance, on the same
+    // database, and ends.
+    if (command) {
+        QString done;
+        if (!norvale::ensureServiceDatabase(store, &error) || !norvale::upgradeServiceDatabase(store, &error)
+            || !norvale::ensureChangeCounter(store, &error)
+            || !norvale::runDataCommand(store, *command, &done, &error)) {
+            say(stderr, QStringLiteral("norvale-services: ") + error);
+            return 1;
+        }
+        say(stdout, QStringLiteral("norvale-services: ") + done);
+        return 0;
     }
 
     // The registries answer what the operator's tables do not decide.
@@ -116,8 +136,16 @@ int main(int argc, char *argv[])
         setrlimit(RLIMIT_NOFILE, &files);
     }
 
+    norvale::GeoFile geoFile;
+    if (!options.geoDatabase.isEmpty() && !geoFile.open(options.geoDatabase, &error)) {
+        say(stderr, QStringLiteral("norvale-services: ") + error);
+        return 2;
+    }
+
     // Bind first: with --port 0 the base address is known only now.
     norvale::ServicePages pages(store, registries.get());
+    if (!options.geoDatabase.isEmpty())
+        pages.setGeoFile(&geoFile);
     norvale::GateLimits limits;
     limits.requestDeadline = std::chrono::seconds(options.requestDeadlineSeconds);
     limits.connectionsPerAddress = options.connectionsPerAddress;
@@ -134,6 +162,13 @@ int main(int argc, char *argv[])
         say(stderr, QStringLiteral("norvale-services: names keep comparing with letter case: ") + error);
     if (!norvale::rebaseConfiguration(store, base, &error))
         say(stderr, QStringLiteral("norvale-services: lconfig_all keeps its old addresses: ") + error);
+    if (norvale::ensureChangeCounter(store, &error)) {
+        pages.setChangeCounter(true);
+        server.answerKeptPagesAtOnce();
+    } else {
+        say(stderr, QStringLiteral("norvale-services: every page is made afresh, the database keeps no change number: ")
+                        + error);
+    }
 
     say(stderr, QStringLiteral("norvale-services: database ") + store.shown());
     say(stdout, QStringLiteral("norvale-services listening on ") + base);

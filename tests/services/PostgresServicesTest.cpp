@@ -17,7 +17,10 @@
 #include "tests/support/TestRegistries.h"
 #include "tests/support/TestResolver.h"
 
+#include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <functional>
@@ -105,6 +108,7 @@ class PostgresServicesTest final : public QObject {
     test::PostgresServer m_server;
     Operator m_file;      // the embedded SQLite database, for comparison
     Operator m_postgres;
+    QString m_address;   // of m_postgres's database
     QString m_skip;
 
 private slots:
@@ -123,10 +127,10 @@ private slots:
             m_resolver.server().addRecord(QLatin1StringView(name), {QStringLiteral("192.0.2.21")});
 
         QVERIFY2(m_file.start({}, &error), qPrintable(error));
-        const QString address = QStringLiteral("postgresql://%1@127.0.0.1:%2/operator_data")
-                                    .arg(test::PostgresServer::user())
-                                    .arg(m_server.port());
-        QVERIFY2(m_postgres.start({QStringLiteral("--db"), address}, &error), qPrintable(error));
+        m_address = QStringLiteral("postgresql://%1@127.0.0.1:%2/operator_data")
+                        .arg(test::PostgresServer::user())
+                        .arg(m_server.port());
+        QVERIFY2(m_postgres.start({QStringLiteral("--db"), m_address}, &error), qPrintable(error));
         const std::optional<QString> announced = m_postgres.stack->database.getconnstr();
         QVERIFY(announced);
         QVERIFY2(announced->startsWith(QStringLiteral("Provider=MSDASQL;Driver=PostgreSQL Unicode;")),
@@ -200,6 +204,38 @@ private slots:
         const auto fileLookedUp = m_file.lookUp(QStringLiteral("chenglan.cn"));
         QVERIFY2(lookedUp && fileLookedUp, "a lookup did not end");
         QCOMPARE(*lookedUp, *fileLookedUp);
+    }
+
+    // An import into the database a running instance serves: refused whole
+    // when one row is bad, seen by the instance's next answer when good.
+    void importsReachTheNextAnswer()
+    {
+        QTemporaryDir dir;
+        auto transfer = [&](const QStringList &words, const QByteArray &bytes = {}) {
+            if (!bytes.isNull()) {
+                QFile file(dir.filePath(words.at(2)));
+                if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+                    return -1;
+            }
+            QProcess process;
+            process.setWorkingDirectory(dir.path());
+            process.start(QStringLiteral(NORVALE_SERVICES_EXE), QStringList{QStringLiteral("--db"), m_address} + words);
+            return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        };
+        const QString status = m_postgres.page("/query/domain.asp?domain=imported-name.cn");
+        for (int i = 0; i < 2; ++i)
+            QVERIFY(!fetchPage(status).body.contains("|domain|"));
+        QCOMPARE(transfer({QStringLiteral("import"), QStringLiteral("registered"), QStringLiteral("bad.csv")},
+                          "ldomain\nimported-name.cn\nnot a name\n"),
+                 1);
+        QVERIFY(!fetchPage(status).body.contains("|domain|"));
+        QCOMPARE(transfer({QStringLiteral("import"), QStringLiteral("registered"), QStringLiteral("good.csv")},
+                          "\xEF\xBB\xBFldomain\r\nimported-name.cn\r\n"),
+                 0);
+        QVERIFY(fetchPage(status).body.contains("|domain|imported-name.cn|domain|"));
+        QCOMPARE(transfer({QStringLiteral("export"), QStringLiteral("registered"), QStringLiteral("out.csv")}), 0);
+        QFile out(dir.filePath(QStringLiteral("out.csv")));
+        QVERIFY(out.open(QIODevice::ReadOnly) && out.readAll().contains("\r\nimported-name.cn\r\n"));
     }
 
     // Instances that share one database share the registries' answers: what

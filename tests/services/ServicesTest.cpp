@@ -1,6 +1,7 @@
 // norvale-services as a separate process, over real HTTP and a real SQLite file.
 #include "norvale/about/ConfigRecord.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/MaxMindDbWriter.h"
 #include "tests/support/ServicesProcess.h"
 
 #include <QDeadlineTimer>
@@ -26,6 +27,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -211,6 +213,8 @@ class ServicesTest final : public QObject {
     Q_OBJECT
 
     ServicesProcess m_services;
+    QTemporaryDir m_geoDir;
+    std::unique_ptr<ServicesProcess> m_geoServices;
 
 private slots:
     void initTestCase()
@@ -384,6 +388,123 @@ private slots:
         const QString page = gb2312(result->body);
         QCOMPARE(page.count(QStringLiteral("|domain|")), expected.isEmpty() ? 0 : 2);
         QCOMPARE(between(page, QStringLiteral("|domain|")), expected);
+    }
+
+    // Pages are kept between requests; an edit from another program shows
+    // on the very next one, in either of SQLite's journal modes.
+    void editsShowOnTheNextRequest_data()
+    {
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<QString>("edit");
+        QTest::addColumn<QByteArray>("gone");   // on the page before the edit only
+        QTest::addColumn<QByteArray>("came");   // after it only
+        QTest::addColumn<bool>("wal");
+        const QString status = QStringLiteral("/query/domain.asp?domain=fresh-name.test");
+        const QString added = QStringLiteral("INSERT INTO svc_registered VALUES ('fresh-name.test')");
+        const QByteArray marked = "|domain|fresh-name.test|domain|";
+        QTest::newRow("status") << status << added << QByteArray() << marked << false;
+        QTest::newRow("status, WAL") << status << added << QByteArray() << marked << true;
+        QTest::newRow("whois") << "/query/whois.asp?domain=chenglan.cn"
+                               << "UPDATE svc_whois SET lregistrar = 'Edited Registrar' WHERE ldomain = 'chenglan.cn'"
+                               << QByteArray("Starlight") << QByteArray("Registrar: Edited Registrar") << false;
+        QTest::newRow("geolocation") << "/query/ipmess.asp?ip=192.0.2.157"
+                                     << "UPDATE svc_geo SET lisp = 'Edited ISP' WHERE lip = '192.0.2.157'"
+                                     << QByteArray("|isp|Harbor Cloud|isp|") << QByteArray("|isp|Edited ISP|isp|") << true;
+        QTest::newRow("link page") << "/chat/" << "UPDATE svc_pages SET lbody = '<p>edited-chat</p>' WHERE lpath = '/chat/'"
+                                   << QByteArray() << QByteArray("edited-chat") << false;
+        QTest::newRow("data address") << "/geturl/dataurl.asp?checkin=qomp58x"
+                                      << "UPDATE svc_settings SET lvalue = 'letmein' WHERE lkey = 'checkin'"
+                                      << QByteArray("|data|") << QByteArray() << false;
+    }
+
+    void editsShowOnTheNextRequest()
+    {
+        QFETCH(QString, page);
+        QFETCH(QString, edit);
+        QFETCH(QByteArray, gone);
+        QFETCH(QByteArray, came);
+        QFETCH(bool, wal);
+        ServicesProcess services;
+        QString error;
+        QVERIFY2(services.start(&error), qPrintable(error));
+        Database db(services.databasePath());
+        if (wal)
+            QCOMPARE(db.value(QStringLiteral("PRAGMA journal_mode=WAL")).toString(), QStringLiteral("wal"));
+        auto shows = [&](const QByteArray &text) {
+            const QByteArray body = QByteArray::fromStdString(bodyOf(services.baseUrl() + page));
+            return !body.isEmpty() && body.contains(text);
+        };
+        // Asked again and again, so that the page is kept and served as kept.
+        for (int i = 0; i < 3; ++i) {
+            QVERIFY(gone.isEmpty() || shows(gone));
+            QVERIFY(came.isEmpty() || !shows(came));
+        }
+        QVERIFY(db.exec(edit));
+        QVERIFY(gone.isEmpty() || !shows(gone));
+        QVERIFY(came.isEmpty() || shows(came));
+    }
+
+    // The geolocation page from a MaxMind DB file, svc_geo for what it lacks.
+    void geolocationFromFile_data()
+    {
+        using norvale::test::MaxMindDbWriter;
+        auto names = [](const char *english, const char *chinese = nullptr) {
+            QVariantMap byLanguage{{QStringLiteral("en"), QString::fromUtf8(english)}};
+            if (chinese)
+                byLanguage.insert(QStringLiteral("zh-CN"), QString::fromUtf8(chinese));
+            return QVariantMap{{QStringLiteral("names"), byLanguage}};
+        };
+        MaxMindDbWriter writer;
+        writer.add(QStringLiteral("198.51.100.0"), 24,
+                   {{QStringLiteral("country"), names("China", "中国")},
+                    {QStringLiteral("subdivisions"), QVariantList{names("Zhejiang", "浙江省")}},
+                    {QStringLiteral("city"), names("Hangzhou", "杭州")},
+                    {QStringLiteral("location"), QVariantMap{{QStringLiteral("latitude"), 30.2936},
+                                                             {QStringLiteral("longitude"), 120.1614},
+                                                             {QStringLiteral("time_zone"), QStringLiteral("Asia/Shanghai")}}},
+                    {QStringLiteral("postal"), QVariantMap{{QStringLiteral("code"), QStringLiteral("310000")}}}});
+        // English names only, nothing but the country.
+        writer.add(QStringLiteral("203.0.113.0"), 25, {{QStringLiteral("country"), names("Japan")}});
+        // The seed has this address too: the file answers first.
+        writer.add(QStringLiteral("192.0.2.127"), 32, {{QStringLiteral("country"), names("Iceland")}});
+        // A provider's file names the provider.
+        writer.add(QStringLiteral("100.64.0.0"), 10, {{QStringLiteral("isp"), QStringLiteral("Carrier Grade Net")}});
+        QVERIFY(m_geoDir.isValid() && writer.write(m_geoDir.filePath(QStringLiteral("city.mmdb"))));
+
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("fields");   // the nine, joined by ";"; "-" for no markers at all
+        QTest::newRow("all the file has") << "198.51.100.77" << "中国;浙江省;杭州;30.2936;120.1614;310000;Asia/Shanghai;;";
+        QTest::newRow("English only, country only") << "203.0.113.5" << "Japan;;;;;;;;";
+        QTest::newRow("file before the table") << "192.0.2.127" << "Iceland;;;;;;;;";
+        QTest::newRow("provider") << "100.127.255.254" << ";;;;;;;Carrier Grade Net;";
+        QTest::newRow("table when the file has none") << "192.0.2.157"
+                                                      << "日本;东京都;东京;35.6762;139.6503;100-0001;Asia/Tokyo;Harbor Cloud;81";
+        QTest::newRow("neither") << "203.0.113.200" << "-";
+        QTest::newRow("IPv6 in an IPv4 file") << "2001:db8::1" << "-";
+        QTest::newRow("not an address") << "example.com" << "-";
+    }
+
+    void geolocationFromFile()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, fields);
+        if (!m_geoServices) {
+            ServicesProcess::Options options;
+            options.extraArguments = {QStringLiteral("--geo-db"), m_geoDir.filePath(QStringLiteral("city.mmdb"))};
+            m_geoServices = std::make_unique<ServicesProcess>(options);
+            QString error;
+            QVERIFY2(m_geoServices->start(&error), qPrintable(error));
+        }
+        const QString page = utf8(bodyOf(m_geoServices->baseUrl() + QStringLiteral("/query/ipmess.asp?ip=")
+                                         + QString::fromLatin1(QUrl::toPercentEncoding(address))));
+        QVERIFY(page.contains(QStringLiteral("<html>")));
+        QStringList seen;
+        for (const char *marker : {"country", "region", "city", "latitude", "longitude", "zipcode", "timezone", "isp", "iddcode"}) {
+            const QString value = between(page, u'|' + QLatin1StringView(marker) + u'|');
+            if (!value.isNull())
+                seen << value;
+        }
+        QCOMPARE(seen.isEmpty() ? QStringLiteral("-") : seen.join(u';'), fields);
     }
 
     void installer()
@@ -577,6 +698,8 @@ private slots:
         QTest::newRow("registries neither on nor off") << "--registries maybe";
         QTest::newRow("server limit without a rate") << "--registry-limit whois.cnnic.cn";
         QTest::newRow("bootstrap file missing") << "--bootstrap /nonexistent/dns.json";
+        QTest::newRow("geolocation file missing") << "--geo-db /nonexistent/city.mmdb";
+        QTest::newRow("geolocation file of another format") << "--geo-db " NORVALE_SERVICES_DATA "/dns.json";
     }
 
     void badOptionsExitWithTwo()
