@@ -1,6 +1,7 @@
 #include "services/ServiceServer.h"
 
 #include "services/PageText.h"
+#include "services/RequestLog.h"
 #include "services/ServicePages.h"
 
 #include <httplib.h>
@@ -30,6 +31,10 @@ constexpr size_t kMaxRanges = 8;
 // True for the first request for path on the connection being served. With
 // forget, the path is dropped from the connection's again (a path answered
 // 404 is not kept): true when it had been there.
+// The reason the page handler gave for its answer, read by the logger on the
+// same thread once the answer is written.
+thread_local const char *t_reason = "";
+
 bool firstOnConnection(const std::string &path, bool forget = false)
 {
     std::set<std::string> *paths = GatedHttpServer::servedConnectionPaths();
@@ -163,7 +168,16 @@ ServiceServer::ServiceServer(const ServicePages &pages, int delayMs, QString del
             if (firstOnConnection(request.path, true))
                 countConnection(request.path, -1);
         }
+        t_reason = reply.reason;
         send(request, reply, response, [this](std::chrono::milliseconds wait) { return pause(wait); });
+    });
+
+    // Every answer written, also those the library gives itself (413, 414, 400).
+    m_server->set_logger([](const httplib::Request &request, const httplib::Response &response) {
+        const char *reason = t_reason;
+        t_reason = "";
+        if (response.status >= 400)
+            logRefusal(request.method, request.target, response.status, reason);
     });
 }
 
