@@ -53,14 +53,15 @@ for _ in $(seq 60); do
 done
 echo "enabled: $(systemctl is-enabled norvale-services)"
 echo "active: $(systemctl is-active norvale-services)"
-echo "user: $(ps -o user= -p "$(systemctl show -p MainPID --value norvale-services)")"
+uid=$(awk '/^Uid:/ { print $2 }' "/proc/$(systemctl show -p MainPID --value norvale-services)/status")
+echo "user: $uid $(getent passwd "$uid" | cut -d: -f1)"
 echo "state: $(ls /var/lib/norvale-services)"
 echo "marker: $(iconv -f gb2312 -t utf-8 </root/page 2>/dev/null | grep -o "|domain|chenglan.cn|domain|" || grep -ao "|domain|chenglan.cn|domain|" /root/page)"
 echo "missing page: $(curl -s -m 5 -o /dev/null -w "%{http_code}" "http://127.0.0.1:8858/no/such.asp?token=secret")"
 sleep 1
 echo "journal:"
 journalctl -u norvale-services --no-pager -o cat
-systemctl poweroff
+systemctl poweroff 2>/dev/null
 CHECK
 chmod 755 "$root/usr/local/bin/norvale-services-check"
 cat >"$root/etc/systemd/system/norvale-services-check.service" <<'UNIT'
@@ -77,11 +78,16 @@ mkdir -p "$root/etc/systemd/system/multi-user.target.wants"
 ln -s /etc/systemd/system/norvale-services-check.service "$root/etc/systemd/system/multi-user.target.wants/"
 
 echo "booting the container ..."
-timeout 300 systemd-nspawn --quiet --boot --private-network --directory="$root" \
-  --machine="norvale-check-$$" >"$work/boot.log" 2>&1 || { tail -30 "$work/boot.log" >&2; }
+# Not registered with machined (a host without systemd has none), and its
+# propagation folder on a tmpfs of its own: nspawn removes it only from one.
+unshare --mount --propagation private bash -c '
+  mkdir -p /run/systemd/nspawn && mount -t tmpfs tmpfs /run/systemd/nspawn &&
+  exec timeout 300 systemd-nspawn --quiet --boot --register=no --keep-unit --private-network --directory="$1" --machine="$2"
+' boot "$root" "norvale-check-$$" >"$work/boot.log" 2>&1 || tail -30 "$work/boot.log" >&2
 [ -f "$root/root/check.out" ] || { echo "the check never ran; the boot said:" >&2; tail -30 "$work/boot.log" >&2; exit 1; }
 cat "$root/root/check.out"
 grep -qx "enabled: enabled" "$root/root/check.out" && grep -qx "active: active" "$root/root/check.out" &&
+  grep -qE "^user: [1-9][0-9]* " "$root/root/check.out" &&
   grep -q "^marker: |domain|chenglan.cn|domain|" "$root/root/check.out" &&
   grep -qx "missing page: 404" "$root/root/check.out" &&
   grep -q "GET /no/such.asp?token= 404" "$root/root/check.out" && ! grep -q secret <(sed -n '/^journal:/,$p' "$root/root/check.out") ||
