@@ -28,13 +28,13 @@ constexpr size_t kGeneratedChunk = 64 * 1024;
 constexpr size_t kMaxRequestBody = 64 * 1024;
 constexpr size_t kMaxRanges = 8;
 
-// True for the first request for path on the connection being served. With
-// forget, the path is dropped from the connection's again (a path answered
-// 404 is not kept): true when it had been there.
 // The reason the page handler gave for its answer, read by the logger on the
 // same thread once the answer is written.
 thread_local const char *t_reason = "";
 
+// True for the first request for path on the connection being served. With
+// forget, the path is dropped from the connection's again (a path answered
+// 404 is not kept): true when it had been there.
 bool firstOnConnection(const std::string &path, bool forget = false)
 {
     std::set<std::string> *paths = GatedHttpServer::servedConnectionPaths();
