@@ -4,8 +4,6 @@
 
 #include <cstring>
 #include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace norvale {
@@ -47,14 +45,10 @@ void AnswerCache::put(std::string_view target, qint64 serial, const Reply &reply
     m_bytes += size;
 }
 
-namespace {
-constexpr size_t kHeader = 100;
-}
-
 SqliteFileCounter::~SqliteFileCounter()
 {
-    if (m_header)
-        ::munmap(const_cast<unsigned char *>(m_header), kHeader);
+    if (m_fd >= 0)
+        ::close(m_fd);
 }
 
 bool SqliteFileCounter::open(const QString &file)
@@ -62,34 +56,27 @@ bool SqliteFileCounter::open(const QString &file)
     const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    struct stat info{};
-    if (::fstat(fd, &info) != 0 || info.st_size < off_t(kHeader)) {
+    char magic[16];
+    if (::pread(fd, magic, sizeof magic, 0) != ssize_t(sizeof magic) || std::memcmp(magic, "SQLite format 3", 16) != 0) {
         ::close(fd);
         return false;
     }
-    void *mapped = ::mmap(nullptr, kHeader, PROT_READ, MAP_SHARED, fd, 0);
-    ::close(fd);
-    if (mapped == MAP_FAILED)
-        return false;
-    m_header = static_cast<const unsigned char *>(mapped);
-    if (std::memcmp(m_header, "SQLite format 3", 16) != 0) {
-        ::munmap(mapped, kHeader);
-        m_header = nullptr;
-        return false;
-    }
+    m_fd = fd;
     return true;
 }
 
 std::optional<uint32_t> SqliteFileCounter::read() const
 {
-    if (!m_header)
+    if (m_fd < 0)
         return std::nullopt;
-    // Another process writes the page: read each byte once, as it is now.
-    // Bytes 18 and 19 are 2 in WAL mode; the counter is bytes 24 to 27.
-    const auto byte = [this](size_t at) { return __atomic_load_n(m_header + at, __ATOMIC_ACQUIRE); };
-    if (byte(18) != 1 || byte(19) != 1)
+    // Bytes 18 and 19 are 2 in WAL mode; the counter is bytes 24 to 27. A
+    // file cut short under them reads short: nothing, as for WAL.
+    unsigned char bytes[10];
+    if (::pread(m_fd, bytes, sizeof bytes, 18) != ssize_t(sizeof bytes))
         return std::nullopt;
-    return uint32_t(byte(24)) << 24 | uint32_t(byte(25)) << 16 | uint32_t(byte(26)) << 8 | uint32_t(byte(27));
+    if (bytes[0] != 1 || bytes[1] != 1)
+        return std::nullopt;
+    return uint32_t(bytes[6]) << 24 | uint32_t(bytes[7]) << 16 | uint32_t(bytes[8]) << 8 | uint32_t(bytes[9]);
 }
 
 } // namespace norvale

@@ -42,9 +42,10 @@ private:
 };
 
 // The change counter in a SQLite file's header, which every committed write
-// raises in the rollback journal's mode, read from a mapping of the header:
-// no call into the system, no lock. A WAL database does not keep it up to
-// date, so there it reads as nothing.
+// raises in the rollback journal's mode, read with one pread and no lock. Not
+// a mapping: a file cut short under the header would raise SIGBUS on it. A
+// WAL database does not keep the counter up to date, so there it reads as
+// nothing.
 class SqliteFileCounter final {
 public:
     SqliteFileCounter() = default;
@@ -56,7 +57,7 @@ public:
     std::optional<uint32_t> read() const;
 
 private:
-    const unsigned char *m_header = nullptr;
+    int m_fd = -1;
 };
 
 } // namespace norvale

@@ -1,6 +1,7 @@
 #include "services/Options.h"
 
 #include <QDir>
+#include <QFile>
 #include <QStandardPaths>
 
 namespace norvale {
@@ -37,9 +38,66 @@ bool readServerLimits(const QString &text, const ServerLimits &defaults, QString
     return true;
 }
 
+bool parseOptions(const QStringList &arguments, ServiceOptions *options, QString *error);
+
+// A settings file: "NAME = VALUE" lines, NAME an option without its dashes,
+// '#' comments and empty lines between them.
+bool readSettingsFile(const QString &path, ServiceOptions *options, QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        *error = QStringLiteral("cannot read the settings file ") + path + QStringLiteral(": ") + file.errorString();
+        return false;
+    }
+    int number = 0;
+    while (!file.atEnd()) {
+        ++number;
+        const QString line = QString::fromUtf8(file.readLine()).trimmed();
+        if (line.isEmpty() || line.startsWith(u'#'))
+            continue;
+        const qsizetype equals = line.indexOf(u'=');
+        const QString name = line.left(equals).trimmed();
+        QString why;
+        if (equals <= 0 || name == QLatin1StringView("config") || name == QLatin1StringView("help"))
+            why = QStringLiteral("want NAME = VALUE, NAME an option without its dashes");
+        else
+            parseOptions({QStringLiteral("--") + name + u'=' + line.mid(equals + 1).trimmed()}, options, &why);
+        if (!why.isEmpty()) {
+            *error = path + u':' + QString::number(number) + QStringLiteral(": ") + why;
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 bool parseServiceOptions(const QStringList &arguments, ServiceOptions *options, QString *error)
+{
+    // The settings file first, so that the command line wins.
+    QStringList rest;
+    QString settings;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &argument = arguments.at(i);
+        if (argument.startsWith(QLatin1StringView("--config="))) {
+            settings = argument.mid(9);
+        } else if (argument == QLatin1StringView("--config") && i + 1 < arguments.size()) {
+            settings = arguments.at(++i);
+        } else if (argument == QLatin1StringView("--config")) {
+            *error = QStringLiteral("option needs a value: --config");
+            return false;
+        } else {
+            rest << argument;
+        }
+    }
+    if (!settings.isEmpty() && !readSettingsFile(settings, options, error))
+        return false;
+    return parseOptions(rest, options, error);
+}
+
+namespace {
+
+bool parseOptions(const QStringList &arguments, ServiceOptions *options, QString *error)
 {
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         QString name = arguments.at(i);
@@ -178,11 +236,16 @@ bool parseServiceOptions(const QStringList &arguments, ServiceOptions *options, 
     return true;
 }
 
+} // namespace
+
 QString serviceUsage()
 {
     return QStringLiteral(
-        "usage: norvale-services [--port N] [--db PATH|postgresql://…] [--delay MS] [--delay-path PREFIX]\n"
-        "                        [--host ADDRESS] [--request-deadline S] [--connections-per-address N]\n"
+        "usage: norvale-services [--config FILE] [--port N] [--db PATH|postgresql://…] [--delay MS]\n"
+        "                        [--delay-path PREFIX] [--host ADDRESS] [--request-deadline S]\n"
+        "                        [--connections-per-address N]\n"
+        "  --config FILE        settings, one NAME = VALUE line per option (NAME without its dashes);\n"
+        "                       options on the command line win\n"
         "  --port N             port to serve on (default 8858; 0 picks a free one)\n"
         "  --db PATH            SQLite database, created from the seed when missing\n"
         "                       (default ") + defaultDatabasePath() + QStringLiteral(")\n"

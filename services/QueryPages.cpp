@@ -62,9 +62,12 @@ Reply ServicePages::domainStatus(const QSqlDatabase &db, const QString &domain) 
             break;
         case Verdict::Free:
             break;
-        case Verdict::Unknown:
-            return gb2312Reply(503, title, QStringLiteral("<p>域名 <b>") + escapeHtml(name)
-                                               + QStringLiteral("</b> 的注册局暂时无法回答，请稍后再查。</p>"));
+        case Verdict::Unknown: {
+            Reply reply = gb2312Reply(503, title, QStringLiteral("<p>域名 <b>") + escapeHtml(name)
+                                                      + QStringLiteral("</b> 的注册局暂时无法回答，请稍后再查。</p>"));
+            reply.reason = "no registry verdict";
+            return reply;
+        }
         }
     }
     QString body;
@@ -95,8 +98,10 @@ Reply ServicePages::whois(const QSqlDatabase &db, const QString &domain) const
             Verdict verdict = Verdict::Unknown;
             const QString record = m_registries->whois(name, &verdict);
             if (verdict == Verdict::Unknown) {
-                return {503, kHtmlUtf8, htmlPage(title, QStringLiteral("<p>注册局暂时无法回答，请稍后再查。</p>"),
-                                                 QStringLiteral("utf-8")).toUtf8(), false};
+                Reply reply{503, kHtmlUtf8, htmlPage(title, QStringLiteral("<p>注册局暂时无法回答，请稍后再查。</p>"),
+                                                     QStringLiteral("utf-8")).toUtf8(), false};
+                reply.reason = "no registry verdict";
+                return reply;
             }
             if (verdict == Verdict::Registered) {
                 // The registry's text as it is (Norvale shows it as plain

@@ -1,5 +1,7 @@
 #include "services/RequestGate.h"
 
+#include "services/RequestLog.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
@@ -53,10 +55,12 @@ std::optional<std::string_view> headerValue(std::string_view head, std::string_v
     return std::nullopt;
 }
 
-// A short answer to a client the gate turns away, then the end of it.
-void turnAway(int fd, const char *status)
+// A short answer to a client the gate turns away, logged, then the end of it.
+void turnAway(int fd, int status, const char *phrase, std::string_view reason, std::string_view method = {},
+              std::string_view target = {})
 {
-    std::string reply = std::string("HTTP/1.1 ") + status
+    logRefusal(method, target, status, reason);
+    std::string reply = "HTTP/1.1 " + std::to_string(status) + ' ' + phrase
                         + "\r\nConnection: close\r\nContent-Length: 0\r\nServer: norvale-services\r\n\r\n";
     [[maybe_unused]] const ssize_t sent = ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
 }
@@ -313,17 +317,19 @@ void GatedHttpServer::admit(int fd)
                                    ? addressText(local, &localPort)
                                    : std::string();
     bool taken = false;
+    bool stopping = false;
     {
         std::lock_guard lock(m_mutex);
         int &open = m_perAddress[address];
-        taken = open < m_limits.connectionsPerAddress && !m_stopping;
+        stopping = m_stopping;
+        taken = open < m_limits.connectionsPerAddress && !stopping;
         if (taken)
             ++open;
         else if (open == 0)
             m_perAddress.erase(address);
     }
     if (!taken) {
-        turnAway(fd, "503 Service Unavailable");
+        turnAway(fd, 503, "Service Unavailable", stopping ? "stopping" : "connections per address at their limit");
         ::close(fd);
         return;
     }
@@ -397,9 +403,9 @@ void GatedHttpServer::check(int fd)
         return;
     }
     if (state == Arrival::TooLong)
-        turnAway(fd, "431 Request Header Fields Too Large");
+        turnAway(fd, 431, "Request Header Fields Too Large", {});
     else if (state == Arrival::Unsupported)
-        turnAway(fd, "501 Not Implemented");
+        turnAway(fd, 501, "Not Implemented", {}, method, target);
     drop(fd, waiting.address);
 }
 
@@ -423,7 +429,7 @@ void GatedHttpServer::expire()
         // A kept connection that merely sat idle is closed without a word.
         char byte;
         if (::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0)
-            turnAway(fd, "408 Request Timeout");
+            turnAway(fd, 408, "Request Timeout", {});
         drop(fd, address);
     }
 }

@@ -28,7 +28,9 @@ Reply fromTables(Reply reply)
 
 Reply unavailable()
 {
-    return htmlReply(503, QStringLiteral("服务暂不可用"), QStringLiteral("<p>数据库暂时无法打开，请稍后再试。</p>"));
+    Reply reply = htmlReply(503, QStringLiteral("服务暂不可用"), QStringLiteral("<p>数据库暂时无法打开，请稍后再试。</p>"));
+    reply.reason = "database unavailable";
+    return reply;
 }
 
 } // namespace

@@ -37,6 +37,9 @@ struct Reply {
     // Made from the tables alone: the same request gets the same page while
     // they stay as they are.
     bool fromTables = false;
+
+    // Why an answer of 400 or more was given, for the log; empty: its status says it.
+    const char *reason = "";
 };
 
 using Parameters = QHash<QString, QString>;

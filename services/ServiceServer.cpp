@@ -1,6 +1,7 @@
 #include "services/ServiceServer.h"
 
 #include "services/PageText.h"
+#include "services/RequestLog.h"
 #include "services/ServicePages.h"
 
 #include <httplib.h>
@@ -26,6 +27,10 @@ constexpr size_t kGeneratedChunk = 64 * 1024;
 // Nothing here takes a request body; a client that sends one gets no more room than this.
 constexpr size_t kMaxRequestBody = 64 * 1024;
 constexpr size_t kMaxRanges = 8;
+
+// The reason the page handler gave for its answer, read by the logger on the
+// same thread once the answer is written.
+thread_local const char *t_reason = "";
 
 // True for the first request for path on the connection being served. With
 // forget, the path is dropped from the connection's again (a path answered
@@ -163,7 +168,16 @@ ServiceServer::ServiceServer(const ServicePages &pages, int delayMs, QString del
             if (firstOnConnection(request.path, true))
                 countConnection(request.path, -1);
         }
+        t_reason = reply.reason;
         send(request, reply, response, [this](std::chrono::milliseconds wait) { return pause(wait); });
+    });
+
+    // Every answer written, also those the library gives itself (413, 414, 400).
+    m_server->set_logger([](const httplib::Request &request, const httplib::Response &response) {
+        const char *reason = t_reason;
+        t_reason = "";
+        if (response.status >= 400)
+            logRefusal(request.method, request.target, response.status, reason);
     });
 }
 

@@ -391,11 +391,12 @@ private slots:
     }
 
     // Pages are kept between requests; an edit from another program shows
-    // on the very next one, in either of SQLite's journal modes.
+    // on the very next one, in either of SQLite's journal modes. A file cut
+    // short under its header leaves a service that still answers.
     void editsShowOnTheNextRequest_data()
     {
         QTest::addColumn<QString>("page");
-        QTest::addColumn<QString>("edit");
+        QTest::addColumn<QString>("edit");   // SQL, or "cut" to truncate the file to nothing
         QTest::addColumn<QByteArray>("gone");   // on the page before the edit only
         QTest::addColumn<QByteArray>("came");   // after it only
         QTest::addColumn<bool>("wal");
@@ -415,6 +416,8 @@ private slots:
         QTest::newRow("data address") << "/geturl/dataurl.asp?checkin=qomp58x"
                                       << "UPDATE svc_settings SET lvalue = 'letmein' WHERE lkey = 'checkin'"
                                       << QByteArray("|data|") << QByteArray() << false;
+        QTest::newRow("file cut short") << "/query/domain.asp?domain=chenglan.cn" << "cut"
+                                        << QByteArray("|domain|chenglan.cn|domain|") << QByteArray() << false;
     }
 
     void editsShowOnTheNextRequest()
@@ -439,9 +442,13 @@ private slots:
             QVERIFY(gone.isEmpty() || shows(gone));
             QVERIFY(came.isEmpty() || !shows(came));
         }
-        QVERIFY(db.exec(edit));
+        if (edit == QLatin1StringView("cut"))
+            QVERIFY(QFile::resize(services.databasePath(), 0));   // the header's page gone: SIGBUS on a mapping
+        else
+            QVERIFY(db.exec(edit));
         QVERIFY(gone.isEmpty() || !shows(gone));
         QVERIFY(came.isEmpty() || shows(came));
+        QCOMPARE(statusOf(services.baseUrl() + QStringLiteral("/stats")), 200);
     }
 
     // The geolocation page from a MaxMind DB file, svc_geo for what it lacks.
@@ -605,6 +612,45 @@ private slots:
         QVERIFY(!utf8(bodyOf(m_services.baseUrl() + QStringLiteral("/stats"))).contains(QStringLiteral("/no/such/")));
     }
 
+    // One log line for each request that failed or was refused, and none of
+    // the values, headers or body the client sent.
+    void refusalsAreLogged_data()
+    {
+        QTest::addColumn<QByteArray>("request");   // sent on a connection of its own
+        QTest::addColumn<QByteArray>("line");      // empty: no line at all
+        const QByteArray close = " HTTP/1.1\r\nHost: x\r\nAuthorization: Basic c2VjcmV0\r\nConnection: close\r\n";
+        QTest::newRow("served") << "GET /query/domain.asp?domain=secret.cn" + close + "\r\n" << QByteArray();
+        QTest::newRow("no such page") << "GET /no/such.asp?token=secret&secret2&x=" + close + "\r\n"
+                                      << QByteArray("GET /no/such.asp?token=&x= 404 no such page");
+        QTest::newRow("bad parameter") << "GET /download/large/NorvaleSetup.exe?sizes=secret" + close + "\r\n"
+                                       << QByteArray("GET /download/large/NorvaleSetup.exe?sizes= 400 bad parameter");
+        QTest::newRow("body too large") << "POST /geturl/dataurl.asp?checkin=secret" + close
+                                               + "Content-Length: 100000\r\n\r\npassword=secret"
+                                        << QByteArray("POST /geturl/dataurl.asp?checkin= 413 body over 64 KiB");
+        QTest::newRow("body in pieces") << "GET /x" + close + "Transfer-Encoding: chunked\r\n\r\n6\r\nsecret\r\n"
+                                        << QByteArray("GET /x 501 body sent in pieces");
+        QTest::newRow("head too long") << "GET /?q=secret" + close + "X-Pad: " + QByteArray(17000, 'a')
+                                       << QByteArray("- - 431 head over 16 KiB");
+    }
+
+    void refusalsAreLogged()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, line);
+        const qsizetype before = m_services.log().size();
+        for (const QByteArray &sent : {request, QByteArray("GET /end-of-case HTTP/1.1\r\nConnection: close\r\n\r\n")}) {
+            const int fd = connectTo(m_services.port());
+            QVERIFY(fd >= 0 && ::send(fd, sent.data(), size_t(sent.size()), MSG_NOSIGNAL) == sent.size());
+            untilClosed(fd, 10000);
+            ::close(fd);
+        }
+        QByteArray logged;
+        QTRY_VERIFY((logged = m_services.log().mid(before)).contains("/end-of-case 404"));
+        const QByteArray expected = line.isEmpty() ? QByteArray() : "norvale-services: " + line + '\n';
+        QCOMPARE(logged.left(logged.indexOf("norvale-services: GET /end-of-case")), expected);
+        QVERIFY(!logged.contains("secret") && !logged.contains("c2VjcmV0"));
+    }
+
     // More slow clients than the server has workers: the others are still
     // served, and a slow one is let go at its deadline.
     void slowClientsStarveNoOne()
@@ -700,6 +746,8 @@ private slots:
         QTest::newRow("bootstrap file missing") << "--bootstrap /nonexistent/dns.json";
         QTest::newRow("geolocation file missing") << "--geo-db /nonexistent/city.mmdb";
         QTest::newRow("geolocation file of another format") << "--geo-db " NORVALE_SERVICES_DATA "/dns.json";
+        QTest::newRow("settings file missing") << "--config /nonexistent/services.conf";
+        QTest::newRow("settings file not NAME = VALUE") << "--config " NORVALE_SERVICES_DATA "/dns.json";
     }
 
     void badOptionsExitWithTwo()

@@ -32,23 +32,6 @@ QString serverBinaries()
     return {};
 }
 
-// A loopback port nobody holds right now.
-int freePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0)
-        return 0;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
-        && ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
-    return port;
-}
 
 // Runs a program to its end: whether it succeeded, and what it said.
 bool runToEnd(QProcess &process, const QString &program, const QStringList &arguments, int withinMs, QString *output)
@@ -99,7 +82,7 @@ bool PostgresServer::start(QString *why)
                  &output))
         return fail(u"initdb failed: "_s + output);
 
-    m_port = freePort();
+    m_port = freeLoopbackPort();
     if (m_port == 0)
         return fail(u"no free loopback port"_s);
     if (!resume(why)) {
@@ -157,6 +140,23 @@ bool PostgresServer::execute(const QString &sql, QString *output, const QString 
     return runToEnd(psql, tool(u"psql"_s),
                     {u"-X"_s, u"-q"_s, u"-A"_s, u"-t"_s, u"-v"_s, u"ON_ERROR_STOP=1"_s, u"-h"_s, socketFolder(), u"-p"_s,
                      QString::number(m_port), u"-U"_s, user(), u"-d"_s, database, u"-c"_s, sql}, 60000, output);
+}
+
+int freeLoopbackPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return 0;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
+        && ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    ::close(fd);
+    return port;
 }
 
 } // namespace norvale::test

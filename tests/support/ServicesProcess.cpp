@@ -4,6 +4,7 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestSql.h"
 
+#include <QFile>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 
@@ -41,6 +42,7 @@ bool ServicesProcess::start(QString *error)
 
     endWithParent(m_process);
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
+    m_process.setStandardErrorFile(m_logDir.filePath(u"services.log"_s));
     m_process.setProgram(QStringLiteral(NORVALE_SERVICES_EXE));
     m_process.setArguments(args);
     m_process.start();
@@ -56,7 +58,7 @@ bool ServicesProcess::start(QString *error)
             return match.hasMatch();
         }))
         return fail(u"norvale-services did not report ready; it said: "_s
-                    + QString::fromUtf8(seen + m_process.readAllStandardError()));
+                    + QString::fromUtf8(seen + log()));
     m_baseUrl = match.captured(1);
     m_port = match.captured(2).toInt();
     return true;
@@ -90,6 +92,12 @@ int ServicesProcess::requestCount(const QString &path) const
 int ServicesProcess::connectionCount(const QString &path) const
 {
     return statsNumber(m_baseUrl, u"connections "_s + path + u' ');
+}
+
+QByteArray ServicesProcess::log() const
+{
+    QFile file(m_logDir.filePath(u"services.log"_s));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 bool ServicesProcess::execSql(const QString &statement) const

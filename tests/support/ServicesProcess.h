@@ -43,12 +43,17 @@ public:
     // connections (the /stats page).
     int requestCount(const QString &path) const;
     int connectionCount(const QString &path) const;
+    // What the program wrote to standard error so far: its log.
+    QByteArray log() const;
     // Runs one statement on the service's database from outside.
     bool execSql(const QString &statement) const;
 
 private:
     Options m_options;
     std::unique_ptr<QTemporaryDir> m_dir;
+    // Standard error goes to a file there: a pipe nobody reads would fill
+    // and stop the program mid-log.
+    QTemporaryDir m_logDir;
     QProcess m_process;
     QString m_databasePath;
     QString m_baseUrl;
