@@ -2,11 +2,12 @@
 
 #include "bench/StallProbe.h"
 #include "norvale/about/ConfigLoad.h"
-#include "norvale/about/Fabout.h"
+#include "norvale/about/Configuration.h"
 #include "norvale/main/Fdomain.h"
 #include "norvale/main/FdomainSearch.h"
 #include "norvale/main/ResultGridView.h"
 #include "norvale/search/DomainSearch.h"
+#include "tests/support/Controls.h"
 #include "tests/support/TestDnsServer.h"
 #include "tests/support/TestSql.h"
 
@@ -59,14 +60,14 @@ BulkOutcome runBulkSearch(const QString &databasePath, const std::shared_ptr<tes
         outcome.error = QStringLiteral("could not load the configuration");
         return outcome;
     }
-    Fabout about(std::move(config.record), stack->platform);
+    Configuration configuration(std::move(config.record));
     Fdomain window(test::DatabaseStack::shared(stack), stack->platform);
     window.Load();
-    window.setAbout(&about);
-    window.lload()->hide();
+    window.setConfiguration(configuration);
+    test::control<QLabel>(window, "lload")->hide();
     window.show();
-    window.lextendnum(otherBox)->click();
-    window.lfind()->setText(keyword);
+    test::kindBox(window, otherBox)->click();
+    test::control<KeywordBox>(window, "lfind")->setText(keyword);
 
     QEventLoop loop;
     // After the window's own handling of the end, which was connected first.
@@ -75,11 +76,11 @@ BulkOutcome runBulkSearch(const QString &databasePath, const std::shared_ptr<tes
     QElapsedTimer clock;
     clock.start();
     stalls.start();
-    window.lsearch()->click();
+    test::control<QPushButton>(window, "lsearch")->click();
     loop.exec();
     outcome.seconds = double(clock.nsecsElapsed()) / 1e9;
     outcome.maxStallMs = stalls.maxStallMs();
-    outcome.rows = window.grid1()->grid().rows() - 1;
+    outcome.rows = test::control<ResultGridView>(window, "grid1")->grid().rows() - 1;
     outcome.ok = true;
     return outcome;
 }

@@ -72,7 +72,8 @@ Run throughThePanel(const QString &address, const QString &folder)
     for (const QLatin1StringView key : kConfigKeys)
         values.append(key == QLatin1StringView("ldownurl") ? address : QString());
     values[0] = QStringLiteral("9");    // lver: offer the upgrade
-    Fabout about(ConfigRecord(values), platform, folder);
+    Configuration config{ConfigRecord(values)};
+    Fabout about(config, platform, folder);
     about.show();
     DownloadPanel *panel = about.fdownload();
 

@@ -6,6 +6,7 @@
 #include "norvale/data/ServerDatabase.h"
 #include "norvale/main/Fdomain.h"
 #include "norvale/main/FdomainResults.h"
+#include "tests/support/Controls.h"
 #include "tests/support/RecordingPlatform.h"
 
 #include <QApplication>
@@ -77,22 +78,22 @@ int main(int argc, char **argv)
     stalls.start();
     QElapsedTimer clock;
     clock.start();
-    window.lfind()->setList(std::exchange(list, {}));
+    test::control<KeywordBox>(window, "lfind")->setList(std::exchange(list, {}));
     const double setMs = double(clock.nsecsElapsed()) / 1e6;
-    window.lfind()->setFocus();
-    window.lfind()->end(false);
+    test::control<KeywordBox>(window, "lfind")->setFocus();
+    test::control<KeywordBox>(window, "lfind")->end(false);
     settle(3000);
 
     // Quick presses, then presses while the list is being counted again.
     double worst = 0;
     for (int pause : {50, 50, 50, 50, 200, 300, 400, 600, 800}) {
-        worst = std::max(worst, keystrokeMs(window.lfind(), Qt::Key_X, QStringLiteral("x")));
+        worst = std::max(worst, keystrokeMs(test::control<KeywordBox>(window, "lfind"), Qt::Key_X, QStringLiteral("x")));
         settle(pause);
-        worst = std::max(worst, keystrokeMs(window.lfind(), Qt::Key_Backspace, QString()));
+        worst = std::max(worst, keystrokeMs(test::control<KeywordBox>(window, "lfind"), Qt::Key_Backspace, QString()));
         settle(pause);
     }
     settle(3000);
-    std::fprintf(stderr, "import_ms=%.1f count_label=%s\n", setMs, qPrintable(window.lkeycount()->text()));
+    std::fprintf(stderr, "import_ms=%.1f count_label=%s\n", setMs, qPrintable(test::control<QLabel>(window, "lkeycount")->text()));
     std::printf("keyword_list_mb=%.1f keystroke_ms=%.1f typing_max_stall_ms=%.1f\n", megabytes, worst,
                 stalls.maxStallMs());
     return 0;

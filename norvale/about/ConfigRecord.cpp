@@ -4,16 +4,6 @@ namespace norvale {
 
 namespace {
 
-template <typename View>
-qsizetype keyIndex(View key)
-{
-    for (qsizetype i = 0; i < qsizetype(kConfigKeys.size()); ++i) {
-        if (key == kConfigKeys[size_t(i)])
-            return i;
-    }
-    return -1;
-}
-
 bool isBlank(QChar c)
 {
     return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r';
@@ -27,21 +17,9 @@ ConfigRecord::ConfigRecord(QStringList values)
         m_values = std::move(values);
 }
 
-QString ConfigRecord::value(QStringView key) const
+QString ConfigRecord::value(ConfigKey key) const
 {
-    const qsizetype i = keyIndex(key);
-    return i < 0 || m_values.isEmpty() ? QString() : m_values.at(i);
-}
-
-QString ConfigRecord::value(QLatin1StringView key) const
-{
-    const qsizetype i = keyIndex(key);
-    return i < 0 || m_values.isEmpty() ? QString() : m_values.at(i);
-}
-
-bool ConfigRecord::hasKey(QStringView key)
-{
-    return keyIndex(key) >= 0;
+    return m_values.isEmpty() ? QString() : m_values.at(qsizetype(key));
 }
 
 bool offersUpgrade(QStringView lver)

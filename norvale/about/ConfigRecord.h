@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QLatin1StringView>
+#include <QtGlobal>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -8,6 +9,42 @@
 #include <array>
 
 namespace norvale {
+
+// The operator's settings, in the order of kConfigKeys (the column each is read from).
+enum class ConfigKey : quint8 {
+    Version,         // lver
+    HomePage,        // lhomeurl
+    DownloadAddress, // ldownurl
+    Qq,              // lqq
+    QqPicture,       // lqqimg
+    QqPage,          // lqqurl
+    TaobaoPicture,   // ltaobaoimg
+    TaobaoPage,      // ltaobaourl
+    MailPage,        // lmailurl
+    Mail,            // lmail
+    BuyPage,         // lbuyurl
+    LinkPage,        // llinkurl
+    BaiduPage,       // lbaidupage
+    BaiduLink,       // lbaidulink
+    GoogleLink,      // lgooglelink
+    GooglePage,      // lgooglepage
+    YahooPage,       // lyahoopage
+    YahooLink,       // lyahoolink
+    YoudaoPage,      // lyoudaopage
+    YoudaoLink,      // lyoudaolink
+    SosoPage,        // lsosopage
+    BingPage,        // lbingpage
+    SougouPage,      // lsougoupage
+    AlexaPage,       // lalexa
+    WhoisPage,       // lwhoisurl
+    StatusPage,      // ldomainurl
+    IpPage,          // lipurl
+    IpInfoPage,      // lipmessurl
+    WebPage,         // lweburl
+    ForumPage,       // lbbsurl
+    ChatPage,        // lchaturl
+    GuestbookPage,   // lgbookurl
+};
 
 // The columns of lconfig_all that the program keeps, in the order it reads them.
 inline constexpr std::array<QLatin1StringView, 32> kConfigKeys{
@@ -29,8 +66,21 @@ inline constexpr std::array<QLatin1StringView, 32> kConfigKeys{
     QLatin1StringView("lchaturl"),    QLatin1StringView("lgbookurl"),
 };
 
-// The operator's configuration: one text per key, exactly as the database
-// gave it. Read-only once loaded; it lives as long as the about window.
+static_assert(size_t(ConfigKey::GuestbookPage) + 1 == kConfigKeys.size());
+
+// The lconfig_all column a key is read from (and the about window's name for its holder).
+inline QLatin1StringView configColumn(ConfigKey key) { return kConfigKeys[size_t(key)]; }
+
+// Every key, in column order.
+constexpr std::array<ConfigKey, kConfigKeys.size()> allConfigKeys()
+{
+    std::array<ConfigKey, kConfigKeys.size()> keys{};
+    for (size_t i = 0; i < keys.size(); ++i)
+        keys[i] = ConfigKey(i);
+    return keys;
+}
+
+// The operator's configuration as the database gave it: one text per key.
 class ConfigRecord {
 public:
     ConfigRecord() = default;
@@ -39,10 +89,8 @@ public:
     explicit ConfigRecord(QStringList values);
 
     bool isEmpty() const { return m_values.isEmpty(); }
-    // The text of a key; the empty text for a key that is not in the table.
-    QString value(QStringView key) const;
-    QString value(QLatin1StringView key) const;
-    static bool hasKey(QStringView key);
+    // The text of a key; empty in an empty record.
+    QString value(ConfigKey key) const;
 
 private:
     QStringList m_values;

@@ -5,7 +5,6 @@
 #include "norvale/platform/Twips.h"
 #include "norvale/platform/WebAddress.h"
 #include "norvale/platform/WindowLayout.h"
-#include "norvale/startup/FontSubstitutes.h"
 #include "norvale/web/LoadPicture.h"
 
 #include <QCloseEvent>
@@ -66,13 +65,15 @@ void keepLinkInPlace(QLabel *link)
     QRect box = link->geometry();
     box.setRight(qMin(box.right(), twips(kPanelRight) - 1));
     link->setGeometry(box);
-    const QString full = link->text();
-    const QString shown = link->fontMetrics().elidedText(full, Qt::ElideRight, box.width() - 2);
-    if (shown != full) {
-        link->setText(shown);
-        link->setToolTip(full);
-        link->setAccessibleName(full);
-    }
+}
+
+// A link's text, cut short with "…" where it would run past its place.
+void setLinkText(QLabel *link, const QString &full)
+{
+    const QString shown = link->fontMetrics().elidedText(full, Qt::ElideRight, link->width() - 2);
+    link->setText(shown);
+    link->setToolTip(shown != full ? full : QString());
+    link->setAccessibleName(shown != full ? full : QString());
 }
 
 QLabel *pictureBox(QWidget *parent, const char *name, const QRect &geometry)
@@ -86,10 +87,9 @@ QLabel *pictureBox(QWidget *parent, const char *name, const QRect &geometry)
 
 } // namespace
 
-Fabout::Fabout(ConfigRecord record, Platform &platform, const QString &programFolder, QWidget *parent)
-    : QWidget(parent, Qt::Window), m_record(std::move(record)), m_platform(platform)
+Fabout::Fabout(const Configuration &config, Platform &platform, const QString &programFolder, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_config(config), m_platform(platform)
 {
-    installFontSubstitutes();
     setObjectName(QStringLiteral("Fabout"));
     setWindowTitle(QStringLiteral("版权申明"));
     readAsWindow(this);
@@ -119,7 +119,7 @@ Fabout::Fabout(ConfigRecord record, Platform &platform, const QString &programFo
     m_fdownload = new DownloadPanel(platform, programFolder, this);
     m_fdownload->setGeometry(twipRect(480, 960, 5775, 4095));
     connect(m_ldownact, &QPushButton::clicked, this,
-            [this] { m_fdownload->startDownload(value(u"ldownurl")); });
+            [this] { m_fdownload->startDownload(m_config.text(ConfigKey::DownloadAddress)); });
 
     // The configuration holders: one plain-text label per key in a frame
     // that is never shown.
@@ -130,9 +130,20 @@ Fabout::Fabout(ConfigRecord record, Platform &platform, const QString &programFo
         auto *holder = new QLabel(m_hidden);
         holder->setObjectName(key);
         holder->setTextFormat(Qt::PlainText);
-        holder->setText(m_record.value(key));
     }
     m_hidden->hide();
+    config.whenLoaded(this, [this] { showConfiguration(); });
+}
+
+void Fabout::showConfiguration()
+{
+    m_lver->setText(m_config.text(ConfigKey::Version));
+    m_ldownact->setVisible(m_config.offersUpgrade());
+    setLinkText(m_lmail, m_config.text(ConfigKey::Mail));
+    setLinkText(m_lqq, m_config.text(ConfigKey::Qq));
+    setLinkText(m_lhomeurl, m_config.text(ConfigKey::HomePage));
+    for (size_t i = 0; i < kConfigKeys.size(); ++i)
+        m_hidden->findChild<QLabel *>(kConfigKeys[i])->setText(m_config.text(ConfigKey(i)));
 }
 
 void Fabout::buildHeader()
@@ -148,12 +159,12 @@ void Fabout::buildHeader()
           versionFont);
 
     label(this, "Label3", QStringLiteral("最新版本："), twipRect(2880, 600, 1215, 255), songFont(12));
-    label(this, "lver", value(u"lver"), twipRect(4080, 600, 495, 255), songFont(12));
+    m_lver = label(this, "lver", QString(), twipRect(4080, 600, 495, 255), songFont(12));
     m_ldownact = new QPushButton(QStringLiteral("点击升级"), this);
     m_ldownact->setObjectName(QStringLiteral("ldownact"));
     m_ldownact->setAutoDefault(false);
     m_ldownact->setGeometry(twipRect(4800, 600, 1215, 375));
-    m_ldownact->setVisible(offersUpgrade(value(u"lver")));
+    m_ldownact->hide();
 
     auto *features = new QGroupBox(QStringLiteral("关于"), this);
     features->setObjectName(QStringLiteral("Frame1"));
@@ -171,13 +182,13 @@ void Fabout::buildContacts()
     // reader and Tab walk them.
     const QFont big = songFont(15.75);
     m_lfontori = label(this, "lfontori", QStringLiteral("Email："), twipRect(600, 2640, 1935, 480), big);
-    m_lmail = label(this, "lmail", value(u"lmail"), twipRect(2520, 2640, 3495, 480), big);
+    m_lmail = label(this, "lmail", QString(), twipRect(2520, 2640, 3495, 480), big);
     m_limgqq = pictureBox(this, "limgqq", twipRect(1800, 3120, 495, 375));
-    m_lqq = label(this, "lqq", value(u"lqq"), twipRect(2520, 3120, 2655, 375), big);
+    m_lqq = label(this, "lqq", QString(), twipRect(2520, 3120, 2655, 375), big);
     QLabel *shop = label(this, "Label5", QStringLiteral("淘宝商城："), twipRect(600, 3720, 1935, 480), big);
     m_ltaobao = pictureBox(this, "ltaobao", twipRect(2520, 3720, 2415, 375));
     QLabel *home = label(this, "Label7", QStringLiteral("官方网址："), twipRect(600, 4320, 1935, 480), big);
-    m_lhomeurl = label(this, "lhomeurl", value(u"lhomeurl"), twipRect(2640, 4320, 3855, 375), big);
+    m_lhomeurl = label(this, "lhomeurl", QString(), twipRect(2640, 4320, 3855, 375), big);
     for (QLabel *caption : {m_lfontori, shop, home})
         setTextColour(caption, Qt::black);
     for (QLabel *link : {m_lmail, m_lqq, m_lhomeurl})
@@ -203,8 +214,8 @@ void Fabout::checkimg()
     // had its chance too.
     if (!m_limgqq->pixmap().isNull() || m_picturesPending > 0)
         return;
-    loadPicture(m_limgqq, value(u"lqqimg"));
-    loadPicture(m_ltaobao, value(u"ltaobaoimg"));
+    loadPicture(m_limgqq, m_config.text(ConfigKey::QqPicture));
+    loadPicture(m_ltaobao, m_config.text(ConfigKey::TaobaoPicture));
 }
 
 void Fabout::loadPicture(QLabel *target, const QString &source)
@@ -228,18 +239,18 @@ void Fabout::loadPicture(QLabel *target, const QString &source)
 
 void Fabout::openLink(QObject *link)
 {
-    QLatin1StringView key;
+    ConfigKey key;
     if (link == m_lmail)
-        key = QLatin1StringView("lmailurl");
+        key = ConfigKey::MailPage;
     else if (link == m_lqq)
-        key = QLatin1StringView("lqqurl");
+        key = ConfigKey::QqPage;
     else if (link == m_lhomeurl)
-        key = QLatin1StringView("lhomeurl");
+        key = ConfigKey::HomePage;
     else if (link == m_ltaobao)
-        key = QLatin1StringView("ltaobaourl");
+        key = ConfigKey::TaobaoPage;
     else
         return;
-    openWebAddress(m_platform, value(key), this);
+    openWebAddress(m_platform, m_config.text(key), this);
 }
 
 bool Fabout::eventFilter(QObject *watched, QEvent *event)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "norvale/about/ConfigRecord.h"
+#include "norvale/about/Configuration.h"
 
 #include <QWidget>
 
@@ -15,23 +15,18 @@ class Platform;
 
 // The about window "版权申明": product and version, the newest version with
 // the upgrade offer, the feature list and the operator's contact links and
-// pictures. It is created hidden once the configuration has been loaded and
-// only ever hidden afterwards, because it holds the configuration record
-// that every other window reads by key.
+// pictures. It shows the configuration and fills in once that has loaded;
+// closing only hides it.
 class Fabout final : public QWidget {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(Fabout)
 
 public:
     // programFolder is where an upgrade's installer is saved (see
-    // DownloadPanel); empty means the running program's folder.
-    Fabout(ConfigRecord record, Platform &platform, const QString &programFolder = QString(),
+    // DownloadPanel); empty means the running program's folder. The
+    // configuration must outlive the window.
+    Fabout(const Configuration &config, Platform &platform, const QString &programFolder = QString(),
            QWidget *parent = nullptr);
-
-    // The loaded text of a configuration key.
-    QString value(QStringView key) const { return m_record.value(key); }
-    QString value(QLatin1StringView key) const { return m_record.value(key); }
-    const ConfigRecord &record() const { return m_record; }
 
     // Loads the two contact pictures off the interface thread unless the QQ
     // picture is already there (or on its way); each appears when it arrives.
@@ -50,10 +45,12 @@ private:
     void buildContacts();
     void loadPicture(QLabel *target, const QString &source);
     void openLink(QObject *link);
+    void showConfiguration();
 
-    ConfigRecord m_record;
+    const Configuration &m_config;
     Platform &m_platform;
     int m_picturesPending = 0;
+    QLabel *m_lver = nullptr;
     QPushButton *m_ldownact = nullptr;
     QLabel *m_lfontori = nullptr;
     QLabel *m_lmail = nullptr;

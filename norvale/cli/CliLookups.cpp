@@ -1,4 +1,4 @@
-#include "norvale/about/ConfigRecord.h"
+#include "norvale/about/Configuration.h"
 #include "norvale/cli/CliOutput.h"
 #include "norvale/cli/CliRun.h"
 #include "norvale/lookup/FilingLookup.h"
@@ -69,10 +69,10 @@ std::decay_t<Value> lookUp(Engine &engine, void (Engine::*finished)(quint64, Val
 } // namespace
 
 int runWhois(const CliOptions &options, std::shared_ptr<ServerDatabase> database,
-             const ConfigRecord &config)
+             const Configuration &config)
 {
     WhoisLookup engine(makeServerLookupBackend(std::move(database)));
-    engine.setPageBase(config.value(QLatin1StringView("lwhoisurl")));
+    engine.setPageBase(config.text(ConfigKey::WhoisPage));
     const QString text = lookUp(engine, &WhoisLookup::finished, options.target);
 
     const bool found = text != QString::fromUtf16(lookuptext::whoisNotFound);
@@ -90,10 +90,10 @@ int runWhois(const CliOptions &options, std::shared_ptr<ServerDatabase> database
     return 0;
 }
 
-int runIp(const CliOptions &options, std::shared_ptr<ServerDatabase> database, const ConfigRecord &config)
+int runIp(const CliOptions &options, std::shared_ptr<ServerDatabase> database, const Configuration &config)
 {
     IpLookup engine(makeServerLookupBackend(std::move(database)));
-    engine.setPages(config.value(QLatin1StringView("lipurl")), config.value(QLatin1StringView("lipmessurl")));
+    engine.setPages(config.text(ConfigKey::IpPage), config.text(ConfigKey::IpInfoPage));
     QString address;
     QStringList shared;
     QStringList location(locationMarkers().size());

@@ -1,6 +1,7 @@
 #include "norvale/cli/CliRun.h"
 
 #include "norvale/about/ConfigLoad.h"
+#include "norvale/about/Configuration.h"
 #include "norvale/cli/CliOutput.h"
 #include "norvale/cli/ConsolePlatform.h"
 #include "norvale/data/DataServiceAddress.h"
@@ -54,24 +55,25 @@ int runCli(const CliOptions &options)
     std::shared_ptr<ServerDatabase> database(stack, &stack->database);
     // As at the window's start: the data service is asked, then the
     // configuration read; either failing ends the run with the window's message.
-    ConfigLoadResult config = loadConfigRecord(*database);
-    switch (config.outcome) {
+    ConfigLoadResult loaded = loadConfigRecord(*database);
+    switch (loaded.outcome) {
     case ConfigLoadResult::Outcome::Loaded:
         break;
     case ConfigLoadResult::Outcome::Failed:
-        stack->platform.showMessage(QStringLiteral("Norvale"), config.error, nullptr);
+        stack->platform.showMessage(QStringLiteral("Norvale"), loaded.error, nullptr);
         return 1;
     case ConfigLoadResult::Outcome::Ending:
         return stack->platform.exitCode() >= 0 ? stack->platform.exitCode() : 1;
     }
 
+    const Configuration config(std::move(loaded.record));
     switch (options.command) {
     case CliOptions::Command::Search:
-        return cli::runSearch(options, std::move(keywords), pattern, database, config.record);
+        return cli::runSearch(options, std::move(keywords), pattern, database, config);
     case CliOptions::Command::Whois:
-        return cli::runWhois(options, database, config.record);
+        return cli::runWhois(options, database, config);
     case CliOptions::Command::Ip:
-        return cli::runIp(options, database, config.record);
+        return cli::runIp(options, database, config);
     case CliOptions::Command::Filing:
         return cli::runFiling(options, database);
     case CliOptions::Command::Help:

@@ -13,7 +13,7 @@
 
 namespace norvale {
 
-class ConfigRecord;
+class Configuration;
 class ServerDatabase;
 struct KeywordSource;
 
@@ -55,11 +55,11 @@ KeywordSource patternSource(KeywordSource given, const KeywordPattern &pattern);
 // at least one (read ahead).
 KeywordSource searchKeywords(const CliOptions &options, bool *any);
 int runSearch(const CliOptions &options, KeywordSource keywords, const std::optional<KeywordPattern> &pattern,
-              std::shared_ptr<ServerDatabase> database, const ConfigRecord &config);
+              std::shared_ptr<ServerDatabase> database, const Configuration &config);
 int runWhois(const CliOptions &options, std::shared_ptr<ServerDatabase> database,
-             const ConfigRecord &config);
+             const Configuration &config);
 int runIp(const CliOptions &options, std::shared_ptr<ServerDatabase> database,
-          const ConfigRecord &config);
+          const Configuration &config);
 int runFiling(const CliOptions &options, std::shared_ptr<ServerDatabase> database);
 
 } // namespace cli

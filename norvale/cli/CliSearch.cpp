@@ -1,4 +1,4 @@
-#include "norvale/about/ConfigRecord.h"
+#include "norvale/about/Configuration.h"
 #include "norvale/cli/CliOutput.h"
 #include "norvale/cli/CliRun.h"
 #include "norvale/search/DomainSearch.h"
@@ -87,9 +87,9 @@ KeywordSource searchKeywords(const CliOptions &options, bool *any)
 }
 
 int runSearch(const CliOptions &options, KeywordSource keywords, const std::optional<KeywordPattern> &pattern,
-              std::shared_ptr<ServerDatabase> database, const ConfigRecord &config)
+              std::shared_ptr<ServerDatabase> database, const Configuration &config)
 {
-    const QString statusBase = config.value(QLatin1StringView("ldomainurl"));
+    const QString statusBase = config.text(ConfigKey::StatusPage);
     DomainSearch engine(makeServerBackend(std::move(database), [statusBase] { return statusBase; }),
                         boxesOf(options));
     ResultWriter writer(options.format, options.format == ResultFormat::Table && outputIsTerminal());

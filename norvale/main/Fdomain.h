@@ -1,6 +1,6 @@
 #pragma once
 
-#include "norvale/main/KeywordBox.h"
+#include "norvale/main/FdomainControls.h"
 #include "norvale/search/SearchRules.h"
 
 #include <QMainWindow>
@@ -21,6 +21,7 @@ class QPushButton;
 
 namespace norvale {
 
+class Configuration;
 class Fabout;
 class Fhelp;
 class FdomainResults;
@@ -36,6 +37,7 @@ class ServerDatabase;
 // Every control carries its name as objectName. The seventeen extension boxes
 // form the array `lextendnum`, named "lextendnum(0)" to "lextendnum(16)", so
 // that they stay apart from the "全部" box, whose own name is "lextendnum1".
+// The top panel's controls stand where a table of places puts them.
 //
 // Activate is the window's WindowActivate event; it runs Activate(), which
 // emits activated() first (the start-up sequence closes its splash on it).
@@ -58,11 +60,12 @@ public:
     Fdomain(std::shared_ptr<ServerDatabase> database, Platform &platform, QWidget *parent = nullptr);
     ~Fdomain() override;
 
-    // The hidden about window, which holds the loaded configuration. Given
-    // once the start-up sequence has loaded it; until then the search has no
-    // status page address.
+    // The operator's configuration, which must outlive the window. Until it
+    // has loaded the search has no status page address, and the entries that
+    // need an address wait for it.
+    void setConfiguration(const Configuration &config);
+    // The about window "关于" shows.
     void setAbout(Fabout *about);
-    Fabout *about() const;
 
     FdomainSearch &search() const { return *m_search; }
     // Grid clicks, the tool menu and buttons, the configured pages and the
@@ -100,46 +103,9 @@ public:
     void rememberIn(const QString &settingsFile);
     void saveSettings() const;
 
-    KeywordBox *lfind() const { return m_lfind; }
-    QPushButton *lsearch() const { return m_lsearch; }
-    QPushButton *lstop() const { return m_lstop; }
-    QPushButton *lregist() const { return m_lregist; }
-    QPushButton *lwhois() const { return m_lwhois; }
-    QPushButton *lip() const { return m_lip; }
-    QPushButton *lbak() const { return m_lbak; }
-    QCheckBox *lextendnum(int index) const;  // nullptr outside 0..16
-    QCheckBox *lextendnum1() const { return m_lextendnum1; }
-    QCheckBox *lshowbak() const { return m_lshowbak; }
-    QLabel *lload() const { return m_lload; }
-    QGroupBox *fslide3() const { return m_fslide3; }
-    QLineEdit *lslide3() const { return m_lslide3; }
-    QFrame *lslideback3() const { return m_lslideback3; }
-    QLabel *lslidetext3() const { return m_lslidetext3; }
-    ResultGridView *grid1() const { return m_grid1; }
-    QLabel *lallnum() const { return m_lallnum; }
-    QPushButton *limport() const { return m_limport; }
-    QPushButton *lgenerate() const { return m_lgenerate; }
-    QLabel *lkeycount() const { return m_lkeycount; }
-    QCheckBox *lonlyfree() const { return m_lonlyfree; }
-    QPushButton *lexport() const { return m_lexport; }
-    QLabel *llegend() const { return m_llegend; }
-
-    QAction *mregist() const { return m_mregist; }
-    QAction *mbak() const { return m_mbak; }
-    QAction *mwhois() const { return m_mwhois; }
-    QAction *mip() const { return m_mip; }
-    QAction *mimport() const { return m_mimport; }
-    QAction *mgenerate() const { return m_mgenerate; }
-    QAction *mexport() const { return m_mexport; }
-    QAction *mremember() const { return m_mremember; }
-    QAction *mhome() const { return m_mhome; }
-    QAction *mbbs() const { return m_mbbs; }
-    QAction *mgbook() const { return m_mgbook; }
-    QAction *mchat() const { return m_mchat; }
-    QAction *mtext() const { return m_mtext; }
-    QAction *mabout() const { return m_mabout; }
-    QAction *mend() const { return m_mend; }
-    QAction *mweb() const { return m_mweb; }
+    // The controls, for the window's own parts; everything else finds a
+    // control by its objectName, as a user's tools do.
+    const FdomainControls &controls() const { return m_c; }
 
 signals:
     void activated();
@@ -163,51 +129,13 @@ private:
     QPointer<Fabout> m_about;
     QPointer<Fhelp> m_help;
 
+    FdomainControls m_c;
     QWidget *m_client = nullptr;
     QGroupBox *m_Frame6 = nullptr;
     QLabel *m_Label1 = nullptr;
-    KeywordBox *m_lfind = nullptr;
-    QPushButton *m_lsearch = nullptr;
-    QPushButton *m_lstop = nullptr;
-    QPushButton *m_lregist = nullptr;
-    QPushButton *m_lwhois = nullptr;
-    QPushButton *m_lip = nullptr;
-    QPushButton *m_lbak = nullptr;
-    std::array<QCheckBox *, ExtensionCount> m_lextendnum{};
-    QCheckBox *m_lextendnum1 = nullptr;
-    QCheckBox *m_lshowbak = nullptr;
-    QLabel *m_lload = nullptr;
-    QGroupBox *m_fslide3 = nullptr;
-    QLineEdit *m_lslide3 = nullptr;
-    QFrame *m_lslideback3 = nullptr;
-    QLabel *m_lslidetext3 = nullptr;
-    ResultGridView *m_grid1 = nullptr;
-    QLabel *m_lallnum = nullptr;
     QFrame *m_Frame1 = nullptr;
-    QPushButton *m_limport = nullptr;
-    QPushButton *m_lgenerate = nullptr;
-    QLabel *m_lkeycount = nullptr;
-    QCheckBox *m_lonlyfree = nullptr;
-    QPushButton *m_lexport = nullptr;
-    QLabel *m_llegend = nullptr;
     QString m_settingsFile;
 
-    QAction *m_mregist = nullptr;
-    QAction *m_mbak = nullptr;
-    QAction *m_mwhois = nullptr;
-    QAction *m_mip = nullptr;
-    QAction *m_mimport = nullptr;
-    QAction *m_mgenerate = nullptr;
-    QAction *m_mexport = nullptr;
-    QAction *m_mremember = nullptr;
-    QAction *m_mhome = nullptr;
-    QAction *m_mbbs = nullptr;
-    QAction *m_mgbook = nullptr;
-    QAction *m_mchat = nullptr;
-    QAction *m_mtext = nullptr;
-    QAction *m_mabout = nullptr;
-    QAction *m_mend = nullptr;
-    QAction *m_mweb = nullptr;
 
     // Ends its search's reporting before the base class deletes the widgets.
     std::unique_ptr<FdomainSearch> m_search;

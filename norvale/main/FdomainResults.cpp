@@ -1,6 +1,7 @@
 #include "norvale/main/FdomainResults.h"
 
 #include "norvale/main/Fdomain.h"
+#include "norvale/main/KeywordBox.h"
 #include "norvale/main/Fgenerate.h"
 #include "norvale/main/ResultGridView.h"
 #include "norvale/platform/Platform.h"
@@ -58,16 +59,16 @@ FdomainResults::FdomainResults(Fdomain &window, Platform &platform)
 {
     m_files.setMaxThreadCount(1);
 
-    connect(window.limport(), &QPushButton::clicked, this, &FdomainResults::importKeywords);
-    connect(window.mimport(), &QAction::triggered, this, &FdomainResults::importKeywords);
-    connect(window.lgenerate(), &QPushButton::clicked, this, &FdomainResults::generateKeywords);
-    connect(window.mgenerate(), &QAction::triggered, this, &FdomainResults::generateKeywords);
-    connect(window.lexport(), &QPushButton::clicked, this, &FdomainResults::exportRows);
-    connect(window.mexport(), &QAction::triggered, this, &FdomainResults::exportRows);
-    connect(window.grid1(), &ResultGridView::copyRequested, this, &FdomainResults::copySelection);
-    connect(window.lonlyfree(), &QCheckBox::toggled, this,
-            [this](bool on) { m_window.grid1()->order().setOnlyFree(on); });
-    connect(window.lfind(), &QLineEdit::textChanged, this, &FdomainResults::showKeywordCount);
+    connect(window.controls().limport, &QPushButton::clicked, this, &FdomainResults::importKeywords);
+    connect(window.controls().mimport, &QAction::triggered, this, &FdomainResults::importKeywords);
+    connect(window.controls().lgenerate, &QPushButton::clicked, this, &FdomainResults::generateKeywords);
+    connect(window.controls().mgenerate, &QAction::triggered, this, &FdomainResults::generateKeywords);
+    connect(window.controls().lexport, &QPushButton::clicked, this, &FdomainResults::exportRows);
+    connect(window.controls().mexport, &QAction::triggered, this, &FdomainResults::exportRows);
+    connect(window.controls().grid1, &ResultGridView::copyRequested, this, &FdomainResults::copySelection);
+    connect(window.controls().lonlyfree, &QCheckBox::toggled, this,
+            [this](bool on) { m_window.controls().grid1->order().setOnlyFree(on); });
+    connect(window.controls().lfind, &QLineEdit::textChanged, this, &FdomainResults::showKeywordCount);
     m_countDelay.setSingleShot(true);
     m_countDelay.setInterval(150);
     connect(&m_countDelay, &QTimer::timeout, &m_countSteps, qOverload<>(&QTimer::start));
@@ -90,7 +91,7 @@ ResultRecord FdomainResults::record(const ResultGridModel &grid, int row)
 
 QList<ResultRecord> FdomainResults::records(const QList<int> &rows) const
 {
-    const ResultGridModel &grid = m_window.grid1()->grid();
+    const ResultGridModel &grid = m_window.controls().grid1->grid();
     QList<ResultRecord> out;
     out.reserve(rows.size());
     for (const int row : rows)
@@ -108,9 +109,9 @@ constexpr qsizetype kCountAtOnce = 64 * 1024;
 void FdomainResults::showKeywordCount()
 {
     m_countSteps.stop();
-    if (m_window.lfind()->text().size() <= kCountAtOnce) {
+    if (m_window.controls().lfind->text().size() <= kCountAtOnce) {
         m_counter = KeywordCounter();  // and the room a long list took
-        m_counter.step(m_window.lfind()->text(), m_window.lfind()->text().size() + 1);
+        m_counter.step(m_window.controls().lfind->text(), m_window.controls().lfind->text().size() + 1);
         applyCount(m_counter.isList() ? m_counter.count() : -1);
         return;
     }
@@ -125,7 +126,7 @@ void FdomainResults::countStep()
 {
     QElapsedTimer clock;
     clock.start();
-    const QString text = m_window.lfind()->text();
+    const QString text = m_window.controls().lfind->text();
     bool done = false;
     while (!done && clock.elapsed() < 4)
         done = m_counter.step(text, 1000);
@@ -138,13 +139,13 @@ void FdomainResults::countStep()
 void FdomainResults::applyCount(qsizetype keywords)
 {
     if (keywords >= 0)
-        m_window.lkeycount()->setText(QStringLiteral("共 %1 个关键词").arg(keywords));
-    m_window.lkeycount()->setVisible(keywords >= 0);
+        m_window.controls().lkeycount->setText(QStringLiteral("共 %1 个关键词").arg(keywords));
+    m_window.controls().lkeycount->setVisible(keywords >= 0);
 }
 
 void FdomainResults::copySelection()
 {
-    const QList<int> rows = m_window.grid1()->selectedRows();
+    const QList<int> rows = m_window.controls().grid1->selectedRows();
     if (rows.isEmpty())
         return;
     m_platform.setClipboardText(QString::fromUtf8(ResultWriter::write(ResultFormat::Tsv, records(rows))));
@@ -184,8 +185,8 @@ void FdomainResults::importKeywords()
         }
         QMetaObject::invokeMethod(this, [this, path, problem, keywords = std::move(keywords)]() mutable {
             if (problem.isEmpty()) {
-                m_window.lfind()->setList(std::exchange(keywords, {}));
-                m_window.lfind()->setFocus();
+                m_window.controls().lfind->setList(std::exchange(keywords, {}));
+                m_window.controls().lfind->setFocus();
             } else {
                 m_platform.showMessage(programName(), problem + QStringLiteral("\n") + path, &m_window);
             }
@@ -196,11 +197,11 @@ void FdomainResults::importKeywords()
 
 void FdomainResults::exportRows()
 {
-    if (m_window.grid1()->shownRows().isEmpty()) {
+    if (m_window.controls().grid1->shownRows().isEmpty()) {
         m_platform.showMessage(programName(), QStringLiteral("表格中没有可导出的记录"), &m_window);
         return;
     }
-    const QString keyword = cleanKeyword(m_window.lfind()->text().section(u'\n', 0, 0));
+    const QString keyword = cleanKeyword(m_window.controls().lfind->text().section(u'\n', 0, 0));
     int filter = 0;
     const QString chosen = m_platform.chooseSaveFile(
         QStringLiteral("导出结果"),
@@ -210,7 +211,7 @@ void FdomainResults::exportRows()
         return;
     // What the grid shows now, rows the search added while the dialog was
     // open included.
-    const QList<ResultRecord> rows = records(m_window.grid1()->shownRows());
+    const QList<ResultRecord> rows = records(m_window.controls().grid1->shownRows());
     const ExportChoice choice = exportChoice(chosen, filter);
     m_files.start([this, rows, choice] {
         QByteArray bytes = ResultWriter::write(choice.format, rows);

@@ -1,6 +1,7 @@
 #include "norvale/main/FdomainSearch.h"
 
 #include "norvale/main/Fdomain.h"
+#include "norvale/main/KeywordBox.h"
 #include "norvale/main/ResultGridView.h"
 #include "norvale/search/DomainSearch.h"
 #include "norvale/search/SearchBackend.h"
@@ -71,15 +72,15 @@ void FdomainSearch::watchBoxes()
     // toggled, not clicked: the window's own unticking must reach the
     // engine too.
     for (int i = 0; i < Fdomain::ExtensionCount; ++i) {
-        QCheckBox *box = m_window.lextendnum(i);
+        QCheckBox *box = m_window.controls().lextendnum[std::size_t(i)];
         m_boxes->setKind(i, box->isChecked());
         connect(box, &QCheckBox::toggled, this, [this, i](bool on) { m_boxes->setKind(i, on); });
     }
-    m_boxes->setAll(m_window.lextendnum1()->isChecked());
-    connect(m_window.lextendnum1(), &QCheckBox::toggled, this,
+    m_boxes->setAll(m_window.controls().lextendnum1->isChecked());
+    connect(m_window.controls().lextendnum1, &QCheckBox::toggled, this,
             [this](bool on) { m_boxes->setAll(on); });
-    m_boxes->setShowRelated(m_window.lshowbak()->isChecked());
-    connect(m_window.lshowbak(), &QCheckBox::toggled, this,
+    m_boxes->setShowRelated(m_window.controls().lshowbak->isChecked());
+    connect(m_window.controls().lshowbak, &QCheckBox::toggled, this,
             [this](bool on) { m_boxes->setShowRelated(on); });
 }
 
@@ -107,7 +108,7 @@ void FdomainSearch::run()
     dropRows();
     m_window.setStopflag(false);
     m_running = true;
-    m_generation = m_engine->start(m_window.lfind()->text());
+    m_generation = m_engine->start(m_window.controls().lfind->text());
 }
 
 void FdomainSearch::stop()
@@ -124,10 +125,10 @@ void FdomainSearch::onReset(quint64 generation)
     if (!isCurrent(generation))
         return;
     dropRows();
-    ResultGridModel &grid = m_window.grid1()->grid();
+    ResultGridModel &grid = m_window.controls().grid1->grid();
     grid.setRows(1);
-    m_window.lallnum()->setText(u"找到记录 " % QString::number(grid.rows() - 1) % u" 条");
-    m_window.fslide3()->show();
+    m_window.controls().lallnum->setText(u"找到记录 " % QString::number(grid.rows() - 1) % u" 条");
+    m_window.controls().fslide3->show();
 }
 
 void FdomainSearch::onProgress(quint64 generation, int percent)
@@ -166,10 +167,10 @@ void FdomainSearch::applyRows()
     writes.reserve(rows.size());
     for (const SearchRow &row : rows)
         writes.push_back({row.row, row.cells, row.red, red});
-    ResultGridModel &grid = m_window.grid1()->grid();
+    ResultGridModel &grid = m_window.controls().grid1->grid();
     grid.writeRows(writes);
     m_sinceApplied.restart();
-    m_window.lallnum()->setText(u"找到相关记录  " % QString::number(grid.rows() - 1) % u"  条");
+    m_window.controls().lallnum->setText(u"找到相关记录  " % QString::number(grid.rows() - 1) % u"  条");
 }
 
 void FdomainSearch::dropRows()
@@ -189,7 +190,7 @@ void FdomainSearch::onFinished(quint64 generation)
     m_running = false;
     m_window.setStopflag(true);
     m_window.resetslide();
-    m_window.lfind()->setFocus();
+    m_window.controls().lfind->setFocus();
 }
 
 } // namespace norvale

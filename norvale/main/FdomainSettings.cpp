@@ -31,9 +31,9 @@ void restoreTicks(Fdomain &window, const QSettings &settings)
     const bool all = settings.value(allKey).toBool();
     const QStringList kinds = settings.value(kindsKey).toStringList();
     for (int i = 0; i < Fdomain::ExtensionCount; ++i)
-        window.lextendnum(i)->setChecked(!all && kinds.contains(window.lextendnum(i)->text()));
-    window.lextendnum1()->setChecked(all);
-    window.lshowbak()->setChecked(settings.value(relatedKey).toBool());
+        window.controls().lextendnum[std::size_t(i)]->setChecked(!all && kinds.contains(window.controls().lextendnum[std::size_t(i)]->text()));
+    window.controls().lextendnum1->setChecked(all);
+    window.controls().lshowbak->setChecked(settings.value(relatedKey).toBool());
 }
 
 } // namespace
@@ -45,7 +45,7 @@ void restoreWindowSettings(Fdomain &window, const QString &file)
         return;
 
     const bool remember = settings.value(rememberKey).toBool();
-    window.mremember()->setChecked(remember);
+    window.controls().mremember->setChecked(remember);
     if (remember && settings.contains(allKey))
         restoreTicks(window, settings);
 
@@ -54,7 +54,7 @@ void restoreWindowSettings(Fdomain &window, const QString &file)
         bool ok = false;
         const int width = widths.value(col - firstShownColumn).toInt(&ok);
         if (ok)
-            window.grid1()->setColWidth(col, std::clamp(width, narrowest, widest));
+            window.controls().grid1->setColWidth(col, std::clamp(width, narrowest, widest));
     }
 
     // restoreGeometry refuses what it cannot read and keeps the window on a
@@ -65,17 +65,17 @@ void restoreWindowSettings(Fdomain &window, const QString &file)
 void saveWindowSettings(const Fdomain &window, const QString &file)
 {
     QSettings settings(file, QSettings::IniFormat);
-    const bool remember = window.mremember()->isChecked();
+    const bool remember = window.controls().mremember->isChecked();
     settings.setValue(rememberKey, remember);
     if (remember) {
         QStringList kinds;
         for (int i = 0; i < Fdomain::ExtensionCount; ++i) {
-            if (window.lextendnum(i)->isChecked())
-                kinds << window.lextendnum(i)->text();
+            if (window.controls().lextendnum[std::size_t(i)]->isChecked())
+                kinds << window.controls().lextendnum[std::size_t(i)]->text();
         }
-        settings.setValue(allKey, window.lextendnum1()->isChecked());
+        settings.setValue(allKey, window.controls().lextendnum1->isChecked());
         settings.setValue(kindsKey, kinds);
-        settings.setValue(relatedKey, window.lshowbak()->isChecked());
+        settings.setValue(relatedKey, window.controls().lshowbak->isChecked());
     } else {
         // Nothing is kept that the entry no longer asks for.
         for (const QString &key : {allKey, kindsKey, relatedKey})
@@ -83,7 +83,7 @@ void saveWindowSettings(const Fdomain &window, const QString &file)
     }
     QList<QVariant> widths;
     for (int col = firstShownColumn; col <= lastShownColumn; ++col)
-        widths << window.grid1()->colWidth(col);
+        widths << window.controls().grid1->colWidth(col);
     settings.setValue(QStringLiteral("grid/widths"), widths);
     settings.setValue(QStringLiteral("window/geometry"), window.saveGeometry());
     settings.sync();

@@ -1,6 +1,6 @@
 #include "norvale/main/FdomainTools.h"
 
-#include "norvale/about/Fabout.h"
+#include "norvale/about/Configuration.h"
 #include "norvale/lookup/LookupBackend.h"
 #include "norvale/main/Fdomain.h"
 #include "norvale/main/ResultGridView.h"
@@ -22,7 +22,7 @@ namespace norvale {
 FdomainTools::FdomainTools(Fdomain &window, std::shared_ptr<ServerDatabase> database, Platform &platform)
     : m_window(window), m_database(std::move(database)), m_platform(platform)
 {
-    connect(window.grid1(), &ResultGridView::cellClicked, this, &FdomainTools::cellClicked);
+    connect(window.controls().grid1, &ResultGridView::cellClicked, this, &FdomainTools::cellClicked);
 
     // Each tool button does exactly what its menu entry does, and says which
     // key does it too.
@@ -31,15 +31,15 @@ FdomainTools::FdomainTools(Fdomain &window, std::shared_ptr<ServerDatabase> data
         connect(button, &QPushButton::clicked, this, run);
         button->setToolTip(entry->text() % u"（" % entry->shortcut().toString(QKeySequence::NativeText) % u"）");
     };
-    both(window.mregist(), window.lregist(), [this] { registerActiveRow(); });
-    both(window.mwhois(), window.lwhois(), [this] { openForActiveRow(whois(), column::Domain); });
-    both(window.mip(), window.lip(), [this] { openForActiveRow(ip(), column::Address); });
-    both(window.mbak(), window.lbak(), [this] { openForActiveRow(filing(), column::Domain); });
+    both(window.controls().mregist, window.controls().lregist, [this] { registerActiveRow(); });
+    both(window.controls().mwhois, window.controls().lwhois, [this] { openForActiveRow(whois(), column::Domain); });
+    both(window.controls().mip, window.controls().lip, [this] { openForActiveRow(ip(), column::Address); });
+    both(window.controls().mbak, window.controls().lbak, [this] { openForActiveRow(filing(), column::Domain); });
 
-    const std::pair<QAction *, QLatin1StringView> pages[] = {
-        {window.mhome(), QLatin1StringView("lhomeurl")},   {window.mbbs(), QLatin1StringView("lbbsurl")},
-        {window.mgbook(), QLatin1StringView("lgbookurl")}, {window.mchat(), QLatin1StringView("lchaturl")},
-        {window.mweb(), QLatin1StringView("lweburl")},
+    const std::pair<QAction *, ConfigKey> pages[] = {
+        {window.controls().mhome, ConfigKey::HomePage},   {window.controls().mbbs, ConfigKey::ForumPage},
+        {window.controls().mgbook, ConfigKey::GuestbookPage}, {window.controls().mchat, ConfigKey::ChatPage},
+        {window.controls().mweb, ConfigKey::WebPage},
     };
     for (const auto &[entry, key] : pages)
         connect(entry, &QAction::triggered, this, [this, key = key] { openConfigured(key); });
@@ -51,15 +51,18 @@ FdomainTools::~FdomainTools()
     delete m_filing;
 }
 
-void FdomainTools::setAbout(Fabout *about)
+void FdomainTools::setConfiguration(const Configuration &config)
 {
-    m_about = about;
-    if (!about)
-        return;
+    m_config = &config;
+    config.whenLoaded(this, [this] { configurationLoaded(); });
+}
+
+void FdomainTools::configurationLoaded()
+{
     if (m_whois)
-        m_whois->setPageBase(config(QLatin1StringView("lwhoisurl")));
+        m_whois->setPageBase(config(ConfigKey::WhoisPage));
     if (m_ip)
-        m_ip->setPages(config(QLatin1StringView("lipurl")), config(QLatin1StringView("lipmessurl")));
+        m_ip->setPages(config(ConfigKey::IpPage), config(ConfigKey::IpInfoPage));
     for (const std::function<void()> &action : std::exchange(m_waiting, {}))
         action();
 }
@@ -68,8 +71,8 @@ Fwhois &FdomainTools::whois()
 {
     if (!m_whois) {
         m_whois = new Fwhois(makeServerLookupBackend(m_database));
-        if (m_about)
-            m_whois->setPageBase(config(QLatin1StringView("lwhoisurl")));
+        if (isConfigured())
+            m_whois->setPageBase(config(ConfigKey::WhoisPage));
     }
     return *m_whois;
 }
@@ -78,8 +81,8 @@ Fip &FdomainTools::ip()
 {
     if (!m_ip) {
         m_ip = std::make_unique<Fip>(makeServerLookupBackend(m_database));
-        if (m_about)
-            m_ip->setPages(config(QLatin1StringView("lipurl")), config(QLatin1StringView("lipmessurl")));
+        if (isConfigured())
+            m_ip->setPages(config(ConfigKey::IpPage), config(ConfigKey::IpInfoPage));
     }
     return *m_ip;
 }
@@ -103,7 +106,7 @@ fback &FdomainTools::filing()
 
 void FdomainTools::cellClicked()
 {
-    const ResultGridView &grid = *m_window.grid1();
+    const ResultGridView &grid = *m_window.controls().grid1;
     const int row = grid.activeRow();
     const int col = grid.activeCol();
     // Only a click on a data row whose pointer and active cell agree counts.
@@ -130,26 +133,26 @@ void FdomainTools::cellClicked()
 
 void FdomainTools::registerActiveRow()
 {
-    const ResultGridView &grid = *m_window.grid1();
+    const ResultGridView &grid = *m_window.controls().grid1;
     const QString domain = grid.grid().cellText(grid.activeRow(), column::DomainShown);
     if (domain.contains(u'.')) {
         registerDomain(domain);
         return;
     }
     // No data row: the registrar's own page.
-    whenConfigured([this] { openAddress(config(QLatin1StringView("lbuyurl"))); });
+    whenConfigured([this] { openAddress(config(ConfigKey::BuyPage)); });
 }
 
 void FdomainTools::registerDomain(const QString &domain)
 {
     m_platform.setClipboardText(domain);
     m_platform.showMessage(QStringLiteral("Norvale"), u"选中域名  " % domain % u"  已加入剪贴板", &m_window);
-    whenConfigured([this, domain] { openAddress(config(QLatin1StringView("lbuyurl")) + domain); });
+    whenConfigured([this, domain] { openAddress(config(ConfigKey::BuyPage) + domain); });
 }
 
 void FdomainTools::openForActiveRow(ToolWindow &window, int column)
 {
-    const ResultGridView &grid = *m_window.grid1();
+    const ResultGridView &grid = *m_window.controls().grid1;
     const QString text = grid.grid().cellText(grid.activeRow(), column);
     openLookup(window, text.contains(u'.') ? text : QString());
 }
@@ -166,22 +169,27 @@ void FdomainTools::openLookup(ToolWindow &window, const QString &text)
     window.lfind_Click();
 }
 
-void FdomainTools::openConfigured(QLatin1StringView key)
+void FdomainTools::openConfigured(ConfigKey key)
 {
     whenConfigured([this, key] { openAddress(config(key)); });
 }
 
 void FdomainTools::whenConfigured(std::function<void()> action)
 {
-    if (m_about)
+    if (isConfigured())
         action();
     else
         m_waiting.append(std::move(action));
 }
 
-QString FdomainTools::config(QLatin1StringView key) const
+bool FdomainTools::isConfigured() const
 {
-    return m_about ? m_about->value(key) : QString();
+    return m_config && m_config->isLoaded();
+}
+
+QString FdomainTools::config(ConfigKey key) const
+{
+    return isConfigured() ? m_config->text(key) : QString();
 }
 
 void FdomainTools::openAddress(const QString &address)

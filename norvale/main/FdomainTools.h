@@ -10,7 +10,8 @@
 
 namespace norvale {
 
-class Fabout;
+class Configuration;
+enum class ConfigKey : quint8;
 class Fdomain;
 class Fip;
 class Fwhois;
@@ -34,8 +35,8 @@ public:
     FdomainTools(Fdomain &window, std::shared_ptr<ServerDatabase> database, Platform &platform);
     ~FdomainTools() override;
 
-    // The about window holding the loaded configuration.
-    void setAbout(Fabout *about);
+    // Where the configured addresses come from; it must outlive this object.
+    void setConfiguration(const Configuration &config);
 
     Fwhois &whois();
     Fip &ip();
@@ -53,20 +54,22 @@ public:
     // text of column `column` of the active row.
     void openForActiveRow(ToolWindow &window, int column);
     // "官方网站", "论坛", "留言本", "聊天室", "Norvale网页版".
-    void openConfigured(QLatin1StringView key);
+    void openConfigured(ConfigKey key);
     // Runs action now when the configuration has come, else once it has.
     void whenConfigured(std::function<void()> action);
 
 private:
     void registerDomain(const QString &domain);
     void openLookup(ToolWindow &window, const QString &text);
-    QString config(QLatin1StringView key) const;
+    QString config(ConfigKey key) const;
+    void configurationLoaded();
+    bool isConfigured() const;
     void openAddress(const QString &address);
 
     Fdomain &m_window;
     std::shared_ptr<ServerDatabase> m_database;
     Platform &m_platform;
-    QPointer<Fabout> m_about;
+    const Configuration *m_config = nullptr;
     QList<std::function<void()>> m_waiting;  // until the configuration has come
     QPointer<Fwhois> m_whois;
     std::unique_ptr<Fip> m_ip;

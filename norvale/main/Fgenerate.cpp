@@ -1,6 +1,7 @@
 #include "norvale/main/Fgenerate.h"
 
 #include "norvale/main/Fdomain.h"
+#include "norvale/main/KeywordBox.h"
 #include "norvale/main/FdomainSearch.h"
 #include "norvale/platform/Platform.h"
 #include "norvale/platform/WindowLayout.h"
@@ -150,8 +151,8 @@ Fgenerate::Fgenerate(Fdomain &window, Platform &platform)
     connect(m_lcancel, &QPushButton::clicked, this, &QDialog::reject);
     // The candidates follow the kinds ticked while the dialog is open.
     for (int i = 0; i < Fdomain::ExtensionCount; ++i)
-        connect(window.lextendnum(i), &QCheckBox::toggled, this, &Fgenerate::showCount);
-    connect(window.lextendnum1(), &QCheckBox::toggled, this, &Fgenerate::showCount);
+        connect(window.controls().lextendnum[std::size_t(i)], &QCheckBox::toggled, this, &Fgenerate::showCount);
+    connect(window.controls().lextendnum1, &QCheckBox::toggled, this, &Fgenerate::showCount);
     evaluate();
 }
 
@@ -159,11 +160,11 @@ Fgenerate::~Fgenerate() = default;
 
 int Fgenerate::tickedKinds() const
 {
-    if (m_window.lextendnum1()->isChecked())
+    if (m_window.controls().lextendnum1->isChecked())
         return Fdomain::ExtensionCount;
     int ticked = 0;
     for (int i = 0; i < Fdomain::ExtensionCount; ++i)
-        ticked += m_window.lextendnum(i)->isChecked() ? 1 : 0;
+        ticked += m_window.controls().lextendnum[std::size_t(i)]->isChecked() ? 1 : 0;
     return ticked;
 }
 
@@ -264,7 +265,7 @@ void Fgenerate::handOver()
             m_handingOver = false;
             m_lok->setEnabled(true);
             hide();
-            m_window.lfind()->setList(std::exchange(text, {}));
+            m_window.controls().lfind->setList(std::exchange(text, {}));
             m_window.search().run();
             emit handedOver();
         });

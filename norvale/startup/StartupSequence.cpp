@@ -3,6 +3,7 @@
 #include "norvale/about/Fabout.h"
 #include "norvale/data/ServerDatabase.h"
 #include "norvale/main/Fdomain.h"
+#include "norvale/main/KeywordBox.h"
 #include "norvale/platform/Platform.h"
 #include "norvale/startup/FirstRun.h"
 #include "norvale/startup/fload.h"
@@ -94,6 +95,9 @@ void StartupSequence::onAddressKnown(bool found)
 
     m_main = std::make_unique<Fdomain>(m_database, m_platform);
     connect(m_main.get(), &Fdomain::activated, this, &StartupSequence::closeSplash);
+    m_main->setConfiguration(m_config);
+    m_about = std::make_unique<Fabout>(m_config, m_platform, m_programFolder);
+    m_main->setAbout(m_about.get());
     m_main->Load();
     if (!m_settingsFile.isEmpty())
         m_main->rememberIn(m_settingsFile);
@@ -122,14 +126,12 @@ void StartupSequence::onConfigLoaded(ConfigLoadResult result)
         return;
     }
 
-    m_about = std::make_unique<Fabout>(std::move(result.record), m_platform, m_programFolder);
-    // The search reads the status page address from the configuration.
-    m_main->setAbout(m_about.get());
-    m_main->lload()->hide();
+    m_config.load(std::move(result.record));
+    m_main->controls().lload->hide();
     // A desktop that refused to activate the main window would leave the
     // splash standing over it.
     closeSplash();
-    m_main->lfind()->setFocus();
+    m_main->controls().lfind->setFocus();
     m_state = State::Ready;
     emit ready();
 }

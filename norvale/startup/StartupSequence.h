@@ -1,6 +1,7 @@
 #pragma once
 
 #include "norvale/about/ConfigLoad.h"
+#include "norvale/about/Configuration.h"
 
 #include <QObject>
 #include <QString>
@@ -19,8 +20,8 @@ class ServerDatabase;
 class fload;
 
 // The program's start: the first-run hand-off, the splash, the main window
-// once the database's address is known, then the configuration and the
-// hidden about window that holds it. Discovery and the configuration query
+// once the database's address is known, then the configuration, which it
+// owns and hands to the windows. Discovery and the configuration query
 // run on worker threads, so the splash and the main window stay responsive.
 class StartupSequence final : public QObject {
     Q_OBJECT
@@ -55,6 +56,7 @@ public:
     fload *splash() const { return m_splash.get(); }
     Fdomain *mainWindow() const { return m_main.get(); }
     Fabout *about() const { return m_about.get(); }
+    const Configuration &configuration() const { return m_config; }
 
 signals:
     void ready();
@@ -78,6 +80,8 @@ private:
     const QString m_programFolder;
     QString m_settingsFile;
     State m_state = State::NotStarted;
+    // Before the windows that read it.
+    Configuration m_config;
     int m_pending = 0;
     std::unique_ptr<fload> m_splash;
     std::unique_ptr<Fdomain> m_main;

@@ -44,6 +44,7 @@ class DownloadPanelTest final : public QObject {
     // One about window offering the installer at address, saving into folder.
     struct Window {
         test::RecordingPlatform platform;
+        std::unique_ptr<Configuration> config;
         std::unique_ptr<Fabout> about;
         DownloadPanel *panel = nullptr;
         QPushButton *ldownact = nullptr;
@@ -51,9 +52,10 @@ class DownloadPanelTest final : public QObject {
         Window(const ConfigRecord &served, const QString &address, const QString &folder)
         {
             QStringList values;
-            for (const QLatin1StringView key : kConfigKeys)
-                values.append(key == QLatin1StringView("ldownurl") ? address : served.value(key));
-            about = std::make_unique<Fabout>(ConfigRecord(values), platform, folder);
+            for (const ConfigKey key : allConfigKeys())
+                values.append(key == ConfigKey::DownloadAddress ? address : served.value(key));
+            config = std::make_unique<Configuration>(ConfigRecord(values));
+            about = std::make_unique<Fabout>(*config, platform, folder);
             panel = about->fdownload();
             ldownact = about->findChild<QPushButton *>(QStringLiteral("ldownact"));
             about->show();
@@ -73,8 +75,8 @@ private slots:
             loadConfigRecord(QStringLiteral("Provider=SQLite;Data Source=") + m_services.databasePath());
         QCOMPARE(loaded.outcome, ConfigLoadResult::Outcome::Loaded);
         m_served = loaded.record;
-        m_name = m_served.value(u"ldownurl").section(u'/', -1);
-        m_installer = fetchPage(m_served.value(u"ldownurl")).body;
+        m_name = m_served.value(ConfigKey::DownloadAddress).section(u'/', -1);
+        m_installer = fetchPage(m_served.value(ConfigKey::DownloadAddress)).body;
         QVERIFY(m_installer.size() > 100 * 1024);
         QVERIFY(m_services.execSql(QStringLiteral(
             "INSERT INTO svc_files VALUES ('/download/empty.exe', 'application/octet-stream', x'')")));
@@ -91,7 +93,7 @@ private slots:
     {
         QFETCH(bool, yes);
         QTemporaryDir folder;
-        Window w(m_served, m_served.value(u"ldownurl"), folder.path());
+        Window w(m_served, m_served.value(ConfigKey::DownloadAddress), folder.path());
         w.platform.setAnswerYes(yes);
         QVERIFY(!w.ldownact->isHidden());
         QVERIFY(w.panel->isHidden() && !w.panel->ldownstop()->isEnabled());
@@ -236,7 +238,7 @@ private slots:
             qputenv("XDG_CONFIG_HOME", oldConfig);
         });
 
-        Window w(m_served, m_served.value(u"ldownurl"), home.filePath(QStringLiteral("no/such/folder")));
+        Window w(m_served, m_served.value(ConfigKey::DownloadAddress), home.filePath(QStringLiteral("no/such/folder")));
         w.platform.setAnswerYes(true);
         QTest::mouseClick(w.ldownact, Qt::LeftButton);
         QTRY_COMPARE(w.platform.exitRequests(), 1);

@@ -1,4 +1,5 @@
 #include "kestrup/Form1.h"
+#include "norvale/about/Configuration.h"
 #include "norvale/about/Fabout.h"
 #include "norvale/about/Fhelp.h"
 #include "norvale/data/ServerDatabase.h"
@@ -9,6 +10,7 @@
 #include "norvale/tools/Fip.h"
 #include "norvale/tools/Fwhois.h"
 #include "norvale/tools/fback.h"
+#include "tests/support/Controls.h"
 #include "tests/support/RecordingPlatform.h"
 
 #include <QAccessible>
@@ -115,7 +117,7 @@ struct MainWindow {
     MainWindow()
     {
         window.Load();
-        ResultGridModel &grid = window.grid1()->grid();
+        ResultGridModel &grid = test::control<ResultGridView>(window, "grid1")->grid();
         grid.setRows(3);
         const QStringList rows[] = {
             {u"chenglan.cn"_s, {}, {}, u"chenglan.cn"_s, u"已注册"_s, {}, u"鲁ICP备86620649号-2"_s, u"192.0.2.21"_s},
@@ -158,7 +160,7 @@ private slots:
         auto *main = qobject_cast<Fdomain *>(shown.window);
         if (main) {
             // As during a search: the progress bar shows.
-            main->fslide3()->show();
+            test::control<QGroupBox>(*main, "fslide3")->show();
             main->setslide(40);
         }
 
@@ -180,7 +182,7 @@ private slots:
     void gridFromTheKeyboard()
     {
         MainWindow m;
-        ResultGridView &grid = *m.window.grid1();
+        ResultGridView &grid = *test::control<ResultGridView>(m.window, "grid1");
         QList<QList<int>> clicks;  // row, column, active row, active column, pointer row, pointer column
         connect(&grid, &ResultGridView::cellClicked, &grid, [&](int row, int col) {
             clicks.append({row, col, grid.activeRow(), grid.activeCol(), grid.mouseRow(), grid.mouseCol()});
@@ -206,7 +208,8 @@ private slots:
     void aboutLinksFromTheKeyboard()
     {
         RecordingPlatform platform;
-        Fabout about(sampleConfig(), platform);
+        Configuration config(sampleConfig());
+        Fabout about(config, platform);
         about.show();
         about.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&about));
@@ -257,7 +260,7 @@ private:
             return {main, &main->window};
         }
         if (name == u"Fabout" || name == u"fdownload") {
-            Shown about = made<Fabout>(sampleConfig(), m_platform);
+            Shown about = made<Fabout>(m_config, m_platform);
             about.window->findChild<QWidget *>(u"fdownload"_s)->setVisible(name == u"fdownload");
             return about;
         }
@@ -279,6 +282,7 @@ private:
     }
 
     RecordingPlatform m_platform;
+    Configuration m_config{sampleConfig()};
     QTemporaryDir m_folder;
 };
 

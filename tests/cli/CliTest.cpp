@@ -66,7 +66,7 @@ class CliTest final : public QObject {
         boxes->setAll(false);
         boxes->setKind(kind, true);
         boxes->setShowRelated(related);
-        const QString base = m_config.value(QLatin1StringView("ldomainurl"));
+        const QString base = m_config.value(ConfigKey::StatusPage);
         DomainSearch engine(makeServerBackend(test::DatabaseStack::shared(m_stack), [base] { return base; }), boxes);
         QList<ResultRecord> records;
         connect(&engine, &DomainSearch::rowReady, this,

@@ -8,6 +8,7 @@
 #include "norvale/platform/Twips.h"
 #include "norvale/search/SearchBoxes.h"
 #include "norvale/startup/FontSubstitutes.h"
+#include "tests/support/Controls.h"
 #include "tests/support/RecordingPlatform.h"
 
 #include <QAction>
@@ -54,7 +55,7 @@ struct MainWindow {
     MainWindow()
     {
         window.Load();
-        ResultGridModel &grid = window.grid1()->grid();
+        ResultGridModel &grid = test::control<ResultGridView>(window, "grid1")->grid();
         grid.setRows(int(std::size(Rows)) + 1);
         for (int r = 0; r < int(std::size(Rows)); ++r) {
             grid.setCellText(r + 1, 0, QString::fromUtf8(Rows[r][0]));
@@ -70,13 +71,13 @@ struct MainWindow {
     QStringList shownDomains() const
     {
         QStringList out;
-        for (const int row : window.grid1()->shownRows())
-            out << window.grid1()->grid().cellText(row, 3);
+        for (const int row : test::control<ResultGridView>(window, "grid1")->shownRows())
+            out << test::control<ResultGridView>(window, "grid1")->grid().cellText(row, 3);
         return out;
     }
     void clickHeader(int col)
     {
-        QHeaderView *header = window.grid1()->horizontalHeader();
+        QHeaderView *header = test::control<ResultGridView>(window, "grid1")->horizontalHeader();
         const int x = header->sectionViewportPosition(col) + header->sectionSize(col) / 2;
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(x, header->height() / 2));
     }
@@ -107,26 +108,26 @@ private slots:
         QCOMPARE(client->size(), QSize(twips(Fdomain::ClientWidth), twips(Fdomain::ClientHeight)));
         // A pasted column keeps its lines.
         QGuiApplication::clipboard()->setText(QStringLiteral("alpha\nbeta\r\ngamma\n"));
-        w.lfind()->paste();
-        QCOMPARE(w.lkeycount()->text(), QStringLiteral("共 3 个关键词"));
-        QVERIFY(w.lkeycount()->fontMetrics().horizontalAdvance(w.lkeycount()->text()) <= w.lkeycount()->width());
-        QCOMPARE(w.llegend()->text(), statusLegendShort());
-        QVERIFY(w.lonlyfree()->sizeHint().width() <= w.lonlyfree()->width());
+        test::control<KeywordBox>(w, "lfind")->paste();
+        QCOMPARE(test::control<QLabel>(w, "lkeycount")->text(), QStringLiteral("共 3 个关键词"));
+        QVERIFY(test::control<QLabel>(w, "lkeycount")->fontMetrics().horizontalAdvance(test::control<QLabel>(w, "lkeycount")->text()) <= test::control<QLabel>(w, "lkeycount")->width());
+        QCOMPARE(test::control<QLabel>(w, "llegend")->text(), statusLegendShort());
+        QVERIFY(test::control<QCheckBox>(w, "lonlyfree")->sizeHint().width() <= test::control<QCheckBox>(w, "lonlyfree")->width());
         for (const bool maximised : {false, true}) {
             if (maximised) {
                 w.showMaximized();
                 QTRY_VERIFY(w.isMaximized() && w.width() > w.minimumWidth());
-                QTRY_COMPARE(w.grid1()->width(), client->width() - twips(Fdomain::ClientWidth) + twips(10500));
+                QTRY_COMPARE(test::control<ResultGridView>(w, "grid1")->width(), client->width() - twips(Fdomain::ClientWidth) + twips(10500));
             }
-            const QList<QWidget *> strip{w.lallnum(), w.llegend(), w.lonlyfree(), w.lexport()};
+            const QList<QWidget *> strip{test::control<QLabel>(w, "lallnum"), test::control<QLabel>(w, "llegend"), test::control<QCheckBox>(w, "lonlyfree"), test::control<QPushButton>(w, "lexport")};
             for (qsizetype i = 0; i < strip.size(); ++i) {
                 const QRect at = inClient(strip[i], client);
-                QVERIFY2(client->rect().contains(at) && at.top() > w.grid1()->geometry().bottom(),
+                QVERIFY2(client->rect().contains(at) && at.top() > test::control<ResultGridView>(w, "grid1")->geometry().bottom(),
                          qPrintable(strip[i]->objectName()));
                 if (i > 0)
                     QVERIFY2(inClient(strip[i - 1], client).right() < at.left(), qPrintable(strip[i]->objectName()));
             }
-            QCOMPARE(inClient(w.lexport(), client).right(), w.grid1()->geometry().right());
+            QCOMPARE(inClient(test::control<QPushButton>(w, "lexport"), client).right(), test::control<ResultGridView>(w, "grid1")->geometry().right());
         }
     }
 
@@ -164,19 +165,19 @@ private slots:
         for (const int col : headerClicks)
             m.clickHeader(col);
         if (onlyFree)
-            w.lonlyfree()->click();
+            test::control<QCheckBox>(w, "lonlyfree")->click();
         QCOMPARE(m.shownDomains().join(u' '), shown);
         // The header click is no click on a row.
         QVERIFY(m.platform.messages().isEmpty() && m.platform.openedUrls().isEmpty());
 
         // The grid's own rows are as the search wrote them.
-        const ResultGridModel &grid = w.grid1()->grid();
+        const ResultGridModel &grid = test::control<ResultGridView>(w, "grid1")->grid();
         for (int r = 0; r < int(std::size(Rows)); ++r)
             QCOMPARE(grid.cellText(r + 1, 3), QString::fromUtf8(Rows[r][0]));
 
         // A click acts on the row that was clicked, whatever the order.
-        QSignalSpy clicks(w.grid1(), &ResultGridView::cellClicked);
-        ResultGridView *view = w.grid1();
+        QSignalSpy clicks(test::control<ResultGridView>(w, "grid1"), &ResultGridView::cellClicked);
+        ResultGridView *view = test::control<ResultGridView>(w, "grid1");
         const QRect cell = view->visualRect(view->model()->index(1, 5));
         QTest::mouseMove(view->viewport(), cell.center());
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
@@ -192,7 +193,7 @@ private slots:
         QCOMPARE(clicks.size(), 1);
 
         // A row the search adds later takes its place in the chosen order.
-        ResultGridModel &writable = w.grid1()->grid();
+        ResultGridModel &writable = test::control<ResultGridView>(w, "grid1")->grid();
         const int added = writable.rows();
         writable.setRows(added + 1);
         writable.setCellText(added, 3, QStringLiteral("aaa.biz"));
@@ -219,11 +220,11 @@ private slots:
         MainWindow m;
         Fdomain &w = m.window;
         m.clickHeader(5);
-        w.lonlyfree()->click();
+        test::control<QCheckBox>(w, "lonlyfree")->click();
         QTemporaryDir dir;
         m.platform.setChosenFile(dir.filePath(name), filter);
         QSignalSpy done(&w.results(), &FdomainResults::fileDone);
-        w.lexport()->click();
+        test::control<QPushButton>(w, "lexport")->click();
         QVERIFY(done.wait(10000));
         // The file dialog and the report open over the main window.
         QCOMPARE(m.platform.owners(), (QList<const QObject *>{&w, &w}));
@@ -256,8 +257,8 @@ private slots:
             QCOMPARE(std::exchange(readBack.first()[3], QStringLiteral("=1+2")), QStringLiteral("'=1+2"));
         }
         // Row for row: what the view shows, in its order.
-        const QList<int> rows = w.grid1()->shownRows();
-        const ResultGridModel &grid = w.grid1()->grid();
+        const QList<int> rows = test::control<ResultGridView>(w, "grid1")->shownRows();
+        const ResultGridModel &grid = test::control<ResultGridView>(w, "grid1")->grid();
         QCOMPARE(readBack.size(), rows.size());
         for (qsizetype i = 0; i < rows.size(); ++i) {
             QStringList cells;
@@ -271,7 +272,7 @@ private slots:
     void copySelectedRows()
     {
         MainWindow m;
-        ResultGridView *view = m.window.grid1();
+        ResultGridView *view = test::control<ResultGridView>(m.window, "grid1");
         m.clickHeader(3);
         view->selectionModel()->select(view->model()->index(0, 4), QItemSelectionModel::Select);
         view->selectionModel()->select(view->model()->index(4, 7), QItemSelectionModel::Select);
@@ -300,22 +301,22 @@ private slots:
         QFETCH(QString, lfind);
         QFETCH(QString, message);
         MainWindow m;
-        m.window.lfind()->setText(QStringLiteral("before"));
+        test::control<KeywordBox>(m.window, "lfind")->setText(QStringLiteral("before"));
         QTemporaryDir dir;
         QFile file(dir.filePath(QStringLiteral("keywords.txt")));
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
         file.close();
         m.platform.setChosenFile(file.fileName());
         QSignalSpy done(&m.window.results(), &FdomainResults::fileDone);
-        m.window.limport()->click();
+        test::control<QPushButton>(m.window, "limport")->click();
         QVERIFY(done.wait(10000));
         if (lfind.isEmpty()) {
-            QCOMPARE(m.window.lfind()->text(), QStringLiteral("before"));
+            QCOMPARE(test::control<KeywordBox>(m.window, "lfind")->text(), QStringLiteral("before"));
             QCOMPARE(m.platform.messages().last().section(u'\n', 0, 0), u"Norvale|" + message);
             return;
         }
-        QCOMPARE(m.window.lfind()->text(), lfind);
-        QCOMPARE(m.window.lkeycount()->text(), QStringLiteral("共 %1 个关键词").arg(lfind.count(u'\n') + 1));
+        QCOMPARE(test::control<KeywordBox>(m.window, "lfind")->text(), lfind);
+        QCOMPARE(test::control<QLabel>(m.window, "lkeycount")->text(), QStringLiteral("共 %1 个关键词").arg(lfind.count(u'\n') + 1));
     }
 
     // A long list is recounted off the interface thread once typing pauses:
@@ -326,17 +327,17 @@ private slots:
         QStringList keywords;
         for (int i = 0; i < 20000; ++i)
             keywords << QStringLiteral("kw%1").arg(i);
-        m.window.lfind()->setText(keywords.join(u'\n'));
-        QTRY_COMPARE(m.window.lkeycount()->text(), QStringLiteral("共 20000 个关键词"));
-        m.window.lfind()->setFocus();
-        m.window.lfind()->end(false);
+        test::control<KeywordBox>(m.window, "lfind")->setText(keywords.join(u'\n'));
+        QTRY_COMPARE(test::control<QLabel>(m.window, "lkeycount")->text(), QStringLiteral("共 20000 个关键词"));
+        test::control<KeywordBox>(m.window, "lfind")->setFocus();
+        test::control<KeywordBox>(m.window, "lfind")->end(false);
         // "kw19999" becomes "kw199", a repeat.
-        QTest::keyClick(m.window.lfind(), Qt::Key_Backspace);
-        QTest::keyClick(m.window.lfind(), Qt::Key_Backspace);
-        QCOMPARE(m.window.lkeycount()->text(), QStringLiteral("共 20000 个关键词"));
-        QTRY_COMPARE(m.window.lkeycount()->text(), QStringLiteral("共 19999 个关键词"));
-        m.window.lfind()->setText(QStringLiteral("single"));
-        QVERIFY(m.window.lkeycount()->isHidden());
+        QTest::keyClick(test::control<KeywordBox>(m.window, "lfind"), Qt::Key_Backspace);
+        QTest::keyClick(test::control<KeywordBox>(m.window, "lfind"), Qt::Key_Backspace);
+        QCOMPARE(test::control<QLabel>(m.window, "lkeycount")->text(), QStringLiteral("共 20000 个关键词"));
+        QTRY_COMPARE(test::control<QLabel>(m.window, "lkeycount")->text(), QStringLiteral("共 19999 个关键词"));
+        test::control<KeywordBox>(m.window, "lfind")->setText(QStringLiteral("single"));
+        QVERIFY(test::control<QLabel>(m.window, "lkeycount")->isHidden());
     }
 
     // The pattern dialog's count and sample as the pattern is typed, and
@@ -378,10 +379,10 @@ private slots:
         const auto restore = qScopeGuard([&locale] { QLocale::setDefault(locale); });
         MainWindow m;
         if (!allKinds)
-            m.window.lextendnum(0)->click();  // unticks 全部
+            test::kindBox(m.window, 0)->click();  // unticks 全部
         m.platform.setAnswerYes(answerYes);
-        m.window.lfind()->setText(QStringLiteral("before"));
-        m.window.lgenerate()->click();
+        test::control<KeywordBox>(m.window, "lfind")->setText(QStringLiteral("before"));
+        test::control<QPushButton>(m.window, "lgenerate")->click();
         auto *dialog = m.window.findChild<Fgenerate *>();
         QVERIFY(dialog && dialog->isVisible());
 
@@ -401,16 +402,16 @@ private slots:
         if (handed == 0) {
             // Declined or no pattern: nothing was started.
             QCOMPARE(dialog->lok()->isEnabled(), !count.startsWith(u'第'));
-            QCOMPARE(m.window.lfind()->text(), QStringLiteral("before"));
+            QCOMPARE(test::control<KeywordBox>(m.window, "lfind")->text(), QStringLiteral("before"));
             QVERIFY(dialog->isVisible());
             return;
         }
         QVERIFY(over.wait(10000));
         QVERIFY(!dialog->isVisible());
-        const QStringList lines = m.window.lfind()->text().split(u'\n');
+        const QStringList lines = test::control<KeywordBox>(m.window, "lfind")->text().split(u'\n');
         QCOMPARE(lines.size(), handed);
         QCOMPARE(lines.mid(0, sample.size()), sample);
-        QTRY_COMPARE(m.window.lkeycount()->text(), QStringLiteral("共 %1 个关键词").arg(handed));
+        QTRY_COMPARE(test::control<QLabel>(m.window, "lkeycount")->text(), QStringLiteral("共 %1 个关键词").arg(handed));
     }
 
     void remembersBetweenRuns_data()
@@ -430,34 +431,34 @@ private slots:
             MainWindow first;
             Fdomain &w = first.window;
             w.rememberIn(file);  // nothing kept yet: the defaults
-            QVERIFY(w.lextendnum1()->isChecked());
-            QVERIFY(!w.mremember()->isChecked());
+            QVERIFY(test::control<QCheckBox>(w, "lextendnum1")->isChecked());
+            QVERIFY(!test::control<QAction>(w, "mremember")->isChecked());
             if (ticks)
-                w.mremember()->trigger();
-            w.lextendnum(0)->click();
-            w.lextendnum(15)->click();
-            w.lshowbak()->click();
-            w.grid1()->setColWidth(3, 260);
+                test::control<QAction>(w, "mremember")->trigger();
+            test::kindBox(w, 0)->click();
+            test::kindBox(w, 15)->click();
+            test::control<QCheckBox>(w, "lshowbak")->click();
+            test::control<ResultGridView>(w, "grid1")->setColWidth(3, 260);
             w.resize(w.minimumSize() + QSize(120, 80));
             size = w.size();
-            w.mend()->trigger();
+            test::control<QAction>(w, "mend")->trigger();
             QCOMPARE(first.platform.exitRequests(), 1);
         }
         MainWindow next;
         Fdomain &w = next.window;
         w.rememberIn(file);
-        QCOMPARE(w.mremember()->isChecked(), ticks);
+        QCOMPARE(test::control<QAction>(w, "mremember")->isChecked(), ticks);
         // Without the entry the window starts as it promises: "全部" alone.
-        QCOMPARE(w.lextendnum1()->isChecked(), !ticks);
+        QCOMPARE(test::control<QCheckBox>(w, "lextendnum1")->isChecked(), !ticks);
         for (int i = 0; i < Fdomain::ExtensionCount; ++i)
-            QCOMPARE(w.lextendnum(i)->isChecked(), ticks && (i == 0 || i == 15));
+            QCOMPARE(test::kindBox(w, i)->isChecked(), ticks && (i == 0 || i == 15));
         // The search's own copy follows.
         QCOMPARE(w.search().boxes().all(), !ticks);
         QCOMPARE(w.search().boxes().kind(15), ticks);
-        QCOMPARE(w.lshowbak()->isChecked(), ticks);
+        QCOMPARE(test::control<QCheckBox>(w, "lshowbak")->isChecked(), ticks);
         QCOMPARE(w.search().boxes().showRelated(), ticks);
-        QCOMPARE(w.grid1()->colWidth(3), 260);
-        QCOMPARE(w.grid1()->colWidth(0), 0);
+        QCOMPARE(test::control<ResultGridView>(w, "grid1")->colWidth(3), 260);
+        QCOMPARE(test::control<ResultGridView>(w, "grid1")->colWidth(0), 0);
         QCOMPARE(w.size(), size);
 
         // A damaged file leaves the window as it opens by default.
@@ -467,7 +468,7 @@ private slots:
         damaged.close();
         MainWindow third;
         third.window.rememberIn(file);
-        QVERIFY(third.window.lextendnum1()->isChecked());
+        QVERIFY(test::control<QCheckBox>(third.window, "lextendnum1")->isChecked());
     }
 };
 

@@ -1,5 +1,5 @@
 #include "norvale/about/ConfigLoad.h"
-#include "norvale/about/Fabout.h"
+#include "norvale/about/Configuration.h"
 #include "norvale/data/ServerDatabase.h"
 #include "norvale/main/Fdomain.h"
 #include "norvale/main/FdomainSearch.h"
@@ -8,6 +8,7 @@
 #include "norvale/search/SearchBoxes.h"
 #include "norvale/startup/FontSubstitutes.h"
 
+#include "tests/support/Controls.h"
 #include "tests/support/DatabaseStack.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/SearchToEnd.h"
@@ -55,7 +56,7 @@ QStringList phaseOneDomains(const QString &keyword)
 
 QStringList shownDomains(const Fdomain &w)
 {
-    const ResultGridModel &grid = w.grid1()->grid();
+    const ResultGridModel &grid = test::control<ResultGridView>(w, "grid1")->grid();
     QStringList out;
     for (int r = 1; r < grid.rows(); ++r)
         out << grid.cellText(r, 3);
@@ -104,8 +105,8 @@ private slots:
         // the local service's status page.
         ConfigLoadResult config = loadConfigRecord(m_stack->database);
         QCOMPARE(config.outcome, ConfigLoadResult::Outcome::Loaded);
-        m_about = std::make_unique<Fabout>(std::move(config.record), m_stack->platform);
-        QVERIFY(m_about->value(QLatin1StringView("ldomainurl")).startsWith(m_services.baseUrl()));
+        m_config = std::make_unique<Configuration>(std::move(config.record));
+        QVERIFY(m_config->text(ConfigKey::StatusPage).startsWith(m_services.baseUrl()));
     }
 
     void cleanup() { m_resolver.server().setDelay(0ms); }
@@ -127,18 +128,18 @@ private slots:
         QFETCH(bool, comTicked);
 
         auto w = openWindow();
-        (comTicked ? w->lextendnum(0) : w->lextendnum1())->click();
-        QVERIFY(!w->lextendnum1()->isChecked());
+        (comTicked ? test::kindBox(*w, 0) : test::control<QCheckBox>(*w, "lextendnum1"))->click();
+        QVERIFY(!test::control<QCheckBox>(*w, "lextendnum1")->isChecked());
         search(*w, typed, byEnter);
         verifyIdle(*w);
-        const ResultGridModel &grid = w->grid1()->grid();
+        const ResultGridModel &grid = test::control<ResultGridView>(*w, "grid1")->grid();
         if (!comTicked) {
             QCOMPARE(grid.rows(), 1);
-            QCOMPARE(w->lallnum()->text(), QStringLiteral("找到记录 0 条"));
+            QCOMPARE(test::control<QLabel>(*w, "lallnum")->text(), QStringLiteral("找到记录 0 条"));
             return;
         }
         QCOMPARE(grid.rows(), 2);
-        QCOMPARE(w->lallnum()->text(), QStringLiteral("找到相关记录  1  条"));
+        QCOMPARE(test::control<QLabel>(*w, "lallnum")->text(), QStringLiteral("找到相关记录  1  条"));
         const QStringList expected{QStringLiteral("example.com"), {}, {}, QStringLiteral("example.com"),
                                    QStringLiteral("已注册"), {}, QStringLiteral("京ICP备123号"),
                                    QStringLiteral("93.184.216.34")};
@@ -152,27 +153,27 @@ private slots:
             search(*w, empty);
             verifyIdle(*w);
             QCOMPARE(shownDomains(*w), QStringList{QStringLiteral("example.com")});
-            QCOMPARE(w->lallnum()->text(), QStringLiteral("找到相关记录  1  条"));
+            QCOMPARE(test::control<QLabel>(*w, "lallnum")->text(), QStringLiteral("找到相关记录  1  条"));
         }
     }
 
     void pastedKeywordList()
     {
         auto w = openWindow();
-        w->lextendnum(0)->click();  // .com
-        ResultGridModel &grid = w->grid1()->grid();
+        test::kindBox(*w, 0)->click();  // .com
+        ResultGridModel &grid = test::control<ResultGridView>(*w, "grid1")->grid();
         // The bar covers the whole list: at the second keyword's row a third is done.
         QString barAtSecondRow;
         connect(&grid, &QAbstractItemModel::rowsInserted, this, [&] {
             if (grid.rows() == 3)
-                barAtSecondRow = w->lslidetext3()->text();
+                barAtSecondRow = test::control<QLabel>(*w, "lslidetext3")->text();
         });
         search(*w, QStringLiteral("example\nmyexample\nexampleshop\n"));
-        QCOMPARE(w->lkeycount()->text(), QStringLiteral("共 3 个关键词"));
+        QCOMPARE(test::control<QLabel>(*w, "lkeycount")->text(), QStringLiteral("共 3 个关键词"));
         verifyIdle(*w);
         QCOMPARE(shownDomains(*w), QStringList({QStringLiteral("example.com"), QStringLiteral("myexample.com"),
                                                  QStringLiteral("exampleshop.com")}));
-        QCOMPARE(w->lallnum()->text(), QStringLiteral("找到相关记录  3  条"));
+        QCOMPARE(test::control<QLabel>(*w, "lallnum")->text(), QStringLiteral("找到相关记录  3  条"));
         QCOMPARE(barAtSecondRow, QStringLiteral("35%"));  // 17 of 48 steps
     }
 
@@ -183,35 +184,35 @@ private slots:
         QVERIFY(seen.all());
 
         // Ticking a kind unticks "全部", and the search sees both at once.
-        w->lshowbak()->setFocus();
-        w->lextendnum(1)->click();
-        QVERIFY(!w->lextendnum1()->isChecked());
+        test::control<QCheckBox>(*w, "lshowbak")->setFocus();
+        test::kindBox(*w, 1)->click();
+        QVERIFY(!test::control<QCheckBox>(*w, "lextendnum1")->isChecked());
         QVERIFY(seen.kind(1) && !seen.all());
-        QTRY_VERIFY(w->lfind()->hasFocus());
-        w->lextendnum(16)->click();
+        QTRY_VERIFY(test::control<KeywordBox>(*w, "lfind")->hasFocus());
+        test::kindBox(*w, 16)->click();
         QVERIFY(seen.chosen(16) && !seen.chosen(0));
 
         // Unticking a kind leaves "全部" alone.
-        w->lextendnum(16)->click();
+        test::kindBox(*w, 16)->click();
         QVERIFY(!seen.kind(16));
-        QVERIFY(!w->lextendnum1()->isChecked());
+        QVERIFY(!test::control<QCheckBox>(*w, "lextendnum1")->isChecked());
 
         // "全部" unticks every kind.
-        w->lshowbak()->setFocus();
-        w->lextendnum1()->click();
+        test::control<QCheckBox>(*w, "lshowbak")->setFocus();
+        test::control<QCheckBox>(*w, "lextendnum1")->click();
         QVERIFY(seen.all());
         for (int i = 0; i < Fdomain::ExtensionCount; ++i)
-            QVERIFY(!w->lextendnum(i)->isChecked() && !seen.kind(i));
-        QTRY_VERIFY(w->lfind()->hasFocus());
+            QVERIFY(!test::kindBox(*w, i)->isChecked() && !seen.kind(i));
+        QTRY_VERIFY(test::control<KeywordBox>(*w, "lfind")->hasFocus());
 
-        w->lshowbak()->click();
+        test::control<QCheckBox>(*w, "lshowbak")->click();
         QVERIFY(seen.showRelated());
     }
 
     void relatedRowsAfterPhaseOne()
     {
         auto w = openWindow();
-        w->lshowbak()->click();
+        test::control<QCheckBox>(*w, "lshowbak")->click();
         search(*w, QStringLiteral("example"));
         verifyIdle(*w);
 
@@ -219,9 +220,9 @@ private slots:
         const QStringList related{QStringLiteral("myexample.com"), QStringLiteral("exampleshop.cn")};
         QCOMPARE(shownDomains(*w), phaseOne + related);
         const int rows = int(phaseOne.size()) + 2;
-        QCOMPARE(w->lallnum()->text(), QStringLiteral("找到相关记录  %1  条").arg(rows));
+        QCOMPARE(test::control<QLabel>(*w, "lallnum")->text(), QStringLiteral("找到相关记录  %1  条").arg(rows));
 
-        const ResultGridModel &grid = w->grid1()->grid();
+        const ResultGridModel &grid = test::control<ResultGridView>(*w, "grid1")->grid();
         for (int r = 1; r <= rows; ++r) {
             QVERIFY2(!grid.cellText(r, 4).isEmpty(), qPrintable(grid.cellText(r, 3)));
             QCOMPARE(grid.cellText(r, 0), grid.cellText(r, 3));
@@ -244,8 +245,8 @@ private slots:
         // Every lookup is slow, so the search is still running at its first row.
         m_resolver.server().setDelay(300ms);
         auto w = openWindow();
-        w->lshowbak()->click();
-        ResultGridModel &grid = w->grid1()->grid();
+        test::control<QCheckBox>(*w, "lshowbak")->click();
+        ResultGridModel &grid = test::control<ResultGridView>(*w, "grid1")->grid();
 
         bool barShown = false;
         bool stopFlagged = false;
@@ -254,13 +255,13 @@ private slots:
             QObject::disconnect(atFirstRow);
             // A late activation leaves the search's progress bar alone.
             w->Activate();
-            barShown = w->fslide3()->isVisible() && w->lslidetext3()->text() != QStringLiteral("0%");
-            w->lstop()->click();
+            barShown = test::control<QGroupBox>(*w, "fslide3")->isVisible() && test::control<QLabel>(*w, "lslidetext3")->text() != QStringLiteral("0%");
+            test::control<QPushButton>(*w, "lstop")->click();
             stopFlagged = w->stopflag();
             rowsAtStop = grid.rows();
         });
-        w->lfind()->setText(QStringLiteral("example"));
-        w->lsearch()->click();
+        test::control<KeywordBox>(*w, "lfind")->setText(QStringLiteral("example"));
+        test::control<QPushButton>(*w, "lsearch")->click();
         QTRY_VERIFY_WITH_TIMEOUT(!w->search().isRunning(), 60000);
         QVERIFY(barShown);
         QVERIFY(stopFlagged);
@@ -273,16 +274,16 @@ private slots:
         test::drainWorkers();
         QTest::qWait(50);  // past the next frame
         QCOMPARE(grid.rows(), rowsAtStop);
-        QCOMPARE(w->lallnum()->text(), QStringLiteral("找到相关记录  %1  条").arg(rowsAtStop - 1));
+        QCOMPARE(test::control<QLabel>(*w, "lallnum")->text(), QStringLiteral("找到相关记录  %1  条").arg(rowsAtStop - 1));
         for (int r = 1; r < rowsAtStop; ++r)  // the rows before the stop are whole
             QVERIFY(!grid.cellText(r, 4).isEmpty());
 
         // 停止 before anything of the next search has arrived still clears the grid.
-        w->lsearch()->click();
-        w->lstop()->click();
+        test::control<QPushButton>(*w, "lsearch")->click();
+        test::control<QPushButton>(*w, "lstop")->click();
         QTRY_VERIFY_WITH_TIMEOUT(!w->search().isRunning(), 60000);
         QCOMPARE(grid.rows(), 1);
-        QCOMPARE(w->lallnum()->text(), QStringLiteral("找到记录 0 条"));
+        QCOMPARE(test::control<QLabel>(*w, "lallnum")->text(), QStringLiteral("找到记录 0 条"));
     }
 
     void secondSearchDuringFirst_data()
@@ -297,19 +298,19 @@ private slots:
         QFETCH(int, superseded);
         m_resolver.server().setDelay(200ms);
         auto w = openWindow();
-        ResultGridModel &grid = w->grid1()->grid();
+        ResultGridModel &grid = test::control<ResultGridView>(*w, "grid1")->grid();
         QMetaObject::Connection atFirstRow = connect(&grid, &QAbstractItemModel::rowsInserted, this, [&] {
             QObject::disconnect(atFirstRow);
             for (int i = superseded; i > 0; --i) {
-                w->lfind()->setText(i == 1 ? QStringLiteral("myexample") : QStringLiteral("example%1").arg(i));
-                w->lsearch()->click();
+                test::control<KeywordBox>(*w, "lfind")->setText(i == 1 ? QStringLiteral("myexample") : QStringLiteral("example%1").arg(i));
+                test::control<QPushButton>(*w, "lsearch")->click();
             }
         });
         search(*w, QStringLiteral("example"));
         verifyIdle(*w);
         const QStringList second = phaseOneDomains(QStringLiteral("myexample"));
         QCOMPARE(shownDomains(*w), second);
-        QCOMPARE(w->lallnum()->text(), QStringLiteral("找到相关记录  %1  条").arg(second.size()));
+        QCOMPARE(test::control<QLabel>(*w, "lallnum")->text(), QStringLiteral("找到相关记录  %1  条").arg(second.size()));
         for (int r = 1; r < grid.rows(); ++r)
             QVERIFY2(!grid.cellText(r, 4).isEmpty(), qPrintable(grid.cellText(r, 3)));
         // Whatever the superseded searches still had in hand never shows up.
@@ -330,21 +331,21 @@ private slots:
         // no status page yet; it starts once the configuration is in.
         QFETCH(bool, stopped);
         auto w = openWindow(false);
-        w->lextendnum(5)->click();  // .biz: example.biz does not resolve
-        w->lfind()->setText(QStringLiteral("example"));
-        w->lsearch()->click();
+        test::kindBox(*w, 5)->click();  // .biz: example.biz does not resolve
+        test::control<KeywordBox>(*w, "lfind")->setText(QStringLiteral("example"));
+        test::control<QPushButton>(*w, "lsearch")->click();
         QVERIFY(!w->search().isRunning());
         if (stopped)
-            w->lstop()->click();
-        w->setAbout(m_about.get());
+            test::control<QPushButton>(*w, "lstop")->click();
+        w->setConfiguration(*m_config);
         QCOMPARE(w->search().isRunning(), !stopped);
         QTRY_VERIFY_WITH_TIMEOUT(!w->search().isRunning(), 60000);
         if (stopped) {
-            QCOMPARE(w->grid1()->grid().rows(), 1);
+            QCOMPARE(test::control<ResultGridView>(*w, "grid1")->grid().rows(), 1);
             return;
         }
         verifyIdle(*w);
-        const ResultGridModel &grid = w->grid1()->grid();
+        const ResultGridModel &grid = test::control<ResultGridView>(*w, "grid1")->grid();
         QCOMPARE(shownDomains(*w), QStringList{QStringLiteral("example.biz")});
         QCOMPARE(grid.cellText(1, 4), QStringLiteral("未注册"));
         QCOMPARE(grid.cellText(1, 5), QStringLiteral("14"));
@@ -356,8 +357,8 @@ private slots:
         const int exitsBefore = m_stack->platform.exitRequests();
         auto w = openWindow();
         QSignalSpy reset(&w->search().engine(), &DomainSearch::searchReset);
-        w->lfind()->setText(QStringLiteral("example"));
-        w->lsearch()->click();
+        test::control<KeywordBox>(*w, "lfind")->setText(QStringLiteral("example"));
+        test::control<QPushButton>(*w, "lsearch")->click();
         QVERIFY(reset.wait(60000));
 
         // The program ends at once; nothing waits for the workers.
@@ -369,7 +370,7 @@ private slots:
 
         m_resolver.server().setDelay(0ms);
         auto next = openWindow();
-        next->lextendnum(0)->click();
+        test::kindBox(*next, 0)->click();
         search(*next, QStringLiteral("example"));
         QCOMPARE(shownDomains(*next), QStringList{QStringLiteral("example.com")});
     }
@@ -382,8 +383,8 @@ private:
                                            m_stack->platform);
         w->Load();
         if (configured)
-            w->setAbout(m_about.get());
-        w->lload()->hide();
+            w->setConfiguration(*m_config);
+        test::control<QLabel>(*w, "lload")->hide();
         w->show();
         w->activateWindow();
         if (!QTest::qWaitForWindowActive(w.get()))
@@ -394,12 +395,12 @@ private:
     // Starts a search the way the user does and waits for its end.
     void search(Fdomain &w, const QString &text, bool byEnter = false)
     {
-        w.lfind()->setText(text);
+        test::control<KeywordBox>(w, "lfind")->setText(text);
         if (byEnter) {
-            w.lfind()->setFocus();
-            QTest::keyClick(w.lfind(), Qt::Key_Return);
+            test::control<KeywordBox>(w, "lfind")->setFocus();
+            QTest::keyClick(test::control<KeywordBox>(w, "lfind"), Qt::Key_Return);
         } else {
-            w.lsearch()->click();
+            test::control<QPushButton>(w, "lsearch")->click();
         }
         QVERIFY(w.search().isRunning());
         QVERIFY(!w.stopflag());
@@ -411,17 +412,17 @@ private:
     {
         QVERIFY(!w.search().isRunning());
         QVERIFY(w.stopflag());
-        QVERIFY(w.fslide3()->isHidden());
-        QCOMPARE(w.lslidetext3()->text(), QStringLiteral("0%"));
-        QCOMPARE(w.lslideback3()->width(), 0);
-        QTRY_VERIFY(w.lfind()->hasFocus());
+        QVERIFY(test::control<QGroupBox>(w, "fslide3")->isHidden());
+        QCOMPARE(test::control<QLabel>(w, "lslidetext3")->text(), QStringLiteral("0%"));
+        QCOMPARE(test::control<QFrame>(w, "lslideback3")->width(), 0);
+        QTRY_VERIFY(test::control<KeywordBox>(w, "lfind")->hasFocus());
     }
 
 
     test::TestResolver m_resolver;
     test::ServicesProcess m_services;
     std::shared_ptr<test::DatabaseStack> m_stack;
-    std::unique_ptr<Fabout> m_about;
+    std::unique_ptr<Configuration> m_config;
 };
 
 QTEST_MAIN(MainSearchTest)

@@ -4,6 +4,7 @@
 #include "norvale/main/ResultGridView.h"
 #include "norvale/platform/Twips.h"
 #include "norvale/startup/FontSubstitutes.h"
+#include "tests/support/Controls.h"
 #include "tests/support/RecordingPlatform.h"
 
 #include <QAbstractItemModelTester>
@@ -232,16 +233,14 @@ private slots:
     {
         MainWindow m;
         Fdomain &w = m.window;
-        QVERIFY(!w.lextendnum(Fdomain::ExtensionCount));
-        QVERIFY(!w.lextendnum(-1));
-        QVERIFY(w.lfind()->text().isEmpty());
+        QVERIFY(test::control<KeywordBox>(w, "lfind")->text().isEmpty());
         QVERIFY(!w.stopflag());
         for (QCheckBox *box : w.findChildren<QCheckBox *>())
-            QCOMPARE(box->isChecked(), box == w.lextendnum1());  // only "全部" starts ticked
+            QCOMPARE(box->isChecked(), box == test::control<QCheckBox>(w, "lextendnum1"));  // only "全部" starts ticked
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
-        QVERIFY(w.lload()->isVisible());
-        QVERIFY(!w.fslide3()->isVisible());
+        QVERIFY(test::control<QLabel>(w, "lload")->isVisible());
+        QVERIFY(!test::control<QGroupBox>(w, "fslide3")->isVisible());
         QVERIFY(!w.findChild<QWidget *>(QStringLiteral("Frame1"))->isVisible());
         QCOMPARE(w.centralWidget()->size(), QSize(731, 588));
         for (QLabel *label : w.findChildren<QLabel *>())
@@ -253,23 +252,23 @@ private slots:
         MainWindow m;
         Fdomain &w = m.window;
         w.Load();
-        w.fslide3()->show();
+        test::control<QGroupBox>(w, "fslide3")->show();
         w.setslide(50);
-        QCOMPARE(w.lslidetext3()->text(), QStringLiteral("50%"));
-        QVERIFY(qAbs(w.lslideback3()->width() * 2 - w.lslide3()->width()) <= 1);
-        QCOMPARE(w.lslideback3()->x(), w.lslide3()->x());  // grows from the left
+        QCOMPARE(test::control<QLabel>(w, "lslidetext3")->text(), QStringLiteral("50%"));
+        QVERIFY(qAbs(test::control<QFrame>(w, "lslideback3")->width() * 2 - test::control<QLineEdit>(w, "lslide3")->width()) <= 1);
+        QCOMPARE(test::control<QFrame>(w, "lslideback3")->x(), test::control<QLineEdit>(w, "lslide3")->x());  // grows from the left
         w.setslide(180);  // clamped
-        QCOMPARE(w.lslidetext3()->text(), QStringLiteral("100%"));
-        QCOMPARE(w.lslideback3()->width(), w.lslide3()->width());
+        QCOMPARE(test::control<QLabel>(w, "lslidetext3")->text(), QStringLiteral("100%"));
+        QCOMPARE(test::control<QFrame>(w, "lslideback3")->width(), test::control<QLineEdit>(w, "lslide3")->width());
 
         // Activation empties the idle window's progress bar and focuses the keyword box.
         w.show();
         w.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&w));
-        QVERIFY(w.fslide3()->isHidden());
-        QCOMPARE(w.lslideback3()->width(), 0);
-        QCOMPARE(w.lslidetext3()->text(), QStringLiteral("0%"));
-        QTRY_VERIFY(w.lfind()->hasFocus());
+        QVERIFY(test::control<QGroupBox>(w, "fslide3")->isHidden());
+        QCOMPARE(test::control<QFrame>(w, "lslideback3")->width(), 0);
+        QCOMPARE(test::control<QLabel>(w, "lslidetext3")->text(), QStringLiteral("0%"));
+        QTRY_VERIFY(test::control<KeywordBox>(w, "lfind")->hasFocus());
     }
 
     void endingStopsAndExits_data()
@@ -288,7 +287,7 @@ private slots:
         QVERIFY(m.loadAndShow());
         w.setStopflag(false);  // as during a search
         if (byMenu)
-            w.mend()->trigger();
+            test::control<QAction>(w, "mend")->trigger();
         else
             QVERIFY(!w.close());  // refused: the process ends instead
         QVERIFY(w.stopflag());

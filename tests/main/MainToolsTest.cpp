@@ -1,4 +1,5 @@
 #include "norvale/about/ConfigLoad.h"
+#include "norvale/about/Configuration.h"
 #include "norvale/about/Fabout.h"
 #include "norvale/lookup/LookupInput.h"
 #include "norvale/main/Fdomain.h"
@@ -10,6 +11,7 @@
 #include "norvale/tools/Fwhois.h"
 #include "norvale/tools/fback.h"
 
+#include "tests/support/Controls.h"
 #include "tests/support/DatabaseStack.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/ServicesProcess.h"
@@ -37,7 +39,7 @@ class MainToolsTest final : public QObject {
             : window(test::DatabaseStack::shared(stack), platform)
         {
             window.Load();
-            ResultGridModel &grid = window.grid1()->grid();
+            ResultGridModel &grid = test::control<ResultGridView>(window, "grid1")->grid();
             grid.setRows(3);
             const QStringList rows[] = {
                 {u"example.com"_s, {}, {}, u"example.com"_s, u"已注册"_s, {}, u"京ICP备123号"_s, u"10.50.0.1"_s},
@@ -53,7 +55,7 @@ class MainToolsTest final : public QObject {
         // Makes (row, col) the active cell without a click; row 0 leaves none.
         void activate(int row, int col)
         {
-            ResultGridView *grid = window.grid1();
+            ResultGridView *grid = test::control<ResultGridView>(window, "grid1");
             grid->setCurrentIndex(row > 0 ? grid->model()->index(row - 1, col) : QModelIndex());
         }
         Fdomain window;
@@ -62,9 +64,16 @@ class MainToolsTest final : public QObject {
     test::TestResolver m_resolver;
     test::ServicesProcess m_services;
     std::shared_ptr<test::DatabaseStack> m_stack;
-    std::unique_ptr<Fabout> m_about;
+    std::unique_ptr<Configuration> m_config;
 
-    QString config(const QString &key) const { return m_about->value(QLatin1StringView(key.toLatin1())); }
+    QString config(const QString &key) const
+    {
+        for (size_t i = 0; i < kConfigKeys.size(); ++i) {
+            if (key == kConfigKeys[i])
+                return m_config->text(ConfigKey(i));
+        }
+        return {};
+    }
 
 private slots:
     void initTestCase()
@@ -84,7 +93,7 @@ private slots:
         m_stack = std::make_shared<test::DatabaseStack>(m_services.dataServiceUrl());
         ConfigLoadResult loaded = loadConfigRecord(m_stack->database);
         QCOMPARE(loaded.outcome, ConfigLoadResult::Outcome::Loaded);
-        m_about = std::make_unique<Fabout>(std::move(loaded.record), m_stack->platform);
+        m_config = std::make_unique<Configuration>(std::move(loaded.record));
         QVERIFY(config(u"lbuyurl"_s).startsWith(m_services.baseUrl()));
     }
 
@@ -137,11 +146,11 @@ private slots:
 
         test::RecordingPlatform platform;
         Main main(m_stack, platform);
-        main.window.setAbout(m_about.get());
-        const QString domain = main.window.grid1()->grid().cellText(row, 3);
+        main.window.setConfiguration(*m_config);
+        const QString domain = test::control<ResultGridView>(main.window, "grid1")->grid().cellText(row, 3);
         if (entry.contains(u',')) {
             QVERIFY(QTest::qWaitForWindowExposed(&main.window));
-            ResultGridView *grid = main.window.grid1();
+            ResultGridView *grid = test::control<ResultGridView>(main.window, "grid1");
             const QPoint at = grid->visualRect(grid->model()->index(row - 1, entry.section(u',', 1).toInt())).center();
             QTest::mouseMove(grid->viewport(), at);
             QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, at);
@@ -179,7 +188,7 @@ private slots:
             QTRY_COMPARE(tools.filingWindow()->lwith(7)->text(), u"10.50.0.1"_s);
 
         // A click on the header row does nothing.
-        QTest::mouseClick(main.window.grid1()->horizontalHeader()->viewport(), Qt::LeftButton);
+        QTest::mouseClick(test::control<ResultGridView>(main.window, "grid1")->horizontalHeader()->viewport(), Qt::LeftButton);
         tools.cellClicked();
         QCOMPARE(platform.openedUrls().size(), opened.size());
     }
@@ -189,21 +198,24 @@ private slots:
     {
         test::RecordingPlatform platform;
         Main main(m_stack, platform);
+        Configuration config;
+        Fabout about(config, platform);
+        main.window.setConfiguration(config);
+        main.window.setAbout(&about);
         main.activate(1, 4);
-        main.window.mhome()->trigger();
-        main.window.lwhois()->click();
-        main.window.mregist()->trigger();
-        main.window.mabout()->trigger();
-        QVERIFY(!m_about->isVisible());
+        test::control<QAction>(main.window, "mhome")->trigger();
+        test::control<QPushButton>(main.window, "lwhois")->click();
+        test::control<QAction>(main.window, "mregist")->trigger();
+        test::control<QAction>(main.window, "mabout")->trigger();
+        QVERIFY(!about.isVisible());
         Fwhois *whois = main.tools().whoisWindow();
         QCOMPARE(whois->lwhois()->toPlainText(), QString::fromUtf16(lookuptext::whoisSearching));
         QCOMPARE(platform.messages(), QStringList{u"Norvale|选中域名  example.com  已加入剪贴板"_s});
         QCOMPARE(platform.openedUrls(), QStringList());
 
-        main.window.setAbout(m_about.get());
-        QCOMPARE(platform.openedUrls(), (QStringList{config(u"lhomeurl"_s), config(u"lbuyurl"_s) + u"example.com"_s}));
-        QVERIFY(m_about->isVisible());
-        m_about->hide();
+        config.load(m_config->record());
+        QCOMPARE(platform.openedUrls(), (QStringList{this->config(u"lhomeurl"_s), this->config(u"lbuyurl"_s) + u"example.com"_s}));
+        QVERIFY(about.isVisible());
         QTRY_VERIFY(whois->lwhois()->toPlainText().startsWith(u"Domain Name: EXAMPLE.COM"));
     }
 
@@ -213,19 +225,19 @@ private slots:
     {
         test::RecordingPlatform platform;
         Main main(m_stack, platform);
-        main.window.setAbout(m_about.get());
+        main.window.setConfiguration(*m_config);
         main.activate(1, 4);
-        main.window.mwhois()->trigger();
+        test::control<QAction>(main.window, "mwhois")->trigger();
         QPointer<Fwhois> first = main.tools().whoisWindow();
         main.activate(2, 4);
-        main.window.lwhois()->click();
+        test::control<QPushButton>(main.window, "lwhois")->click();
         QCOMPARE(main.tools().whoisWindow(), first.data());
         QCOMPARE(first->ltext()->text(), u"free.test"_s);
         QTRY_COMPARE(first->lwhois()->toPlainText(), QString::fromUtf16(lookuptext::whoisNotFound));
 
         first->close();
         QTRY_VERIFY(first.isNull());
-        main.window.mwhois()->trigger();
+        test::control<QAction>(main.window, "mwhois")->trigger();
         QVERIFY(main.tools().whoisWindow());
         QCOMPARE(main.tools().whoisWindow()->ltext()->text(), u"free.test"_s);
     }
@@ -243,13 +255,13 @@ private slots:
         QStringList values;
         for (const QLatin1StringView key : kConfigKeys)
             values << replaced.value(QString(key), config(QString(key)));
-        Fabout about(ConfigRecord(values), platform);
-        main.window.setAbout(&about);
-        main.window.mhome()->trigger();
-        main.window.mbbs()->trigger();
-        main.window.mchat()->trigger();
+        Configuration refusing{ConfigRecord(values)};
+        main.window.setConfiguration(refusing);
+        test::control<QAction>(main.window, "mhome")->trigger();
+        test::control<QAction>(main.window, "mbbs")->trigger();
+        test::control<QAction>(main.window, "mchat")->trigger();
         main.activate(1, 4);
-        main.window.lregist()->click();
+        test::control<QPushButton>(main.window, "lregist")->click();
         QCOMPARE(platform.openedUrls(), QStringList{u"mailto:chat@example.com"_s});
         QCOMPARE(platform.clipboardText(), u"example.com"_s);
         const QString refused = u"Norvale|"_s + QString::fromUtf16(webaddresstext::refused);

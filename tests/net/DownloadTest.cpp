@@ -74,7 +74,7 @@ private slots:
         QVERIFY(m_services.execSql(QStringLiteral(
             "INSERT INTO svc_files VALUES ('/download/empty.exe', 'application/octet-stream', x'')")));
         m_name = installerFileName(loadConfigRecord(u"Provider=SQLite;Data Source="_s
-                                                    + m_services.databasePath()).record.value(u"ldownurl"));
+                                                    + m_services.databasePath()).record.value(ConfigKey::DownloadAddress));
         m_installer = fetchPage(url(u"/download/"_s + m_name)).body;
         QVERIFY(m_installer.size() > 100 * 1024);
     }

@@ -8,6 +8,7 @@
 #include "norvale/startup/StartupSequence.h"
 #include "norvale/startup/fload.h"
 #include "norvale/web/GetBody.h"
+#include "tests/support/Controls.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/ServicesProcess.h"
 
@@ -117,34 +118,35 @@ private slots:
         Fdomain *main = s.mainWindow();
         QVERIFY(main && !s.splash()->isVisible());
         QCOMPARE(visibleWindows(), QWidgetList{main});
-        QVERIFY(main->lload()->isHidden());
-        QTRY_VERIFY(main->lfind()->hasFocus());
-        QCOMPARE(main->grid1()->grid().rows(), 1);
+        QVERIFY(test::control<QLabel>(*main, "lload")->isHidden());
+        QTRY_VERIFY(test::control<KeywordBox>(*main, "lfind")->hasFocus());
+        QCOMPARE(test::control<ResultGridView>(*main, "grid1")->grid().rows(), 1);
 
-        // The configuration is in the hidden about window, as the table holds it.
+        // The configuration as the table holds it, shown by the hidden about window.
+        const Configuration &config = s.configuration();
         Fabout *about = s.about();
-        QVERIFY(about && !about->isVisible());
-        QCOMPARE(main->about(), about);  // the window searches with this configuration
+        QVERIFY(config.isLoaded() && about && !about->isVisible());
         const QString db = m_services.databasePath();
         const QString lver = sql(db, u"SELECT lver FROM lconfig_all"_s);
         QVERIFY(!lver.isEmpty());
-        QCOMPARE(about->value(u"lver"), lver);
-        QCOMPARE(about->value(u"lwhoisurl"), sql(db, u"SELECT lwhoisurl FROM lconfig_all"_s));
+        QCOMPARE(config.text(ConfigKey::Version), lver);
+        QCOMPARE(about->findChild<QLabel *>(u"lver"_s)->text(), lver);
+        QCOMPARE(config.text(ConfigKey::WhoisPage), sql(db, u"SELECT lwhoisurl FROM lconfig_all"_s));
         QCOMPARE(!about->findChild<QPushButton *>(u"ldownact"_s)->isHidden(), offersUpgrade(lver));
         QVERIFY(run.platform.messages().isEmpty());
         QCOMPARE(run.platform.exitRequests(), 0);
         QVERIFY(!s.isBusy());
 
-        main->mabout()->trigger();
+        test::control<QAction>(*main, "mabout")->trigger();
         QVERIFY(about->isVisible());
         QTRY_VERIFY(!about->findChild<QLabel *>(u"limgqq"_s)->pixmap().isNull());
         QTest::mouseClick(about->findChild<QPushButton *>(u"ldownact"_s), Qt::LeftButton);
         QTRY_COMPARE(run.platform.questions().size(), 1);
-        QVERIFY(QFile::exists(m_folder.filePath(about->value(u"ldownurl").section(u'/', -1))));
+        QVERIFY(QFile::exists(m_folder.filePath(config.text(ConfigKey::DownloadAddress).section(u'/', -1))));
         QCOMPARE(run.platform.exitRequests(), 0);   // the recording platform answers No
 
-        main->mtext()->trigger();
-        main->mtext()->trigger();
+        test::control<QAction>(*main, "mtext")->trigger();
+        test::control<QAction>(*main, "mtext")->trigger();
         const QList<Fhelp *> viewers = main->findChildren<Fhelp *>();
         QCOMPARE(viewers.size(), 1);
         QVERIFY(viewers.first()->isVisible());
@@ -187,7 +189,7 @@ private slots:
                  qPrintable(messages.first()));
         QCOMPARE(run.platform.exitRequests(), 1);
         QCOMPARE(run.sequence.state(), StartupSequence::State::Ended);
-        QVERIFY(!run.sequence.about());
+        QVERIFY(!run.sequence.configuration().isLoaded());
         QVERIFY(!discovery || !run.sequence.mainWindow());
         QVERIFY(visibleWindows().isEmpty());
         QCOMPARE(ready.count(), 0);
