@@ -199,7 +199,7 @@ private slots:
         QTRY_VERIFY(!shop->pixmap().isNull());
         QCOMPARE(shop->pixmap().size(), QSize(161, 25));
         QTRY_COMPARE(m_services.requestCount(qqPath), qqBefore + 1);
-        QCOMPARE(qq->pixmap().isNull(), !qqLoads);
+        QTRY_COMPARE(qq->pixmap().isNull(), !qqLoads);
 
         QTest::mouseClick(about.findChild<QPushButton *>(QStringLiteral("Cmd_OK")), Qt::LeftButton);
         QVERIFY(!about.isVisible());
