@@ -2,12 +2,16 @@
 # Builds the Debian package build/norvale_<version>_<arch>.deb and checks what
 # it holds: the program folder, the links, the desktop entry and the declared
 # dependencies. Install it with: sudo apt-get install ./build/norvale_*.deb
+#
+# usage: scripts/package.sh [BUILD_DIR]   another build folder than build/; one
+#        configured with -DBUILD_TESTING=OFF builds only what the package holds
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/build.sh
-rm -f build/norvale_*.deb
-(cd build && cpack -G DEB >/dev/null)
-deb=$(ls build/norvale_*.deb)
+dir=${1:-build}
+bash scripts/build.sh "$dir"
+rm -f "$dir"/norvale_*.deb
+(cd "$dir" && cpack -G DEB >/dev/null)
+deb=$(ls "$dir"/norvale_*.deb)
 
 fail() { echo "package check: $*" >&2; exit 1; }
 contents=$(dpkg-deb --contents "$deb")
