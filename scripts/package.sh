@@ -4,13 +4,17 @@
 # services as a system service), and checks what they hold: the program
 # folder, the links, the desktop entry, the unit, the settings and the declared
 # dependencies. Install with: sudo apt-get install ./build/norvale_*.deb
+#
+# usage: scripts/package.sh [BUILD_DIR]   another build folder than build/; one
+#        configured with -DBUILD_TESTING=OFF builds only what the packages hold
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/build.sh
-rm -f build/norvale_*.deb build/norvale-services_*.deb
-(cd build && cpack -G DEB >/dev/null && cpack -G DEB -D NORVALE_SERVICES_PACKAGE=ON >/dev/null)
-deb=$(ls build/norvale_*.deb)
-services_deb=$(ls build/norvale-services_*.deb)
+dir=${1:-build}
+bash scripts/build.sh "$dir"
+rm -f "$dir"/norvale_*.deb "$dir"/norvale-services_*.deb
+(cd "$dir" && cpack -G DEB >/dev/null && cpack -G DEB -D NORVALE_SERVICES_PACKAGE=ON >/dev/null)
+deb=$(ls "$dir"/norvale_*.deb)
+services_deb=$(ls "$dir"/norvale-services_*.deb)
 
 fail() { echo "package check: $*" >&2; exit 1; }
 contents=$(dpkg-deb --contents "$deb")

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 namespace norvale {
 
@@ -38,7 +39,6 @@ struct Transfer {
     long httpStatus = 0;
     bool statusRefused = false; // the answer was not a 2xx
     bool saveFailed = false;
-    bool stopped = false;
     qint64 writtenBack = 0;     // bytes already handed to the disk
     qint64 reportedBytes = 0;
     qint64 reportedAtMs = -1;   // -1: nothing reported yet
@@ -133,16 +133,31 @@ size_t onBody(char *data, size_t size, size_t count, void *user)
     t->bytes += qint64(n);
     t->startWriteBack();
     t->reportProgress(t->hasLength && t->bytes >= t->announced);
-    if (t->owner.bStop()) {
-        t->stopped = true;
-        return 0;
-    }
-    return n;
+    // Stopped from the progress signal: nothing more is written.
+    return t->owner.bStop() ? 0 : n;
+}
+
+// How a transfer that was not stopped ended: the status it raises and, when
+// it failed, why.
+std::pair<int, QString> outcome(const Transfer &t, CURLcode code, const CurlTransfer &transfer)
+{
+    if (!t.answered)
+        return {downloadstatus::RequestFailed, transfer.failure(code)};
+    if (t.statusRefused)
+        return {downloadstatus::RequestFailed, QStringLiteral("HTTP status %1").arg(t.httpStatus)};
+    if (t.saveFailed || !t.file)
+        return {downloadstatus::Broken, QStringLiteral("cannot write ") + t.localPath};
+    if (code != CURLE_OK)
+        return {downloadstatus::Broken, transfer.failure(code)};
+    if (t.hasLength && t.bytes != t.announced)
+        return {downloadstatus::Broken, QStringLiteral("%1 of %2 bytes arrived").arg(t.bytes).arg(t.announced)};
+    return {downloadstatus::ServerEnded, QString()};
 }
 
 } // namespace
 
-Cls_DownLoad::Cls_DownLoad(QObject *parent) : QObject(parent)
+Cls_DownLoad::Cls_DownLoad(QObject *parent)
+    : QObject(parent), m_multi(ready() ? curl_multi_init() : nullptr)
 {
     qRegisterMetaType<DownloadResult>();
 }
@@ -154,14 +169,14 @@ Cls_DownLoad::~Cls_DownLoad()
         m_worker->wait();
         delete m_worker;
     }
+    curl_multi_cleanup(m_multi);
 }
 
 bool Cls_DownLoad::DLFileStop()
 {
     m_bStop.store(true);
-    std::lock_guard lock(m_wakeMutex);
     if (m_multi)
-        curl_multi_wakeup(static_cast<CURLM *>(m_multi));
+        curl_multi_wakeup(m_multi);
     return false;
 }
 
@@ -206,12 +221,10 @@ DownloadResult Cls_DownLoad::DLFile(const QString &sRemoteURL, const QString &sL
     };
 
     raise(downloadstatus::Connecting);
-    const bool curlReady = ready();
-    const Easy easy(curlReady ? curl_easy_init() : nullptr);
-    const Multi multi(curlReady ? curl_multi_init() : nullptr);
+    const Easy easy(m_multi ? curl_easy_init() : nullptr);
     const List headers(
         curl_slist_append(curl_slist_append(nullptr, "Cache-Control: no-cache"), "Pragma: no-cache"));
-    if (!easy || !multi || !headers)
+    if (!easy || !headers)
         return fail(downloadstatus::ClientFailed, QStringLiteral("the HTTP library could not start"));
     raise(downloadstatus::Requesting);
 
@@ -220,11 +233,8 @@ DownloadResult Cls_DownLoad::DLFile(const QString &sRemoteURL, const QString &sL
         return fail(downloadstatus::RequestFailed, QStringLiteral("not an http or https address"));
 
     Transfer t{*this, sRemoteURL, sLocalFilePath, m_progressInterval};
-    t.easy = easy.get();
-    char errorText[CURL_ERROR_SIZE] = {};
-    CURL *h = easy.get();
-    RedirectGuard guard;
-    setBoundedGet(h, address, m_limits.connectTimeout, m_limits.idleTimeout, m_limits.maxRedirects, &guard);
+    CURL *h = t.easy = easy.get();
+    CurlTransfer transfer(h, address, m_limits.connectTimeout, m_limits.idleTimeout, m_limits.maxRedirects);
     curl_easy_setopt(h, CURLOPT_USERAGENT, "VB Http");
     // Always from the server: no cache on the way may answer.
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
@@ -233,74 +243,20 @@ DownloadResult Cls_DownLoad::DLFile(const QString &sRemoteURL, const QString &sL
     curl_easy_setopt(h, CURLOPT_HEADERDATA, &t);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &onBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &t);
-    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
 
     t.clock.start();
-    curl_multi_add_handle(multi.get(), h);
-    {
-        std::lock_guard lock(m_wakeMutex);
-        m_multi = multi.get();
-    }
-    CURLcode code = CURLE_OK;
-    bool ended = false;
-    while (!ended) {
-        if (m_bStop.load()) {
-            t.stopped = true;
-            break;
-        }
-        int running = 0;
-        if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
-            code = CURLE_OUT_OF_MEMORY;
-            break;
-        }
-        int queued = 0;
-        while (CURLMsg *message = curl_multi_info_read(multi.get(), &queued)) {
-            if (message->msg == CURLMSG_DONE) {
-                code = message->data.result;
-                ended = true;
-            }
-        }
-        // The poll wakes early for data and for DLFileStop.
-        if (!ended && curl_multi_poll(multi.get(), nullptr, 0, 1000, nullptr) != CURLM_OK) {
-            code = CURLE_OUT_OF_MEMORY;
-            break;
-        }
-    }
-    {
-        std::lock_guard lock(m_wakeMutex);
-        m_multi = nullptr;
-    }
-    curl_multi_remove_handle(multi.get(), h);
-
+    const CURLcode code = transfer.run(m_multi, &m_bStop);
     result.bytes = t.bytes;
     result.httpStatus = t.httpStatus;
     // The last chunk's numbers, whatever the outcome.
     t.reportProgress(true);
-    if (t.stopped || m_bStop.load()) {
+    const auto [status, why] = m_bStop.load() ? std::pair(downloadstatus::Stopped, QString())
+                                              : outcome(t, code, transfer);
+    if (status != downloadstatus::ServerEnded) {
         if (t.file)
             t.file->cancelWriting();
-        return fail(downloadstatus::Stopped, QString());
+        return fail(status, why);
     }
-    const QString why = guard.refused ? QStringLiteral("redirected from the internet into a private network")
-                        : errorText[0] ? QString::fromUtf8(errorText)
-                                       : QString::fromUtf8(curl_easy_strerror(code));
-    if (!t.answered)
-        return fail(downloadstatus::RequestFailed, why);
-    if (t.statusRefused)
-        return fail(downloadstatus::RequestFailed, QStringLiteral("HTTP status %1").arg(t.httpStatus));
-    QString broken;
-    if (t.saveFailed || !t.file)
-        broken = QStringLiteral("cannot write ") + sLocalFilePath;
-    else if (code != CURLE_OK)
-        broken = why;
-    else if (t.hasLength && t.bytes != t.announced)
-        broken = QStringLiteral("%1 of %2 bytes arrived").arg(t.bytes).arg(t.announced);
-    if (!broken.isEmpty()) {
-        if (t.file)
-            t.file->cancelWriting();
-        return fail(downloadstatus::Broken, broken);
-    }
-
     raise(downloadstatus::ServerEnded);
     if (!t.file->commit())
         return fail(downloadstatus::Broken, QStringLiteral("cannot write ") + sLocalFilePath);

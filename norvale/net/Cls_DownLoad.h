@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <mutex>
 
 class QThread;
 
@@ -82,9 +81,9 @@ private:
     DownloadLimits m_limits;
     std::chrono::milliseconds m_progressInterval{16};
     std::atomic_bool m_bStop{false};
-    // The running transfer's poll, so that DLFileStop can wake it.
-    std::mutex m_wakeMutex;
-    void *m_multi = nullptr;
+    // The transfers' multi handle (a CURLM), kept for the object's life so
+    // that DLFileStop can wake a running transfer from any thread.
+    void *const m_multi;
     QThread *m_worker = nullptr;
     std::atomic_bool m_running{false};
 };

@@ -18,20 +18,8 @@ bool privateV4(const unsigned char *a)
            || (a[0] == 172 && (a[1] & 0xf0) == 16) || (a[0] == 192 && a[1] == 168);
 }
 
-// Called before each request goes out on its connection: the first is the
-// page itself, every later one follows a redirect.
-int checkConnection(void *user, char *primaryIp, char *, int, int)
-{
-    auto *guard = static_cast<RedirectGuard *>(user);
-    const bool isPrivate = isPrivateAddress(primaryIp);
-    if (guard->requests++ == 0)
-        guard->startedPrivate = isPrivate;
-    else if (isPrivate && !guard->startedPrivate) {
-        guard->refused = true;
-        return CURL_PREREQFUNC_ABORT;
-    }
-    return CURL_PREREQFUNC_OK;
-}
+// How often a running transfer looks at its stop flag.
+constexpr int stopCheckMs = 100;
 
 } // namespace
 
@@ -71,22 +59,82 @@ QByteArray httpAddress(const QString &url)
     return parsed.toEncoded();
 }
 
-void setBoundedGet(CURL *handle, const QByteArray &address, std::chrono::seconds connectTimeout,
-                   std::chrono::seconds idleTimeout, long maxRedirects, RedirectGuard *guard)
+CurlTransfer::CurlTransfer(CURL *easy, const QByteArray &address, std::chrono::seconds connectTimeout,
+                           std::chrono::seconds idleTimeout, long maxRedirects)
+    : m_easy(easy)
 {
-    curl_easy_setopt(handle, CURLOPT_PREREQFUNCTION, &checkConnection);
-    curl_easy_setopt(handle, CURLOPT_PREREQDATA, guard);
-    curl_easy_setopt(handle, CURLOPT_URL, address.constData());
-    curl_easy_setopt(handle, CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(handle, CURLOPT_MAXREDIRS, maxRedirects);
-    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, long(connectTimeout.count() * 1000));
+    curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &checkConnection);
+    curl_easy_setopt(easy, CURLOPT_PREREQDATA, this);
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, m_errorText);
+    curl_easy_setopt(easy, CURLOPT_URL, address.constData());
+    curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, maxRedirects);
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long(connectTimeout.count() * 1000));
     // Less than one byte per second over the idle time aborts the transfer.
-    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, long(std::max<qint64>(1, idleTimeout.count())));
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, long(std::max<qint64>(1, idleTimeout.count())));
+}
+
+// Called before each request goes out on its connection: the first is the
+// page itself, every later one follows a redirect.
+int CurlTransfer::checkConnection(void *user, char *primaryIp, char *, int, int)
+{
+    auto *transfer = static_cast<CurlTransfer *>(user);
+    const bool isPrivate = isPrivateAddress(primaryIp);
+    if (transfer->m_requests++ == 0)
+        transfer->m_startedPrivate = isPrivate;
+    else if (isPrivate && !transfer->m_startedPrivate) {
+        transfer->m_redirectRefused = true;
+        return CURL_PREREQFUNC_ABORT;
+    }
+    return CURL_PREREQFUNC_OK;
+}
+
+// The multi interface, not curl_easy_perform, so that the stop flag is
+// looked at while nothing arrives.
+CURLcode CurlTransfer::run(CURLM *multi, const StopFlag *stop)
+{
+    if (curl_multi_add_handle(multi, m_easy) != CURLM_OK)
+        return CURLE_OUT_OF_MEMORY;
+    CURLcode result = CURLE_OK;
+    for (;;) {
+        if (stop && stop->load()) {
+            m_stopped = true;
+            result = CURLE_ABORTED_BY_CALLBACK;
+            break;
+        }
+        int running = 0;
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+            result = CURLE_SEND_ERROR;
+            break;
+        }
+        if (running == 0) {
+            int left = 0;
+            while (CURLMsg *message = curl_multi_info_read(multi, &left)) {
+                if (message->msg == CURLMSG_DONE)
+                    result = message->data.result;
+            }
+            break;
+        }
+        if (curl_multi_poll(multi, nullptr, 0, stopCheckMs, nullptr) != CURLM_OK) {
+            result = CURLE_RECV_ERROR;
+            break;
+        }
+    }
+    // A transfer left unfinished closes its connection.
+    curl_multi_remove_handle(multi, m_easy);
+    return result;
+}
+
+QString CurlTransfer::failure(CURLcode code) const
+{
+    if (m_redirectRefused)
+        return QStringLiteral("redirected from the internet into a private network");
+    return QString::fromUtf8(m_errorText[0] ? m_errorText : curl_easy_strerror(code));
 }
 
 } // namespace norvale::curltransfer

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "norvale/work/StopFlag.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -11,8 +13,8 @@
 namespace norvale::curltransfer {
 
 // What every HTTP transfer of the program shares: the library's one-time
-// start, the address check and the options that bound a transfer. Used by
-// the page fetch and the installer download.
+// start, the address check, the options that bound a transfer and the loop
+// that runs it. Used by the page fetch and the installer download.
 
 // Starts libcurl once for the process (never undone: worker threads may
 // transfer until the process ends). False when it could not start.
@@ -28,23 +30,40 @@ QByteArray httpAddress(const QString &url);
 // 192.168/16, fc00::/7, and the same written as IPv4-mapped IPv6.
 bool isPrivateAddress(const char *ip);
 
-// Follows a transfer's connections so that a page on the open internet
-// cannot redirect it into the machine or its private network; a page that
-// is itself there (the local services) may. One per transfer, alive while
-// it runs.
-struct RedirectGuard {
-    int requests = 0;
-    bool startedPrivate = false;
-    bool refused = false;  // a redirect went where it may not
-};
+// One GET on an easy handle, which the caller has reset or made afresh and
+// may give further options (headers, callbacks) before run(). Over http or
+// https only, following at most maxRedirects redirects (http and https
+// only), with the connect limit and an abort after idleTimeout without data
+// (whole seconds, at least 1). No signals: transfers run on worker threads.
+// A page on the open internet cannot redirect the transfer into the machine
+// or its private network; a page that is itself there (the local services)
+// may. The handle points at this object until it ends.
+class CurlTransfer {
+public:
+    CurlTransfer(CURL *easy, const QByteArray &address, std::chrono::seconds connectTimeout,
+                 std::chrono::seconds idleTimeout, long maxRedirects);
+    CurlTransfer(const CurlTransfer &) = delete;
+    CurlTransfer &operator=(const CurlTransfer &) = delete;
 
-// GET of address over http or https only, following at most maxRedirects
-// redirects (http and https only), with the connect limit and an abort after
-// idleTimeout without data (whole seconds, at least 1). No signals: the
-// transfers run on worker threads. The guard refuses redirects into private
-// networks.
-void setBoundedGet(CURL *handle, const QByteArray &address, std::chrono::seconds connectTimeout,
-                   std::chrono::seconds idleTimeout, long maxRedirects, RedirectGuard *guard);
+    // Runs the transfer on multi to its end, or until *stop is set. The flag
+    // is looked at every tenth of a second even while nothing arrives, and at
+    // once when curl_multi_wakeup wakes multi. A finished transfer's
+    // connection stays with multi for the next one.
+    CURLcode run(CURLM *multi, const StopFlag *stop);
+    bool stopped() const { return m_stopped; }
+    // Why a transfer that did not end in CURLE_OK failed, for the log.
+    QString failure(CURLcode code) const;
+
+private:
+    static int checkConnection(void *user, char *primaryIp, char *, int, int);
+
+    CURL *m_easy;
+    int m_requests = 0;
+    bool m_startedPrivate = false;
+    bool m_redirectRefused = false;
+    bool m_stopped = false;
+    char m_errorText[CURL_ERROR_SIZE] = {};
+};
 
 struct EasyDeleter {
     void operator()(CURL *handle) const { curl_easy_cleanup(handle); }

@@ -83,48 +83,6 @@ struct KeptHandles {
     Easy easy{curl_easy_init()};
 };
 
-// How often a running transfer looks at its stop flag.
-constexpr int stopCheckMs = 100;
-
-// Runs the prepared transfer to its end, or until the stop flag is set. The
-// multi interface, not curl_easy_perform, so that the flag is looked at every
-// tenth of a second even while nothing arrives.
-CURLcode perform(CURLM *multi, CURL *easy, const StopFlag *stop, bool *stopped)
-{
-    *stopped = false;
-    if (curl_multi_add_handle(multi, easy) != CURLM_OK)
-        return CURLE_OUT_OF_MEMORY;
-    CURLcode result = CURLE_OK;
-    for (;;) {
-        int running = 0;
-        if (curl_multi_perform(multi, &running) != CURLM_OK) {
-            result = CURLE_SEND_ERROR;
-            break;
-        }
-        if (running == 0) {
-            int left = 0;
-            while (CURLMsg *message = curl_multi_info_read(multi, &left)) {
-                if (message->msg == CURLMSG_DONE)
-                    result = message->data.result;
-            }
-            break;
-        }
-        if (stop && stop->load()) {
-            *stopped = true;
-            result = CURLE_ABORTED_BY_CALLBACK;
-            break;
-        }
-        if (curl_multi_poll(multi, nullptr, 0, stopCheckMs, nullptr) != CURLM_OK) {
-            result = CURLE_RECV_ERROR;
-            break;
-        }
-    }
-    // A transfer left unfinished closes its connection; a finished one's
-    // connection stays with the multi handle for the next fetch.
-    curl_multi_remove_handle(multi, easy);
-    return result;
-}
-
 } // namespace
 
 PageFetch fetchPage(const QString &url, const StopFlag *stop)
@@ -151,36 +109,29 @@ PageFetch fetchPage(const QString &url, const FetchLimits &limits, const StopFla
 
     Transfer transfer;
     transfer.maxBody = limits.maxBodyBytes;
-    char errorText[CURL_ERROR_SIZE] = {};
 
     CURL *h = kept.easy.get();
     // Every option afresh (nothing of the last fetch, whose pointers are
     // gone); the connections and caches stay.
     curl_easy_reset(h);
     curl_easy_setopt(h, CURLOPT_SHARE, sharedCaches());
-    RedirectGuard guard;
-    setBoundedGet(h, address, limits.connectTimeout, limits.idleTimeout, limits.maxRedirects, &guard);
+    CurlTransfer fetch(h, address, limits.connectTimeout, limits.idleTimeout, limits.maxRedirects);
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
     // A server that sends a byte now and then never trips the idle limit.
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, long(limits.totalTimeout.count()));
     curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(limits.maxBodyBytes));
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &onBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
-    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
 
-    bool stopped = false;
-    const CURLcode code = perform(kept.multi.get(), h, stop, &stopped);
+    const CURLcode code = fetch.run(kept.multi.get(), stop);
     if (code != CURLE_OK) {
-        if (stopped)
+        if (fetch.stopped())
             return failed(QStringLiteral("stopped"));
         if (transfer.tooLarge || code == CURLE_FILESIZE_EXCEEDED)
             return failed(QStringLiteral("body larger than %1 bytes").arg(limits.maxBodyBytes));
         if (transfer.outOfMemory)
             return failed(QStringLiteral("out of memory"));
-        if (guard.refused)
-            return failed(QStringLiteral("redirected from the internet into a private network"));
-        const char *why = errorText[0] ? errorText : curl_easy_strerror(code);
-        return failed(QString::fromUtf8(why));
+        return failed(fetch.failure(code));
     }
 
     PageFetch result;

@@ -9,6 +9,7 @@
 #include "norvale/web/GetBody.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/ServicesProcess.h"
+#include "tests/support/TestText.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,16 +22,6 @@
 #include <memory>
 
 using namespace norvale;
-
-namespace {
-
-QByteArray contentsOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-} // namespace
 
 class DownloadPanelTest final : public QObject {
     Q_OBJECT
@@ -105,7 +96,7 @@ private slots:
         QCOMPARE(w.platform.owners(), QList<const QObject *>{w.panel});
 
         const QString saved = folder.filePath(m_name);
-        QVERIFY(contentsOf(saved) == m_installer);
+        QVERIFY(test::readFile(saved) == m_installer);
         QCOMPARE(QFile::permissions(saved) & 0x7777, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser
                                                           | QFile::WriteUser | QFile::ReadGroup | QFile::ReadOther);
         QVERIFY(w.panel->ltext()->text().startsWith(QStringLiteral("下载进度： 100.0 %\r\n")));
@@ -173,9 +164,7 @@ private slots:
         QFETCH(bool, written);
         QTemporaryDir folder;
         const QString path = folder.filePath(name);
-        QFile old(path);
-        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
-        old.close();
+        QVERIFY(test::writeFile(path, "old"));
         QVERIFY(QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther));
         if (written)
             rememberDownload(path);
@@ -189,12 +178,12 @@ private slots:
         QTest::mouseClick(w.ldownact, Qt::LeftButton);
         if (written) {
             QTRY_COMPARE(w.platform.questions().size(), 1);
-            QVERIFY(contentsOf(path) == body);
+            QVERIFY(test::readFile(path) == body);
             QVERIFY(!(QFile::permissions(path) & (QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther)));
         } else {
             QTRY_COMPARE(w.status(), QStringLiteral("连接状态： 下载被中止"));
             QVERIFY(!w.panel->isDownloading() && w.platform.questions().isEmpty());
-            QCOMPARE(contentsOf(path), QByteArray("old"));
+            QCOMPARE(test::readFile(path), QByteArray("old"));
             QVERIFY(QFile::permissions(path) & QFile::ExeOwner);
         }
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList{name});
@@ -244,7 +233,7 @@ private slots:
         QTRY_COMPARE(w.platform.exitRequests(), 1);
         const QString saved = home.filePath(QStringLiteral("Downloads/")) + m_name;
         QCOMPARE(w.platform.openedUrls(), QStringList{saved});
-        QVERIFY(contentsOf(saved) == m_installer);
+        QVERIFY(test::readFile(saved) == m_installer);
     }
 };
 

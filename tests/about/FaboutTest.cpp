@@ -6,8 +6,8 @@
 #include "norvale/web/GetBody.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/ServicesProcess.h"
+#include "tests/support/TestText.h"
 
-#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -47,13 +47,6 @@ ConfigRecord changed(const ConfigRecord &record, const QList<std::pair<const cha
 QLabel *child(const QWidget &parent, const char *name)
 {
     return parent.findChild<QLabel *>(QLatin1StringView(name));
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
 }
 
 } // namespace
@@ -276,7 +269,7 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(QString, shown);
         QTemporaryDir folder;
-        writeFile(folder.filePath(fileName), bytes);
+        QVERIFY(test::writeFile(folder.filePath(fileName), bytes));
         QPointer<Fhelp> help = new Fhelp(folder.path());
         QCOMPARE(help->windowTitle(), QStringLiteral("软件说明"));
         QCOMPARE(help->ltext()->toPlainText(), shown);

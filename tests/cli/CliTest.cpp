@@ -4,10 +4,8 @@
 #include "norvale/search/ResultExport.h"
 #include "norvale/search/SearchBackend.h"
 #include "norvale/search/SearchBoxes.h"
-#include "tests/support/DatabaseStack.h"
-#include "tests/support/ServicesProcess.h"
+#include "tests/support/ServicesFixture.h"
 #include "tests/support/TestHttpServer.h"
-#include "tests/support/TestResolver.h"
 
 #include <QBuffer>
 #include <QDeadlineTimer>
@@ -39,7 +37,7 @@ class CliTest final : public QObject {
 
     Run cli(QStringList arguments, const QByteArray &input = {}, const QString &service = {})
     {
-        arguments << QStringLiteral("--data-service") << (service.isEmpty() ? m_services.baseUrl() : service);
+        arguments << QStringLiteral("--data-service") << (service.isEmpty() ? m_world.services.baseUrl() : service);
         QProcess process;
         process.start(QStringLiteral(NORVALE_CLI_EXE), arguments);
         Run run;
@@ -67,7 +65,7 @@ class CliTest final : public QObject {
         boxes->setKind(kind, true);
         boxes->setShowRelated(related);
         const QString base = m_config.value(ConfigKey::StatusPage);
-        DomainSearch engine(makeServerBackend(test::DatabaseStack::shared(m_stack), [base] { return base; }), boxes);
+        DomainSearch engine(makeServerBackend(m_world.database(), [base] { return base; }), boxes);
         QList<ResultRecord> records;
         connect(&engine, &DomainSearch::rowReady, this,
                 [&](quint64, const SearchRow &row) { records << resultRecord(row); });
@@ -78,23 +76,18 @@ class CliTest final : public QObject {
         return QJsonDocument::fromJson(ResultWriter::write(ResultFormat::Json, records)).array();
     }
 
-    test::TestResolver m_resolver;
-    test::ServicesProcess m_services;
-    std::shared_ptr<test::DatabaseStack> m_stack;
+    test::ServicesFixture m_world;
     ConfigRecord m_config;
 
 private slots:
     void initTestCase()
     {
-        QVERIFY2(m_resolver.start() || !m_resolver.broken(), qPrintable(m_resolver.reason()));
-        if (!m_resolver.ready())
-            QSKIP(qPrintable(m_resolver.reason()));
-        QString error;
-        QVERIFY2(m_services.start(&error), qPrintable(error));
-        m_resolver.server().addRecord(QStringLiteral("chenglan.cn"), {QStringLiteral("192.0.2.21")});
-        m_resolver.server().addRecord(QStringLiteral("example.com"), {QStringLiteral("93.184.216.34")});
-        m_stack = std::make_shared<test::DatabaseStack>(m_services.dataServiceUrl());
-        ConfigLoadResult config = loadConfigRecord(m_stack->database);
+        if (!m_world.start())
+            return;
+        REQUIRE_TEST_RESOLVER(m_world);
+        m_world.dns().addRecord(QStringLiteral("chenglan.cn"), {QStringLiteral("192.0.2.21")});
+        m_world.dns().addRecord(QStringLiteral("example.com"), {QStringLiteral("93.184.216.34")});
+        ConfigLoadResult config = loadConfigRecord(m_world.stack->database);
         QCOMPARE(config.outcome, ConfigLoadResult::Outcome::Loaded);
         m_config = config.record;
     }
@@ -228,7 +221,7 @@ private slots:
         QProcess process;
         process.start(QStringLiteral(NORVALE_CLI_EXE), {QStringLiteral("search"), QStringLiteral("--kinds"), QStringLiteral(".cn"),
                                                        QStringLiteral("--format"), QStringLiteral("csv"),
-                                                       QStringLiteral("--data-service"), m_services.baseUrl()});
+                                                       QStringLiteral("--data-service"), m_world.services.baseUrl()});
         QVERIFY(process.waitForStarted(10000));
         process.write("chenglan\n" + QByteArray(100000, 'x') + "\nyunzhan\nhaitang\n");
         QByteArray out;

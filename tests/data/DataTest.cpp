@@ -7,6 +7,7 @@
 #include "tests/support/PostgresServer.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/ServicesProcess.h"
+#include "tests/support/TestText.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -32,11 +33,6 @@ const QString AdminMail = QStringLiteral("dba@example.test");
 const QString FailureMessage = QStringLiteral("Norvale|域名数据库无法访问，请稍后再访问或联系管理员(mail:dba@example.test)");
 const QString ByKind = QStringLiteral("select lextend from ldomainprice where lextendkind=?");
 const QString CountAll = QStringLiteral("select count(*) from ldomainprice");
-
-QString s(const char *text)
-{
-    return QString::fromUtf8(text);
-}
 
 // Writes with the sqlite3 tool, so that only the code under test holds connections.
 bool writeSql(const QString &path, const QString &sql)

@@ -1,7 +1,6 @@
 #include "tests/e2e/AtspiClient.h"
 #include "tests/support/ChildProcess.h"
-#include "tests/support/ServicesProcess.h"
-#include "tests/support/TestResolver.h"
+#include "tests/support/ServicesFixture.h"
 
 #include <QProcess>
 #include <QStandardPaths>
@@ -53,8 +52,7 @@ QRect frameOf(const QString &title, const QRect &client)
 class DesktopTest final : public QObject {
     Q_OBJECT
 
-    TestResolver m_resolver;
-    ServicesProcess m_services;
+    ServicesFixture m_world;
     QTemporaryDir m_home;
     QProcess m_norvale;
     AtspiClient m_atspi;
@@ -81,12 +79,11 @@ private slots:
             QSKIP("reads the accessibility bus: run under tests/support/with-accessibility-bus");
         if (QStandardPaths::findExecutable(u"xdotool"_s).isEmpty())
             QSKIP("xdotool is not installed: no real key presses here");
-        QVERIFY2(m_resolver.start() || !m_resolver.broken(), qPrintable(m_resolver.reason()));
-        if (!m_resolver.ready())
-            QSKIP(qPrintable(m_resolver.reason()));
-        m_resolver.server().addRecord(u"chenglan.cn"_s, {u"192.0.2.21"_s});
+        if (!m_world.start())
+            return;
+        REQUIRE_TEST_RESOLVER(m_world);
+        m_world.dns().addRecord(u"chenglan.cn"_s, {u"192.0.2.21"_s});
         QString error;
-        QVERIFY2(m_services.start(&error), qPrintable(error));
         QVERIFY2(m_atspi.connectToBus(&error), qPrintable(error));
 
         // A user of its own: nothing remembered from another run.
@@ -96,7 +93,7 @@ private slots:
         m_norvale.setProcessEnvironment(environment);
         m_norvale.setProcessChannelMode(QProcess::MergedChannels);
         endWithParent(m_norvale);
-        m_norvale.start(QStringLiteral(NORVALE_EXE), {u"--data-service"_s, m_services.baseUrl()});
+        m_norvale.start(QStringLiteral(NORVALE_EXE), {u"--data-service"_s, m_world.services.baseUrl()});
         QByteArray said;
         QVERIFY2(waitUntilReady(m_norvale, Patience, [&] { return (said += m_norvale.readAll()).contains("Norvale is ready"); }),
                  said.constData());

@@ -7,11 +7,9 @@
 #include "norvale/search/DomainSearch.h"
 #include "norvale/search/SearchRules.h"
 
-#include "tests/support/DatabaseStack.h"
 #include "tests/support/FaultProxy.h"
 #include "tests/support/SearchToEnd.h"
-#include "tests/support/ServicesProcess.h"
-#include "tests/support/TestResolver.h"
+#include "tests/support/ServicesFixture.h"
 
 #include <QDir>
 #include <QProcess>
@@ -22,7 +20,6 @@
 
 #include <csignal>
 #include <functional>
-#include <memory>
 
 using namespace norvale;
 using namespace std::chrono_literals;
@@ -50,10 +47,6 @@ bool failedFetchOf(const SearchRow &row, const SearchRow &healthy)
 
 } // namespace
 
-#define REQUIRE_RESOLVER()   \
-    if (!m_resolver.ready()) \
-    QSKIP(qPrintable(m_resolver.reason()))
-
 class FaultsTest final : public QObject {
     Q_OBJECT
 
@@ -63,7 +56,7 @@ class FaultsTest final : public QObject {
                                            bool atStart = false)
     {
         return test::searchToEnd(
-            makeServerBackend(test::DatabaseStack::shared(m_stack), [statusBase] { return statusBase; }), Keyword,
+            makeServerBackend(m_world.database(), [statusBase] { return statusBase; }), Keyword,
             breakIt, atStart);
     }
 
@@ -79,57 +72,40 @@ class FaultsTest final : public QObject {
         }
     }
 
-    QString statusBase() const { return m_services->baseUrl() + StatusPath; }
+    QString statusBase() const { return m_world.services.baseUrl() + StatusPath; }
 
     // Status pages take a while, so that a search is still fetching when it
-    // is broken. The database outlives each services process, which a case
-    // kills and starts again.
-    test::ServicesProcess::Options servicesOptions() const
-    {
-        test::ServicesProcess::Options options;
-        options.delayMs = 150;
-        options.delayPath = u"/query/domain.asp"_s;
-        options.databasePath = m_dir.filePath(u"norvale.db"_s);
-        return options;
-    }
-
-    test::TestResolver m_resolver;
-    QTemporaryDir m_dir;
-    std::unique_ptr<test::ServicesProcess> m_services;
-    std::shared_ptr<test::DatabaseStack> m_stack;
+    // is broken.
+    test::ServicesFixture m_world{
+        {.delayMs = 150, .delayPath = u"/query/domain.asp"_s, .databasePath = {}, .extraArguments = {}}};
     QList<SearchRow> m_healthy;     // every name resolving as the records say
     QList<SearchRow> m_unresolved;  // no name resolving at all
 
 private slots:
     void initTestCase()
     {
-        QVERIFY2(m_resolver.start() || !m_resolver.broken(), qPrintable(m_resolver.reason()));
-        if (!m_resolver.ready())
+        if (!m_world.start() || !m_world.resolverReady())
             return;
-        m_services = std::make_unique<test::ServicesProcess>(servicesOptions());
-        QString error;
-        QVERIFY2(m_services->start(&error), qPrintable(error));
         for (const char *name : {"chenglan.com", "chenglan.net", "chenglan.cn", "chenglan.de"})
-            m_resolver.server().addRecord(QLatin1StringView(name), {u"203.0.113.7"_s});
-        m_stack = std::make_shared<test::DatabaseStack>(m_services->dataServiceUrl());
+            m_world.dns().addRecord(QLatin1StringView(name), {u"203.0.113.7"_s});
 
         const auto healthy = search(statusBase());
         QVERIFY2(healthy, "the search did not end");
         m_healthy = *healthy;
         QVERIFY(m_healthy.size() > 40);
-        m_resolver.server().stop();
+        m_world.dns().stop();
         const auto unresolved = search(statusBase());
         QVERIFY2(unresolved, "the search did not end");
         m_unresolved = *unresolved;
-        QVERIFY(m_resolver.server().start(qEnvironmentVariable("NORVALE_TEST_DNS_ADDRESS"), 53));
+        QVERIFY(m_world.dns().start(qEnvironmentVariable("NORVALE_TEST_DNS_ADDRESS"), 53));
         QVERIFY(m_unresolved != m_healthy);
     }
 
     void cleanup()
     {
-        if (!m_resolver.ready())
+        if (!m_world.resolverReady())
             return;
-        test::TestDnsServer &dns = m_resolver.server();
+        test::TestDnsServer &dns = m_world.dns();
         dns.setDelay(0ms);
         dns.setFault(test::TestDnsServer::Fault::None);
         dns.stop();   // started again, whether a case killed it or not
@@ -146,13 +122,13 @@ private slots:
     void operatorPagesBreak()
     {
         QFETCH(bool, killed);
-        REQUIRE_RESOLVER();
-        test::FaultProxy proxy(m_services->port());
+        REQUIRE_TEST_RESOLVER(m_world);
+        test::FaultProxy proxy(m_world.services.port());
         QVERIFY(proxy.start());
         const QString base = killed ? statusBase() : proxy.baseUrl() + StatusPath;
         const auto broken = search(base, [&] {
             if (killed)
-                ::kill(pid_t(m_services->processId()), SIGKILL);
+                ::kill(pid_t(m_world.services.processId()), SIGKILL);
             else
                 proxy.setResetMidBody(true);
         });
@@ -164,14 +140,8 @@ private slots:
         }));
 
         if (killed) {
-            // Started again where it was, on the same port and database.
-            test::ServicesProcess::Options again = servicesOptions();
-            again.extraArguments = {u"--port"_s, QString::number(m_services->port())};
-            auto restarted = std::make_unique<test::ServicesProcess>(again);
             QString error;
-            QVERIFY2(restarted->start(&error), qPrintable(error));
-            m_services->stop();
-            m_services = std::move(restarted);
+            QVERIFY2(m_world.services.restart(&error), qPrintable(error));
         }
         proxy.setResetMidBody(false);
         const auto again = search(base);
@@ -191,8 +161,8 @@ private slots:
     void nameServersBreak()
     {
         QFETCH(int, fault);
-        REQUIRE_RESOLVER();
-        test::TestDnsServer &dns = m_resolver.server();
+        REQUIRE_TEST_RESOLVER(m_world);
+        test::TestDnsServer &dns = m_world.dns();
         dns.setDelay(100ms);   // answers still on their way when it breaks
         const auto broken = search(statusBase(), [&] {
             if (fault < 0)
@@ -215,7 +185,7 @@ private slots:
     // The installer into a folder that fills up: nothing of it stays there.
     void downloadIntoFullDisk()
     {
-        REQUIRE_RESOLVER();   // the private mount namespace comes with the test resolver
+        REQUIRE_TEST_RESOLVER(m_world);   // the private mount namespace comes with the test resolver
         QTemporaryDir dir;
         const QString small = dir.filePath(u"small"_s);
         QVERIFY(QDir().mkpath(small));
@@ -225,7 +195,7 @@ private slots:
             QSKIP(qPrintable(u"cannot mount a small tmpfs here: "_s + QString::fromLocal8Bit(mount.readAllStandardError())));
         const auto unmount = qScopeGuard([&] { QProcess::execute(u"umount"_s, {small}); });
 
-        const QString installer = m_services->baseUrl() + u"/download/NorvaleSetup.exe"_s;
+        const QString installer = m_world.services.baseUrl() + u"/download/NorvaleSetup.exe"_s;
         Cls_DownLoad download;
         QSignalSpy statuses(&download, &Cls_DownLoad::entDLFileStatus);
         const DownloadResult full = download.DLFile(installer, small + u"/NorvaleSetup.exe"_s);
@@ -250,18 +220,18 @@ private slots:
     void lookupStoppedMidFetch()
     {
         QFETCH(bool, whois);
-        REQUIRE_RESOLVER();
+        REQUIRE_TEST_RESOLVER(m_world);
         // A page that sends a byte every 200 ms for the better part of a day.
-        const QString endless = m_services->baseUrl() + u"/download/trickle/NorvaleSetup.exe?bytes=1&every=200&x="_s;
-        const QString whoisPage = m_services->baseUrl() + u"/query/whois.asp?domain="_s;
-        const LookupBackend backend = makeServerLookupBackend(test::DatabaseStack::shared(m_stack));
-        const int asked = m_services->requestCount(u"/download/trickle/NorvaleSetup.exe"_s);
+        const QString endless = m_world.services.baseUrl() + u"/download/trickle/NorvaleSetup.exe?bytes=1&every=200&x="_s;
+        const QString whoisPage = m_world.services.baseUrl() + u"/query/whois.asp?domain="_s;
+        const LookupBackend backend = makeServerLookupBackend(m_world.database());
+        const int asked = m_world.services.requestCount(u"/download/trickle/NorvaleSetup.exe"_s);
         if (whois) {
             WhoisLookup engine(backend);
             engine.setPageBase(endless);
             QSignalSpy finished(&engine, &WhoisLookup::finished);
             engine.start(u"chenglan.cn"_s);
-            QTRY_VERIFY(m_services->requestCount(u"/download/trickle/NorvaleSetup.exe"_s) > asked);
+            QTRY_VERIFY(m_world.services.requestCount(u"/download/trickle/NorvaleSetup.exe"_s) > asked);
             engine.start(u"nodot"_s);
             QVERIFY(test::drainWorkers(5000));
             QCOMPARE(finished.count(), 1);   // only the newer lookup reports
@@ -272,10 +242,10 @@ private slots:
             QVERIFY(finished.last().at(1).toString().startsWith(u"Domain Name:"_s));
         } else {
             IpLookup engine(backend);
-            engine.setPages(endless, m_services->baseUrl() + u"/query/ipmess.asp?ip="_s);
+            engine.setPages(endless, m_world.services.baseUrl() + u"/query/ipmess.asp?ip="_s);
             QSignalSpy finished(&engine, &IpLookup::finished);
             engine.start(u"203.0.113.7"_s);
-            QTRY_VERIFY(m_services->requestCount(u"/download/trickle/NorvaleSetup.exe"_s) > asked);
+            QTRY_VERIFY(m_world.services.requestCount(u"/download/trickle/NorvaleSetup.exe"_s) > asked);
             engine.stop();
             QTRY_COMPARE(finished.count(), 1);
             QVERIFY(test::drainWorkers(5000));

@@ -3,6 +3,7 @@
 #include "kestrup/Form1.h"
 #include "kestrup/KestrupPlatform.h"
 #include "kestrup/KestrupRun.h"
+#include "tests/support/TestText.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -21,13 +22,9 @@
 #include <vector>
 
 using namespace kestrup;
+using namespace norvale::test;
 
 namespace {
-
-QString s(const char *text)
-{
-    return QString::fromUtf8(text);
-}
 
 // Answers every message at once and notes, in order, what Kestrup asked for:
 // "message <title>|<text>" and "start <program> <argument>...".
@@ -99,18 +96,6 @@ ComponentLists testLists()
 }
 
 constexpr const char *kAllTestFiles = "A.tpl b.ini Drv.so font.ttc third.dat";
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // Entries, blank-separated: "name" a file, "name/" a folder, "name->" a link
 // that leads nowhere.

@@ -4,11 +4,9 @@
 #include "norvale/lookup/LookupInput.h"
 #include "norvale/lookup/WhoisLookup.h"
 
-#include "tests/support/DatabaseStack.h"
+#include "tests/support/ServicesFixture.h"
 #include "tests/support/IpLookupRecord.h"
 #include "tests/support/SearchToEnd.h"
-#include "tests/support/ServicesProcess.h"
-#include "tests/support/TestResolver.h"
 #include "tests/support/TestSql.h"
 
 #include <QSignalSpy>
@@ -37,37 +35,27 @@ constexpr int CrowdSize = 40;
 
 } // namespace
 
-#define REQUIRE_RESOLVER()   \
-    if (!m_resolver.ready()) \
-    QSKIP(qPrintable(m_resolver.reason()))
-
 class LookupTest final : public QObject {
     Q_OBJECT
 
     LookupBackend backend() const
     {
-        return makeServerLookupBackend(test::DatabaseStack::shared(m_stack));
+        return makeServerLookupBackend(m_world.database());
     }
-    QString page(const char *path) const { return m_services.baseUrl() + QLatin1StringView(path); }
     void configure(IpLookup &engine) const
     {
-        engine.setPages(page("/query/ip.asp?ip="), page("/query/ipmess.asp?ip="));
+        engine.setPages(m_world.page("/query/ip.asp?ip="), m_world.page("/query/ipmess.asp?ip="));
     }
 
-    test::TestResolver m_resolver;
-    test::ServicesProcess m_services;
-    std::shared_ptr<test::DatabaseStack> m_stack;
+    test::ServicesFixture m_world;
 
 private slots:
     void initTestCase()
     {
-        QVERIFY2(m_resolver.start() || !m_resolver.broken(), qPrintable(m_resolver.reason()));
-        if (!m_resolver.ready())
+        if (!m_world.start() || !m_world.resolverReady())
             return;
-        QString error;
-        QVERIFY2(m_services.start(&error), qPrintable(error));
 
-        test::TestDnsServer &dns = m_resolver.server();
+        test::TestDnsServer &dns = m_world.dns();
         for (const char *name : {"shared.test", "one.test", "two.test", "three.test"})
             dns.addRecord(QLatin1StringView(name), {SharedAddress});
         dns.addRecord(u"other.test"_s, {u"10.20.0.9"_s});
@@ -75,7 +63,7 @@ private slots:
         for (int i = 0; i < CrowdSize; ++i)
             dns.addRecord(u"crowd%1.test"_s.arg(i), {CrowdedAddress});
 
-        const bool filled = test::fillDatabase(m_services.databasePath(), [](QSqlDatabase &db) {
+        const bool filled = test::fillDatabase(m_world.services.databasePath(), [](QSqlDatabase &db) {
             bool ok = true;
             for (const QString &name : HostedNames)
                 ok = ok && test::execSql(db, u"insert into svc_hosts values (?, ?)"_s, {name, SharedAddress});
@@ -99,13 +87,12 @@ private slots:
             return ok;
         });
         QVERIFY(filled);
-        m_stack = std::make_shared<test::DatabaseStack>(m_services.dataServiceUrl());
     }
 
     void cleanup()
     {
-        if (m_resolver.ready())
-            m_resolver.server().setDelay(0ms);
+        if (m_world.resolverReady())
+            m_world.dns().setDelay(0ms);
     }
 
     void cleaning_data()
@@ -175,10 +162,10 @@ private slots:
         QFETCH(QString, typed);
         QFETCH(bool, requested);
         QFETCH(QString, text);
-        REQUIRE_RESOLVER();
+        REQUIRE_TEST_RESOLVER(m_world);
 
         WhoisLookup engine(backend());
-        engine.setPageBase(page("/query/whois.asp?domain="));
+        engine.setPageBase(m_world.page("/query/whois.asp?domain="));
         QSignalSpy lookingUp(&engine, &WhoisLookup::lookingUp);
         QSignalSpy finished(&engine, &WhoisLookup::finished);
         const quint64 generation = engine.start(typed);
@@ -209,7 +196,7 @@ private slots:
     {
         QFETCH(QString, typed);
         QFETCH(QStringList, boxes);
-        REQUIRE_RESOLVER();
+        REQUIRE_TEST_RESOLVER(m_world);
 
         FilingLookup engine(backend());
         QSignalSpy finished(&engine, &FilingLookup::finished);
@@ -232,8 +219,8 @@ private slots:
     void ipLookup()
     {
         QFETCH(int, parallelism);
-        REQUIRE_RESOLVER();
-        test::TestDnsServer &dns = m_resolver.server();
+        REQUIRE_TEST_RESOLVER(m_world);
+        test::TestDnsServer &dns = m_world.dns();
         dns.setDelay(20ms);
 
         IpLookup engine(backend());
@@ -260,8 +247,8 @@ private slots:
     // "停止" ends the candidate check; the count and geolocation still come.
     void ipLookupStops()
     {
-        REQUIRE_RESOLVER();
-        m_resolver.server().setDelay(30ms);
+        REQUIRE_TEST_RESOLVER(m_world);
+        m_world.dns().setDelay(30ms);
         IpLookup engine(backend());
         configure(engine);
         engine.setParallelism(2);
@@ -287,8 +274,8 @@ private slots:
     // lookup asked for before the configuration waits for it.
     void ipLookupSupersedes()
     {
-        REQUIRE_RESOLVER();
-        m_resolver.server().setDelay(30ms);
+        REQUIRE_TEST_RESOLVER(m_world);
+        m_world.dns().setDelay(30ms);
         IpLookup engine(backend());
         engine.setParallelism(2);
         test::IpLookupRecord record(engine);

@@ -10,12 +10,12 @@
 #include "norvale/startup/FontSubstitutes.h"
 #include "tests/support/Controls.h"
 #include "tests/support/RecordingPlatform.h"
+#include "tests/support/TestText.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QGuiApplication>
-#include <QFile>
 #include <QHeaderView>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -235,9 +235,7 @@ private slots:
         const QString path = dir.filePath(name.contains(u'.') ? name : name + QStringLiteral(".json"));
         QCOMPARE(m.platform.messages().last(), QStringLiteral("Norvale|已导出 3 条记录：") + path);
 
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray bytes = file.readAll();
+        const QByteArray bytes = test::readFile(path);
         QList<QStringList> readBack;
         const auto yes = [](bool b) { return b ? QStringLiteral("是") : QStringLiteral("否"); };
         if (json) {
@@ -303,10 +301,9 @@ private slots:
         MainWindow m;
         test::control<KeywordBox>(m.window, "lfind")->setText(QStringLiteral("before"));
         QTemporaryDir dir;
-        QFile file(dir.filePath(QStringLiteral("keywords.txt")));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-        file.close();
-        m.platform.setChosenFile(file.fileName());
+        const QString path = dir.filePath(QStringLiteral("keywords.txt"));
+        QVERIFY(test::writeFile(path, bytes));
+        m.platform.setChosenFile(path);
         QSignalSpy done(&m.window.results(), &FdomainResults::fileDone);
         test::control<QPushButton>(m.window, "limport")->click();
         QVERIFY(done.wait(10000));
@@ -462,10 +459,7 @@ private slots:
         QCOMPARE(w.size(), size);
 
         // A damaged file leaves the window as it opens by default.
-        QFile damaged(file);
-        QVERIFY(damaged.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        damaged.write("\x01\x02[search\nall=maybe\x00");
-        damaged.close();
+        QVERIFY(test::writeFile(file, "\x01\x02[search\nall=maybe\x00"));
         MainWindow third;
         third.window.rememberIn(file);
         QVERIFY(test::control<QCheckBox>(third.window, "lextendnum1")->isChecked());

@@ -9,12 +9,10 @@
 #include "norvale/startup/FontSubstitutes.h"
 
 #include "tests/support/Controls.h"
-#include "tests/support/DatabaseStack.h"
+#include "tests/support/ServicesFixture.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/SearchToEnd.h"
 #include "tests/support/TestSql.h"
-#include "tests/support/ServicesProcess.h"
-#include "tests/support/TestResolver.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -72,19 +70,15 @@ private slots:
     void initTestCase()
     {
         installFontSubstitutes();
-        const bool haveResolver = m_resolver.start();
-        QVERIFY2(!m_resolver.broken(), qPrintable(m_resolver.reason()));
-        if (!haveResolver)
-            QSKIP(qPrintable(m_resolver.reason()));
-
-        QString error;
-        QVERIFY2(m_services.start(&error), qPrintable(error));
-        test::TestDnsServer &dns = m_resolver.server();
+        if (!m_world.start())
+            return;
+        REQUIRE_TEST_RESOLVER(m_world);
+        test::TestDnsServer &dns = m_world.dns();
         dns.addRecord(QStringLiteral("example.com"), {QStringLiteral("93.184.216.34")});
         dns.addRecord(QStringLiteral("example.de"), {QStringLiteral("10.0.0.6")});
         dns.addRecord(QStringLiteral("exampleshop.cn"), {QStringLiteral("10.0.0.7")});
         dns.addWildcard(QStringLiteral(".tk"), QStringLiteral("5.6.7.8"));
-        QVERIFY(test::fillDatabase(m_services.databasePath(), [](QSqlDatabase &db) {
+        QVERIFY(test::fillDatabase(m_world.services.databasePath(), [](QSqlDatabase &db) {
             bool ok = true;
             for (const char *table : {"ldomainprice", "ldomainlist", "svc_registered"})
                 ok = ok && test::execSql(db, QStringLiteral("delete from ") + QLatin1StringView(table));
@@ -99,17 +93,16 @@ private slots:
                    && test::execSql(db, QStringLiteral("insert into svc_registered values ('example.net')"));
         }));
 
-        m_stack = std::make_shared<test::DatabaseStack>(m_services.dataServiceUrl());
-        QVERIFY(m_stack->database.getconnstr());
+        QVERIFY(m_world.stack->database.getconnstr());
         // The configuration as the start-up sequence loads it: its ldomainurl is
         // the local service's status page.
-        ConfigLoadResult config = loadConfigRecord(m_stack->database);
+        ConfigLoadResult config = loadConfigRecord(m_world.stack->database);
         QCOMPARE(config.outcome, ConfigLoadResult::Outcome::Loaded);
         m_config = std::make_unique<Configuration>(std::move(config.record));
-        QVERIFY(m_config->text(ConfigKey::StatusPage).startsWith(m_services.baseUrl()));
+        QVERIFY(m_config->text(ConfigKey::StatusPage).startsWith(m_world.services.baseUrl()));
     }
 
-    void cleanup() { m_resolver.server().setDelay(0ms); }
+    void cleanup() { m_world.dns().setDelay(0ms); }
 
     void oneComRow_data()
     {
@@ -243,7 +236,7 @@ private slots:
     void stopDuringSearch()
     {
         // Every lookup is slow, so the search is still running at its first row.
-        m_resolver.server().setDelay(300ms);
+        m_world.dns().setDelay(300ms);
         auto w = openWindow();
         test::control<QCheckBox>(*w, "lshowbak")->click();
         ResultGridModel &grid = test::control<ResultGridView>(*w, "grid1")->grid();
@@ -296,7 +289,7 @@ private slots:
     void secondSearchDuringFirst()
     {
         QFETCH(int, superseded);
-        m_resolver.server().setDelay(200ms);
+        m_world.dns().setDelay(200ms);
         auto w = openWindow();
         ResultGridModel &grid = test::control<ResultGridView>(*w, "grid1")->grid();
         QMetaObject::Connection atFirstRow = connect(&grid, &QAbstractItemModel::rowsInserted, this, [&] {
@@ -353,8 +346,8 @@ private slots:
 
     void closeDuringSearch()
     {
-        m_resolver.server().setDelay(300ms);
-        const int exitsBefore = m_stack->platform.exitRequests();
+        m_world.dns().setDelay(300ms);
+        const int exitsBefore = m_world.stack->platform.exitRequests();
         auto w = openWindow();
         QSignalSpy reset(&w->search().engine(), &DomainSearch::searchReset);
         test::control<KeywordBox>(*w, "lfind")->setText(QStringLiteral("example"));
@@ -363,12 +356,12 @@ private slots:
 
         // The program ends at once; nothing waits for the workers.
         QVERIFY(!w->close());
-        QCOMPARE(m_stack->platform.exitRequests(), exitsBefore + 1);
+        QCOMPARE(m_world.stack->platform.exitRequests(), exitsBefore + 1);
         QVERIFY(w->stopflag());
         // Where the platform returns, the window can go while workers still run.
         w.reset();
 
-        m_resolver.server().setDelay(0ms);
+        m_world.dns().setDelay(0ms);
         auto next = openWindow();
         test::kindBox(*next, 0)->click();
         search(*next, QStringLiteral("example"));
@@ -379,8 +372,8 @@ private slots:
 private:
     std::unique_ptr<Fdomain> openWindow(bool configured = true)
     {
-        auto w = std::make_unique<Fdomain>(test::DatabaseStack::shared(m_stack),
-                                           m_stack->platform);
+        auto w = std::make_unique<Fdomain>(m_world.database(),
+                                           m_world.stack->platform);
         w->Load();
         if (configured)
             w->setConfiguration(*m_config);
@@ -419,10 +412,8 @@ private:
     }
 
 
-    test::TestResolver m_resolver;
-    test::ServicesProcess m_services;
-    std::shared_ptr<test::DatabaseStack> m_stack;
-    std::unique_ptr<Configuration> m_config;
+        m_config = std::make_unique<Configuration>(std::move(config.record));
+        QVERIFY(m_config->text(ConfigKey::StatusPage).startsWith(m_world.services.baseUrl()));
 };
 
 QTEST_MAIN(MainSearchTest)

@@ -12,10 +12,8 @@
 #include "norvale/tools/fback.h"
 
 #include "tests/support/Controls.h"
-#include "tests/support/DatabaseStack.h"
+#include "tests/support/ServicesFixture.h"
 #include "tests/support/RecordingPlatform.h"
-#include "tests/support/ServicesProcess.h"
-#include "tests/support/TestResolver.h"
 #include "tests/support/TestSql.h"
 
 #include <QAction>
@@ -61,9 +59,7 @@ class MainToolsTest final : public QObject {
         Fdomain window;
     };
 
-    test::TestResolver m_resolver;
-    test::ServicesProcess m_services;
-    std::shared_ptr<test::DatabaseStack> m_stack;
+    test::ServicesFixture m_world;
     std::unique_ptr<Configuration> m_config;
 
     QString config(const QString &key) const
@@ -79,30 +75,25 @@ private slots:
     void initTestCase()
     {
         installFontSubstitutes();
-        QVERIFY2(m_resolver.start() || !m_resolver.broken(), qPrintable(m_resolver.reason()));
-        if (!m_resolver.ready())
+        if (!m_world.start() || !m_world.resolverReady())
             return;
-        QString error;
-        QVERIFY2(m_services.start(&error), qPrintable(error));
-        m_resolver.server().addRecord(u"example.com"_s, {u"10.50.0.1"_s});
-        QVERIFY(test::fillDatabase(m_services.databasePath(), [](QSqlDatabase &db) {
+        m_world.dns().addRecord(u"example.com"_s, {u"10.50.0.1"_s});
+        QVERIFY(test::fillDatabase(m_world.services.databasePath(), [](QSqlDatabase &db) {
             return test::execSql(db, u"insert into svc_whois (ldomain) values ('example.com')"_s)
                    && test::execSql(db, u"insert into ldomainlist (lname, lextend, lallname, lback) "
                                         "values ('example', '.com', 'example.com', '京ICP备123号')"_s);
         }));
-        m_stack = std::make_shared<test::DatabaseStack>(m_services.dataServiceUrl());
-        ConfigLoadResult loaded = loadConfigRecord(m_stack->database);
+        ConfigLoadResult loaded = loadConfigRecord(m_world.stack->database);
         QCOMPARE(loaded.outcome, ConfigLoadResult::Outcome::Loaded);
         m_config = std::make_unique<Configuration>(std::move(loaded.record));
-        QVERIFY(config(u"lbuyurl"_s).startsWith(m_services.baseUrl()));
+        QVERIFY(config(u"lbuyurl"_s).startsWith(m_world.services.baseUrl()));
     }
 
     // A grid click ("row,col") or a menu entry or button (its objectName) with
     // the given row active.
     void init()
     {
-        if (!m_resolver.ready())
-            QSKIP(qPrintable(m_resolver.reason()));
+        REQUIRE_TEST_RESOLVER(m_world);
     }
 
     void entries_data()
@@ -145,7 +136,7 @@ private slots:
         QFETCH(bool, message);
 
         test::RecordingPlatform platform;
-        Main main(m_stack, platform);
+        Main main(m_world.stack, platform);
         main.window.setConfiguration(*m_config);
         const QString domain = test::control<ResultGridView>(main.window, "grid1")->grid().cellText(row, 3);
         if (entry.contains(u',')) {
@@ -197,7 +188,7 @@ private slots:
     void waitsForConfiguration()
     {
         test::RecordingPlatform platform;
-        Main main(m_stack, platform);
+        Main main(m_world.stack, platform);
         Configuration config;
         Fabout about(config, platform);
         main.window.setConfiguration(config);
@@ -224,7 +215,7 @@ private slots:
     void whoisWindowLifetime()
     {
         test::RecordingPlatform platform;
-        Main main(m_stack, platform);
+        Main main(m_world.stack, platform);
         main.window.setConfiguration(*m_config);
         main.activate(1, 4);
         test::control<QAction>(main.window, "mwhois")->trigger();
@@ -247,7 +238,7 @@ private slots:
     void refusesOtherAddresses()
     {
         test::RecordingPlatform platform;
-        Main main(m_stack, platform);
+        Main main(m_world.stack, platform);
         const QHash<QString, QString> replaced{{u"lhomeurl"_s, u"file:///etc/passwd"_s},
                                                {u"lbbsurl"_s, u"/usr/bin/xterm"_s},
                                                {u"lchaturl"_s, u"mailto:chat@example.com"_s},

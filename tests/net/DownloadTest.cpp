@@ -6,6 +6,7 @@
 #include "norvale/web/GetBody.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestHttpServer.h"
+#include "tests/support/TestText.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -21,19 +22,6 @@ using namespace Qt::StringLiterals;
 namespace ds = norvale::downloadstatus;
 
 namespace {
-
-QByteArray contentsOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
 
 QList<int> statuses(const QSignalSpy &spy)
 {
@@ -165,7 +153,7 @@ private slots:
         QTemporaryDir dir;
         const QString target = dir.filePath(u"Setup.exe"_s);
         if (!existing.isEmpty())
-            writeFile(target, existing);
+            QVERIFY(test::writeFile(target, existing));
 
         Cls_DownLoad download;
         QSignalSpy status(&download, &Cls_DownLoad::entDLFileStatus);
@@ -178,9 +166,9 @@ private slots:
         const QByteArray expected = fetchPage(url(path)).body;
         if (complete) {
             QCOMPARE(result.bytes, qint64(expected.size()));
-            QVERIFY(contentsOf(target) == expected);
+            QVERIFY(test::readFile(target) == expected);
         } else {
-            QCOMPARE(contentsOf(target), existing.isEmpty() ? QByteArray("<missing>") : existing);
+            QCOMPARE(test::readFile(target), existing.isEmpty() ? QByteArray("<missing>") : existing);
         }
         // Nothing else is left beside the target.
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),

@@ -3,6 +3,7 @@
 #include "norvale/web/GetBody.h"
 #include "tests/support/TestHttpServer.h"
 #include "tests/support/TestResolver.h"
+#include "tests/support/TestText.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -22,11 +23,6 @@ using namespace std::chrono_literals;
 namespace norvale::test {
 
 namespace {
-
-QString s(const char *text)
-{
-    return QString::fromUtf8(text);
-}
 
 bool icmpPermitted()
 {

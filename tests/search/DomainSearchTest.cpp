@@ -2,13 +2,11 @@
 #include "norvale/search/DomainSearch.h"
 #include "norvale/search/SearchRules.h"
 #include "norvale/work/WorkerPools.h"
-#include "tests/support/DatabaseStack.h"
+#include "tests/support/ServicesFixture.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/TestSql.h"
-#include "tests/support/ServicesProcess.h"
 #include "tests/support/TestHttpServer.h"
 #include "tests/support/TestRegistries.h"
-#include "tests/support/TestResolver.h"
 
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -135,25 +133,20 @@ class DomainSearchTest final : public QObject {
     SearchBackend backend(const QString &statusBase = {})
     {
         const QString base = statusBase.isEmpty() ? m_statusBase : statusBase;
-        return makeServerBackend(test::DatabaseStack::shared(m_stack), [base] { return base; });
+        return makeServerBackend(m_world.database(), [base] { return base; });
     }
 
-    test::TestResolver m_resolver;
-    test::ServicesProcess m_services;
-    std::shared_ptr<test::DatabaseStack> m_stack;
+    test::ServicesFixture m_world;
     QString m_statusBase;
 
 private slots:
     void initTestCase()
     {
-        QVERIFY2(m_resolver.start() || !m_resolver.broken(), qPrintable(m_resolver.reason()));
-        if (!m_resolver.ready())
+        if (!m_world.start() || !m_world.resolverReady())
             return;
-        QString error;
-        QVERIFY2(m_services.start(&error), qPrintable(error));
-        m_statusBase = m_services.baseUrl() + QStringLiteral("/query/domain.asp?domain=");
+        m_statusBase = m_world.services.baseUrl() + QStringLiteral("/query/domain.asp?domain=");
 
-        test::TestDnsServer &dns = m_resolver.server();
+        test::TestDnsServer &dns = m_world.dns();
         dns.addRecord(QStringLiteral("example.com"), {QStringLiteral("93.184.216.34")});
         dns.addRecord(QStringLiteral("example.info"), {QStringLiteral("10.0.0.5")});
         dns.addRecord(QStringLiteral("example.de"), {QStringLiteral("10.0.0.6")});
@@ -162,7 +155,7 @@ private slots:
         dns.addWildcard(QStringLiteral(".tk"), QStringLiteral("5.6.7.8"));
         dns.addRecord(QStringLiteral("example.tk"), {QStringLiteral("5.6.7.77")});
 
-        QVERIFY(test::fillDatabase(m_services.databasePath(), [](QSqlDatabase &db) {
+        QVERIFY(test::fillDatabase(m_world.services.databasePath(), [](QSqlDatabase &db) {
             bool ok = test::execSql(db, QStringLiteral("delete from ldomainprice"))
                       && test::execSql(db, QStringLiteral("delete from ldomainlist"))
                       && test::execSql(db, QStringLiteral("delete from svc_registered"))
@@ -185,15 +178,14 @@ private slots:
             }
             return ok;
         }));
-        m_stack = std::make_shared<test::DatabaseStack>(m_services.dataServiceUrl());
     }
 
     // Everything but the pure rules needs the test resolver.
     void init()
     {
-        if (!m_resolver.ready()
+        if (!m_world.resolverReady()
             && !QByteArrayList{"cleanKeyword", "progressPercent", "checkdomainTable"}.contains(QTest::currentTestFunction()))
-            QSKIP(qPrintable(m_resolver.reason()));
+            QSKIP(qPrintable(m_world.reason()));
     }
 
     void cleanKeyword_data()
@@ -313,7 +305,7 @@ private slots:
         QFETCH(QString, row);
         Search search(backend(), boxes(false, onlyKind));
         const QString reference = wildcardReferenceNames().last();
-        const qsizetype asked = m_resolver.server().queriedNames().count(reference);
+        const qsizetype asked = m_world.dns().queriedNames().count(reference);
         QVERIFY(search.run(typed));
         const quint64 g = search.last;
 
@@ -328,7 +320,7 @@ private slots:
             }
         }
         QCOMPARE(search.texts(g), expected << QStringLiteral("end"));
-        QVERIFY(m_resolver.server().queriedNames().count(reference) > asked);  // the wildcard reference is always made
+        QVERIFY(m_world.dns().queriedNames().count(reference) > asked);  // the wildcard reference is always made
     }
 
     void relatedDomainsAfterPhaseOneInEveryParallelism()
@@ -473,7 +465,7 @@ private slots:
         QFETCH(QString, verdict);
         QFETCH(QString, partVerdict);
 
-        test::TestDnsServer &dns = m_resolver.server();
+        test::TestDnsServer &dns = m_world.dns();
         dns.addWildcard(QStringLiteral(".ws"), QStringLiteral("203.0.113.80"));
         if (answersAll)
             dns.addWildcard(QString(), QStringLiteral("198.51.100.7"));
@@ -483,15 +475,15 @@ private slots:
         const QString extension = candidateZone(domain);
         const bool priced = extension != QLatin1StringView(".top");
         if (priced)
-            QVERIFY(m_services.execSql(QStringLiteral("insert into ldomainprice values ('.other', '%1', '9')").arg(extension)));
+            QVERIFY(m_world.services.execSql(QStringLiteral("insert into ldomainprice values ('.other', '%1', '9')").arg(extension)));
         if (registered)
-            QVERIFY(m_services.execSql(QStringLiteral("insert into svc_registered values ('%1')").arg(domain)));
+            QVERIFY(m_world.services.execSql(QStringLiteral("insert into svc_registered values ('%1')").arg(domain)));
         const auto restore = qScopeGuard([&] {
             dns.removeWildcard(QString());
             dns.removeWildcard(QStringLiteral(".ws"));
             if (priced)
-                m_services.execSql(QStringLiteral("delete from ldomainprice where lextend = '%1'").arg(extension));
-            m_services.execSql(QStringLiteral("delete from svc_registered where ldomain = '%1'").arg(domain));
+                m_world.services.execSql(QStringLiteral("delete from ldomainprice where lextend = '%1'").arg(extension));
+            m_world.services.execSql(QStringLiteral("delete from svc_registered where ldomain = '%1'").arg(domain));
         });
 
         const QString keyword = domain.section(u'.', 0, 0);
@@ -677,7 +669,7 @@ private slots:
     // its deadline, and the next search would wait for them.
     void stopEndsTheLookups()
     {
-        test::TestDnsServer &dns = m_resolver.server();
+        test::TestDnsServer &dns = m_world.dns();
         const auto answerAgain = qScopeGuard([&dns] { dns.setDelay(0ms); });
         auto inFlight = std::make_shared<std::atomic<int>>(0);
         SearchBackend parts = backend();
@@ -703,14 +695,14 @@ private slots:
     void statusFetchesKeepTheirConnections()
     {
         const QString path = QStringLiteral("/query/domain.asp");
-        const int connectionsBefore = m_services.connectionCount(path);
-        const int fetchesBefore = m_services.requestCount(path);
+        const int connectionsBefore = m_world.services.connectionCount(path);
+        const int fetchesBefore = m_world.services.requestCount(path);
         for (int i = 0; i < 4; ++i) {
             Search search(backend(), boxes(true));
             QVERIFY(search.run(QStringLiteral("example")));
         }
-        const int connections = m_services.connectionCount(path) - connectionsBefore;
-        const int fetches = m_services.requestCount(path) - fetchesBefore;
+        const int connections = m_world.services.connectionCount(path) - connectionsBefore;
+        const int fetches = m_world.services.requestCount(path) - fetchesBefore;
         QVERIFY2(fetches > workpools::fetches().maxThreadCount(), qPrintable(QString::number(fetches)));
         // Connections earlier searches left open may serve them all.
         QVERIFY2(connections <= workpools::fetches().maxThreadCount(),
@@ -723,7 +715,7 @@ private slots:
         // example.org, one candidate at a time.
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("copy.db"));
-        QVERIFY(QFile::copy(m_services.databasePath(), file));
+        QVERIFY(QFile::copy(m_world.services.databasePath(), file));
         const QString text = QStringLiteral("Provider=SQLite;Data Source=") + file;
 
         SearchBackend parts = backend();

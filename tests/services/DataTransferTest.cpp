@@ -2,8 +2,8 @@
 // against the database of a serving instance, whose next answers must show
 // what an import applied, and nothing of a file it refused.
 #include "tests/support/ServicesProcess.h"
+#include "tests/support/TestText.h"
 
-#include <QFile>
 #include <QProcess>
 #include <QStringEncoder>
 #include <QTemporaryDir>
@@ -53,8 +53,7 @@ class DataTransferTest final : public QObject {
     {
         static int counter = 0;
         const QString path = m_dir.filePath(QStringLiteral("in-%1.csv").arg(++counter));
-        QFile file(path);
-        [&] { QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size()); }();
+        [&] { QVERIFY(norvale::test::writeFile(path, bytes)); }();
         return path;
     }
 
@@ -67,9 +66,8 @@ class DataTransferTest final : public QObject {
     {
         const QString path = m_dir.filePath(table + QStringLiteral("-out.csv"));
         const Run run = transfer({QStringLiteral("export"), table, path});
-        QFile file(path);
-        [&] { QVERIFY2(run.exitCode == 0 && file.open(QIODevice::ReadOnly), qPrintable(run.output)); }();
-        return file.readAll();
+        [&] { QVERIFY2(run.exitCode == 0, qPrintable(run.output)); }();
+        return norvale::test::readFile(path);
     }
 
     // Whether the status page, asked now, marks name as registered.

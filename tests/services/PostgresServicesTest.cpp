@@ -16,8 +16,8 @@
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestRegistries.h"
 #include "tests/support/TestResolver.h"
+#include "tests/support/TestText.h"
 
-#include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -212,11 +212,8 @@ private slots:
     {
         QTemporaryDir dir;
         auto transfer = [&](const QStringList &words, const QByteArray &bytes = {}) {
-            if (!bytes.isNull()) {
-                QFile file(dir.filePath(words.at(2)));
-                if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-                    return -1;
-            }
+            if (!bytes.isNull() && !test::writeFile(dir.filePath(words.at(2)), bytes))
+                return -1;
             QProcess process;
             process.setWorkingDirectory(dir.path());
             process.start(QStringLiteral(NORVALE_SERVICES_EXE), QStringList{QStringLiteral("--db"), m_address} + words);
@@ -234,8 +231,7 @@ private slots:
                  0);
         QVERIFY(fetchPage(status).body.contains("|domain|imported-name.cn|domain|"));
         QCOMPARE(transfer({QStringLiteral("export"), QStringLiteral("registered"), QStringLiteral("out.csv")}), 0);
-        QFile out(dir.filePath(QStringLiteral("out.csv")));
-        QVERIFY(out.open(QIODevice::ReadOnly) && out.readAll().contains("\r\nimported-name.cn\r\n"));
+        QVERIFY(test::readFile(dir.filePath(QStringLiteral("out.csv"))).contains("\r\nimported-name.cn\r\n"));
     }
 
     // Instances that share one database share the registries' answers: what

@@ -1,5 +1,6 @@
 #include "norvale/startup/FirstRun.h"
 #include "tests/support/RecordingPlatform.h"
+#include "tests/support/TestText.h"
 
 #include <QDir>
 #include <QFile>
@@ -46,13 +47,12 @@ private slots:
         QDir dir(folder.path());
         for (const QString &entry : entries.split(u' ', Qt::SkipEmptyParts)) {
             const QStringList link = entry.split(u"->"_s);
-            QFile file(dir.filePath(entry));
             if (entry.endsWith(u'/'))
                 QVERIFY(dir.mkdir(entry.chopped(1)));
             else if (link.size() == 2)
                 QVERIFY(QFile::link(dir.filePath(link.at(1)), dir.filePath(link.at(0))));
             else
-                QVERIFY(file.open(QIODevice::WriteOnly) && file.write("[setup]\n") > 0);
+                QVERIFY(test::writeFile(dir.filePath(entry), "[setup]\n"));
         }
         test::RecordingPlatform platform;
         platform.setStartSucceeds(initialiserStarts);

@@ -11,6 +11,7 @@
 #include "tests/support/Controls.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/ServicesProcess.h"
+#include "tests/support/TestText.h"
 
 #include <QApplication>
 #include <QDir>
@@ -260,16 +261,15 @@ private slots:
     void firstRunHandsOff()
     {
         QTemporaryDir folder;
-        QFile file(QDir(folder.path()).filePath(u"Set.ini"_s));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.close();
+        const QString marker = QDir(folder.path()).filePath(u"Set.ini"_s);
+        QVERIFY(test::writeFile(marker, {}));
         Run run(m_services.dataServiceUrl(), folder.path());
         QSignalSpy ended(&run.sequence, &StartupSequence::ended);
         run.sequence.start();
         QCOMPARE(ended.count(), 1);
         QCOMPARE(run.platform.startedPrograms(), QStringList{QDir(folder.path()).filePath(u"kestrup"_s)});
         QCOMPARE(run.platform.exitRequests(), 1);
-        QVERIFY(!file.exists() && !run.sequence.splash() && !run.sequence.isBusy());
+        QVERIFY(!QFile::exists(marker) && !run.sequence.splash() && !run.sequence.isBusy());
         QVERIFY(visibleWindows().isEmpty());
         QVERIFY(run.database.connstr().isEmpty());
     }

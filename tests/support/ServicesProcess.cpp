@@ -29,7 +29,7 @@ bool ServicesProcess::start(QString *error)
         m_databasePath = m_dir->filePath(u"norvale.db"_s);
     }
 
-    QStringList args{u"--port"_s, u"0"_s, u"--db"_s, m_databasePath};
+    QStringList args{u"--port"_s, QString::number(m_port), u"--db"_s, m_databasePath};
     if (m_options.delayMs > 0)
         args << u"--delay"_s << QString::number(m_options.delayMs);
     if (!m_options.delayPath.isEmpty())
@@ -62,6 +62,13 @@ bool ServicesProcess::start(QString *error)
     m_baseUrl = match.captured(1);
     m_port = match.captured(2).toInt();
     return true;
+}
+
+bool ServicesProcess::restart(QString *error)
+{
+    stop();
+    m_options.databasePath = m_databasePath;
+    return start(error);
 }
 
 QString ServicesProcess::dataServiceUrl() const

@@ -28,10 +28,13 @@ public:
     ~ServicesProcess() { stop(); }
     Q_DISABLE_COPY_MOVE(ServicesProcess)
 
-    // Starts the program and waits until it serves. False with a reason when
-    // it did not come up.
+    // Starts the program and waits until it serves, on the port it had
+    // before if any. False with a reason when it did not come up.
     bool start(QString *error = nullptr);
     void stop() { endChild(m_process); }
+    // Starts it again on the same port and database, once the running
+    // process is gone (a test killed it, say).
+    bool restart(QString *error = nullptr);
 
     QString baseUrl() const { return m_baseUrl; }   // http://127.0.0.1:PORT
     int port() const { return m_port; }

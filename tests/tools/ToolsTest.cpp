@@ -7,10 +7,8 @@
 #include "norvale/tools/Fwhois.h"
 #include "norvale/tools/fback.h"
 
-#include "tests/support/DatabaseStack.h"
+#include "tests/support/ServicesFixture.h"
 #include "tests/support/RecordingPlatform.h"
-#include "tests/support/ServicesProcess.h"
-#include "tests/support/TestResolver.h"
 #include "tests/support/TestSql.h"
 
 #include <QLabel>
@@ -58,39 +56,31 @@ void verifyNothingClipped(const QWidget &window)
 
 // The IP window resolves every name it shows; whois and the filing record
 // need no name server of the test's own.
-#define REQUIRE_RESOLVER()   \
-    if (!m_resolver.ready()) \
-    QSKIP(qPrintable(m_resolver.reason()))
-
 class ToolsTest final : public QObject {
     Q_OBJECT
 
     LookupBackend backend() const
     {
-        return makeServerLookupBackend(test::DatabaseStack::shared(m_stack));
+        return makeServerLookupBackend(m_world.database());
     }
-    QString page(const char *path) const { return m_services.baseUrl() + QLatin1StringView(path); }
     std::unique_ptr<Fip> makeIpWindow() const
     {
         auto window = std::make_unique<Fip>(backend());
-        window->setPages(page("/query/ip.asp?ip="), page("/query/ipmess.asp?ip="));
+        window->setPages(m_world.page("/query/ip.asp?ip="), m_world.page("/query/ipmess.asp?ip="));
         return window;
     }
 
-    test::TestResolver m_resolver;
-    test::ServicesProcess m_services;
-    std::shared_ptr<test::DatabaseStack> m_stack;
+    test::ServicesFixture m_world;
 
 private slots:
     void initTestCase()
     {
         installFontSubstitutes();
-        QVERIFY2(m_resolver.start() || !m_resolver.broken(), qPrintable(m_resolver.reason()));
-        QString error;
-        QVERIFY2(m_services.start(&error), qPrintable(error));
+        if (!m_world.start())
+            return;
 
-        if (m_resolver.ready()) {
-            test::TestDnsServer &dns = m_resolver.server();
+        if (m_world.resolverReady()) {
+            test::TestDnsServer &dns = m_world.dns();
             for (const char *name : {"shared.test", "one.test", "two.test"})
                 dns.addRecord(QLatin1StringView(name), {Address});
             dns.addRecord(QStringLiteral("filed.test"), {QStringLiteral("10.40.0.9")});
@@ -98,7 +88,7 @@ private slots:
                 dns.addRecord(QStringLiteral("crowd%1.test").arg(i), {Crowded});
         }
 
-        QVERIFY(test::fillDatabase(m_services.databasePath(), [](QSqlDatabase &db) {
+        QVERIFY(test::fillDatabase(m_world.services.databasePath(), [](QSqlDatabase &db) {
             bool ok = true;
             for (const char *name : {"one.test", "nodot", "two.test", "one.test", "else.test"})
                 ok = ok && test::execSql(db, QStringLiteral("insert into svc_hosts values (?, ?)"),
@@ -122,19 +112,18 @@ private slots:
                                                         "'深圳市某某科技有限公司', '企业', '某某科技')"));
             return ok;
         }));
-        m_stack = std::make_shared<test::DatabaseStack>(m_services.dataServiceUrl());
     }
 
     void cleanup()
     {
-        if (m_resolver.ready())
-            m_resolver.server().setDelay(0ms);
+        if (m_world.resolverReady())
+            m_world.dns().setDelay(0ms);
     }
 
     void whoisWindow()
     {
         QPointer<Fwhois> window = new Fwhois(backend());
-        window->setPageBase(page("/query/whois.asp?domain="));
+        window->setPageBase(m_world.page("/query/whois.asp?domain="));
         QCOMPARE(window->windowTitle(), QStringLiteral("Whois查询"));
         window->show();
         QVERIFY(QTest::qWaitForWindowActive(window));
@@ -167,7 +156,7 @@ private slots:
 
     void ipWindow()
     {
-        REQUIRE_RESOLVER();
+        REQUIRE_TEST_RESOLVER(m_world);
         std::unique_ptr<Fip> window = makeIpWindow();
         QCOMPARE(window->windowTitle(), QStringLiteral("IP地址反查域名"));
         QCOMPARE(window->lcount()->text(), QStringLiteral("合计查到 \u3000条共享域名"));
@@ -204,8 +193,8 @@ private slots:
     // full, in page order, and the count line says so.
     void ipWindowListIsBounded()
     {
-        REQUIRE_RESOLVER();
-        m_resolver.server().addWildcard(QStringLiteral(".throng"), Thronged);
+        REQUIRE_TEST_RESOLVER(m_world);
+        m_world.dns().addWildcard(QStringLiteral(".throng"), Thronged);
         std::unique_ptr<Fip> window = makeIpWindow();
         window->ltext()->setText(Thronged);
         window->lfind_Click();
@@ -233,8 +222,8 @@ private slots:
         QFETCH(QString, how);
         QFETCH(bool, stops);
         QFETCH(bool, hides);
-        REQUIRE_RESOLVER();
-        m_resolver.server().setDelay(20ms);
+        REQUIRE_TEST_RESOLVER(m_world);
+        m_world.dns().setDelay(20ms);
         std::unique_ptr<Fip> window = makeIpWindow();
         window->engine().setParallelism(2);
         window->show();
@@ -260,7 +249,7 @@ private slots:
 
         // The window lives on and looks up again as before.
         window->show();
-        m_resolver.server().setDelay(0ms);
+        m_world.dns().setDelay(0ms);
         window->ltext()->setText(QStringLiteral("shared.test"));
         window->lfind_Click();
         QTRY_COMPARE(window->lcount()->text(), QStringLiteral("合计查到 2 条共享域名"));
@@ -281,7 +270,7 @@ private slots:
         QCOMPARE(window->lwith(2)->text(), QStringLiteral("深圳市某某科技有限公司"));
         QCOMPARE(window->lwith(6)->text(), QStringLiteral("filed.test"));
         // The address comes from the test's own name server.
-        if (m_resolver.ready())
+        if (m_world.resolverReady())
             QCOMPARE(window->lwith(7)->text(), QStringLiteral("10.40.0.9"));
         verifyNothingClipped(*window);
 

@@ -1,6 +1,7 @@
 #include "norvale/web/GetBody.h"
 #include "norvale/web/Marker.h"
 #include "tests/support/TestHttpServer.h"
+#include "tests/support/TestText.h"
 
 #include <QTest>
 
@@ -10,17 +11,13 @@
 
 using namespace std::chrono_literals;
 using norvale::test::TestHttpServer;
+using norvale::test::s;
 
 namespace {
 
 // "中文域名已注册" in GB2312.
 const QByteArray kGbText("\xd6\xd0\xce\xc4\xd3\xf2\xc3\xfb\xd2\xd1\xd7\xa2\xb2\xe1");
 const QString kChinese = QStringLiteral("中文域名已注册");
-
-QString s(const char *text)
-{
-    return QString::fromUtf8(text);
-}
 
 } // namespace
 
