@@ -54,6 +54,13 @@ BulkOutcome runBulkSearch(const QString &databasePath, const std::shared_ptr<tes
     }
     dns.addWildcard(zone, QStringLiteral("10.9.0.1"));
 
+    return searchInWindow(stack, keyword, otherBox);
+}
+
+BulkOutcome searchInWindow(const std::shared_ptr<test::DatabaseStack> &stack, const QString &keywords, int box,
+                           const std::function<void(Fdomain &)> &then)
+{
+    BulkOutcome outcome;
     ConfigLoadResult config = loadConfigRecord(stack->database);
     if (config.outcome != ConfigLoadResult::Outcome::Loaded) {
         outcome.error = QStringLiteral("could not load the configuration");
@@ -65,8 +72,8 @@ BulkOutcome runBulkSearch(const QString &databasePath, const std::shared_ptr<tes
     window.setAbout(&about);
     window.lload()->hide();
     window.show();
-    window.lextendnum(otherBox)->click();
-    window.lfind()->setText(keyword);
+    window.lextendnum(box)->click();
+    window.lfind()->setList(keywords);
 
     QEventLoop loop;
     // After the window's own handling of the end, which was connected first.
@@ -80,6 +87,8 @@ BulkOutcome runBulkSearch(const QString &databasePath, const std::shared_ptr<tes
     outcome.seconds = double(clock.nsecsElapsed()) / 1e9;
     outcome.maxStallMs = stalls.maxStallMs();
     outcome.rows = window.grid1()->grid().rows() - 1;
+    if (then)
+        then(window);
     outcome.ok = true;
     return outcome;
 }

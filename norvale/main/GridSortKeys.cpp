@@ -3,7 +3,9 @@
 #include "norvale/main/ResultGridModel.h"
 #include "norvale/search/SearchRules.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <optional>
 
 namespace norvale {
@@ -46,10 +48,15 @@ void GridSortKeys::build(const ResultGridModel &grid, int column)
 
 void GridSortKeys::update(const ResultGridModel &grid, int modelRow)
 {
-    const Key key = keyOf(grid.cellText(modelRow + 1, m_column));
+    const GridTexts::Id id = grid.m_texts[grid.at(modelRow + 1, m_column)];
+    Recent &recent = m_recent[id % m_recent.size()];
+    if (recent.id != id || id == GridTexts::Empty) {
+        recent.id = id;
+        recent.key = keyOf(grid.m_textStore.text(id));
+    }
     if (std::size_t(modelRow) >= m_keys.size())
         m_keys.resize(std::size_t(modelRow) + 1);
-    m_keys[std::size_t(modelRow)] = key;
+    m_keys[std::size_t(modelRow)] = recent.key;
 }
 
 void GridSortKeys::clear()
@@ -57,36 +64,43 @@ void GridSortKeys::clear()
     m_column = -1;
     m_keys = {};
     m_texts = {};
+    m_recent.assign(4096, {});
 }
 
-GridSortKeys::Key GridSortKeys::textKey(const QString &text)
+GridSortKeys::Key GridSortKeys::textKey(QStringView text, qsizetype nameEnd)
 {
-    const QString folded = text.toCaseFolded();
     Key key;
     key.group = Text;
     key.start = quint32(m_texts.size());
-    key.length = quint32(folded.size());
-    m_texts.insert(m_texts.end(), folded.utf16(), folded.utf16() + folded.size());
+    // Names from a search are lower case already: they are copied as they are.
+    const bool folded = std::none_of(text.cbegin(), text.cend(),
+                                     [](QChar ch) { return ch.unicode() >= 0x80 || (ch >= u'A' && ch <= u'Z'); });
+    const QString refolded = folded ? QString() : text.toString().toCaseFolded();
+    const QStringView source = folded ? text : QStringView(refolded);
+    for (qsizetype i = 0; i < source.size(); ++i) {
+        // The name ends in a character below any other, so that it sorts
+        // before the extension counts.
+        if (i == nameEnd)
+            m_texts.push_back(u'\0');
+        m_texts.push_back(source[i].unicode());
+    }
+    key.length = quint32(m_texts.size()) - key.start;
+    key.prefix = textPrefix(key);
+    const std::u16string_view chars = this->text(key);
+    key.exact = chars.size() <= 8 && std::all_of(chars.cbegin(), chars.cend(), [](char16_t ch) { return ch < 127; });
     return key;
 }
 
-GridSortKeys::Key GridSortKeys::keyOf(const QString &cell)
+GridSortKeys::Key GridSortKeys::keyOf(QStringView cell)
 {
     if (cell.isEmpty())
         return {};
     std::optional<double> parsed;
     switch (m_column) {
     case column::Domain:
-    case column::DomainShown: {
-        // Name, then extension: the name ends in a character below any other.
-        const qsizetype dot = cell.indexOf(u'.');
-        if (dot < 0)
-            return textKey(cell);
-        QString nameFirst;
-        nameFirst.reserve(cell.size() + 1);
-        nameFirst.append(QStringView(cell).left(dot)).append(QChar(u'\0')).append(QStringView(cell).mid(dot));
-        return textKey(nameFirst);
-    }
+    case column::DomainShown:
+        // Name, then extension.
+        return textKey(cell, cell.indexOf(u'.'));
     case column::Price:
         parsed = number(cell);
         break;
@@ -101,7 +115,50 @@ GridSortKeys::Key GridSortKeys::keyOf(const QString &cell)
     Key key;
     key.group = Parsed;
     key.number = *parsed;
+    key.prefix = numberPrefix(*parsed, &key.exact);
     return key;
+}
+
+// The top bit is set for empty cells, the next one for texts; the other 62
+// hold the value's first bits.
+constexpr quint64 kEmptyBit = quint64(1) << 63;
+constexpr quint64 kTextBit = quint64(1) << 62;
+constexpr quint64 kValueBits = kTextBit - 1;
+
+quint64 GridSortKeys::numberPrefix(double value, bool *exact)
+{
+    // The bits of a double, made to order as the numbers do.
+    quint64 bits = 0;
+    static_assert(sizeof bits == sizeof value);
+    std::memcpy(&bits, &value, sizeof bits);
+    bits = (bits & (quint64(1) << 63)) ? ~bits : bits | (quint64(1) << 63);
+    *exact = (bits & 3) == 0;
+    return bits >> 2;
+}
+
+quint64 GridSortKeys::textPrefix(const Key &key) const
+{
+    // Eight characters of seven bits; a character beyond ASCII ends the
+    // prefix at its place, so that texts alike up to there tie.
+    quint64 bits = 0;
+    int shift = 62;
+    const std::u16string_view chars = text(key);
+    for (std::size_t i = 0; i < chars.size() && shift >= 7; ++i) {
+        shift -= 7;
+        const quint64 ch = std::min<quint64>(chars[i], 127);
+        bits |= ch << shift;
+        if (ch == 127)
+            break;
+    }
+    return kTextBit | bits;
+}
+
+quint64 GridSortKeys::prefix(int row, bool descending) const
+{
+    const quint64 ascending = m_keys[std::size_t(row)].prefix;
+    if (ascending & kEmptyBit)
+        return ascending;
+    return descending ? (ascending ^ (kTextBit | kValueBits)) : ascending;
 }
 
 std::u16string_view GridSortKeys::text(const Key &key) const
@@ -111,6 +168,9 @@ std::u16string_view GridSortKeys::text(const Key &key) const
 
 int GridSortKeys::compare(int a, int b, bool descending) const
 {
+    const quint64 lp = prefix(a, descending), rp = prefix(b, descending);
+    if (lp != rp)
+        return lp < rp ? -1 : 1;
     const Key &l = m_keys[std::size_t(a)];
     const Key &r = m_keys[std::size_t(b)];
     if ((l.group == Empty) != (r.group == Empty))

@@ -69,6 +69,9 @@ public:
     static QString singleLine(const QString &text);
 
 private:
+    // Sort keys read the cells' texts and text numbers in place.
+    friend class GridSortKeys;
+
     static constexpr quint32 NoColor = 0xFFFFFFFFu;
     static constexpr int MaxColors = 255;
 

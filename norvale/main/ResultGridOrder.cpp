@@ -36,8 +36,11 @@ void ResultGridOrder::connectGrid()
         }
         hide(rows);
     });
-    connect(&m_grid, &QAbstractItemModel::rowsRemoved, this,
-            [this] { m_place.resize(std::size_t(m_grid.rowCount())); });
+    connect(&m_grid, &QAbstractItemModel::rowsRemoved, this, [this] {
+        m_place.resize(std::size_t(m_grid.rowCount()));
+        if (isSorted())
+            m_keys.build(m_grid, m_sortColumn);
+    });
     connect(&m_grid, &QAbstractItemModel::columnsAboutToBeInserted, this,
             [this](const QModelIndex &, int first, int last) { beginInsertColumns({}, first, last); });
     connect(&m_grid, &QAbstractItemModel::columnsInserted, this, [this] { endInsertColumns(); });
@@ -73,9 +76,7 @@ void ResultGridOrder::sort(int column, Qt::SortOrder order)
         m_keys.clear();
     else if (m_keys.column() != m_sortColumn)
         m_keys.build(m_grid, m_sortColumn);
-    relayout([this] {
-        std::sort(m_shown.begin(), m_shown.end(), [this](int a, int b) { return before(a, b); });
-    });
+    relayout([this] { sortRows(m_shown); });
 }
 
 void ResultGridOrder::setOnlyFree(bool on)
@@ -101,6 +102,33 @@ bool ResultGridOrder::before(int a, int b) const
             return order < 0;
     }
     return a < b;
+}
+
+void ResultGridOrder::sortRows(std::vector<int> &rows) const
+{
+    if (!isSorted()) {
+        std::sort(rows.begin(), rows.end());
+        return;
+    }
+    // The rows' key prefixes side by side: most comparisons never look
+    // further, and a million rows sort without wandering through memory.
+    struct Entry {
+        quint64 prefix;
+        int row;
+        bool exact;
+    };
+    const bool descending = m_sortOrder == Qt::DescendingOrder;
+    std::vector<Entry> entries;
+    entries.reserve(rows.size());
+    for (const int r : rows)
+        entries.push_back({m_keys.prefix(r, descending), r, m_keys.exact(r)});
+    std::sort(entries.begin(), entries.end(), [this](const Entry &a, const Entry &b) {
+        if (a.prefix != b.prefix)
+            return a.prefix < b.prefix;
+        return a.exact && b.exact ? a.row < b.row : before(a.row, b.row);
+    });
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        rows[i] = entries[i].row;
 }
 
 void ResultGridOrder::place(const std::vector<int> &rows, bool changed)
@@ -179,9 +207,9 @@ void ResultGridOrder::mergeBack(const std::vector<int> &rows)
     std::copy_if(m_shown.cbegin(), m_shown.cend(), std::back_inserter(rest),
                  [&](int r) { return !moving[std::size_t(r)]; });
     std::vector<int> placed = rows;
-    const auto less = [this](int a, int b) { return before(a, b); };
-    std::sort(placed.begin(), placed.end(), less);
-    std::merge(rest.cbegin(), rest.cend(), placed.cbegin(), placed.cend(), m_shown.begin(), less);
+    sortRows(placed);
+    std::merge(rest.cbegin(), rest.cend(), placed.cbegin(), placed.cend(), m_shown.begin(),
+               [this](int a, int b) { return before(a, b); });
 }
 
 void ResultGridOrder::relayout(const std::function<void()> &change)

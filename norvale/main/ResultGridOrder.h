@@ -61,6 +61,8 @@ private:
     bool accepts(int modelRow) const;
     // Whether model row a shows before model row b.
     bool before(int a, int b) const;
+    // Model rows into the order the view shows them in.
+    void sortRows(std::vector<int> &rows) const;
     // Model rows (ascending) that came, or whose cells changed when changed
     // is set, shown or hidden and put in their place.
     void place(const std::vector<int> &rows, bool changed);
