@@ -86,8 +86,11 @@ GridSortKeys::Key GridSortKeys::textKey(QStringView text, qsizetype nameEnd)
     }
     key.length = quint32(m_texts.size()) - key.start;
     key.prefix = textPrefix(key);
+    // A text of up to eight plain characters is its prefix whole; one with a
+    // NUL would tie with the same text without it.
     const std::u16string_view chars = this->text(key);
-    key.exact = chars.size() <= 8 && std::all_of(chars.cbegin(), chars.cend(), [](char16_t ch) { return ch < 127; });
+    key.exact = chars.size() <= 8
+                && std::all_of(chars.cbegin(), chars.cend(), [](char16_t ch) { return ch > 0 && ch < 127; });
     return key;
 }
 
