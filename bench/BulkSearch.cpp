@@ -55,6 +55,13 @@ BulkOutcome runBulkSearch(const QString &databasePath, const std::shared_ptr<tes
     }
     dns.addWildcard(zone, QStringLiteral("10.9.0.1"));
 
+    return searchInWindow(stack, keyword, otherBox);
+}
+
+BulkOutcome searchInWindow(const std::shared_ptr<test::DatabaseStack> &stack, const QString &keywords, int box,
+                           const std::function<void(Fdomain &)> &then)
+{
+    BulkOutcome outcome;
     ConfigLoadResult config = loadConfigRecord(stack->database);
     if (config.outcome != ConfigLoadResult::Outcome::Loaded) {
         outcome.error = QStringLiteral("could not load the configuration");
@@ -66,8 +73,8 @@ BulkOutcome runBulkSearch(const QString &databasePath, const std::shared_ptr<tes
     window.setConfiguration(configuration);
     test::control<QLabel>(window, "lload")->hide();
     window.show();
-    test::kindBox(window, otherBox)->click();
-    test::control<KeywordBox>(window, "lfind")->setText(keyword);
+    test::kindBox(window, box)->click();
+    test::control<KeywordBox>(window, "lfind")->setList(keywords);
 
     QEventLoop loop;
     // After the window's own handling of the end, which was connected first.
@@ -81,6 +88,8 @@ BulkOutcome runBulkSearch(const QString &databasePath, const std::shared_ptr<tes
     outcome.seconds = double(clock.nsecsElapsed()) / 1e9;
     outcome.maxStallMs = stalls.maxStallMs();
     outcome.rows = test::control<ResultGridView>(window, "grid1")->grid().rows() - 1;
+    if (then)
+        then(window);
     outcome.ok = true;
     return outcome;
 }

@@ -4,7 +4,12 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
+
+namespace norvale {
+class Fdomain;
+}
 
 namespace norvale::test {
 class TestDnsServer;
@@ -19,6 +24,12 @@ struct BulkOutcome {
     double seconds = 0;
     double maxStallMs = 0; // longest lateness of the interface thread
 };
+
+// The main window made from the stack's configuration, shown offscreen,
+// searching the keywords (one, or a list a line each) under one box, as a
+// user starts it; then sees the window after the search before it closes.
+BulkOutcome searchInWindow(const std::shared_ptr<test::DatabaseStack> &stack, const QString &keywords, int box,
+                           const std::function<void(Fdomain &)> &then = {});
 
 // A search of a hundred thousand candidates through the main window, its
 // search controller and the real grid model, offscreen: every candidate

@@ -54,6 +54,14 @@ ExportChoice exportChoice(QString path, int filter)
 
 } // namespace
 
+struct FdomainResults::ExportRun {
+    ExportChoice choice;
+    QList<int> rows;  // grid rows in the order the view showed them
+    qsizetype next = 0;
+    ResultWriter writer;
+    QByteArray bytes;
+};
+
 FdomainResults::FdomainResults(Fdomain &window, Platform &platform)
     : m_window(window), m_platform(platform)
 {
@@ -73,6 +81,9 @@ FdomainResults::FdomainResults(Fdomain &window, Platform &platform)
     m_countDelay.setInterval(150);
     connect(&m_countDelay, &QTimer::timeout, &m_countSteps, qOverload<>(&QTimer::start));
     connect(&m_countSteps, &QTimer::timeout, this, &FdomainResults::countStep);
+    connect(&m_exportSteps, &QTimer::timeout, this, &FdomainResults::exportStep);
+    // Rows dropped under an export (a new search) would leave it half made of others.
+    connect(&window.controls().grid1->grid(), &QAbstractItemModel::rowsRemoved, this, &FdomainResults::abandonExport);
 }
 
 FdomainResults::~FdomainResults() = default;
@@ -211,19 +222,52 @@ void FdomainResults::exportRows()
         return;
     // What the grid shows now, rows the search added while the dialog was
     // open included.
-    const QList<ResultRecord> rows = records(m_window.controls().grid1->shownRows());
     const ExportChoice choice = exportChoice(chosen, filter);
-    m_files.start([this, rows, choice] {
-        QByteArray bytes = ResultWriter::write(choice.format, rows);
-        if (choice.format == ResultFormat::Csv)
-            bytes.prepend(ResultWriter::utf8Bom());
+    m_export.reset(new ExportRun{choice, m_window.controls().grid1->shownRows(), 0, ResultWriter(choice.format), {}});
+    if (choice.format == ResultFormat::Csv)
+        m_export->bytes = ResultWriter::utf8Bom();
+    m_export->bytes += m_export->writer.begin();
+    m_exportSteps.start(0);
+}
+
+void FdomainResults::exportStep()
+{
+    QElapsedTimer clock;
+    clock.start();
+    ExportRun &run = *m_export;
+    const ResultGridModel &grid = m_window.controls().grid1->grid();
+    while (run.next < run.rows.size() && clock.elapsed() < 8) {
+        for (const qsizetype end = std::min(run.next + 512, run.rows.size()); run.next < end; ++run.next)
+            run.bytes += run.writer.row(record(grid, run.rows[run.next]));
+    }
+    if (run.next < run.rows.size())
+        return;
+    m_exportSteps.stop();
+    run.bytes += run.writer.end();
+    const std::unique_ptr<ExportRun> done = std::move(m_export);
+    writeFile(done->choice.path, std::exchange(done->bytes, {}), done->rows.size());
+}
+
+void FdomainResults::abandonExport()
+{
+    if (!m_export)
+        return;
+    m_exportSteps.stop();
+    const QString path = m_export->choice.path;
+    m_export.reset();
+    m_platform.showMessage(programName(), QStringLiteral("导出未完成：表格在导出时被清空\n") + path, &m_window);
+    emit fileDone();
+}
+
+void FdomainResults::writeFile(const QString &path, const QByteArray &bytes, qsizetype rows)
+{
+    m_files.start([this, path, bytes, rows] {
         // Written whole or not at all: a file that existed stays as it was
         // when the new one cannot be written.
-        QSaveFile file(choice.path);
+        QSaveFile file(path);
         const bool written = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
-        const QString report = written
-                                   ? QString(QStringLiteral("已导出 %1 条记录：").arg(rows.size()) + choice.path)
-                                   : QString(QStringLiteral("导出失败：") + file.errorString() + u'\n' + choice.path);
+        const QString report = written ? QString(QStringLiteral("已导出 %1 条记录：").arg(rows) + path)
+                                       : QString(QStringLiteral("导出失败：") + file.errorString() + u'\n' + path);
         QMetaObject::invokeMethod(this, [this, report] {
             m_platform.showMessage(programName(), report, &m_window);
             emit fileDone();

@@ -8,6 +8,8 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#include <memory>
+
 namespace norvale {
 
 class Fdomain;
@@ -54,6 +56,10 @@ private:
     void countStep();
     void applyCount(qsizetype keywords);
     QList<ResultRecord> records(const QList<int> &rows) const;
+    struct ExportRun;
+    void exportStep();
+    void abandonExport();
+    void writeFile(const QString &path, const QByteArray &bytes, qsizetype rows);
 
     Fdomain &m_window;
     Platform &m_platform;
@@ -63,6 +69,10 @@ private:
     QTimer m_countSteps;
     KeywordCounter m_counter;
     QPointer<Fgenerate> m_generate;
+    // An export becomes its document a few milliseconds of rows at a time,
+    // so that a million rows never hold the window; a worker writes it.
+    std::unique_ptr<ExportRun> m_export;
+    QTimer m_exportSteps;
     // Last, so that it is the first to go: it waits for a file still being
     // read or written, whose report then finds this object in place.
     QThreadPool m_files;

@@ -20,45 +20,64 @@ bool ResultGridModel::setCols(int count)
 {
     if (count < 0 || count > MaxCols)
         return false;
-    if (count > m_cols) {
-        beginInsertColumns({}, m_cols, count - 1);
-        m_cols = count;
-        endInsertColumns();
-    } else if (count < m_cols) {
-        beginRemoveColumns({}, count, m_cols - 1);
-        m_cols = count;
-        const auto cut = static_cast<std::size_t>(count);
-        if (m_header.size() > cut)
-            m_header.resize(cut);
-        for (Row &row : m_rows) {
-            if (row.size() > cut)
-                row.resize(cut);
+    if (count == m_cols)
+        return true;
+    // The cells are laid out row by row: a new width lays them out anew.
+    std::vector<GridTexts::Id> texts(std::size_t(m_dataRows) * std::size_t(count), GridTexts::Empty);
+    std::vector<quint8> colors(texts.size(), 0);
+    const int kept = std::min(count, m_cols);
+    for (int r = 1; r <= m_dataRows; ++r) {
+        for (int c = 0; c < kept; ++c) {
+            const std::size_t to = std::size_t(r - 1) * std::size_t(count) + std::size_t(c);
+            texts[to] = m_texts[at(r, c)];
+            colors[to] = m_colors[at(r, c)];
         }
-        endRemoveColumns();
     }
+    if (count > m_cols)
+        beginInsertColumns({}, m_cols, count - 1);
+    else
+        beginRemoveColumns({}, count, m_cols - 1);
+    m_cols = count;
+    m_texts.swap(texts);
+    m_colors.swap(colors);
+    if (m_header.size() > std::size_t(count))
+        m_header.resize(std::size_t(count));
+    if (count > kept)
+        endInsertColumns();
+    else
+        endRemoveColumns();
     return true;
 }
 
 int ResultGridModel::rows() const
 {
-    return static_cast<int>(m_rows.size()) + 1;
+    return m_dataRows + 1;
 }
 
 bool ResultGridModel::setRows(int count)
 {
     if (count < 1 || count > MaxRows)
         return false;
-    const int dataRows = static_cast<int>(m_rows.size());
     const int wanted = count - 1;
-    if (wanted > dataRows) {
-        beginInsertRows({}, dataRows, wanted - 1);
-        m_rows.resize(static_cast<std::size_t>(wanted));
+    const auto cells = std::size_t(wanted) * std::size_t(m_cols);
+    if (wanted > m_dataRows) {
+        beginInsertRows({}, m_dataRows, wanted - 1);
+        m_texts.resize(cells, GridTexts::Empty);
+        m_colors.resize(cells, 0);
+        m_dataRows = wanted;
         endInsertRows();
-    } else if (wanted < dataRows) {
-        beginRemoveRows({}, wanted, dataRows - 1);
-        m_rows.resize(static_cast<std::size_t>(wanted));
-        if (wanted == 0)
-            m_rows.shrink_to_fit();  // a cleared grid gives its memory back
+    } else if (wanted < m_dataRows) {
+        beginRemoveRows({}, wanted, m_dataRows - 1);
+        m_dataRows = wanted;
+        m_texts.resize(cells);
+        m_colors.resize(cells);
+        if (wanted == 0) {
+            // A cleared grid gives its memory back.
+            m_texts = {};
+            m_colors = {};
+            m_textStore.clear();
+            m_palette.clear();
+        }
         endRemoveRows();
     }
     return true;
@@ -69,22 +88,54 @@ bool ResultGridModel::inRange(int row, int col) const
     return row >= 0 && row < rows() && col >= 0 && col < m_cols;
 }
 
-const ResultGridModel::Cell *ResultGridModel::cell(int row, int col) const
+QStringView ResultGridModel::textAt(int row, int col) const
 {
-    if (!inRange(row, col))
-        return nullptr;
-    const Row &r = row == HeaderRow ? m_header : m_rows[static_cast<std::size_t>(row - 1)];
-    const auto c = static_cast<std::size_t>(col);
-    return c < r.size() ? &r[c] : nullptr;
+    if (row == HeaderRow) {
+        const auto c = std::size_t(col);
+        return c < m_header.size() ? QStringView(m_header[c].text) : QStringView();
+    }
+    return m_textStore.text(m_texts[at(row, col)]);
 }
 
-ResultGridModel::Cell &ResultGridModel::cellForWrite(int row, int col)
+quint32 ResultGridModel::colorAt(int row, int col) const
 {
-    Row &r = row == HeaderRow ? m_header : m_rows[static_cast<std::size_t>(row - 1)];
-    const auto c = static_cast<std::size_t>(col);
-    if (c >= r.size())
-        r.resize(c + 1);
-    return r[c];
+    if (row == HeaderRow) {
+        const auto c = std::size_t(col);
+        return c < m_header.size() ? m_header[c].color : NoColor;
+    }
+    const quint8 code = m_colors[at(row, col)];
+    return code == 0 ? NoColor : m_palette[code - 1u];
+}
+
+int ResultGridModel::colorCode(quint32 bgr)
+{
+    const auto known = std::find(m_palette.cbegin(), m_palette.cend(), bgr);
+    if (known != m_palette.cend())
+        return int(known - m_palette.cbegin());
+    if (int(m_palette.size()) >= MaxColors)
+        return -1;
+    m_palette.push_back(bgr);
+    return int(m_palette.size()) - 1;
+}
+
+void ResultGridModel::setText(int row, int col, QStringView text)
+{
+    if (row == HeaderRow) {
+        if (m_header.size() <= std::size_t(col))
+            m_header.resize(std::size_t(col) + 1);
+        m_header[std::size_t(col)].text = text.toString();
+        return;
+    }
+    // A text that another cell of its row already holds (the domain twice)
+    // is named again.
+    for (int c = 0; c < m_cols; ++c) {
+        const GridTexts::Id id = m_texts[at(row, c)];
+        if (c != col && id != GridTexts::Empty && m_textStore.text(id) == text) {
+            m_texts[at(row, col)] = id;
+            return;
+        }
+    }
+    m_texts[at(row, col)] = m_textStore.add(text, col);
 }
 
 void ResultGridModel::cellChanged(int row, int col, int role)
@@ -92,46 +143,49 @@ void ResultGridModel::cellChanged(int row, int col, int role)
     if (row == HeaderRow) {
         headerDataChanged(Qt::Horizontal, col, col);
     } else {
-        const QModelIndex at = index(row - 1, col);
-        dataChanged(at, at, {role});
+        const QModelIndex changed = index(row - 1, col);
+        dataChanged(changed, changed, {role});
     }
 }
 
 QString ResultGridModel::cellText(int row, int col) const
 {
-    const Cell *c = cell(row, col);
-    return c ? c->text : QString();
+    return inRange(row, col) ? textAt(row, col).toString() : QString();
 }
 
 bool ResultGridModel::setCellText(int row, int col, const QString &text)
 {
     if (!inRange(row, col))
         return false;
-    Cell &c = cellForWrite(row, col);
-    if (c.text == text)
+    if (textAt(row, col) == text)
         return true;
-    c.text = text;
+    setText(row, col, text);
     cellChanged(row, col, Qt::DisplayRole);
     return true;
 }
 
 std::optional<quint32> ResultGridModel::cellColor(int row, int col) const
 {
-    const Cell *c = cell(row, col);
-    if (!c || c->color == NoColor)
-        return std::nullopt;
-    return c->color;
+    const quint32 color = inRange(row, col) ? colorAt(row, col) : NoColor;
+    return color == NoColor ? std::nullopt : std::optional<quint32>(color);
 }
 
 bool ResultGridModel::setCellColor(int row, int col, quint32 bgr)
 {
-    // Numbers with a high byte are not plain colours.
     if (!inRange(row, col) || bgr > 0x00FFFFFFu)
         return false;
-    Cell &c = cellForWrite(row, col);
-    if (c.color == bgr)
+    if (colorAt(row, col) == bgr)
         return true;
-    c.color = bgr;
+    if (row == HeaderRow) {
+        if (m_header.size() <= std::size_t(col))
+            m_header.resize(std::size_t(col) + 1);
+        m_header[std::size_t(col)].color = bgr;
+    } else {
+        const int code = colorCode(bgr);
+        if (code < 0)
+            return false;
+        m_colors[at(row, col)] = quint8(code + 1);
+    }
     cellChanged(row, col, Qt::ForegroundRole);
     return true;
 }
@@ -139,17 +193,19 @@ bool ResultGridModel::setCellColor(int row, int col, quint32 bgr)
 bool ResultGridModel::writeRows(const std::vector<RowWrite> &rows)
 {
     bool ok = true;
-    const int dataRows = static_cast<int>(m_rows.size());
     int last = 0;              // the last data row written
-    int firstOld = dataRows;   // the rows that were there before, written
+    int firstOld = m_dataRows; // the rows that were there before, written
     int lastOld = -1;
+    const auto writable = [&](const RowWrite &write) {
+        return write.row >= 1 && write.row < MaxRows && write.color <= 0x00FFFFFFu;
+    };
     for (const RowWrite &write : rows) {
-        if (write.row < 1 || write.row >= MaxRows || write.color > 0x00FFFFFFu) {
+        if (!writable(write)) {
             ok = false;
             continue;
         }
         last = std::max(last, write.row);
-        if (write.row <= dataRows) {
+        if (write.row <= m_dataRows) {
             firstOld = std::min(firstOld, write.row);
             lastOld = std::max(lastOld, write.row);
         }
@@ -157,14 +213,18 @@ bool ResultGridModel::writeRows(const std::vector<RowWrite> &rows)
     // Rows already in the grid change in place; the new ones are filled
     // before the views hear of them.
     for (const RowWrite &write : rows) {
-        if (write.row >= 1 && write.row <= dataRows && write.color <= 0x00FFFFFFu)
+        if (writable(write) && write.row <= m_dataRows)
             fillRow(write);
     }
-    if (last > dataRows) {
-        beginInsertRows({}, dataRows, last - 1);
-        m_rows.resize(static_cast<std::size_t>(last));
+    if (last > m_dataRows) {
+        const int before = m_dataRows;
+        beginInsertRows({}, before, last - 1);
+        const auto cells = std::size_t(last) * std::size_t(m_cols);
+        m_texts.resize(cells, GridTexts::Empty);
+        m_colors.resize(cells, 0);
+        m_dataRows = last;
         for (const RowWrite &write : rows) {
-            if (write.row > dataRows && write.row < MaxRows && write.color <= 0x00FFFFFFu)
+            if (writable(write) && write.row > before)
                 fillRow(write);
         }
         endInsertRows();
@@ -178,16 +238,19 @@ void ResultGridModel::fillRow(const RowWrite &write)
 {
     const int columns = std::min(static_cast<int>(write.texts.size()), m_cols);
     for (int c = 0; c < columns; ++c)
-        cellForWrite(write.row, c).text = write.texts[c];
-    for (int c = 0; c < m_cols && c < 32; ++c) {
+        setText(write.row, c, write.texts[c]);
+    if (write.colored == 0)
+        return;
+    const int code = colorCode(write.color);
+    for (int c = 0; c < m_cols && c < 32 && code >= 0; ++c) {
         if (write.colored & (1u << c))
-            cellForWrite(write.row, c).color = write.color;
+            m_colors[at(write.row, c)] = quint8(code + 1);
     }
 }
 
 int ResultGridModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+    return parent.isValid() ? 0 : m_dataRows;
 }
 
 int ResultGridModel::columnCount(const QModelIndex &parent) const
@@ -212,14 +275,16 @@ QVariant ResultGridModel::data(const QModelIndex &index, int role) const
 {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
-    const Cell *c = cell(index.row() + 1, index.column());
+    const int row = index.row() + 1;
     switch (role) {
     case Qt::DisplayRole:
-        return c ? singleLine(c->text) : QString();
+        return singleLine(textAt(row, index.column()).toString());
     case Qt::EditRole:
-        return c ? c->text : QString();
-    case ColorRole:
-        return c && c->color != NoColor ? QVariant(c->color) : QVariant();
+        return textAt(row, index.column()).toString();
+    case ColorRole: {
+        const quint32 color = colorAt(row, index.column());
+        return color != NoColor ? QVariant(color) : QVariant();
+    }
     default:
         return {};
     }
@@ -234,12 +299,13 @@ QVariant ResultGridModel::headerData(int section, Qt::Orientation orientation, i
     }
     if (section < 0 || section >= m_cols)
         return {};
-    const Cell *c = cell(HeaderRow, section);
     switch (role) {
     case Qt::DisplayRole:
-        return c ? singleLine(c->text) : QString();
-    case ColorRole:
-        return c && c->color != NoColor ? QVariant(c->color) : QVariant();
+        return singleLine(textAt(HeaderRow, section).toString());
+    case ColorRole: {
+        const quint32 color = colorAt(HeaderRow, section);
+        return color != NoColor ? QVariant(color) : QVariant();
+    }
     default:
         return {};
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "norvale/main/GridTexts.h"
 #include "norvale/main/ResultGrid.h"
 
 #include <QAbstractTableModel>
@@ -13,8 +14,10 @@ namespace norvale {
 // horizontal header, so model row r is grid row r + 1; a view therefore keeps
 // the header in sight while the data rows scroll. Read-only for the user.
 //
-// Empty rows cost no cell storage, so the row count can jump by a hundred
-// thousand in one step, and every cell write is O(1).
+// A data cell is two small numbers: its text in a shared GridTexts and its
+// colour in a palette of at most 255 colours. A million rows of eight cells
+// take some 40 MB beside their texts, every cell write is O(1), and the row
+// count can jump by a hundred thousand in one step.
 class ResultGridModel : public QAbstractTableModel, public ResultGrid {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ResultGridModel)
@@ -36,6 +39,8 @@ public:
     QString cellText(int row, int col) const override;
     bool setCellText(int row, int col, const QString &text) override;
     std::optional<quint32> cellColor(int row, int col) const override;
+    // Also false for a number with a high byte (not a plain colour) and for
+    // a 256th distinct colour in the data rows.
     bool setCellColor(int row, int col, quint32 bgr) override;
 
     int rowCount(const QModelIndex &parent = {}) const override;
@@ -64,24 +69,38 @@ public:
     static QString singleLine(const QString &text);
 
 private:
+    // Sort keys read the cells' texts and text numbers in place.
+    friend class GridSortKeys;
+
     static constexpr quint32 NoColor = 0xFFFFFFFFu;
+    static constexpr int MaxColors = 255;
 
     struct Cell {
         QString text;
         quint32 color = NoColor;
     };
-    // A row holds cells up to its last written column only.
-    using Row = std::vector<Cell>;
 
     bool inRange(int row, int col) const;
-    const Cell *cell(int row, int col) const;
-    Cell &cellForWrite(int row, int col);
+    // Index of a data cell in m_texts and m_colors.
+    std::size_t at(int row, int col) const
+    {
+        return std::size_t(row - 1) * std::size_t(m_cols) + std::size_t(col);
+    }
+    // The palette code of a colour, added when new; -1 when the palette is full.
+    int colorCode(quint32 bgr);
+    void setText(int row, int col, QStringView text);
     void fillRow(const RowWrite &write);
     void cellChanged(int row, int col, int role);
+    QStringView textAt(int row, int col) const;
+    quint32 colorAt(int row, int col) const;
 
     int m_cols = 0;
-    Row m_header;
-    std::vector<Row> m_rows;  // data rows; grid row r is m_rows[r - 1]
+    int m_dataRows = 0;
+    std::vector<Cell> m_header;
+    GridTexts m_textStore;
+    std::vector<GridTexts::Id> m_texts;  // data cells, row by row
+    std::vector<quint8> m_colors;        // data cells: 0 for none, else palette code + 1
+    std::vector<quint32> m_palette;
 };
 
 } // namespace norvale

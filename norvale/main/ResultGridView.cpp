@@ -14,12 +14,11 @@ namespace norvale {
 ResultGridView::ResultGridView(QWidget *parent)
     : QTableView(parent)
     , m_model(new GridItemModel(this))
-    , m_order(new ResultGridOrder(this))
+    , m_order(new ResultGridOrder(*m_model, this))
 {
     // Before anything asks how the grid reads.
     QAccessible::installFactory(&GridAccessible::create);
     setObjectName(QStringLiteral("grid1"));
-    m_order->setSourceModel(m_model);
     setModel(m_order);
     setEditTriggers(NoEditTriggers);
     // Several rows can be selected for copying: by dragging, with Shift or

@@ -3,6 +3,7 @@
 #include "norvale/main/GridItemModel.h"
 #include "norvale/main/ResultGridView.h"
 #include "norvale/platform/Twips.h"
+#include "norvale/search/SearchRules.h"
 #include "norvale/startup/FontSubstitutes.h"
 #include "tests/support/Controls.h"
 #include "tests/support/RecordingPlatform.h"
@@ -61,6 +62,8 @@ private slots:
     {
         GridItemModel model;
         QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        ResultGridOrder order(model);
+        QAbstractItemModelTester orderTester(&order, QAbstractItemModelTester::FailureReportingMode::QtTest);
         QVERIFY(model.setCols(8));
         QVERIFY(model.setRows(6));
         QVERIFY(model.setCellText(0, 3, QStringLiteral("域名地址")));
@@ -122,6 +125,21 @@ private slots:
         QCOMPARE(model.cellText(7, 0), QString());
         QCOMPARE(model.cellText(0, 0), QString());
 
+        // The order follows sorts, filters and rows that change under them.
+        order.sort(0, Qt::DescendingOrder);
+        QCOMPARE(order.gridRow(0), 6);  // "y", "x", "a", then the empty rows
+        QCOMPARE(order.gridRow(3), 1);
+        QVERIFY(model.setCellText(3, column::Status, QStringLiteral("未注册")));
+        order.setOnlyFree(true);
+        QCOMPARE(order.rowCount(), 1);
+        QVERIFY(model.writeRows({{5, {QStringLiteral("z"), {}, {}, {}, QStringLiteral("未注册")}, 0, 0}}));
+        QCOMPARE(order.gridRow(0), 5);
+        QVERIFY(model.setCellText(5, column::Status, QString()));
+        QCOMPARE(order.gridRow(0), 3);
+        order.setOnlyFree(false);
+        QVERIFY(model.setRows(4));
+        QCOMPARE(order.rowCount(), 3);
+
         QVERIFY(model.setRows(1));
     }
 
@@ -161,6 +179,58 @@ private slots:
             QCOMPARE(model.cellText(r, 3), QString::number(r));
         if (rows > start)
             QCOMPARE(model.cellText(rows - 1, 3), QString());
+    }
+
+    // A million rows as a search writes them, in batches: their cells, the
+    // order by price and by name (equal cells in the search's order), and
+    // the free rows alone.
+    void millionRows()
+    {
+        constexpr int count = 1'000'000;
+        GridItemModel grid;
+        ResultGridOrder order(grid);
+        QVERIFY(grid.setCols(column::Count));
+        std::vector<ResultGridModel::RowWrite> batch;
+        for (int r = 1; r <= count; ++r) {
+            QStringList cells(column::Count);
+            // Names fall as rows rise: n999999.net, n999998.com, ...
+            cells[column::Domain] = cells[column::DomainShown] =
+                u'n' + QString::number(count - r) + (r % 2 ? u".net" : u".com");
+            const bool free = r % 3 == 0;
+            cells[column::Status] = free ? QStringLiteral("未注册") : QStringLiteral("已注册");
+            cells[column::Price] = QString::number(r % 1000);
+            batch.push_back({r, cells, free ? 1u << column::Status : 0u, 255});
+            if (batch.size() == 10000 || r == count) {
+                QVERIFY(grid.writeRows(batch));
+                batch.clear();
+            }
+        }
+        QCOMPARE(order.rowCount(), count);
+        QCOMPARE(grid.cellText(123456, column::DomainShown), QStringLiteral("n876544.com"));
+        QCOMPARE(grid.cellText(123456, column::Domain), QStringLiteral("n876544.com"));
+        QCOMPARE(grid.cellText(123456, column::Status), QStringLiteral("未注册"));
+        QCOMPARE(grid.cellColor(123456, column::Status), std::optional<quint32>(255));
+        QCOMPARE(grid.cellColor(123457, column::Status), std::nullopt);
+        QCOMPARE(grid.cellText(count, column::Price), QStringLiteral("0"));
+
+        order.sort(column::Price);
+        const QList<int> cheapest{order.gridRow(0), order.gridRow(1), order.gridRow(count - 1)};
+        QCOMPARE(cheapest, (QList<int>{1000, 2000, 999999}));
+        order.sort(column::Price, Qt::DescendingOrder);
+        QCOMPARE(order.gridRow(0), 999);  // ties keep the search's order either way
+        order.sort(column::DomainShown);
+        const QList<int> byName{order.gridRow(0), order.gridRow(1), order.gridRow(2)};
+        QCOMPARE(byName, (QList<int>{count, count - 1, count - 10}));  // n0, n1, n10
+
+        order.setOnlyFree(true);
+        QCOMPARE(order.rowCount(), count / 3);
+        QCOMPARE(order.gridRow(0), count - 1);  // n1
+        QCOMPARE(order.viewRow(count), -1);
+        order.sort(-1);
+        QCOMPARE(order.gridRow(count / 3 - 1), 999999);
+        order.setOnlyFree(false);
+        QCOMPARE(order.rowCount(), count);
+        QCOMPARE(order.gridRow(count - 1), count);
     }
 
     void headerRowReadOnlyHiddenColumnKeepsText()
