@@ -24,6 +24,8 @@ packages=(
   util-linux iproute2
   # the services bench: the load client, and the reference server it measures against
   wrk nginx
+  # the bulk search bench: the DNS load client that measures the test DNS server
+  dnsperf
   # the sanitizer builds and fuzz targets: clang, its runtimes and symbolizer; the report check
   clang libclang-rt-14-dev llvm-14 python3
 )
