@@ -489,14 +489,16 @@ void SearchRun::submitFilings()
         const SearchRows rows = self->m_backend.queryRows(
             QLatin1StringView(searchsql::filings) + marks + u')', names,
             {QStringLiteral("lallname"), QStringLiteral("lbackweb")});
+        // Matched without letter case, as the databases match names.
         QHash<QString, QString> numbers;
         for (const QStringList &row : rows.rows) {
-            if (!numbers.contains(row.value(0)))
-                numbers.insert(row.value(0), row.value(1));
+            const QString name = row.value(0).toLower();
+            if (!numbers.contains(name))
+                numbers.insert(name, row.value(1));
         }
         for (const CandidatePtr &c : batch) {
             // A failed query leaves the cell empty.
-            c->filing = numbers.value(c->domain);
+            c->filing = numbers.value(c->domain.toLower());
             self->partDone(c);
         }
     });
