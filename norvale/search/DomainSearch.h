@@ -18,8 +18,9 @@ class SearchRun;
 struct SearchEvent;
 
 // Keywords handed over one at a time, for a list too long to hold: next()
-// gives false when there are no more. total (0 when unknown) scales the
-// progress bar.
+// gives false when there are no more. It is called on the search's own
+// worker thread, one call at a time, once the first is taken. total (0 when
+// unknown) scales the progress bar.
 struct KeywordSource {
     std::function<bool(QString *keyword)> next;
     quint64 total = 0;
@@ -79,9 +80,9 @@ public:
     // progress over the whole list, one finished() at the end. stop() ends
     // the list. A list of one keyword is that keyword's search.
     quint64 startList(const QStringList &keywords);
-    // The same for keywords taken from the source as each search begins;
-    // each is cleaned, those that clean to nothing are skipped, and repeats
-    // are searched again.
+    // The same for keywords taken from the source as the search reaches
+    // them; each is cleaned, those that clean to nothing are skipped, and
+    // repeats are searched again.
     quint64 startSource(KeywordSource source);
     // "停止": nothing of the running search is reported any more except
     // finished(), which follows.
