@@ -125,6 +125,8 @@ CliRun runCli(const QString &service, const QString &file, const QString &keywor
     run.seconds = double(clock.nsecsElapsed()) / 1e9;
     run.rssMaxMb = double(usage.ru_maxrss) / 1024.0;
     run.ok = killed ? WIFSIGNALED(status) : (WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    say(QStringLiteral("%1: %2 s, peak %3 MB").arg(QFileInfo(file).fileName()).arg(run.seconds, 0, 'f', 1)
+            .arg(run.rssMaxMb, 0, 'f', 0));
     if (!run.ok)
         say(QStringLiteral("norvale-cli ended with status %1 (%2)").arg(status).arg(file));
     return run;

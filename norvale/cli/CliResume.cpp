@@ -1,5 +1,6 @@
 #include "norvale/cli/CliResume.h"
 
+#include <QIODevice>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -27,74 +28,88 @@ QString firstCsvField(const QByteArray &record)
     return QString::fromUtf8(field);
 }
 
-ResumePoint csvPoint(const QByteArray &bytes)
+// The file is read a block or a line at a time: a million rows are never
+// held at once.
+ResumePoint csvPoint(QIODevice &file)
 {
     ResumePoint point;
     const QByteArray header = ResultWriter(ResultFormat::Csv).begin();
-    qsizetype at = bytes.startsWith(ResultWriter::utf8Bom()) ? ResultWriter::utf8Bom().size() : 0;
-    if (bytes.size() - at < header.size()) {
-        if (!header.startsWith(bytes.mid(at)))
-            point.error = QStringLiteral("it does not begin with the CSV header");
-        return point;  // empty, or a torn header: written afresh
-    }
-    if (bytes.mid(at, header.size()) != header) {
+    const QByteArray bom = ResultWriter::utf8Bom();
+    QByteArray start = file.read(bom.size() + header.size());
+    const qsizetype at = start.startsWith(bom) ? bom.size() : 0;
+    start = start.mid(at, header.size());
+    if (!header.startsWith(start) || (start.size() == header.size() && start != header)) {
         point.error = QStringLiteral("it does not begin with the CSV header");
         return point;
     }
-    at += header.size();
-    point.keep = at;
+    if (start.size() < header.size())
+        return point;  // empty, or a torn header: written afresh
+    file.seek(at + header.size());
+    qint64 offset = file.pos();
+    point.keep = offset;
     // A record ends at a line end outside quotes; a field may hold line ends.
     bool quoted = false;
-    for (qsizetype i = at; i < bytes.size(); ++i) {
-        if (bytes[i] == '"')
-            quoted = !quoted;
-        else if (bytes[i] == '\n' && !quoted) {
-            point.lastDomain = firstCsvField(bytes.mid(point.keep, i + 1 - point.keep));
-            point.keep = i + 1;
-            ++point.rows;
+    QByteArray record;
+    while (!file.atEnd()) {
+        const QByteArray block = file.read(64 * 1024);
+        if (block.isEmpty())
+            break;
+        for (const char c : block) {
+            ++offset;
+            record += c;
+            if (c == '"') {
+                quoted = !quoted;
+            } else if (c == '\n' && !quoted) {
+                point.lastDomain = firstCsvField(record);
+                point.keep = offset;
+                ++point.rows;
+                record.clear();
+            }
         }
     }
     return point;
 }
 
-ResumePoint jsonPoint(const QByteArray &bytes)
+ResumePoint jsonPoint(QIODevice &file)
 {
     ResumePoint point;
-    if (bytes.isEmpty())
+    const QByteArray first = file.readLine();
+    if (first.isEmpty())
         return point;
-    if (!bytes.startsWith('[')) {
+    if (!first.startsWith('[')) {
         point.error = QStringLiteral("it does not begin with \"[\"");
         return point;
     }
     point.keep = 1;
     // "[", then one object a line, each but the last followed by ",", then "]".
-    qsizetype at = 1;
-    while (at < bytes.size() && bytes[at] == '\n') {
-        const qsizetype lineEnd = bytes.indexOf('\n', at + 1);
-        QByteArray line = bytes.mid(at + 1, (lineEnd < 0 ? bytes.size() : lineEnd) - at - 1);
+    qint64 lineStart = first.size();
+    while (!file.atEnd()) {
+        QByteArray line = file.readLine();
+        const qint64 next = lineStart + line.size();
+        if (line.endsWith('\n'))
+            line.chop(1);
         if (line.endsWith(','))
             line.chop(1);
         const QJsonDocument row = QJsonDocument::fromJson(line);
         if (!row.isObject())
             break;  // the closing bracket, or a torn row
-        point.keep = at + 1 + line.size();
+        // Kept up to the object's end: the next row brings its own ",".
+        point.keep = lineStart + line.size();
         point.lastDomain = row.object().value(u"domain").toString();
         ++point.rows;
-        if (lineEnd < 0)
-            break;
-        at = point.keep + (bytes.mid(point.keep, 1) == "," ? 1 : 0);
+        lineStart = next;
     }
     return point;
 }
 
 } // namespace
 
-ResumePoint readResumePoint(const QByteArray &bytes, ResultFormat format)
+ResumePoint readResumePoint(QIODevice &file, ResultFormat format)
 {
     if (format == ResultFormat::Csv)
-        return csvPoint(bytes);
+        return csvPoint(file);
     if (format == ResultFormat::Json)
-        return jsonPoint(bytes);
+        return jsonPoint(file);
     ResumePoint point;
     point.error = QStringLiteral("--resume needs --format csv or json");
     return point;

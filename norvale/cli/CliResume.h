@@ -3,6 +3,8 @@
 #include "norvale/search/ResultExport.h"
 
 #include <QString>
+
+class QIODevice;
 #include <QtGlobal>
 
 namespace norvale::cli {
@@ -17,6 +19,7 @@ struct ResumePoint {
     QString error;        // the file is no output of a search in this format
 };
 
-ResumePoint readResumePoint(const QByteArray &bytes, ResultFormat format);
+// From the start of file.
+ResumePoint readResumePoint(QIODevice &file, ResultFormat format);
 
 } // namespace norvale::cli

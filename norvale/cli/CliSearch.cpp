@@ -106,12 +106,9 @@ public:
             writeError("norvale-cli: cannot open " + QFile::encodeName(options.resumeFile) + '\n');
             return false;
         }
-        QByteArray bytes;
-        char block[65536];
-        std::rewind(m_file);
-        for (std::size_t n; (n = std::fread(block, 1, sizeof block, m_file)) > 0;)
-            bytes.append(block, qsizetype(n));
-        m_point = readResumePoint(bytes, options.format);
+        QFile earlier(options.resumeFile);
+        if (earlier.open(QIODevice::ReadOnly))
+            m_point = readResumePoint(earlier, options.format);
         if (!m_point.error.isEmpty()) {
             writeError("norvale-cli: " + QFile::encodeName(options.resumeFile) + " cannot be resumed: "
                        + m_point.error.toUtf8() + '\n');
