@@ -21,8 +21,10 @@
 #include <cstdio>
 #include <optional>
 
+#include <cerrno>
+
+#include <fcntl.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -81,6 +83,19 @@ struct CliRun {
 // norvale-cli with its rows going to --resume file; with killAtBytes, it is
 // killed (SIGKILL) once the file holds that many bytes. Keywords, when given,
 // come on standard input instead of the pattern.
+// VmHWM of a running process, in MB; 0 once it is gone.
+double peakMb(pid_t process)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(process));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    }
+    return 0;
+}
+
 CliRun runCli(const QString &service, const QString &file, const QString &keywordsFile, qint64 killAtBytes = 0)
 {
     QStringList arguments{QStringLiteral(NORVALE_CLI_EXE), QStringLiteral("search"), QStringLiteral("--kinds"),
@@ -100,6 +115,10 @@ CliRun runCli(const QString &service, const QString &file, const QString &keywor
     CliRun run;
     QElapsedTimer clock;
     clock.start();
+    // Closed on exec: its end tells that the child runs the program.
+    int execed[2];
+    if (::pipe2(execed, O_CLOEXEC) != 0)
+        return run;
     const pid_t child = ::fork();
     if (child == 0) {
         std::freopen(input.constData(), "r", stdin);
@@ -107,23 +126,29 @@ CliRun runCli(const QString &service, const QString &file, const QString &keywor
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
+    ::close(execed[1]);
+    char ignored = 0;
+    while (child > 0 && ::read(execed[0], &ignored, 1) < 0 && errno == EINTR) {
+    }
+    ::close(execed[0]);
     if (child < 0)
         return run;
     int status = 0;
-    rusage usage{};
     bool killed = false;
     for (;;) {
-        const pid_t ended = ::wait4(child, &status, WNOHANG, &usage);
-        if (ended == child)
+        // The kernel's peak for the child would count the pages it shared
+        // with this process before exec; the program's own peak is read
+        // while it runs, and only grows.
+        run.rssMaxMb = std::max(run.rssMaxMb, peakMb(child));
+        if (::waitpid(child, &status, WNOHANG) == child)
             break;
         if (killAtBytes > 0 && !killed && QFileInfo(file).size() >= killAtBytes) {
             ::kill(child, SIGKILL);
             killed = true;
         }
-        QThread::msleep(killAtBytes > 0 ? 5 : 50);
+        QThread::msleep(killAtBytes > 0 ? 5 : 20);
     }
     run.seconds = double(clock.nsecsElapsed()) / 1e9;
-    run.rssMaxMb = double(usage.ru_maxrss) / 1024.0;
     run.ok = killed ? WIFSIGNALED(status) : (WIFEXITED(status) && WEXITSTATUS(status) == 0);
     say(QStringLiteral("%1: %2 s, peak %3 MB").arg(QFileInfo(file).fileName()).arg(run.seconds, 0, 'f', 1)
             .arg(run.rssMaxMb, 0, 'f', 0));
