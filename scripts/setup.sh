@@ -26,6 +26,8 @@ packages=(
   wrk nginx
   # several instances behind one address, and its failover test
   haproxy
+  # the bulk search bench: the DNS load client that measures the test DNS server
+  dnsperf
   # the sanitizer builds and fuzz targets: clang, its runtimes and symbolizer; the report check
   clang libclang-rt-14-dev llvm-14 python3
 )

@@ -74,6 +74,7 @@ KeywordSource patternSource(KeywordSource given, const KeywordPattern &pattern)
         KeywordPattern::Generator generator;
         std::string keyword;
     };
+    const bool mayWait = given.mayWait;
     auto state = std::make_shared<State>(State{std::move(given), false, pattern.generate(), {}});
     return {[state](QString *keyword) {
                 if (!state->givenDone && state->given.next && state->given.next(keyword))
@@ -84,7 +85,7 @@ KeywordSource patternSource(KeywordSource given, const KeywordPattern &pattern)
                 *keyword = QString::fromLatin1(state->keyword);
                 return true;
             },
-            pattern.count()};
+            pattern.count(), mayWait};
 }
 
 } // namespace norvale::cli

@@ -55,6 +55,7 @@ QString cliUsage()
     return QStringLiteral(
                "usage: norvale-cli search KEYWORD... [--kinds .com,.cn,...] [--related] [--format table|csv|json]\n"
                "       norvale-cli search --pattern PATTERN [--kinds ...] [--related] [--format ...]\n"
+               "       norvale-cli search ... --format csv|json --resume FILE\n"
                "       norvale-cli generate PATTERN [--count]\n"
                "       norvale-cli whois NAME [--format ...]\n"
                "       norvale-cli ip NAME|ADDRESS [--format ...]\n"
@@ -75,6 +76,8 @@ QString cliUsage()
                "  --related             add the filed domains that contain the keyword\n"
                "  --format FORMAT       table (default), csv or json\n"
                "  --pattern PATTERN     search the keywords of a pattern (with or beside KEYWORDs)\n"
+               "  --resume FILE         write the rows to FILE; when an earlier run of the same search\n"
+               "                        was cut, search only the rows it lacks and append them\n"
                "  --count               generate: print only how many keywords the pattern makes\n"
                "  --data-service ADDR   base address of the data-address service; else %2,\n"
                "                        else the build's %3\n"
@@ -95,7 +98,8 @@ CliParse parseCliArguments(const QStringList &arguments, bool stdinIsTerminal)
     const QCommandLineOption service(QLatin1StringView(dataServiceOption), QString(), QStringLiteral("address"));
     const QCommandLineOption pattern(QStringLiteral("pattern"), QString(), QStringLiteral("pattern"));
     const QCommandLineOption count(QStringLiteral("count"), QString());
-    parser.addOptions({help, kinds, related, format, service, pattern, count});
+    const QCommandLineOption resume(QStringLiteral("resume"), QString(), QStringLiteral("file"));
+    parser.addOptions({help, kinds, related, format, service, pattern, count, resume});
     // The parser wants the program's name first.
     if (!parser.parse(QStringList{QStringLiteral("norvale-cli")} + arguments))
         return bad(parser.errorText());
@@ -131,7 +135,8 @@ CliParse parseCliArguments(const QStringList &arguments, bool stdinIsTerminal)
     options.dataService = parser.value(service);
 
     if (options.command == CliOptions::Command::Generate) {
-        if (parser.isSet(kinds) || parser.isSet(related) || parser.isSet(format) || parser.isSet(pattern))
+        if (parser.isSet(kinds) || parser.isSet(related) || parser.isSet(format) || parser.isSet(pattern)
+            || parser.isSet(resume))
             return bad(QStringLiteral("generate takes a pattern and --count only"));
         if (words.size() != 1)
             return bad(QStringLiteral("generate takes one pattern (quote it)"));
@@ -152,6 +157,9 @@ CliParse parseCliArguments(const QStringList &arguments, bool stdinIsTerminal)
                 return bad(error);
         }
         options.related = parser.isSet(related);
+        options.resumeFile = parser.value(resume);
+        if (parser.isSet(resume) && options.format == ResultFormat::Table)
+            return bad(QStringLiteral("--resume needs --format csv or json"));
         options.keywordsFromInput = words.removeAll(QStringLiteral("-")) > 0
                                     || (words.isEmpty() && !stdinIsTerminal && !options.patterned);
         if (words.isEmpty() && !options.keywordsFromInput && !options.patterned)
@@ -160,8 +168,8 @@ CliParse parseCliArguments(const QStringList &arguments, bool stdinIsTerminal)
         return {options, {}};
     }
 
-    if (parser.isSet(kinds) || parser.isSet(related) || parser.isSet(pattern))
-        return bad(QStringLiteral("--kinds, --related and --pattern belong to search"));
+    if (parser.isSet(kinds) || parser.isSet(related) || parser.isSet(pattern) || parser.isSet(resume))
+        return bad(QStringLiteral("--kinds, --related, --pattern and --resume belong to search"));
     if (words.size() != 1)
         return bad(QStringLiteral("%1 takes one name").arg(command));
     options.target = words.first();

@@ -28,6 +28,7 @@ struct CliOptions {
     bool related = false;          // "显示已备案的相关域名"
     ResultFormat format = ResultFormat::Table;
     QString dataService;           // --data-service, "" when not given
+    QString resumeFile;            // search --resume: rows go there, after a cut run's
 };
 
 struct CliParse {

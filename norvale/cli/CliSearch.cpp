@@ -1,5 +1,6 @@
 #include "norvale/about/Configuration.h"
 #include "norvale/cli/CliOutput.h"
+#include "norvale/cli/CliResume.h"
 #include "norvale/cli/CliRun.h"
 #include "norvale/search/DomainSearch.h"
 #include "norvale/search/KeywordList.h"
@@ -7,8 +8,11 @@
 #include "norvale/search/SearchBoxes.h"
 
 #include <QFile>
+#include <QTimer>
 
 #include <cstdio>
+
+#include <unistd.h>
 
 namespace norvale::cli {
 
@@ -83,28 +87,112 @@ KeywordSource searchKeywords(const CliOptions &options, bool *any)
                     *keyword = *next;
                 return next.has_value();
             },
-            0};
+            0, device != nullptr};
 }
+
+namespace {
+
+// Where the rows go: standard output, or with --resume the file, after
+// what a cut run left there. Rows are flushed once the engine's batch is
+// written, not one by one.
+class RowSink {
+public:
+    bool open(const CliOptions &options)
+    {
+        if (options.resumeFile.isEmpty())
+            return true;
+        m_file = std::fopen(QFile::encodeName(options.resumeFile).constData(), "a+b");
+        if (!m_file) {
+            writeError("norvale-cli: cannot open " + QFile::encodeName(options.resumeFile) + '\n');
+            return false;
+        }
+        QFile earlier(options.resumeFile);
+        if (earlier.open(QIODevice::ReadOnly))
+            m_point = readResumePoint(earlier, options.format);
+        if (!m_point.error.isEmpty()) {
+            writeError("norvale-cli: " + QFile::encodeName(options.resumeFile) + " cannot be resumed: "
+                       + m_point.error.toUtf8() + '\n');
+            return false;
+        }
+        return true;
+    }
+    ~RowSink()
+    {
+        if (m_file)
+            std::fclose(m_file);
+    }
+    const ResumePoint &resumePoint() const { return m_point; }
+    bool fresh() const { return m_file ? m_point.keep == 0 : outputIsFreshFile(); }
+    void write(const QByteArray &bytes)
+    {
+        if (m_file && !m_cut) {
+            // What lies beyond the whole rows (a torn row, the JSON end) goes
+            // only once this run writes, after the file was found to match.
+            m_cut = true;
+            std::fflush(m_file);
+            if (::ftruncate(::fileno(m_file), m_point.keep) != 0)
+                writeError("norvale-cli: cannot cut the torn end of the file\n");
+        }
+        std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), m_file ? m_file : stdout);
+        if (std::exchange(m_flushPending, true))
+            return;
+        QTimer::singleShot(0, [this] { flush(); });
+    }
+    void flush()
+    {
+        m_flushPending = false;
+        std::fflush(m_file ? m_file : stdout);
+    }
+
+private:
+    FILE *m_file = nullptr;
+    ResumePoint m_point;
+    bool m_cut = false;
+    bool m_flushPending = false;
+};
+
+} // namespace
 
 int runSearch(const CliOptions &options, KeywordSource keywords, const std::optional<KeywordPattern> &pattern,
               std::shared_ptr<ServerDatabase> database, const Configuration &config)
 {
+    RowSink sink;
+    if (!sink.open(options))
+        return 2;
+    const ResumePoint &resume = sink.resumePoint();
     const QString statusBase = config.text(ConfigKey::StatusPage);
     DomainSearch engine(makeServerBackend(std::move(database), [statusBase] { return statusBase; }),
                         boxesOf(options));
     ResultWriter writer(options.format, options.format == ResultFormat::Table && outputIsTerminal());
     ProgressLine progress(errorIsTerminal());
 
-    QByteArray head = writer.begin();
-    if (options.format == ResultFormat::Csv && outputIsFreshFile())
-        head.prepend(ResultWriter::utf8Bom());
-    writeOut(head);
+    if (resume.keep == 0) {
+        QByteArray head = writer.begin();
+        if (options.format == ResultFormat::Csv && sink.fresh())
+            head.prepend(ResultWriter::utf8Bom());
+        sink.write(head);
+    } else if (resume.rows > 0) {
+        writer.continueAfterRows();
+    }
 
+    // A resumed search passes over the rows the file holds; the last of them
+    // must be the same name, or the file is another search's.
+    quint64 skipped = 0;
+    QString mismatch;
+    engine.setSkipRows(resume.rows);
     QObject::connect(&engine, &DomainSearch::progressStep, &engine,
                      [&](quint64, int, int, int percent) { progress.setPercent(percent); });
     QObject::connect(&engine, &DomainSearch::rowReady, &engine, [&](quint64, const SearchRow &row) {
+        if (row.skipped) {
+            if (++skipped == resume.rows && row.cells.value(column::Domain) != resume.lastDomain) {
+                mismatch = QStringLiteral("its row %1 is %2 where this search has %3")
+                               .arg(resume.rows).arg(resume.lastDomain, row.cells.value(column::Domain));
+                engine.stop();
+            }
+            return;
+        }
         progress.clear();
-        writeOut(writer.row(resultRecord(row)));
+        sink.write(writer.row(resultRecord(row)));
         progress.addRow();
     });
     runUntil(&engine, &DomainSearch::finished, [&] {
@@ -113,7 +201,15 @@ int runSearch(const CliOptions &options, KeywordSource keywords, const std::opti
         engine.startSource(pattern ? patternSource(std::move(keywords), *pattern) : std::move(keywords));
     });
     progress.clear();
-    writeOut(writer.end());
+    if (mismatch.isEmpty() && skipped < resume.rows)
+        mismatch = QStringLiteral("it holds %1 rows, more than this search gives").arg(resume.rows);
+    if (!mismatch.isEmpty()) {
+        writeError("norvale-cli: " + QFile::encodeName(options.resumeFile) + " is not from this search: "
+                   + mismatch.toUtf8() + '\n');
+        return 2;
+    }
+    sink.write(writer.end());
+    sink.flush();
     return 0;
 }
 

@@ -63,10 +63,10 @@ quint64 DomainSearch::start(const QString &text)
 {
     if (isKeywordList(text))
         return startList(keywordLines(text));
-    m_round = KeywordRound{listSource({}), 1, 0, 0, 0};
+    m_round = KeywordRound{1, 0};
     const quint64 generation = m_runs.next();
     m_resetPending = !cleanKeyword(text).isEmpty();
-    launch(text, generation);
+    launch(text, listSource({}), generation);
     return generation;
 }
 
@@ -76,10 +76,10 @@ quint64 DomainSearch::startList(const QStringList &keywords)
     const QStringList list = keywordLines(keywords.join(u'\n'));
     if (list.size() <= 1)
         return start(list.value(0));
-    m_round = KeywordRound{listSource(list.mid(1)), quint64(list.size()), 0, 0, 0};
+    m_round = KeywordRound{quint64(list.size()), 0};
     const quint64 generation = m_runs.next();
     m_resetPending = true;
-    launch(list.first(), generation);
+    launch(list.first(), listSource(list.mid(1)), generation);
     return generation;
 }
 
@@ -97,19 +97,20 @@ quint64 DomainSearch::startSource(KeywordSource source)
     QString first;
     if (!nextKeyword(source, &first))
         return start(QString());
-    const quint64 total = std::max<quint64>(1, source.total);
-    m_round = KeywordRound{std::move(source), total, 0, 0, 0};
+    m_round = KeywordRound{std::max<quint64>(1, source.total), 0};
     const quint64 generation = m_runs.next();
     m_resetPending = true;
-    launch(first, generation);
+    launch(first, std::move(source), generation);
     return generation;
 }
 
-void DomainSearch::launch(const QString &keyword, quint64 generation)
+void DomainSearch::launch(const QString &keyword, KeywordSource rest, quint64 generation)
 {
     SearchRun::Settings settings;
     settings.generation = generation;
     settings.keyword = cleanKeyword(keyword);
+    settings.rest = std::move(rest);
+    settings.skipRows = std::exchange(m_skipRows, 0);
     settings.parallelism = m_parallelism;
     settings.rowLimit = m_rowLimit;
     settings.sharperVerdicts = m_sharperVerdicts;
@@ -127,18 +128,6 @@ void DomainSearch::stop()
     run->reportEnd();
 }
 
-bool DomainSearch::listGoesOn(const std::shared_ptr<SearchRun> &run)
-{
-    QString keyword;
-    if (run->stopped() || !nextKeyword(m_round.rest, &keyword))
-        return false;
-    ++m_round.current;
-    m_round.total = std::max(m_round.total, m_round.current + 1);
-    m_round.rowsBefore = m_round.lastRow;
-    launch(keyword, run->generation());
-    return true;
-}
-
 void DomainSearch::deliverPosted(const std::shared_ptr<SearchRun> &run)
 {
     // A receiver of the signals may start or stop a search meanwhile; deliver
@@ -154,8 +143,6 @@ void DomainSearch::deliver(const std::shared_ptr<SearchRun> &run, const SearchEv
     const quint64 generation = run->generation();
     if (event.type == SearchEvent::Type::End) {
         m_runs.finish();
-        if (listGoesOn(run))
-            return;
         // A search stopped before its reset came through still leaves the
         // grid cleared, as every search that started does.
         if (std::exchange(m_resetPending, false))
@@ -178,19 +165,17 @@ void DomainSearch::deliver(const std::shared_ptr<SearchRun> &run, const SearchEv
         // the products below in range.
         constexpr quint64 cap = quint64(1) << 40;
         const quint64 steps = quint64(std::max(0, event.total));
+        m_round.current = event.keyword;
+        m_round.total = std::max(m_round.total, m_round.current + 1);
         const quint64 keywords = std::min(m_round.total, cap);
         const quint64 current = std::min(m_round.current, keywords - 1);
         const Progress p = progressOf(current * steps + quint64(std::max(0, event.done)), keywords * steps);
         emit progressStep(generation, p.done, p.total, p.percent);
         break;
     }
-    case SearchEvent::Type::Row: {
-        SearchRow row = event.row;
-        row.row += m_round.rowsBefore;
-        m_round.lastRow = std::max(m_round.lastRow, row.row);
-        emit rowReady(generation, row);
+    case SearchEvent::Type::Row:
+        emit rowReady(generation, event.row);
         break;
-    }
     case SearchEvent::Type::End:
         break;
     }

@@ -18,11 +18,15 @@ class SearchRun;
 struct SearchEvent;
 
 // Keywords handed over one at a time, for a list too long to hold: next()
-// gives false when there are no more. total (0 when unknown) scales the
-// progress bar.
+// gives false when there are no more. It is called on the search's own
+// worker thread, one call at a time, once the first is taken. total (0 when
+// unknown) scales the progress bar.
 struct KeywordSource {
     std::function<bool(QString *keyword)> next;
     quint64 total = 0;
+    // next() may wait for its keyword (a pipe): the search hands on all it
+    // holds back before each call.
+    bool mayWait = false;
 };
 
 // One complete grid row as the search reports it.
@@ -30,6 +34,7 @@ struct SearchRow {
     int row = 0;          // grid row; 1 is the first data row
     QStringList cells;    // the eight column texts
     quint8 red = 0;       // bit c set: cell c is highlighted red
+    bool skipped = false; // written by a cut run (setSkipRows): only the domain is known
 
     bool isRed(int column) const { return red & (1u << column); }
     friend bool operator==(const SearchRow &, const SearchRow &) = default;
@@ -62,6 +67,9 @@ public:
     // Off: an address counts as real unless the wildcard reference names it,
     // and nothing more (reserved answers and zone probes are not looked at).
     void setSharperVerdicts(bool on) { m_sharperVerdicts = on; }
+    // The next search passes over its first rows unchecked, reporting each
+    // as skipped (SearchRow::skipped): a cut run wrote them already.
+    void setSkipRows(quint64 rows) { m_skipRows = rows; }
 
     // Starts a search for the text of lfind and gives its generation. A
     // search still running is superseded: nothing more of it is reported,
@@ -72,9 +80,9 @@ public:
     // progress over the whole list, one finished() at the end. stop() ends
     // the list. A list of one keyword is that keyword's search.
     quint64 startList(const QStringList &keywords);
-    // The same for keywords taken from the source as each search begins;
-    // each is cleaned, those that clean to nothing are skipped, and repeats
-    // are searched again.
+    // The same for keywords taken from the source as the search reaches
+    // them; each is cleaned, those that clean to nothing are skipped, and
+    // repeats are searched again.
     quint64 startSource(KeywordSource source);
     // "停止": nothing of the running search is reported any more except
     // finished(), which follows.
@@ -95,19 +103,15 @@ signals:
 
 private:
     friend class SearchRun;
-    void launch(const QString &keyword, quint64 generation);
+    void launch(const QString &keyword, KeywordSource rest, quint64 generation);
     // Applies what the run has posted since the last call, in order.
     void deliverPosted(const std::shared_ptr<SearchRun> &run);
     void deliver(const std::shared_ptr<SearchRun> &run, const SearchEvent &event);
-    bool listGoesOn(const std::shared_ptr<SearchRun> &run);
 
-    // The keywords of the running list; a single search is a list of one.
+    // The progress of the running list; a single search is a list of one.
     struct KeywordRound {
-        KeywordSource rest;  // the keywords after the current one
-        quint64 total = 1;   // keywords in all, for the progress
+        quint64 total = 1;   // keywords in all
         quint64 current = 0; // index of the keyword being searched
-        int rowsBefore = 0;  // grid rows the earlier keywords wrote
-        int lastRow = 0;     // highest grid row reported so far
     };
     static bool nextKeyword(KeywordSource &source, QString *keyword);
 
@@ -119,6 +123,7 @@ private:
     int m_rowLimit = defaultRowLimit;
     bool m_sharperVerdicts = true;
     KeywordRound m_round;
+    quint64 m_skipRows = 0;
 };
 
 } // namespace norvale

@@ -256,6 +256,8 @@ private:
             return pinyinPiece(name == u"拼音" || name == u"全拼", name == u"拼音" || name == u"简拼" || name == u"首字母",
                                args, argsAt, pieces, error);
         }
+        if (name == u"顺子" || name == u"倒顺")
+            return runPiece(name == u"倒顺", args.trimmed(), argsAt, pieces, error);
         if (name == u"前缀" || name == u"后缀") {
             if (colon < 0 || args.trimmed().isEmpty())
                 return listOf(name == u"前缀" ? commonPrefixes() : commonSuffixes(), -1, pieces, error);
@@ -265,7 +267,7 @@ private:
             return listOf(body, begin, pieces, error);
         return fail(error, begin,
                     QStringLiteral("不认识的“{%1}”；可以用 {声母} {韵母} {音节} {数字} {字母} {字母数字} "
-                                   "{拼音:…} {前缀:…} {后缀:…} 或 {a,b,c}")
+                                   "{顺子:…} {倒顺:…} {拼音:…} {前缀:…} {后缀:…} 或 {a,b,c}")
                         .arg(body));
     }
 
@@ -313,6 +315,35 @@ private:
             return fail(error, argsAt + 1, QStringLiteral("形状太长（最多 63 位）"));
         shape.places = int(placesSeen.size());
         pieces.push_back(std::move(shape));
+        return true;
+    }
+
+    // Runs of consecutive characters as traders count them: {顺子:3} is
+    // 012 123 … 789, {倒顺:3} 210 … 987, over 0–9 without wrapping round;
+    // {顺子:字母4} abcd … wxyz.
+    bool runPiece(bool descending, QString args, qsizetype argsAt, std::vector<Piece> &pieces,
+                  PatternError *error)
+    {
+        std::string alphabet = "0123456789";
+        if (args.startsWith(u"字母")) {
+            alphabet = "abcdefghijklmnopqrstuvwxyz";
+            args = args.mid(2).trimmed();
+        } else if (args.startsWith(u"数字")) {
+            args = args.mid(2).trimmed();
+        }
+        bool number = false;
+        const int length = args.toInt(&number);
+        if (!number || length < 2 || length > int(alphabet.size()))
+            return fail(error, argsAt + 1,
+                        QStringLiteral("顺子要写长度（数字 2 到 10 位，字母 2 到 26 位），例如 {顺子:3}、{倒顺:4}、{顺子:字母3}"));
+        if (descending)
+            std::reverse(alphabet.begin(), alphabet.end());
+        Choices runs;
+        for (std::size_t first = 0; first + std::size_t(length) <= alphabet.size(); ++first)
+            runs.push_back(alphabet.substr(first, std::size_t(length)));
+        if (descending)
+            std::reverse(runs.begin(), runs.end());  // 210 first, as 012 is
+        pieces.push_back(listPiece(std::move(runs)));
         return true;
     }
 

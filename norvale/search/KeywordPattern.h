@@ -35,6 +35,8 @@ struct PatternError {
 //                    声母): each capital a place, one letter one value, two
 //                    letters two different values; digits and small letters
 //                    stand as they are ({数字:AA88})
+//   {顺子:3}         a run of consecutive digits: 012 123 … 789; {倒顺:3} runs
+//                    down: 210 … 987; {顺子:字母3} abc … xyz; no wrapping round
 //   {拼音:海棠}      the pinyin, full and initials: haitang, ht; several
 //                    texts separated by commas; {全拼:…} and {简拼:…} give
 //                    one form only (PinyinReading)

@@ -46,6 +46,8 @@ public:
     QByteArray begin() const;
     QByteArray row(const ResultRecord &record);
     QByteArray end() const;
+    // Rows go on after those an earlier writer wrote (a resumed file).
+    void continueAfterRows() { m_first = false; }
 
     // A whole document at once.
     static QByteArray write(ResultFormat format, const QList<ResultRecord> &records);

@@ -113,6 +113,8 @@ inline constexpr char relatedRows[] =
     "and lextend like ? escape '\\'";
 inline constexpr char kindPrice[] = "select lprice from ldomainprice where lextendkind=?";
 inline constexpr char filing[] = "select lbackweb from ldomainlist where lallname=?";
+// Followed by one "?" per name, comma-separated, and ")".
+inline constexpr char filings[] = "select lallname, lbackweb from ldomainlist where lallname in (";
 } // namespace searchsql
 
 // Bound values for relatedRows: the keyword literally inside the name, not

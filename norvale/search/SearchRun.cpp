@@ -12,16 +12,11 @@ namespace norvale {
 
 namespace {
 
-constexpr int slotsPerPhase = kindCount;
-
-QVariantList bound(const QStringList &values)
-{
-    QVariantList list;
-    list.reserve(values.size());
-    for (const QString &value : values)
-        list.append(value);
-    return list;
-}
+// Names per filing query: few enough that the first rows are not held back
+// long, many enough that the queries cost little beside the lookups.
+constexpr int filingBatch = 64;
+// Events posted and not yet taken by the engine before the driver waits.
+constexpr int postedBound = 4096;
 
 } // namespace
 
@@ -45,8 +40,8 @@ SearchRun::SearchRun(SearchBackend backend, std::shared_ptr<SearchBoxes> boxes,
     , m_boxes(std::move(boxes))
     , m_settings(std::move(settings))
     , m_receiver(receiver)
-    , m_kindResults(2 * slotsPerPhase)
-    , m_submitted(2 * slotsPerPhase, false)
+    , m_kindResults(kindCount)
+    , m_submitted(kindCount, false)
 {
     m_wildParts.resize(3);
 }
@@ -60,14 +55,22 @@ void SearchRun::stop()
 {
     m_stop = true;
     m_delivery.wake();
+    wakeDriver();
     const std::lock_guard lock(m_mutex);
     m_changed.notify_all();
+}
+
+void SearchRun::wakeDriver()
+{
+    const std::lock_guard lock(m_postedMutex);
+    m_taken.notify_all();
 }
 
 void SearchRun::detach()
 {
     m_stop = true;
     m_delivery.close();
+    wakeDriver();
     const std::lock_guard lock(m_mutex);
     m_changed.notify_all();
 }
@@ -79,10 +82,24 @@ void SearchRun::reportEnd()
     m_delivery.postNow(postOf(end));
 }
 
+bool SearchRun::nextKeyword(QString *keyword)
+{
+    QString raw;
+    if (m_settings.rest.mayWait)
+        submitFilings();
+    while (m_settings.rest.next && m_settings.rest.next(&raw)) {
+        *keyword = cleanKeyword(raw);
+        if (!keyword->isEmpty())
+            return true;
+    }
+    return false;
+}
+
 void SearchRun::drive()
 {
-    const QString &keyword = m_settings.keyword;
-    if (!keyword.isEmpty()) {
+    KeywordStep step;
+    step.keyword = m_settings.keyword;
+    if (!step.keyword.isEmpty()) {
         SearchEvent reset;
         reset.type = SearchEvent::Type::Reset;
         append(reset);
@@ -90,28 +107,35 @@ void SearchRun::drive()
 
     // The kind queries need nothing from the wildcard reference, so in
     // parallel they run while it is being made.
-    if (!serial() && !keyword.isEmpty())
-        submitPhase(false);
+    if (!serial() && !step.keyword.isEmpty())
+        submitKindRows();
     makeWildcardReference();
     if (stopped())
         return;
 
-    if (!keyword.isEmpty()) {
-        const int total = progressScale * (m_boxes->showRelated() ? 2 : 1);
-        int done = 0;
-        int rowCount = 1;  // the header row
-        runPhase(false, done, total, rowCount);
+    while (!step.keyword.isEmpty()) {
+        const bool related = m_boxes->showRelated();
+        if (related && !serial())
+            submitRelated(step.keyword);
+        step.total = progressScale * (related ? 2 : 1);
+        step.done = 0;
+        step.rowCount = 1;
+        runPhase(false, step, RelatedBoxes(kindCount));
         if (stopped())
             return;
         // Phase 2 follows the tick as it is when phase 1 is over.
         if (m_boxes->showRelated()) {
-            if (!serial())
-                submitPhase(true);
-            runPhase(true, done, total, rowCount);
+            step.total = 2 * progressScale;
+            runPhase(true, step, takeRelated(step.keyword));
             if (stopped())
                 return;
         }
+        m_rowsBefore += quint64(step.rowCount - 1);
+        ++step.index;
+        if (!nextKeyword(&step.keyword))
+            break;
     }
+    submitFilings();
     SearchEvent end;
     end.type = SearchEvent::Type::End;
     append(end);
@@ -139,104 +163,204 @@ void SearchRun::makeWildcardReference()
     m_wildip = m_wildParts.join(QString());
 }
 
-SearchRows SearchRun::kindRows(bool related, int box) const
+namespace {
+
+SearchRows queryKindRows(const SearchBackend &backend, int box)
 {
-    const QString &kind = extensionKinds()[box];
-    if (!related) {
-        return m_backend.queryRows(QLatin1StringView(searchsql::kindRows), {kind},
-                                   {QStringLiteral("lextend"), QStringLiteral("lprice")});
-    }
-    return m_backend.queryRows(QLatin1StringView(searchsql::relatedRows),
-                               bound(relatedRowsParameters(m_settings.keyword, kind)),
-                               {QStringLiteral("lallname"), QStringLiteral("lbackweb")});
+    return backend.queryRows(QLatin1StringView(searchsql::kindRows), {extensionKinds()[box]},
+                             {QStringLiteral("lextend"), QStringLiteral("lprice")});
 }
 
-void SearchRun::submitPhase(bool related)
+} // namespace
+
+void SearchRun::submitKindRows()
 {
-    // Asks ahead for the boxes ticked now; phaseRows has the last word.
+    // Asks ahead for the boxes ticked now; kindRows has the last word.
     for (int box = 0; box < kindCount; ++box) {
         if (stopped())
             return;
         if (!m_boxes->chosen(box))
             continue;
-        const int slot = (related ? slotsPerPhase : 0) + box;
-        workpools::queries().start([self = shared_from_this(), related, box, slot] {
+        workpools::queries().start([self = shared_from_this(), box] {
             SearchRows rows;
             if (!self->stopped())
-                rows = self->kindRows(related, box);
+                rows = queryKindRows(self->m_backend, box);
             const std::lock_guard lock(self->m_mutex);
-            self->m_kindResults[slot] = std::move(rows);
+            self->m_kindResults[std::size_t(box)] = std::move(rows);
             self->m_changed.notify_all();
         });
         const std::lock_guard lock(m_mutex);
-        m_submitted[slot] = true;
+        m_submitted[std::size_t(box)] = true;
     }
 }
 
-std::optional<SearchRows> SearchRun::phaseRows(bool related, int box)
+const SearchRows *SearchRun::kindRows(int box)
 {
-    // A box counts as it is when the search reaches it. The parallel search
-    // has already asked for the boxes ticked at its start; a box ticked since
-    // is asked for now, one unticked since is passed over.
+    // A box counts as it is when the search reaches it. A box ticked since
+    // the start is asked for now, one unticked since is passed over; its
+    // extensions, once asked, serve every keyword of the list.
     if (!m_boxes->chosen(box))
-        return std::nullopt;
-    const int slot = (related ? slotsPerPhase : 0) + box;
+        return nullptr;
+    const std::size_t slot = std::size_t(box);
     std::unique_lock lock(m_mutex);
-    if (serial() || !m_submitted[slot]) {
+    if (!m_submitted[slot]) {
+        m_submitted[slot] = true;
         lock.unlock();
-        return kindRows(related, box);
+        SearchRows rows = queryKindRows(m_backend, box);
+        lock.lock();
+        m_kindResults[slot] = std::move(rows);
     }
-    m_changed.wait(lock, [&] { return stopped() || m_kindResults[slot].has_value(); });
-    if (!m_kindResults[slot])
-        return std::nullopt;
-    return std::move(*m_kindResults[slot]);
+    if (!m_kindResults[slot]) {
+        submitFilings();  // the wait must not hold back filings already queued
+        m_changed.wait(lock, [&] { return stopped() || m_kindResults[slot].has_value(); });
+    }
+    return m_kindResults[slot] ? &*m_kindResults[slot] : nullptr;
 }
 
-void SearchRun::runPhase(bool related, int &done, int total, int &rowCount)
+SearchRun::RelatedBoxes SearchRun::relatedRows(const QString &keyword, const std::vector<int> &boxes) const
+{
+    // One query for the boxes: each box's rows in a block of their own,
+    // marked with the box, as the box's own query would give them.
+    QString sql;
+    QVariantList values;
+    for (const int box : boxes) {
+        if (!sql.isEmpty())
+            sql += QStringLiteral(" union all ");
+        // The box is our own small number, never text from outside.
+        sql += QStringLiteral("select %1 as lbox, lallname, lbackweb from (%2) as b%1")
+                   .arg(box)
+                   .arg(QLatin1StringView(searchsql::relatedRows));
+        for (const QString &value : relatedRowsParameters(keyword, extensionKinds()[box]))
+            values.append(value);
+    }
+    RelatedBoxes perBox(kindCount);
+    if (boxes.empty())
+        return perBox;
+    const SearchRows rows = m_backend.queryRows(
+        sql, values, {QStringLiteral("lbox"), QStringLiteral("lallname"), QStringLiteral("lbackweb")});
+    for (const int box : boxes)
+        perBox[std::size_t(box)] = SearchRows{rows.ok, {}};
+    for (const QStringList &row : rows.rows) {
+        const int box = row.value(0).toInt();
+        if (box >= 0 && box < kindCount && perBox[std::size_t(box)])
+            perBox[std::size_t(box)]->rows.append(row.mid(1));
+    }
+    return perBox;
+}
+
+std::vector<int> SearchRun::chosenBoxes() const
+{
+    std::vector<int> boxes;
+    for (int box = 0; box < kindCount; ++box) {
+        if (m_boxes->chosen(box))
+            boxes.push_back(box);
+    }
+    return boxes;
+}
+
+void SearchRun::submitRelated(const QString &keyword)
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_related.reset();
+        m_relatedSubmitted = true;
+    }
+    workpools::queries().start([self = shared_from_this(), keyword, boxes = chosenBoxes()] {
+        RelatedBoxes rows = self->stopped() ? RelatedBoxes(kindCount) : self->relatedRows(keyword, boxes);
+        const std::lock_guard lock(self->m_mutex);
+        self->m_related = std::move(rows);
+        self->m_changed.notify_all();
+    });
+}
+
+SearchRun::RelatedBoxes SearchRun::takeRelated(const QString &keyword)
+{
+    std::unique_lock lock(m_mutex);
+    if (!std::exchange(m_relatedSubmitted, false)) {
+        // Ticked during phase 1, or one at a time: asked now.
+        lock.unlock();
+        return relatedRows(keyword, chosenBoxes());
+    }
+    submitFilings();
+    m_changed.wait(lock, [&] { return stopped() || m_related.has_value(); });
+    if (!m_related)
+        return RelatedBoxes(kindCount);
+    return std::exchange(m_related, std::nullopt).value();
+}
+
+void SearchRun::runPhase(bool related, KeywordStep &step, RelatedBoxes relatedBoxes)
 {
     for (int box = 0; box < kindCount; ++box) {
         if (stopped())
             return;
-        if (total > 0) {
-            done = std::min(done + 1, total);
-            SearchEvent step;
-            step.type = SearchEvent::Type::Progress;
-            step.done = done;
-            step.total = total;
-            step.percent = progressPercent(done, total);
-            append(step);
+        if (step.total > 0) {
+            step.done = std::min(step.done + 1, step.total);
+            SearchEvent progress;
+            progress.type = SearchEvent::Type::Progress;
+            progress.done = step.done;
+            progress.total = step.total;
+            progress.percent = progressPercent(step.done, step.total);
+            progress.keyword = step.index;
+            append(progress);
         }
-        const std::optional<SearchRows> rows = phaseRows(related, box);
+        // Phase 2 shows the boxes ticked when it is reached.
+        const SearchRows *rows = nullptr;
+        if (related) {
+            std::optional<SearchRows> &boxRows = relatedBoxes[std::size_t(box)];
+            if (m_boxes->chosen(box) && !boxRows)  // ticked since it was asked
+                boxRows = std::move(relatedRows(step.keyword, {box})[std::size_t(box)]);
+            if (m_boxes->chosen(box))
+                rows = &*boxRows;
+        } else {
+            rows = kindRows(box);
+        }
         if (!rows || !rows->ok)
             continue;
-        int r = rowCount;
+        int r = step.rowCount;
         for (const QStringList &values : rows->rows) {
             if (!serial())
                 waitForRoom();
             if (stopped())
                 return;
-            rowCount = r + 1;
+            step.rowCount = r + 1;
             auto c = std::make_shared<Candidate>();
-            c->row = r;
+            c->row = int(m_rowsBefore + quint64(r));
             c->related = related;
             c->kind = extensionKinds()[box];
             if (related) {
                 c->domain = values.value(0);
                 c->filing = values.value(1);
             } else {
-                c->domain = m_settings.keyword + values.value(0);
+                c->domain = step.keyword + values.value(0);
                 c->price = values.value(1);
             }
-            c->sequence = append(std::nullopt);
-            if (serial())
-                check(c);
-            else
-                dispatch(c);
+            addCandidate(c);
             ++r;
             if (r > m_settings.rowLimit)
                 break;
         }
     }
+}
+
+void SearchRun::addCandidate(const CandidatePtr &c)
+{
+    if (m_skipped < m_settings.skipRows) {
+        // Written by the cut run: only its place and name are reported.
+        ++m_skipped;
+        SearchEvent event;
+        event.type = SearchEvent::Type::Row;
+        event.row.row = c->row;
+        event.row.cells = QStringList(column::Count, QString());
+        event.row.cells[column::Domain] = c->domain;
+        event.row.skipped = true;
+        append(std::move(event));
+        return;
+    }
+    c->sequence = append(std::nullopt);
+    if (serial())
+        check(c);
+    else
+        dispatch(c);
 }
 
 void SearchRun::check(const CandidatePtr &c)
@@ -273,14 +397,8 @@ void SearchRun::dispatch(const CandidatePtr &c)
             self->judged(c);
         });
     });
-    if (!c->related) {
-        workpools::queries().start([self, c] {
-            if (self->stopped())
-                return;
-            self->lookUpFiling(c);
-            self->partDone(c);
-        });
-    }
+    if (!c->related)
+        queueFiling(c);
 }
 
 void SearchRun::judged(const CandidatePtr &c)
@@ -344,6 +462,46 @@ void SearchRun::lookUpFiling(const CandidatePtr &c)
     // A failed query leaves the cell empty rather than showing another
     // candidate's number.
     c->filing = m_backend.queryFirst(QLatin1StringView(searchsql::filing), {c->domain}).value;
+}
+
+void SearchRun::queueFiling(const CandidatePtr &c)
+{
+    m_filings.push_back(c);
+    if (m_filings.size() >= std::size_t(filingBatch))
+        submitFilings();
+}
+
+void SearchRun::submitFilings()
+{
+    // One query for a batch of names instead of one per name; each name
+    // gets the first number the table holds for it, as its own query gave.
+    if (m_filings.empty())
+        return;
+    workpools::queries().start([self = shared_from_this(), batch = std::exchange(m_filings, {})] {
+        if (self->stopped())
+            return;
+        QString marks;
+        QVariantList names;
+        for (const CandidatePtr &c : batch) {
+            marks += marks.isEmpty() ? QStringLiteral("?") : QStringLiteral(",?");
+            names.append(c->domain);
+        }
+        const SearchRows rows = self->m_backend.queryRows(
+            QLatin1StringView(searchsql::filings) + marks + u')', names,
+            {QStringLiteral("lallname"), QStringLiteral("lbackweb")});
+        // Matched without letter case, as the databases match names.
+        QHash<QString, QString> numbers;
+        for (const QStringList &row : rows.rows) {
+            const QString name = row.value(0).toLower();
+            if (!numbers.contains(name))
+                numbers.insert(name, row.value(1));
+        }
+        for (const CandidatePtr &c : batch) {
+            // A failed query leaves the cell empty.
+            c->filing = numbers.value(c->domain.toLower());
+            self->partDone(c);
+        }
+    });
 }
 
 void SearchRun::lookUpPrice(const CandidatePtr &c)
@@ -422,12 +580,25 @@ std::vector<SearchEvent> SearchRun::takePosted()
 {
     const std::lock_guard lock(m_postedMutex);
     m_wakePending = false;
+    m_taken.notify_all();
     return std::exchange(m_posted, {});
 }
 
 void SearchRun::waitForRoom()
 {
+    if (m_delivery.held() >= m_settings.parallelism)
+        submitFilings();  // the candidates waited for may be in the batch
     m_delivery.waitForRoom(m_settings.parallelism, m_stop);
+    waitForEngine();
+}
+
+void SearchRun::waitForEngine()
+{
+    // Rows the engine has not taken yet are bounded as well, so that a slow
+    // reader (a terminal, a pipe) holds the search back instead of its rows
+    // piling up.
+    std::unique_lock lock(m_postedMutex);
+    m_taken.wait(lock, [&] { return stopped() || m_posted.size() < std::size_t(postedBound); });
 }
 
 } // namespace norvale

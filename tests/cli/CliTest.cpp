@@ -14,6 +14,8 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QThread>
 #include <QTest>
 
 #include <optional>
@@ -54,6 +56,12 @@ class CliTest final : public QObject {
         run.out = process.readAllStandardOutput();
         run.err = QString::fromUtf8(process.readAllStandardError());
         return run;
+    }
+
+    static QByteArray readFile(const QString &path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
     // The rows the window's engine gives for the same search, as JSON
@@ -133,6 +141,60 @@ private slots:
         const auto expected = engineRows({QStringLiteral("examplelan"), QStringLiteral("chenglan")}, 15, false);
         QVERIFY2(expected, "the engine's search did not end");
         QCOMPARE(rows, *expected);
+    }
+
+    // A run killed mid-way and resumed writes the very file an uncut run
+    // writes: a torn last row is dropped and written again, the rows there
+    // are not searched again, and a finished file stays as it is.
+    void resumeAfterKill_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QByteArray>("torn");
+        QTest::newRow("csv") << "csv" << QByteArray("00.cn,\"已注");
+        QTest::newRow("json") << "json" << QByteArray(",\n{\"domain\":\"00.c");
+    }
+
+    void resumeAfterKill()
+    {
+        QFETCH(QString, format);
+        QFETCH(QByteArray, torn);
+        QTemporaryDir folder;
+        auto search = [&](const QString &file, const QString &pattern = QStringLiteral("{数字:2}")) {
+            return QStringList{QStringLiteral("search"), QStringLiteral("--pattern"), pattern,
+                               QStringLiteral("--kinds"), QStringLiteral(".cn"), QStringLiteral("--format"), format,
+                               QStringLiteral("--resume"), folder.filePath(file)};
+        };
+        // Slow answers, so that the cut lands mid-way.
+        m_resolver.server().setDelay(std::chrono::milliseconds(10));
+        QCOMPARE(cli(search(QStringLiteral("whole"))).status, 0);
+        const QByteArray whole = readFile(folder.filePath(QStringLiteral("whole")));
+        QVERIFY(whole.count('\n') > 1000);
+
+        QProcess cut;
+        cut.start(QStringLiteral(NORVALE_CLI_EXE), search(QStringLiteral("cut"))
+                                                       << QStringLiteral("--data-service") << m_services.baseUrl());
+        const QFileInfo written(folder.filePath(QStringLiteral("cut")));
+        while (cut.state() != QProcess::NotRunning && QFileInfo(written.filePath()).size() < whole.size() / 2)
+            QThread::msleep(2);
+        cut.kill();
+        QVERIFY(cut.waitForFinished());
+        m_resolver.server().setDelay(std::chrono::milliseconds(0));
+        QByteArray kept = readFile(written.filePath());
+        QVERIFY2(kept.size() < whole.size(), "the run ended before it was cut");
+        QFile file(written.filePath());
+        QVERIFY(file.open(QIODevice::Append));
+        file.write(torn);
+        file.close();
+
+        QCOMPARE(cli(search(QStringLiteral("cut"))).status, 0);
+        QCOMPARE(readFile(written.filePath()), whole);
+        QCOMPARE(cli(search(QStringLiteral("cut"))).status, 0);
+        QCOMPARE(readFile(written.filePath()), whole);
+        // Another search's file is left alone.
+        const Run other = cli(search(QStringLiteral("cut"), QStringLiteral("{数字:3}")));
+        QCOMPARE(other.status, 2);
+        QVERIFY2(other.err.contains(QStringLiteral("not from this search")), qPrintable(other.err));
+        QCOMPARE(readFile(written.filePath()), whole);
     }
 
     void generate_data()

@@ -62,6 +62,12 @@ private slots:
         row("ABBB", QStringLiteral("{数字:ABBB}"), 90, 0, QStringLiteral("0111"), QStringLiteral("ABBB"));
         row("ABC", QStringLiteral("{数字:ABC}"), 720, 0, QStringLiteral("012"), QStringLiteral("ABC"));
         row("ABCD letters", QStringLiteral("{字母:ABCD}"), 26 * 25 * 24 * 23, 0, {}, QStringLiteral("ABCD"));
+        row("digit run", QStringLiteral("{顺子:3}"), 8, 0, QStringLiteral("012"));
+        row("digit run down", QStringLiteral("{倒顺:4}"), 7, 0, QStringLiteral("3210"));
+        row("run of all ten", QStringLiteral("{顺子:数字10}"), 1, 0, QStringLiteral("0123456789"));
+        row("letter run", QStringLiteral("{顺子:字母3}"), 24, 0, QStringLiteral("abc"));
+        row("run without 4", QStringLiteral("{顺子:3}不含4"), 5, 0, QStringLiteral("012"));
+        row("run beside AA", QStringLiteral("{顺子:3}{数字:AA}"), 80, 0, QStringLiteral("01200"));
         row("AA with fixed 88", QStringLiteral("{数字:AA88}"), 10, 0, QStringLiteral("0088"));
         row("full-width", QStringLiteral("｛数字：ＡＡＢＢ｝"), 90);
         row("four digits without 4", QStringLiteral("{数字:4}不含4"), 9 * 9 * 9 * 9, 0, QStringLiteral("0000"));
@@ -195,6 +201,8 @@ private slots:
         row("shape over syllables", QStringLiteral("{音节:AB}"), 5);
         row("bad shape character", QStringLiteral("{数字:AB-}"), 7);
         row("exclusion without characters", QStringLiteral("{数字}不含"), 5);
+        row("run longer than the digits", QStringLiteral("{顺子:11}"), 5);
+        row("run without a length", QStringLiteral("{倒顺}"), 4);
         row("pinyin without text", QStringLiteral("{拼音:}"), 1);
         row("pinyin of no Han", QStringLiteral("{拼音:海棠,！}"), 8);
         row("unpaired reading", QStringLiteral("{拼音:长(chang沙}"), 5);
