@@ -1,9 +1,9 @@
 #include "bench/GridSearch.h"
 
 #include "bench/BulkSearch.h"
-#include "norvale/main/Fdomain.h"
-#include "norvale/main/ResultGridView.h"
-#include "norvale/search/SearchRules.h"
+#include "norvale/gui/main/Fdomain.h"
+#include "norvale/gui/main/ResultGridView.h"
+#include "norvale/core/search/SearchRules.h"
 #include "tests/support/DatabaseStack.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestDnsServer.h"

@@ -2,8 +2,8 @@
 // the test DNS server, beside the two capacities that bound such a search.
 // Run it under tests/support/with-test-resolver; README.md in this folder
 // explains the figures.
-#include "norvale/search/KeywordPattern.h"
-#include "norvale/search/SearchRules.h"
+#include "norvale/core/search/KeywordPattern.h"
+#include "norvale/core/search/SearchRules.h"
 
 #include "bench/BulkCapacity.h"
 #include "tests/support/ServicesProcess.h"

@@ -3,9 +3,9 @@
 // about window's real panel (offscreen), which must keep up with it while
 // the interface thread stays free and the panel keeps moving.
 #include "bench/StallProbe.h"
-#include "norvale/about/DownloadPanel.h"
-#include "norvale/about/Fabout.h"
-#include "norvale/net/Cls_DownLoad.h"
+#include "norvale/gui/about/DownloadPanel.h"
+#include "norvale/gui/about/Fabout.h"
+#include "norvale/core/net/Cls_DownLoad.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/ServicesProcess.h"
 

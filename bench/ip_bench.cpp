@@ -1,8 +1,8 @@
 // The IP reverse lookup against the real stack, once one candidate at a time
 // and once in parallel. Run it under tests/support/with-test-resolver;
 // README.md in this folder explains the figures.
-#include "norvale/data/ServerDatabase.h"
-#include "norvale/lookup/IpLookup.h"
+#include "norvale/core/data/ServerDatabase.h"
+#include "norvale/core/lookup/IpLookup.h"
 
 #include "bench/StallProbe.h"
 #include "tests/support/DatabaseStack.h"
@@ -12,7 +12,7 @@
 #include "tests/support/TestResolver.h"
 #include "tests/support/TestSql.h"
 
-#include "norvale/tools/Fip.h"
+#include "norvale/gui/tools/Fip.h"
 #include "tests/support/TestHttpServer.h"
 
 #include <QApplication>

@@ -3,9 +3,9 @@
 // longest stall while the list is counted. README.md in this folder explains
 // the figures.
 #include "bench/StallProbe.h"
-#include "norvale/data/ServerDatabase.h"
-#include "norvale/main/Fdomain.h"
-#include "norvale/main/FdomainResults.h"
+#include "norvale/core/data/ServerDatabase.h"
+#include "norvale/gui/main/Fdomain.h"
+#include "norvale/gui/main/FdomainResults.h"
 #include "tests/support/Controls.h"
 #include "tests/support/RecordingPlatform.h"
 

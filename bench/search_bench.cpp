@@ -3,11 +3,11 @@
 // candidates through the main window. Run it under
 // tests/support/with-test-resolver; README.md in this folder explains the
 // figures.
-#include "norvale/data/ServerDatabase.h"
-#include "norvale/search/DomainSearch.h"
-#include "norvale/search/ResultExport.h"
-#include "norvale/search/SearchRules.h"
-#include "norvale/work/WorkerPools.h"
+#include "norvale/core/data/ServerDatabase.h"
+#include "norvale/core/search/DomainSearch.h"
+#include "norvale/core/search/ResultExport.h"
+#include "norvale/core/search/SearchRules.h"
+#include "norvale/core/work/WorkerPools.h"
 
 #include "bench/BulkSearch.h"
 #include "bench/GridSearch.h"

@@ -1,10 +1,10 @@
 // A thousand searches with their lookups in one process against the local
 // services, watching resident memory, open descriptors and threads. Run it
 // under tests/support/with-test-resolver; README.md in this folder explains it.
-#include "norvale/lookup/FilingLookup.h"
-#include "norvale/lookup/IpLookup.h"
-#include "norvale/lookup/WhoisLookup.h"
-#include "norvale/search/DomainSearch.h"
+#include "norvale/core/lookup/FilingLookup.h"
+#include "norvale/core/lookup/IpLookup.h"
+#include "norvale/core/lookup/WhoisLookup.h"
+#include "norvale/core/search/DomainSearch.h"
 
 #include "tests/support/DatabaseStack.h"
 #include "tests/support/SearchToEnd.h"

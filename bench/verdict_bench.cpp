@@ -2,10 +2,10 @@
 // by the reference names alone and with the additions, against the world's
 // truth. Run it under tests/support/with-test-resolver; README.md in this
 // folder describes the world.
-#include "norvale/search/DomainSearch.h"
-#include "norvale/search/SearchBackend.h"
-#include "norvale/search/SearchBoxes.h"
-#include "norvale/search/SearchRules.h"
+#include "norvale/core/search/DomainSearch.h"
+#include "norvale/core/search/SearchBackend.h"
+#include "norvale/core/search/SearchBoxes.h"
+#include "norvale/core/search/SearchRules.h"
 
 #include "tests/support/DatabaseStack.h"
 #include "tests/support/ServicesProcess.h"

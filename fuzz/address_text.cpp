@@ -2,7 +2,7 @@
 // give their bytes in text order (each part's lowest byte), anything else 0;
 // a plain dotted quad gives what inet_pton gives.
 #include "fuzz/FuzzInput.h"
-#include "norvale/net/cPing.h"
+#include "norvale/core/net/cPing.h"
 
 #include <QStringList>
 

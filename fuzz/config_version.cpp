@@ -3,7 +3,7 @@
 // after the number; and where the number is short enough for a double to
 // hold it exactly, the answer is the double's.
 #include "fuzz/FuzzInput.h"
-#include "norvale/about/ConfigRecord.h"
+#include "norvale/core/config/ConfigRecord.h"
 
 #include <cstdlib>
 

@@ -7,9 +7,9 @@
 // passes no key outside that driver's allow-list; a refusal never repeats
 // the password.
 #include "fuzz/FuzzInput.h"
-#include "norvale/data/ConnectionText.h"
-#include "norvale/data/OdbcDriverManager.h"
-#include "norvale/data/OdbcKeys.h"
+#include "norvale/core/data/ConnectionText.h"
+#include "norvale/core/data/OdbcDriverManager.h"
+#include "norvale/core/data/OdbcKeys.h"
 
 #include <QStringList>
 

@@ -4,10 +4,10 @@
 // deletes (whole tokens, nothing else), and a value without them stays as it
 // is.
 #include "fuzz/FuzzInput.h"
-#include "norvale/data/ConnectionText.h"
-#include "norvale/data/fdata.h"
-#include "norvale/web/GetBody.h"
-#include "norvale/web/Marker.h"
+#include "norvale/core/data/ConnectionText.h"
+#include "norvale/core/data/fdata.h"
+#include "norvale/core/web/GetBody.h"
+#include "norvale/core/web/Marker.h"
 
 using namespace norvale;
 

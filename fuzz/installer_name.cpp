@@ -5,7 +5,7 @@
 // is written to stays in the folder, is never hidden, never one of the
 // program's files, and never a file that was there before.
 #include "fuzz/FuzzInput.h"
-#include "norvale/net/DownloadRules.h"
+#include "norvale/core/net/DownloadRules.h"
 
 #include <QDir>
 #include <QFile>

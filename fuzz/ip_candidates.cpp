@@ -1,7 +1,7 @@
 // The IP window's page reading: the candidates cut from the reverse-lookup
 // page, the location fields, and the typed text's cleaning.
 #include "fuzz/FuzzInput.h"
-#include "norvale/lookup/LookupInput.h"
+#include "norvale/core/lookup/LookupInput.h"
 
 #include <QSet>
 

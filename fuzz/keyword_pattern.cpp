@@ -4,7 +4,7 @@
 // number of keywords made, while a large one still gives its first keywords
 // at once.
 #include "fuzz/FuzzInput.h"
-#include "norvale/search/KeywordPattern.h"
+#include "norvale/core/search/KeywordPattern.h"
 
 using namespace norvale;
 

@@ -1,7 +1,7 @@
 // The marker rule: the value is the text between the first marker and the
 // next one, or the rest of the page; no marker, no value.
 #include "fuzz/FuzzInput.h"
-#include "norvale/web/Marker.h"
+#include "norvale/core/web/Marker.h"
 
 using namespace norvale;
 

@@ -4,7 +4,7 @@
 // with what starts a formula, unless it is a plain number, and reads back
 // as the text (with the leading "'" where one was added).
 #include "fuzz/FuzzInput.h"
-#include "norvale/search/ResultExport.h"
+#include "norvale/core/search/ResultExport.h"
 
 #include <algorithm>
 

@@ -3,7 +3,7 @@
 // replacement character encodes back to the very body (less a leading UTF-8
 // byte-order mark, which is dropped on purpose).
 #include "fuzz/FuzzInput.h"
-#include "norvale/web/GetBody.h"
+#include "norvale/core/web/GetBody.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>

@@ -3,7 +3,7 @@
 // the line joining ends every line with CR LF, keeps every other character
 // and makes one line of each the file has.
 #include "fuzz/FuzzInput.h"
-#include "norvale/about/ReadmeText.h"
+#include "norvale/core/help/ReadmeText.h"
 
 #include <QRegularExpression>
 #include <QStringDecoder>

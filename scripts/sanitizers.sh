@@ -65,7 +65,7 @@ check "address and undefined behaviour" build-asan "$status"
 
 # Qt is not built with the thread sanitizer: accesses made inside its
 # libraries are not checked (ignore_noninstrumented_modules), and our hand-
-# overs through Qt show the sanitizer a lock of their own (norvale/work/HandOver.h).
+# overs through Qt show the sanitizer a lock of their own (norvale/core/work/HandOver.h).
 build build-tsan thread core_tests
 fresh_logs build-tsan/sanitizer-logs
 status=0

@@ -1,6 +1,6 @@
 #include "norvale/cli/CliOutput.h"
 #include "norvale/cli/CliRun.h"
-#include "norvale/search/DomainSearch.h"
+#include "norvale/core/search/DomainSearch.h"
 
 #include <cstdio>
 

@@ -1,10 +1,10 @@
-#include "norvale/about/Configuration.h"
+#include "norvale/core/config/Configuration.h"
 #include "norvale/cli/CliOutput.h"
 #include "norvale/cli/CliRun.h"
-#include "norvale/lookup/FilingLookup.h"
-#include "norvale/lookup/IpLookup.h"
-#include "norvale/lookup/LookupInput.h"
-#include "norvale/lookup/WhoisLookup.h"
+#include "norvale/core/lookup/FilingLookup.h"
+#include "norvale/core/lookup/IpLookup.h"
+#include "norvale/core/lookup/LookupInput.h"
+#include "norvale/core/lookup/WhoisLookup.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

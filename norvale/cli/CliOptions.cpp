@@ -1,6 +1,6 @@
 #include "norvale/cli/CliOptions.h"
 
-#include "norvale/data/DataServiceAddress.h"
+#include "norvale/core/data/DataServiceAddress.h"
 
 #include <QCommandLineParser>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "norvale/search/ResultExport.h"
-#include "norvale/search/SearchRules.h"
+#include "norvale/core/search/ResultExport.h"
+#include "norvale/core/search/SearchRules.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "norvale/search/ResultExport.h"
+#include "norvale/core/search/ResultExport.h"
 
 #include <QString>
 

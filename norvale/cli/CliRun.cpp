@@ -1,11 +1,11 @@
 #include "norvale/cli/CliRun.h"
 
-#include "norvale/about/ConfigLoad.h"
-#include "norvale/about/Configuration.h"
+#include "norvale/core/config/ConfigLoad.h"
+#include "norvale/core/config/Configuration.h"
 #include "norvale/cli/CliOutput.h"
 #include "norvale/cli/ConsolePlatform.h"
-#include "norvale/data/DataServiceAddress.h"
-#include "norvale/data/ServerDatabase.h"
+#include "norvale/core/data/DataServiceAddress.h"
+#include "norvale/core/data/ServerDatabase.h"
 
 namespace norvale {
 

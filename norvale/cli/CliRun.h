@@ -1,8 +1,8 @@
 #pragma once
 
 #include "norvale/cli/CliOptions.h"
-#include "norvale/search/DomainSearch.h"
-#include "norvale/search/KeywordPattern.h"
+#include "norvale/core/search/DomainSearch.h"
+#include "norvale/core/search/KeywordPattern.h"
 
 #include <QCoreApplication>
 #include <QObject>

@@ -1,11 +1,11 @@
-#include "norvale/about/Configuration.h"
+#include "norvale/core/config/Configuration.h"
 #include "norvale/cli/CliOutput.h"
 #include "norvale/cli/CliResume.h"
 #include "norvale/cli/CliRun.h"
-#include "norvale/search/DomainSearch.h"
-#include "norvale/search/KeywordList.h"
-#include "norvale/search/SearchBackend.h"
-#include "norvale/search/SearchBoxes.h"
+#include "norvale/core/search/DomainSearch.h"
+#include "norvale/core/search/KeywordList.h"
+#include "norvale/core/search/SearchBackend.h"
+#include "norvale/core/search/SearchBoxes.h"
 
 #include <QFile>
 #include <QTimer>

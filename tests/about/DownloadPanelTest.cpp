@@ -1,12 +1,12 @@
 // The upgrade offer of the about window, end to end: the real panel, a real
 // download from norvale-services over loopback into a real folder, and the
 // recording platform in place of the desktop.
-#include "norvale/about/ConfigLoad.h"
-#include "norvale/about/DownloadPanel.h"
-#include "norvale/about/Fabout.h"
-#include "norvale/net/Cls_DownLoad.h"
-#include "norvale/net/DownloadRules.h"
-#include "norvale/web/GetBody.h"
+#include "norvale/core/config/ConfigLoad.h"
+#include "norvale/gui/about/DownloadPanel.h"
+#include "norvale/gui/about/Fabout.h"
+#include "norvale/core/net/Cls_DownLoad.h"
+#include "norvale/core/net/DownloadRules.h"
+#include "norvale/core/web/GetBody.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestText.h"

@@ -1,9 +1,9 @@
-#include "norvale/about/ConfigLoad.h"
-#include "norvale/search/DomainSearch.h"
-#include "norvale/search/KeywordList.h"
-#include "norvale/search/ResultExport.h"
-#include "norvale/search/SearchBackend.h"
-#include "norvale/search/SearchBoxes.h"
+#include "norvale/core/config/ConfigLoad.h"
+#include "norvale/core/search/DomainSearch.h"
+#include "norvale/core/search/KeywordList.h"
+#include "norvale/core/search/ResultExport.h"
+#include "norvale/core/search/SearchBackend.h"
+#include "norvale/core/search/SearchBoxes.h"
 #include "tests/support/ServicesFixture.h"
 #include "tests/support/TestHttpServer.h"
 
@@ -165,20 +165,20 @@ private slots:
                                QStringLiteral("--resume"), folder.filePath(file)};
         };
         // Slow answers, so that the cut lands mid-way.
-        m_resolver.server().setDelay(std::chrono::milliseconds(10));
+        m_world.dns().setDelay(std::chrono::milliseconds(10));
         QCOMPARE(cli(search(QStringLiteral("whole"))).status, 0);
         const QByteArray whole = readFile(folder.filePath(QStringLiteral("whole")));
         QVERIFY(whole.count('\n') > 1000);
 
         QProcess cut;
         cut.start(QStringLiteral(NORVALE_CLI_EXE), search(QStringLiteral("cut"))
-                                                       << QStringLiteral("--data-service") << m_services.baseUrl());
+                                                       << QStringLiteral("--data-service") << m_world.services.baseUrl());
         const QFileInfo written(folder.filePath(QStringLiteral("cut")));
         while (cut.state() != QProcess::NotRunning && QFileInfo(written.filePath()).size() < whole.size() / 2)
             QThread::msleep(2);
         cut.kill();
         QVERIFY(cut.waitForFinished());
-        m_resolver.server().setDelay(std::chrono::milliseconds(0));
+        m_world.dns().setDelay(std::chrono::milliseconds(0));
         QByteArray kept = readFile(written.filePath());
         QVERIFY2(kept.size() < whole.size(), "the run ended before it was cut");
         QFile file(written.filePath());

@@ -1,8 +1,8 @@
 // Two norvale-services on one PostgreSQL database behind HAProxy, configured
 // as the operator's recipe has it: one instance killed mid-search costs no
 // row, and once started again HAProxy sends it requests again.
-#include "norvale/search/DomainSearch.h"
-#include "norvale/search/SearchRules.h"
+#include "norvale/core/search/DomainSearch.h"
+#include "norvale/core/search/SearchRules.h"
 
 #include "tests/support/ChildProcess.h"
 #include "tests/support/DatabaseStack.h"
@@ -11,7 +11,7 @@
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestResolver.h"
 
-#include "norvale/web/GetBody.h"
+#include "norvale/core/web/GetBody.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>

@@ -1,11 +1,11 @@
 // The real parts broken mid-work: the operator's pages, the name servers, the
 // disk and a lookup's page. Nothing may crash or hang, no row may be lost or
 // invented, and the next search must work.
-#include "norvale/lookup/IpLookup.h"
-#include "norvale/lookup/WhoisLookup.h"
-#include "norvale/net/Cls_DownLoad.h"
-#include "norvale/search/DomainSearch.h"
-#include "norvale/search/SearchRules.h"
+#include "norvale/core/lookup/IpLookup.h"
+#include "norvale/core/lookup/WhoisLookup.h"
+#include "norvale/core/net/Cls_DownLoad.h"
+#include "norvale/core/search/DomainSearch.h"
+#include "norvale/core/search/SearchRules.h"
 
 #include "tests/support/FaultProxy.h"
 #include "tests/support/SearchToEnd.h"

@@ -1,8 +1,8 @@
-#include "norvale/data/ServerDatabase.h"
-#include "norvale/lookup/FilingLookup.h"
-#include "norvale/lookup/IpLookup.h"
-#include "norvale/lookup/LookupInput.h"
-#include "norvale/lookup/WhoisLookup.h"
+#include "norvale/core/data/ServerDatabase.h"
+#include "norvale/core/lookup/FilingLookup.h"
+#include "norvale/core/lookup/IpLookup.h"
+#include "norvale/core/lookup/LookupInput.h"
+#include "norvale/core/lookup/WhoisLookup.h"
 
 #include "tests/support/ServicesFixture.h"
 #include "tests/support/IpLookupRecord.h"

@@ -1,12 +1,12 @@
-#include "norvale/about/ConfigLoad.h"
-#include "norvale/about/Configuration.h"
-#include "norvale/data/ServerDatabase.h"
-#include "norvale/main/Fdomain.h"
-#include "norvale/main/FdomainSearch.h"
-#include "norvale/main/ResultGridView.h"
-#include "norvale/search/DomainSearch.h"
-#include "norvale/search/SearchBoxes.h"
-#include "norvale/startup/FontSubstitutes.h"
+#include "norvale/core/config/ConfigLoad.h"
+#include "norvale/core/config/Configuration.h"
+#include "norvale/core/data/ServerDatabase.h"
+#include "norvale/gui/main/Fdomain.h"
+#include "norvale/gui/main/FdomainSearch.h"
+#include "norvale/gui/main/ResultGridView.h"
+#include "norvale/core/search/DomainSearch.h"
+#include "norvale/core/search/SearchBoxes.h"
+#include "norvale/gui/platform/FontSubstitutes.h"
 
 #include "tests/support/Controls.h"
 #include "tests/support/ServicesFixture.h"
@@ -412,8 +412,8 @@ private:
     }
 
 
-        m_config = std::make_unique<Configuration>(std::move(config.record));
-        QVERIFY(m_config->text(ConfigKey::StatusPage).startsWith(m_world.services.baseUrl()));
+    test::ServicesFixture m_world;
+    std::unique_ptr<Configuration> m_config;
 };
 
 QTEST_MAIN(MainSearchTest)

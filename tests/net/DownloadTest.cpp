@@ -1,9 +1,9 @@
 // The installer download against the real norvale-services over loopback,
 // into real files.
-#include "norvale/about/ConfigLoad.h"
-#include "norvale/net/Cls_DownLoad.h"
-#include "norvale/net/DownloadRules.h"
-#include "norvale/web/GetBody.h"
+#include "norvale/core/config/ConfigLoad.h"
+#include "norvale/core/net/Cls_DownLoad.h"
+#include "norvale/core/net/DownloadRules.h"
+#include "norvale/core/web/GetBody.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestHttpServer.h"
 #include "tests/support/TestText.h"

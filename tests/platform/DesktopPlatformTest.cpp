@@ -1,5 +1,5 @@
-#include "norvale/platform/DesktopPlatform.h"
-#include "norvale/platform/QtTranslations.h"
+#include "norvale/gui/platform/DesktopPlatform.h"
+#include "norvale/gui/platform/QtTranslations.h"
 
 #include <QApplication>
 #include <QFileDialog>

@@ -1,4 +1,4 @@
-#include "norvale/platform/WebAddress.h"
+#include "norvale/core/platform/WebAddress.h"
 #include "tests/support/RecordingPlatform.h"
 
 #include <QTest>

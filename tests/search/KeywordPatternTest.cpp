@@ -1,5 +1,5 @@
-#include "norvale/search/KeywordPattern.h"
-#include "norvale/search/PinyinReading.h"
+#include "norvale/core/search/KeywordPattern.h"
+#include "norvale/core/search/PinyinReading.h"
 
 #include <QRegularExpression>
 #include <QSet>

@@ -1,13 +1,13 @@
 // The operator's tables on a real PostgreSQL server: norvale-services serves
 // its pages from it, and Norvale reads the same tables through the ODBC
 // driver, with the same answers as from the embedded file.
-#include "norvale/data/ServerDatabase.h"
-#include "norvale/lookup/FilingLookup.h"
-#include "norvale/lookup/IpLookup.h"
-#include "norvale/lookup/WhoisLookup.h"
-#include "norvale/search/DomainSearch.h"
-#include "norvale/search/SearchRules.h"
-#include "norvale/web/GetBody.h"
+#include "norvale/core/data/ServerDatabase.h"
+#include "norvale/core/lookup/FilingLookup.h"
+#include "norvale/core/lookup/IpLookup.h"
+#include "norvale/core/lookup/WhoisLookup.h"
+#include "norvale/core/search/DomainSearch.h"
+#include "norvale/core/search/SearchRules.h"
+#include "norvale/core/web/GetBody.h"
 
 #include "tests/support/DatabaseStack.h"
 #include "tests/support/IpLookupRecord.h"

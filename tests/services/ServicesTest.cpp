@@ -1,5 +1,5 @@
 // norvale-services as a separate process, over real HTTP and a real SQLite file.
-#include "norvale/about/ConfigRecord.h"
+#include "norvale/core/config/ConfigRecord.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/MaxMindDbWriter.h"
 #include "tests/support/ServicesProcess.h"

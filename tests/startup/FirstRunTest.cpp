@@ -1,4 +1,4 @@
-#include "norvale/startup/FirstRun.h"
+#include "norvale/core/startup/FirstRun.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/TestText.h"
 

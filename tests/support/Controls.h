@@ -1,7 +1,7 @@
 #pragma once
 
-#include "norvale/main/KeywordBox.h"
-#include "norvale/main/ResultGridView.h"
+#include "norvale/gui/main/KeywordBox.h"
+#include "norvale/gui/main/ResultGridView.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "norvale/data/ServerDatabase.h"
+#include "norvale/core/data/ServerDatabase.h"
 #include "tests/support/RecordingPlatform.h"
 
 #include <memory>

@@ -1,6 +1,6 @@
 #include "tests/support/IpLookupRecord.h"
 
-#include "norvale/lookup/IpLookup.h"
+#include "norvale/core/lookup/IpLookup.h"
 
 namespace norvale::test {
 

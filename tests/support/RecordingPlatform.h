@@ -1,6 +1,6 @@
 #pragma once
 
-#include "norvale/platform/Platform.h"
+#include "norvale/core/platform/Platform.h"
 
 #include <QMutex>
 #include <QStringList>

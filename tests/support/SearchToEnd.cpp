@@ -1,6 +1,6 @@
 #include "tests/support/SearchToEnd.h"
 
-#include "norvale/work/WorkerPools.h"
+#include "norvale/core/work/WorkerPools.h"
 
 #include <QCoreApplication>
 #include <QTest>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "norvale/search/DomainSearch.h"
+#include "norvale/core/search/DomainSearch.h"
 
 #include <QList>
 #include <QString>

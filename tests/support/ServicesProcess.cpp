@@ -1,6 +1,6 @@
 #include "tests/support/ServicesProcess.h"
 
-#include "norvale/web/GetBody.h"
+#include "norvale/core/web/GetBody.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestSql.h"
 

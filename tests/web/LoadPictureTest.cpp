@@ -1,4 +1,4 @@
-#include "norvale/web/LoadPicture.h"
+#include "norvale/gui/platform/LoadPicture.h"
 #include "tests/support/TestHttpServer.h"
 
 #include <QFile>

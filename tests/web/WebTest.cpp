@@ -1,5 +1,5 @@
-#include "norvale/web/GetBody.h"
-#include "norvale/web/Marker.h"
+#include "norvale/core/web/GetBody.h"
+#include "norvale/core/web/Marker.h"
 #include "tests/support/TestHttpServer.h"
 #include "tests/support/TestText.h"
 

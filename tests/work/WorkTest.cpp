@@ -1,7 +1,7 @@
-#include "norvale/work/HandOver.h"
-#include "norvale/work/OrderedDelivery.h"
-#include "norvale/work/Run.h"
-#include "norvale/work/WorkerPools.h"
+#include "norvale/core/work/HandOver.h"
+#include "norvale/core/work/OrderedDelivery.h"
+#include "norvale/core/work/Run.h"
+#include "norvale/core/work/WorkerPools.h"
 
 #include <QTest>
 

@@ -1,0 +1,75 @@
+#include "norvale/core/work/WorkerPools.h"
+
+#include <QCoreApplication>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace norvale::workpools {
+
+namespace {
+
+// Nice value of a worker thread: the lowest. A nice-0 thread weighs 68 times
+// a nice-19 one, so the interface thread keeps two thirds of a core even
+// against all 32 lookup workers busy at once (at nice 10 it got under a quarter, and
+// a 100,000-row search stalled the window now and then for 80 ms). Nice
+// values only weigh threads against others in the same scheduling group (the
+// session or the application's cgroup), and the workers mostly wait on the
+// network, so the search loses next to nothing. On Linux the nice value
+// belongs to each thread, and threads a worker starts (a database
+// connection's) inherit it. Qt's thread priorities change nothing under the
+// normal Linux scheduler.
+constexpr int workerNice = 19;
+
+struct Pools {
+    // Never deleted: a worker may still be finishing a lookup when static
+    // objects go away. The application's end waits for them instead.
+    WorkerPool *lookups = new WorkerPool(32);
+    WorkerPool *fetches = new WorkerPool(16);
+    WorkerPool *queries = new WorkerPool(4);
+    WorkerPool *drivers = new WorkerPool(64);
+};
+
+void waitForWorkers();
+
+Pools &pools()
+{
+    static Pools *instance = [] {
+        auto *made = new Pools;
+        // Stopped runs finish their current call and return; waiting for
+        // that when the application object goes keeps workers from running
+        // into Qt's teardown.
+        qAddPostRoutine(waitForWorkers);
+        return made;
+    }();
+    return *instance;
+}
+
+void waitForWorkers()
+{
+    Pools &all = pools();
+    all.drivers->waitForDone();
+    all.lookups->waitForDone();
+    all.fetches->waitForDone();
+    all.queries->waitForDone();
+}
+
+} // namespace
+
+void lowerThisThread()
+{
+    thread_local bool lowered = false;
+    if (lowered)
+        return;
+    lowered = true;
+    // Raising one's own nice value needs no privilege; a failure leaves the
+    // thread as it was.
+    ::setpriority(PRIO_PROCESS, id_t(::gettid()), workerNice);
+}
+
+WorkerPool &lookups() { return *pools().lookups; }
+WorkerPool &fetches() { return *pools().fetches; }
+WorkerPool &queries() { return *pools().queries; }
+WorkerPool &drivers() { return *pools().drivers; }
+
+} // namespace norvale::workpools

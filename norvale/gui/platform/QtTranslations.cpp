@@ -1,0 +1,20 @@
+#include "norvale/gui/platform/QtTranslations.h"
+
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
+
+namespace norvale {
+
+bool installQtTranslations(QCoreApplication &app)
+{
+    auto *translator = new QTranslator(&app);
+    if (!translator->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))
+        || !QCoreApplication::installTranslator(translator)) {
+        delete translator;
+        return false;
+    }
+    return true;
+}
+
+} // namespace norvale
