@@ -1,23 +1,13 @@
 #pragma once
 
-#include "norvale/gui/main/FdomainControls.h"
 #include "norvale/core/search/SearchRules.h"
+#include "norvale/gui/main/FdomainControls.h"
 
 #include <QMainWindow>
 #include <QPointer>
 
-#include <array>
 #include <atomic>
 #include <memory>
-
-class QAction;
-class QCheckBox;
-class QFrame;
-class QGroupBox;
-class QLabel;
-class QLineEdit;
-class QMenu;
-class QPushButton;
 
 namespace norvale {
 
@@ -28,7 +18,6 @@ class FdomainResults;
 class FdomainSearch;
 class FdomainTools;
 class Platform;
-class ResultGridView;
 class ServerDatabase;
 
 // The main window: keyword box, extension choices, the result grid `grid1`
