@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSqlDatabase>
+#include <QScopeGuard>
 #include <QSqlQuery>
 #include <QTimer>
 
@@ -125,6 +126,9 @@ GridOutcome runGridSearch(test::TestDnsServer &dns)
         return outcome;
     }
     dns.addWildcard(zone, QStringLiteral("10.9.0.2"));
+    // A million names in the server's record would count as the window's.
+    dns.setRecordingQueries(false);
+    const auto recordAgain = qScopeGuard([&dns] { dns.setRecordingQueries(true); });
     auto stack = std::make_shared<test::DatabaseStack>(services.dataServiceUrl());
 
     QStringList keywords;

@@ -1,3 +1,4 @@
+#include "norvale/core/net/HostsFile.h"
 #include "norvale/core/net/cPing.h"
 #include "norvale/core/web/CurlTransfer.h"
 #include "norvale/core/web/GetBody.h"
@@ -229,6 +230,77 @@ private slots:
         // It asked again rather than waiting for the one query.
         if (stopAfterMs < 0)
             QVERIFY(dns.queriedNames().count(name) - askedBefore >= 3);
+    }
+
+    void hostsFileTable_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QString>("address");
+        const QByteArray file = "# comment 10.0.0.9 commented.test\n"
+                                "10.0.0.1\tone.test alias.test # trailing comment hidden.test\n"
+                                "::1 six.test\n"
+                                "10.0.0.2 One.TEST twice.test\n"
+                                "10.1 short.test\n"
+                                "   10.0.0.3   spaced.test   \n"
+                                "10.0.0.4\n"
+                                "garbage words.test\n";
+        QTest::newRow("name") << file << QByteArray("one.test") << s("10.0.0.1");
+        QTest::newRow("alias") << file << QByteArray("alias.test") << s("10.0.0.1");
+        QTest::newRow("first line wins, any case") << file << QByteArray("ONE.test") << s("10.0.0.1");
+        QTest::newRow("later line") << file << QByteArray("twice.test") << s("10.0.0.2");
+        QTest::newRow("blanks around") << file << QByteArray("spaced.test") << s("10.0.0.3");
+        QTest::newRow("after a comment sign") << file << QByteArray("hidden.test") << QString();
+        QTest::newRow("commented line") << file << QByteArray("commented.test") << QString();
+        QTest::newRow("IPv6 only") << file << QByteArray("six.test") << QString();
+        QTest::newRow("short address form") << file << QByteArray("short.test") << QString();
+        QTest::newRow("not an address") << file << QByteArray("words.test") << QString();
+    }
+
+    void hostsFileTable()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QByteArray, name);
+        QFETCH(QString, address);
+        QCOMPARE(HostsFile::parsed(file).firstIPv4(name), address);
+    }
+
+    // Each thread keeps its resolver channel from one lookup to the next: an
+    // answer that comes after its lookup was given up never becomes another
+    // name's, and the channel's renewal every so many lookups loses nothing.
+    void keptChannelAnswersEachLookupItsOwn()
+    {
+        if (!m_resolver.ready())
+            QSKIP(qPrintable(m_resolver.reason()));
+        TestDnsServer &dns = m_resolver.server();
+        auto nameOf = [](int i) { return s("kept%1.test").arg(i); };
+        auto addressOf = [](int i) { return s("198.51.100.%1").arg(i); };
+        for (int i = 1; i <= 3; ++i)
+            dns.addRecord(nameOf(i), {addressOf(i)});
+        const cPing pinger;
+
+        dns.setDelay(300ms);
+        const auto noDelay = qScopeGuard([&dns] { dns.setDelay(0ms); });
+        StopFlag stop{false};
+        std::thread stopper([&stop] {
+            std::this_thread::sleep_for(100ms);
+            stop = true;
+        });
+        QCOMPARE(pinger.funcGetIPFromHostName(nameOf(1), &stop), QString());
+        stopper.join();
+        dns.setDelay(0ms);
+        QCOMPARE(pinger.funcGetIPFromHostName(nameOf(2)), addressOf(2));
+        std::this_thread::sleep_for(400ms);  // the given-up answer arrives meanwhile
+        for (int n = 0; n < 250; ++n)
+            QCOMPARE(pinger.funcGetIPFromHostName(nameOf(2 + n % 2)), addressOf(2 + n % 2));
+
+        // The hosts file is kept as a table, and an edit is seen within a second.
+        QFile hosts(s("/etc/hosts"));
+        QVERIFY(hosts.open(QIODevice::Append));
+        QVERIFY(hosts.write("192.0.2.42\tkept2.test\n") > 0);
+        hosts.close();
+        std::this_thread::sleep_for(1100ms);
+        QCOMPARE(pinger.funcGetIPFromHostName(nameOf(2)), s("192.0.2.42"));
     }
 
     void ping_data()

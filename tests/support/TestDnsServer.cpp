@@ -290,7 +290,8 @@ QByteArray TestDnsServer::answer(const QByteArray &query)
     bool known = false;
     {
         const std::lock_guard lock(m_mutex);
-        m_queried.append(name);
+        if (m_recording)
+            m_queried.append(name);
         if (m_loss > 0) {
             const QString key = QString::number(type) + u' ' + name;
             const int before = m_askedBefore[key]++;

@@ -58,6 +58,9 @@ public:
     QStringList queriedNames() const { const std::lock_guard lock(m_mutex); return m_queried; }
     // Drops that record, so that a long run does not grow with it.
     void forgetQueriedNames() { const std::lock_guard lock(m_mutex); m_queried.clear(); }
+    // Whether names asked for are recorded: off where the server shares its
+    // process with something whose memory is measured.
+    void setRecordingQueries(bool on) { const std::lock_guard lock(m_mutex); m_recording = on; m_queried.clear(); }
 
 private:
     void serve();
@@ -75,6 +78,7 @@ private:
     QHash<QString, int> m_askedBefore;                  // "type name" -> queries so far
     int m_dropped = 0;
     QStringList m_queried;
+    bool m_recording = true;
 
     int m_socket = -1;
     int m_wake[2] = {-1, -1};

@@ -1,15 +1,18 @@
 #include "norvale/core/net/Resolver.h"
 
+#include "norvale/core/net/FileStamp.h"
+#include "norvale/core/net/HostsFile.h"
+
 #include <ares.h>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <memory>
 #include <mutex>
+#include <string_view>
 
 namespace norvale {
 
@@ -58,70 +61,106 @@ using Channel = std::unique_ptr<ares_channeldata, ChannelDeleter>;
 // What the files that configure name resolution looked like when they were
 // read: a change of any of them makes the next lookup read them again.
 struct ConfigStamp {
-    struct File {
-        dev_t device = 0;
-        ino_t inode = 0;
-        off_t size = -1;
-        timespec modified{};
-    };
-    File files[2];
-
-    static ConfigStamp now()
-    {
-        ConfigStamp stamp;
-        const char *const paths[] = {"/etc/resolv.conf", "/etc/nsswitch.conf"};
-        for (int i = 0; i < 2; ++i) {
-            struct stat info {};
-            if (::stat(paths[i], &info) == 0)
-                stamp.files[i] = {info.st_dev, info.st_ino, info.st_size, info.st_mtim};
-        }
-        return stamp;
-    }
-    bool operator==(const ConfigStamp &other) const
-    {
-        for (int i = 0; i < 2; ++i) {
-            const File &a = files[i];
-            const File &b = other.files[i];
-            if (a.device != b.device || a.inode != b.inode || a.size != b.size
-                || a.modified.tv_sec != b.modified.tv_sec || a.modified.tv_nsec != b.modified.tv_nsec)
-                return false;
-        }
-        return true;
-    }
+    FileStamp resolvConf = FileStamp::of("/etc/resolv.conf");
+    FileStamp nsswitch = FileStamp::of("/etc/nsswitch.conf");
+    bool operator==(const ConfigStamp &) const = default;
 };
 
-// A channel for one lookup. Reading the configuration costs more than the
-// lookup itself, so each thread keeps a channel made from it as a template
-// and copies it per lookup, reading the files again only once they changed.
-// The copy opens sockets of its own, so every lookup leaves from a fresh
-// port and the lookup keeps nothing open afterwards.
-Channel channelFor(const ResolverLimits &limits)
+// How often a thread looks again at the files that configure name
+// resolution: a change is seen within this time.
+constexpr std::chrono::milliseconds configCheck{1000};
+// Lookups a thread's channel serves before it is made anew. The channel keeps
+// its socket between lookups, which spares a socket per name in a search of
+// a million; renewing it moves the queries to a fresh port now and then.
+constexpr int lookupsPerChannel = 100;
+
+// A channel made from the system's configuration with our time-out and
+// tries (they win over the configuration's own), and whether the hosts file
+// comes before the name servers. When it does, the channel is told to ask
+// the name servers only and the lookup asks the kept table of the file
+// itself, so the file is not read again for every name.
+struct Made {
+    Channel channel;
+    bool hostsFirst = false;
+};
+
+Made makeChannel(const ResolverLimits &limits)
 {
-    struct Template {
-        Channel channel;
+    ares_options options{};
+    options.timeout = int(limits.firstTry.count());
+    options.tries = std::max(1, limits.tries);
+    options.flags = ARES_FLAG_STAYOPEN;
+    int mask = ARES_OPT_TIMEOUTMS | ARES_OPT_TRIES | ARES_OPT_FLAGS;
+    ares_channel made = nullptr;
+    if (ares_init_options(&made, &options, mask) != ARES_SUCCESS)
+        return {};
+    Channel channel(made);
+
+    ares_options saved{};
+    int savedMask = 0;
+    if (ares_save_options(channel.get(), &saved, &savedMask) != ARES_SUCCESS)
+        return {std::move(channel), false};
+    const bool hostsFirst = saved.lookups && std::string_view(saved.lookups) == "fb";
+    ares_destroy_options(&saved);
+    if (!hostsFirst)
+        return {std::move(channel), false};
+
+    char nameServersOnly[] = "b";
+    options.lookups = nameServersOnly;
+    made = nullptr;
+    if (ares_init_options(&made, &options, mask | ARES_OPT_LOOKUPS) != ARES_SUCCESS)
+        return {std::move(channel), false};
+    return {Channel(made), true};
+}
+
+struct Resolving {
+    ares_channel channel = nullptr;
+    const HostsFile *hosts = nullptr;  // asked first when set
+};
+
+// The calling thread's channel. Reading the configuration costs more than the
+// lookup itself, so each thread keeps a channel made from it as a template,
+// reads the files again only once they changed, and copies the template for
+// the channel its lookups use.
+Resolving channelFor(const ResolverLimits &limits)
+{
+    using Clock = std::chrono::steady_clock;
+    struct Kept {
+        Made made;
+        Channel inUse;  // a copy of made, with its socket kept open
+        int lookups = 0;
+        std::shared_ptr<const HostsFile> hosts;
         ConfigStamp stamp;
+        Clock::time_point checked;
         ResolverLimits limits;
     };
-    thread_local Template kept;
+    thread_local Kept kept;
 
-    const ConfigStamp stamp = ConfigStamp::now();
-    if (!kept.channel || !(kept.stamp == stamp) || kept.limits.firstTry != limits.firstTry
-        || kept.limits.tries != limits.tries) {
-        kept.channel.reset();
-        // The explicit options win over the configuration's own time-out
-        // and attempts.
-        ares_options options{};
-        options.timeout = int(limits.firstTry.count());
-        options.tries = std::max(1, limits.tries);
-        ares_channel made = nullptr;
-        if (ares_init_options(&made, &options, ARES_OPT_TIMEOUTMS | ARES_OPT_TRIES) != ARES_SUCCESS)
-            return {};
-        kept = {Channel(made), stamp, limits};
+    const Clock::time_point now = Clock::now();
+    const bool sameLimits = kept.limits.firstTry == limits.firstTry && kept.limits.tries == limits.tries;
+    if (!kept.made.channel || !sameLimits || now - kept.checked >= configCheck) {
+        const ConfigStamp stamp;
+        kept.checked = now;
+        if (!kept.made.channel || !sameLimits || !(kept.stamp == stamp)) {
+            kept.inUse.reset();
+            kept.made = makeChannel(limits);
+            if (!kept.made.channel)
+                return {};
+            kept.stamp = stamp;
+            kept.limits = limits;
+        }
+        kept.hosts = kept.made.hostsFirst ? HostsFile::current() : nullptr;
     }
-    ares_channel copy = nullptr;
-    if (ares_dup(&copy, kept.channel.get()) != ARES_SUCCESS)
-        return {};
-    return Channel(copy);
+    if (!kept.inUse || kept.lookups >= lookupsPerChannel) {
+        kept.inUse.reset();
+        kept.lookups = 0;
+        ares_channel copy = nullptr;
+        if (ares_dup(&copy, kept.made.channel.get()) != ARES_SUCCESS)
+            return {};
+        kept.inUse.reset(copy);
+    }
+    ++kept.lookups;
+    return {kept.inUse.get(), kept.hosts.get()};
 }
 
 // One wait for the channel's sockets, at most until its next time-out and
@@ -175,27 +214,32 @@ QString resolveFirstIPv4(const QByteArray &name, const StopFlag *stop, const Res
         return ::inet_ntop(AF_INET, &literal, text, sizeof text) ? QString::fromLatin1(text) : QString();
     }
 
-    // Declared before the channel: destroying the channel answers every
-    // lookup still open, so the lookup must outlive it.
-    Lookup lookup;
-    const Channel channel = channelFor(limits);
+    const Resolving resolving = channelFor(limits);
+    const ares_channel channel = resolving.channel;
     if (!channel)
         return {};
+    if (resolving.hosts) {
+        if (QString listed = resolving.hosts->firstIPv4(name); !listed.isEmpty())
+            return listed;
+    }
 
+    Lookup lookup;
     ares_addrinfo_hints hints{};
     hints.ai_family = AF_INET;
     // The answer's own order: no sorting by reachability from here.
     hints.ai_flags = ARES_AI_NOSORT;
-    ares_getaddrinfo(channel.get(), name.constData(), nullptr, &hints, &onAnswer, &lookup);
+    ares_getaddrinfo(channel, name.constData(), nullptr, &hints, &onAnswer, &lookup);
 
+    // A lookup given up is cancelled, so the kept channel's next lookup
+    // starts with nothing of it left and its answer never reaches lookup.
     const Clock::time_point end = Clock::now() + limits.deadline;
     while (!lookup.done) {
-        if (stop && stop->load())
-            return {};
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now());
-        if (left.count() <= 0)
+        if ((stop && stop->load()) || left.count() <= 0) {
+            ares_cancel(channel);
             return {};
-        step(channel.get(), std::min(left, stopCheck));
+        }
+        step(channel, std::min(left, stopCheck));
     }
     return lookup.address;
 }

@@ -17,6 +17,8 @@ namespace {
 constexpr int filingBatch = 64;
 // Events posted and not yet taken by the engine before the driver waits.
 constexpr int postedBound = 4096;
+// Candidates a pool task checks before it gives its thread back.
+constexpr int takerBurst = 16;
 
 } // namespace
 
@@ -40,6 +42,8 @@ SearchRun::SearchRun(SearchBackend backend, std::shared_ptr<SearchBoxes> boxes,
     , m_boxes(std::move(boxes))
     , m_settings(std::move(settings))
     , m_receiver(receiver)
+    , m_lookupQueue(workpools::lookups().maxThreadCount())
+    , m_fetchQueue(workpools::fetches().maxThreadCount())
     , m_kindResults(kindCount)
     , m_submitted(kindCount, false)
 {
@@ -54,6 +58,8 @@ void SearchRun::start()
 void SearchRun::stop()
 {
     m_stop = true;
+    m_lookupQueue.clear();
+    m_fetchQueue.clear();
     m_delivery.wake();
     wakeDriver();
     const std::lock_guard lock(m_mutex);
@@ -69,6 +75,8 @@ void SearchRun::wakeDriver()
 void SearchRun::detach()
 {
     m_stop = true;
+    m_lookupQueue.clear();
+    m_fetchQueue.clear();
     m_delivery.close();
     wakeDriver();
     const std::lock_guard lock(m_mutex);
@@ -378,27 +386,46 @@ void SearchRun::check(const CandidatePtr &c)
 
 void SearchRun::dispatch(const CandidatePtr &c)
 {
-    auto self = shared_from_this();
     // Phase 1's filing lookup needs nothing from the status check, so it
     // runs alongside it; the row is complete when both are.
     c->parts = c->related ? 1 : 2;
-    workpools::lookups().start([self, c] {
-        if (self->stopped())
-            return;
-        self->lookUp(c);
-        if (!wantsStatusPage(c->domain, c->kind, c->address, self->m_wildip)) {
-            self->judged(c);
-            return;
-        }
-        workpools::fetches().start([self, c] {
-            if (self->stopped())
-                return;
-            self->fetchStatus(c);
-            self->judged(c);
-        });
-    });
+    if (m_lookupQueue.push(c))
+        workpools::lookups().start([self = shared_from_this()] { self->takeLookups(); });
     if (!c->related)
         queueFiling(c);
+}
+
+void SearchRun::takeLookups()
+{
+    CandidatePtr c;
+    for (int taken = 0; taken < takerBurst; ++taken) {
+        if (!m_lookupQueue.take(&c))
+            return;
+        if (stopped())
+            continue;
+        lookUp(c);
+        if (!wantsStatusPage(c->domain, c->kind, c->address, m_wildip))
+            judged(c);
+        else if (m_fetchQueue.push(std::move(c)))
+            workpools::fetches().start([self = shared_from_this()] { self->takeFetches(); });
+    }
+    // Between bursts the thread goes back to the pool, so that work queued
+    // ahead of it (a lookup window's) is not held back by a long list.
+    workpools::lookups().start([self = shared_from_this()] { self->takeLookups(); });
+}
+
+void SearchRun::takeFetches()
+{
+    CandidatePtr c;
+    for (int taken = 0; taken < takerBurst; ++taken) {
+        if (!m_fetchQueue.take(&c))
+            return;
+        if (stopped())
+            continue;
+        fetchStatus(c);
+        judged(c);
+    }
+    workpools::fetches().start([self = shared_from_this()] { self->takeFetches(); });
 }
 
 void SearchRun::judged(const CandidatePtr &c)

@@ -3,6 +3,7 @@
 #include "norvale/core/search/DomainSearch.h"
 #include "norvale/core/search/SearchRules.h"
 #include "norvale/core/work/OrderedDelivery.h"
+#include "norvale/core/work/TakerQueue.h"
 
 #include <QString>
 
@@ -96,6 +97,8 @@ private:
     // One candidate's checks.
     void check(const CandidatePtr &c);     // one after another, on this thread
     void dispatch(const CandidatePtr &c);  // spread over the pools
+    void takeLookups();                    // a lookup pool task
+    void takeFetches();                    // a fetch pool task
     void judged(const CandidatePtr &c);
     void lookUp(const CandidatePtr &c);
     QString zoneWildcard(const QString &zone);
@@ -127,6 +130,9 @@ private:
 
     DomainSearch *const m_receiver;                 // posted to until detach()
     work::OrderedDelivery m_delivery;
+    // Candidates waiting for a lookup, then for their status page.
+    work::TakerQueue<CandidatePtr> m_lookupQueue;
+    work::TakerQueue<CandidatePtr> m_fetchQueue;
 
     // Events posted and not yet taken by the engine. The engine is woken
     // once for all that pile up meanwhile, not once per event.

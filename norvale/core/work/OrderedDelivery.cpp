@@ -1,5 +1,8 @@
 #include "norvale/core/work/OrderedDelivery.h"
 
+#include <algorithm>
+#include <limits>
+
 namespace norvale::work {
 
 qint64 OrderedDelivery::push(Post post)
@@ -65,7 +68,13 @@ int OrderedDelivery::held() const
 void OrderedDelivery::waitForRoom(int limit, const std::atomic<bool> &stop)
 {
     std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [&] { return stop.load() || m_held < limit; });
+    if (m_held < limit)
+        return;
+    // Woken once a quarter of the places are free rather than at each one,
+    // so that a long run wakes its driver once per batch, not per report.
+    m_roomBelow = std::max(1, limit - limit / 4);
+    m_changed.wait(lock, [&] { return stop.load() || m_held < m_roomBelow; });
+    m_roomBelow = std::numeric_limits<int>::max();
 }
 
 void OrderedDelivery::wake()
@@ -87,7 +96,7 @@ void OrderedDelivery::flushLocked()
         ++m_queueStart;
         moved = true;
     }
-    if (moved)
+    if (moved && m_held < m_roomBelow)
         m_changed.notify_all();
 }
 

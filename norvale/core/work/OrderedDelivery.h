@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <limits>
 #include <mutex>
 #include <optional>
 
@@ -38,7 +39,8 @@ public:
 
     // Held places not yet posted, filled or not.
     int held() const;
-    // Waits until fewer than limit places are held, or stop is set.
+    // Returns at once when fewer than limit places are held; else waits until
+    // a quarter of them are free again, or stop is set.
     void waitForRoom(int limit, const std::atomic<bool> &stop);
     // Wakes every waitForRoom, so that it reads stop again.
     void wake();
@@ -57,6 +59,8 @@ private:
     qint64 m_queueStart = 0;  // place of m_queue.front()
     int m_held = 0;
     bool m_closed = false;
+    // A waiting waitForRoom is woken once fewer places than this are held.
+    int m_roomBelow = std::numeric_limits<int>::max();
 };
 
 } // namespace norvale::work
