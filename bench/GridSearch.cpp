@@ -99,14 +99,21 @@ std::pair<double, double> msOf(const std::function<void()> &work)
     return {double(clock.nsecsElapsed()) / 1e6, threadCpuMs() - cpu};
 }
 
-// Whether the grid shows its rows by price, each at most the next.
+// Whether the grid shows its rows by price, each at most the next, with the
+// rows that show none (registered names) after all that do.
 bool byPrice(const ResultGridView &view)
 {
     const ResultGridOrder &order = view.order();
     double last = 0;
+    bool emptySeen = false;
     for (int r = 0; r < order.rowCount(); r += 997) {
-        const double price = view.grid().cellText(order.gridRow(r), column::Price).toDouble();
-        if (price < last)
+        const QString cell = view.grid().cellText(order.gridRow(r), column::Price);
+        if (cell.isEmpty()) {
+            emptySeen = true;
+            continue;
+        }
+        const double price = cell.toDouble();
+        if (emptySeen || price < last)
             return false;
         last = price;
     }

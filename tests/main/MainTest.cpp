@@ -1,4 +1,5 @@
 #include "norvale/core/data/ServerDatabase.h"
+#include "norvale/core/grid/GridTexts.h"
 #include "norvale/gui/main/Fdomain.h"
 #include "norvale/gui/main/GridItemModel.h"
 #include "norvale/gui/main/ResultGridView.h"
@@ -179,6 +180,27 @@ private slots:
             QCOMPARE(model.cellText(r, 3), QString::number(r));
         if (rows > start)
             QCOMPARE(model.cellText(rows - 1, 3), QString());
+    }
+
+    // The text store keeps its texts in blocks that never move: texts across
+    // many blocks, one longer than a block between short ones, and the store
+    // emptied and filled again all read back as written.
+    void textStoreReadsBackAcrossBlocks()
+    {
+        GridTexts store;
+        const QString longText(70'000, u'长');
+        for (int round = 0; round < 2; ++round) {
+            std::vector<std::pair<GridTexts::Id, QString>> added;
+            for (int i = 0; i < 300'000; ++i) {
+                const QString text = i == 150'000 ? longText : u'n' + QString::number(i * 7 + round);
+                added.emplace_back(store.add(text, 0), text);
+            }
+            for (std::size_t i = 0; i < added.size(); i += 997)
+                QCOMPARE(store.text(added[i].first).toString(), added[i].second);
+            QCOMPARE(store.text(added[150'000].first).size(), longText.size());
+            QCOMPARE(store.text(added.back().first).toString(), added.back().second);
+            store.clear();
+        }
     }
 
     // A million rows as a search writes them, in batches: their cells, the

@@ -2,6 +2,8 @@
 
 #include <QHashFunctions>
 
+#include <algorithm>
+
 namespace norvale {
 
 namespace {
@@ -21,8 +23,10 @@ GridTexts::GridTexts()
 
 void GridTexts::clear()
 {
-    m_chars = {};
-    m_starts = {0, 0};  // id 0: the empty text
+    m_blocks.clear();
+    m_blocks.shrink_to_fit();
+    m_blockUsed = blockChars;
+    m_spans = {Span{}};  // id 0: the empty text
     m_slots.assign(1024, Empty);
     m_remembered = 0;
     m_kinds.clear();
@@ -30,9 +34,11 @@ void GridTexts::clear()
 
 QStringView GridTexts::text(Id id) const
 {
-    if (id + 1 >= m_starts.size())
+    if (id == Empty || id >= m_spans.size())
         return {};
-    return QStringView(m_chars.data() + m_starts[id], qsizetype(m_starts[id + 1] - m_starts[id]));
+    const Span span = m_spans[id];
+    const char16_t *block = m_blocks[span.place >> blockBits].get();
+    return QStringView(block + (span.place & (blockChars - 1)), qsizetype(span.length));
 }
 
 bool GridTexts::worthLooking(int kind) const
@@ -97,12 +103,34 @@ GridTexts::Id GridTexts::add(QStringView text, int kind)
         if (kind >= 0)
             ++m_kinds[std::size_t(kind)].missed;
     }
-    const Id id = Id(m_starts.size() - 1);
-    m_chars.insert(m_chars.end(), text.utf16(), text.utf16() + text.size());
-    m_starts.push_back(quint32(m_chars.size()));
+    // 2^16 blocks hold more text than memory does; past them (or a text of
+    // 4G characters) the cell stays empty rather than overwriting another.
+    if (m_blocks.size() >= (std::size_t(1) << (32 - blockBits)) || std::size_t(text.size()) > 0xFFFFFFFFu)
+        return Empty;
+    const Id id = Id(m_spans.size());
+    m_spans.push_back(store(text));
     if (look && m_remembered < kMaxRemembered)
         remember(id, hash);
     return id;
+}
+
+GridTexts::Span GridTexts::store(QStringView text)
+{
+    const std::size_t length = std::size_t(text.size());
+    if (length > blockChars) {
+        m_blocks.push_back(std::make_unique_for_overwrite<char16_t[]>(length));
+        std::copy_n(text.utf16(), length, m_blocks.back().get());
+        m_blockUsed = blockChars;  // the next text starts a block of its own
+        return {quint32((m_blocks.size() - 1) << blockBits), quint32(length)};
+    }
+    if (m_blockUsed + length > blockChars) {
+        m_blocks.push_back(std::make_unique_for_overwrite<char16_t[]>(blockChars));
+        m_blockUsed = 0;
+    }
+    std::copy_n(text.utf16(), length, m_blocks.back().get() + m_blockUsed);
+    const Span span{quint32(((m_blocks.size() - 1) << blockBits) | m_blockUsed), quint32(length)};
+    m_blockUsed += length;
+    return span;
 }
 
 } // namespace norvale

@@ -2,11 +2,13 @@
 
 #include <QStringView>
 
+#include <deque>
+#include <memory>
 #include <vector>
 
 namespace norvale {
 
-// Every text of the grid's data rows, end to end in one buffer, named by a
+// Every text of the grid's data rows, end to end in large blocks, named by a
 // number: a row of eight cells costs eight numbers, not eight strings. A text
 // seen before is named again rather than stored twice, as long as such
 // repeats pay (statuses, prices, filings do; domain names do not). Texts are
@@ -34,8 +36,19 @@ private:
     void remember(Id id, std::size_t hash);
     void grow();
 
-    std::vector<char16_t> m_chars;
-    std::vector<quint32> m_starts;  // text id runs from m_starts[id] to m_starts[id + 1]
+    // Texts end to end in blocks that never move once made, so that growing
+    // the store never copies what it holds; a text longer than a block gets
+    // a block of its own.
+    static constexpr int blockBits = 16;
+    static constexpr std::size_t blockChars = std::size_t(1) << blockBits;
+    struct Span {
+        quint32 place = 0;  // block << blockBits | offset in the block
+        quint32 length = 0;
+    };
+    Span store(QStringView text);
+    std::vector<std::unique_ptr<char16_t[]>> m_blocks;
+    std::size_t m_blockUsed = blockChars;  // chars used of the last block
+    std::deque<Span> m_spans;              // by text id
     std::vector<Id> m_slots;        // open addressing over the remembered texts; 0 is free
     std::size_t m_remembered = 0;
     std::vector<KindStats> m_kinds;

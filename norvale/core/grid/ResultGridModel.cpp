@@ -23,8 +23,8 @@ bool ResultGridModel::setCols(int count)
     if (count == m_cols)
         return true;
     // The cells are laid out row by row: a new width lays them out anew.
-    std::vector<GridTexts::Id> texts(std::size_t(m_dataRows) * std::size_t(count), GridTexts::Empty);
-    std::vector<quint8> colors(texts.size(), 0);
+    std::deque<GridTexts::Id> texts(std::size_t(m_dataRows) * std::size_t(count), GridTexts::Empty);
+    std::deque<quint8> colors(texts.size(), 0);
     const int kept = std::min(count, m_cols);
     for (int r = 1; r <= m_dataRows; ++r) {
         for (int c = 0; c < kept; ++c) {

@@ -6,6 +6,7 @@
 #include <QAbstractTableModel>
 #include <QStringList>
 
+#include <deque>
 #include <vector>
 
 namespace norvale {
@@ -16,8 +17,9 @@ namespace norvale {
 //
 // A data cell is two small numbers: its text in a shared GridTexts and its
 // colour in a palette of at most 255 colours. A million rows of eight cells
-// take some 40 MB beside their texts, every cell write is O(1), and the row
-// count can jump by a hundred thousand in one step.
+// take some 40 MB beside their texts, every cell write is O(1), the row
+// count can jump by a hundred thousand in one step, and growing never moves
+// the cells already written.
 class ResultGridModel : public QAbstractTableModel, public ResultGrid {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ResultGridModel)
@@ -98,8 +100,10 @@ private:
     int m_dataRows = 0;
     std::vector<Cell> m_header;
     GridTexts m_textStore;
-    std::vector<GridTexts::Id> m_texts;  // data cells, row by row
-    std::vector<quint8> m_colors;        // data cells: 0 for none, else palette code + 1
+    // Data cells, row by row. A deque grows without moving what it holds, so
+    // a growing grid never copies its million cells in one go.
+    std::deque<GridTexts::Id> m_texts;
+    std::deque<quint8> m_colors;         // 0 for none, else palette code + 1
     std::vector<quint32> m_palette;
 };
 
