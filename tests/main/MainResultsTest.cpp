@@ -201,6 +201,25 @@ private slots:
             QCOMPARE(m.shownDomains().first(), QStringLiteral("aaa.biz"));
     }
 
+    // A grid cleared while its rows are being exported (a new search begins)
+    // ends the export: the user hears so and the file is left as it was.
+    void exportStopsWhenGridIsCleared()
+    {
+        MainWindow m;
+        Fdomain &w = m.window;
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("rows.csv"));
+        test::writeFile(path, "kept");
+        m.platform.setChosenFile(path, 0);
+        QSignalSpy done(&w.results(), &FdomainResults::fileDone);
+        test::control<QPushButton>(w, "lexport")->click();
+        test::control<ResultGridView>(w, "grid1")->grid().setRows(1);
+        QCOMPARE(done.count(), 1);
+        QCOMPARE(m.platform.messages().last(), QStringLiteral("Norvale|导出未完成：表格在导出时被清空\n") + path);
+        QVERIFY(!done.wait(200));  // no step and no write follow
+        QCOMPARE(test::readFile(path), QByteArray("kept"));
+    }
+
     void exportReadBack_data()
     {
         QTest::addColumn<QString>("name");
