@@ -390,42 +390,41 @@ void SearchRun::dispatch(const CandidatePtr &c)
     // runs alongside it; the row is complete when both are.
     c->parts = c->related ? 1 : 2;
     if (m_lookupQueue.push(c))
-        workpools::lookups().start([self = shared_from_this()] { self->takeLookups(); });
+        startTaker(m_lookupQueue, workpools::lookups(), &SearchRun::lookUpAndPass);
     if (!c->related)
         queueFiling(c);
 }
 
-void SearchRun::takeLookups()
+void SearchRun::startTaker(CandidateQueue &queue, workpools::WorkerPool &pool, Step step)
 {
-    CandidatePtr c;
-    for (int taken = 0; taken < takerBurst; ++taken) {
-        if (!m_lookupQueue.take(&c))
-            return;
-        if (stopped())
-            continue;
-        lookUp(c);
-        if (!wantsStatusPage(c->domain, c->kind, c->address, m_wildip))
-            judged(c);
-        else if (m_fetchQueue.push(std::move(c)))
-            workpools::fetches().start([self = shared_from_this()] { self->takeFetches(); });
-    }
-    // Between bursts the thread goes back to the pool, so that work queued
-    // ahead of it (a lookup window's) is not held back by a long list.
-    workpools::lookups().start([self = shared_from_this()] { self->takeLookups(); });
+    pool.start([self = shared_from_this(), &queue, &pool, step] {
+        CandidatePtr c;
+        for (int taken = 0; taken < takerBurst; ++taken) {
+            if (!queue.take(&c))
+                return;
+            if (!self->stopped())
+                (self.get()->*step)(c);
+        }
+        // Between bursts the thread goes back to the pool, so that work
+        // queued ahead of it (a lookup window's) is not held back by a long
+        // list.
+        self->startTaker(queue, pool, step);
+    });
 }
 
-void SearchRun::takeFetches()
+void SearchRun::lookUpAndPass(const CandidatePtr &c)
 {
-    CandidatePtr c;
-    for (int taken = 0; taken < takerBurst; ++taken) {
-        if (!m_fetchQueue.take(&c))
-            return;
-        if (stopped())
-            continue;
-        fetchStatus(c);
+    lookUp(c);
+    if (!wantsStatusPage(c->domain, c->kind, c->address, m_wildip))
         judged(c);
-    }
-    workpools::fetches().start([self = shared_from_this()] { self->takeFetches(); });
+    else if (m_fetchQueue.push(c))
+        startTaker(m_fetchQueue, workpools::fetches(), &SearchRun::fetchAndJudge);
+}
+
+void SearchRun::fetchAndJudge(const CandidatePtr &c)
+{
+    fetchStatus(c);
+    judged(c);
 }
 
 void SearchRun::judged(const CandidatePtr &c)

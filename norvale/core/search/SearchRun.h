@@ -4,6 +4,7 @@
 #include "norvale/core/search/SearchRules.h"
 #include "norvale/core/work/OrderedDelivery.h"
 #include "norvale/core/work/TakerQueue.h"
+#include "norvale/core/work/WorkerPools.h"
 
 #include <QString>
 
@@ -97,8 +98,12 @@ private:
     // One candidate's checks.
     void check(const CandidatePtr &c);     // one after another, on this thread
     void dispatch(const CandidatePtr &c);  // spread over the pools
-    void takeLookups();                    // a lookup pool task
-    void takeFetches();                    // a fetch pool task
+    using CandidateQueue = work::TakerQueue<CandidatePtr>;
+    using Step = void (SearchRun::*)(const CandidatePtr &);
+    // A pool task that checks queued candidates until none is left.
+    void startTaker(CandidateQueue &queue, workpools::WorkerPool &pool, Step step);
+    void lookUpAndPass(const CandidatePtr &c);
+    void fetchAndJudge(const CandidatePtr &c);
     void judged(const CandidatePtr &c);
     void lookUp(const CandidatePtr &c);
     QString zoneWildcard(const QString &zone);
@@ -131,8 +136,8 @@ private:
     DomainSearch *const m_receiver;                 // posted to until detach()
     work::OrderedDelivery m_delivery;
     // Candidates waiting for a lookup, then for their status page.
-    work::TakerQueue<CandidatePtr> m_lookupQueue;
-    work::TakerQueue<CandidatePtr> m_fetchQueue;
+    CandidateQueue m_lookupQueue;
+    CandidateQueue m_fetchQueue;
 
     // Events posted and not yet taken by the engine. The engine is woken
     // once for all that pile up meanwhile, not once per event.
