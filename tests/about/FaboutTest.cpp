@@ -6,6 +6,7 @@
 #include "norvale/core/web/GetBody.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/ServicesProcess.h"
+#include "tests/support/Started.h"
 #include "tests/support/TestText.h"
 
 #include <QGroupBox>
@@ -61,8 +62,7 @@ class FaboutTest final : public QObject {
 private slots:
     void initTestCase()
     {
-        QString why;
-        QVERIFY2(m_services.start(&why), qPrintable(why));
+        VERIFY_STARTED(m_services);
         ConfigLoadResult loaded =
             loadConfigRecord(QStringLiteral("Provider=SQLite;Data Source=") + m_services.databasePath());
         QCOMPARE(loaded.outcome, ConfigLoadResult::Outcome::Loaded);
