@@ -201,21 +201,6 @@ private slots:
         QVERIFY2(run.exitCode == 0, qPrintable(run.output));
         QCOMPARE(exported(table), first);
     }
-
-    void badCommandsExitWithTwo_data()
-    {
-        QTest::addColumn<QString>("arguments");
-        QTest::newRow("no file") << "import prices";
-        QTest::newRow("unknown table") << "import lconfig_all x.csv";
-        QTest::newRow("both modes") << "import prices x.csv --replace --merge";
-        QTest::newRow("mode on export") << "export prices x.csv --replace";
-    }
-
-    void badCommandsExitWithTwo()
-    {
-        QFETCH(QString, arguments);
-        QCOMPARE(transfer(arguments.split(u' ')).exitCode, 2);
-    }
 };
 
 QTEST_GUILESS_MAIN(DataTransferTest)

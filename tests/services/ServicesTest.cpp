@@ -703,6 +703,10 @@ private slots:
         QTest::newRow("geolocation file of another format") << "--geo-db " NORVALE_SERVICES_DATA "/dns.json";
         QTest::newRow("settings file missing") << "--config /nonexistent/services.conf";
         QTest::newRow("settings file not NAME = VALUE") << "--config " NORVALE_SERVICES_DATA "/dns.json";
+        QTest::newRow("import without a file") << "import prices";
+        QTest::newRow("import into a table of no import") << "import lconfig_all x.csv";
+        QTest::newRow("import in both modes") << "import prices x.csv --replace --merge";
+        QTest::newRow("a mode on export") << "export prices x.csv --replace";
     }
 
     void badOptionsExitWithTwo()
