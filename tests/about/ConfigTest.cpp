@@ -4,6 +4,7 @@
 #include "norvale/core/web/GetBody.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/ServicesProcess.h"
+#include "tests/support/Started.h"
 #include "tests/support/TestSql.h"
 
 #include <QTemporaryDir>
@@ -163,8 +164,7 @@ private slots:
         QString closed;   // a port that just served and is now closed
         {
             test::ServicesProcess services;
-            QString why;
-            QVERIFY2(services.start(&why), qPrintable(why));
+            VERIFY_STARTED(services);
             closed = services.dataServiceUrl();
             QVERIFY(!GetBody(closed, QStringLiteral("GB2312")).isEmpty());
         }

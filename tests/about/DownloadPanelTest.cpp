@@ -9,6 +9,7 @@
 #include "norvale/core/web/GetBody.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/ServicesProcess.h"
+#include "tests/support/Started.h"
 #include "tests/support/TestText.h"
 
 #include <QDir>
@@ -60,8 +61,7 @@ private slots:
     void initTestCase()
     {
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
-        QString why;
-        QVERIFY2(m_services.start(&why), qPrintable(why));
+        VERIFY_STARTED(m_services);
         ConfigLoadResult loaded =
             loadConfigRecord(QStringLiteral("Provider=SQLite;Data Source=") + m_services.databasePath());
         QCOMPARE(loaded.outcome, ConfigLoadResult::Outcome::Loaded);

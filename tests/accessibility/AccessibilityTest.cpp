@@ -2,7 +2,6 @@
 #include "norvale/core/config/Configuration.h"
 #include "norvale/gui/about/Fabout.h"
 #include "norvale/gui/about/Fhelp.h"
-#include "norvale/core/data/ServerDatabase.h"
 #include "norvale/gui/main/Fdomain.h"
 #include "norvale/gui/main/ResultGridView.h"
 #include "norvale/gui/platform/FontSubstitutes.h"
@@ -10,8 +9,7 @@
 #include "norvale/gui/tools/Fip.h"
 #include "norvale/gui/tools/Fwhois.h"
 #include "norvale/gui/tools/fback.h"
-#include "tests/support/Controls.h"
-#include "tests/support/RecordingPlatform.h"
+#include "tests/support/MainWindowFixture.h"
 
 #include <QAccessible>
 #include <QFile>
@@ -108,26 +106,14 @@ ConfigRecord sampleConfig()
 }
 
 // A main window with two result rows, one of them red.
-struct MainWindow {
-    RecordingPlatform platform;
-    // Nothing listens there: a window that asked it anything would end the run.
-    ServerDatabase database{platform, u"http://127.0.0.1:9/geturl/dataurl.asp?checkin=x"_s};
-    Fdomain window{database, platform};
-
+struct MainWindow : test::OfflineMainWindow {
     MainWindow()
     {
         window.Load();
-        ResultGridModel &grid = test::control<ResultGridView>(window, "grid1")->grid();
-        grid.setRows(3);
-        const QStringList rows[] = {
-            {u"chenglan.cn"_s, {}, {}, u"chenglan.cn"_s, u"已注册"_s, {}, u"鲁ICP备86620649号-2"_s, u"192.0.2.21"_s},
-            {u"chenglan.net"_s, {}, {}, u"chenglan.net"_s, u"未注册"_s, u"60"_s, {}, {}},
-        };
-        for (int r = 0; r < 2; ++r) {
-            for (int c = 0; c < rows[r].size(); ++c)
-                grid.setCellText(r + 1, c, rows[r][c]);
-        }
-        grid.setCellColor(2, 4, 255);
+        test::writeRows(view().grid(),
+                        {{u"chenglan.cn"_s, {}, {}, u"chenglan.cn"_s, u"已注册"_s, {}, u"鲁ICP备86620649号-2"_s, u"192.0.2.21"_s},
+                         {u"chenglan.net"_s, {}, {}, u"chenglan.net"_s, u"未注册"_s, u"60"_s, {}, {}}});
+        view().grid().setCellColor(2, 4, 255);
         window.show();
     }
 };
@@ -182,7 +168,7 @@ private slots:
     void gridFromTheKeyboard()
     {
         MainWindow m;
-        ResultGridView &grid = *test::control<ResultGridView>(m.window, "grid1");
+        ResultGridView &grid = m.view();
         QList<QList<int>> clicks;  // row, column, active row, active column, pointer row, pointer column
         connect(&grid, &ResultGridView::cellClicked, &grid, [&](int row, int col) {
             clicks.append({row, col, grid.activeRow(), grid.activeCol(), grid.mouseRow(), grid.mouseCol()});

@@ -6,6 +6,7 @@
 #include "norvale/core/search/SearchBoxes.h"
 #include "tests/support/ServicesFixture.h"
 #include "tests/support/TestHttpServer.h"
+#include "tests/support/TestText.h"
 
 #include <QBuffer>
 #include <QDeadlineTimer>
@@ -56,12 +57,6 @@ class CliTest final : public QObject {
         run.out = process.readAllStandardOutput();
         run.err = QString::fromUtf8(process.readAllStandardError());
         return run;
-    }
-
-    static QByteArray readFile(const QString &path)
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
     // The rows the window's engine gives for the same search, as JSON
@@ -167,7 +162,7 @@ private slots:
         // Slow answers, so that the cut lands mid-way.
         m_world.dns().setDelay(std::chrono::milliseconds(10));
         QCOMPARE(cli(search(QStringLiteral("whole"))).status, 0);
-        const QByteArray whole = readFile(folder.filePath(QStringLiteral("whole")));
+        const QByteArray whole = test::readFile(folder.filePath(QStringLiteral("whole")));
         QVERIFY(whole.count('\n') > 1000);
 
         QProcess cut;
@@ -179,7 +174,7 @@ private slots:
         cut.kill();
         QVERIFY(cut.waitForFinished());
         m_world.dns().setDelay(std::chrono::milliseconds(0));
-        QByteArray kept = readFile(written.filePath());
+        QByteArray kept = test::readFile(written.filePath());
         QVERIFY2(kept.size() < whole.size(), "the run ended before it was cut");
         QFile file(written.filePath());
         QVERIFY(file.open(QIODevice::Append));
@@ -187,14 +182,14 @@ private slots:
         file.close();
 
         QCOMPARE(cli(search(QStringLiteral("cut"))).status, 0);
-        QCOMPARE(readFile(written.filePath()), whole);
+        QCOMPARE(test::readFile(written.filePath()), whole);
         QCOMPARE(cli(search(QStringLiteral("cut"))).status, 0);
-        QCOMPARE(readFile(written.filePath()), whole);
+        QCOMPARE(test::readFile(written.filePath()), whole);
         // Another search's file is left alone.
         const Run other = cli(search(QStringLiteral("cut"), QStringLiteral("{数字:3}")));
         QCOMPARE(other.status, 2);
         QVERIFY2(other.err.contains(QStringLiteral("not from this search")), qPrintable(other.err));
-        QCOMPARE(readFile(written.filePath()), whole);
+        QCOMPARE(test::readFile(written.filePath()), whole);
     }
 
     void generate_data()

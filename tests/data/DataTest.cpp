@@ -618,10 +618,7 @@ private slots:
     // close the failure message on the very thread that reads.
     void connstrDoesNotWaitForDiscovery()
     {
-        ServicesProcess::Options slow;
-        slow.delayMs = 600000;
-        slow.delayPath = DataPath;
-        ServicesProcess services(slow);
+        ServicesProcess services({.delayMs = 600000, .delayPath = DataPath, .databasePath = {}, .extraArguments = {}});
         QVERIFY(start(services));
         RecordingPlatform platform;
         ServerDatabase database(platform, services.dataServiceUrl(), AdminMail);

@@ -6,6 +6,7 @@
 
 #include "tests/support/ChildProcess.h"
 #include "tests/support/DatabaseStack.h"
+#include "tests/support/LoopbackSocket.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/SearchToEnd.h"
 #include "tests/support/ServicesProcess.h"

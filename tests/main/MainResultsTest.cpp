@@ -1,4 +1,3 @@
-#include "norvale/core/data/ServerDatabase.h"
 #include "norvale/gui/main/Fdomain.h"
 #include "norvale/gui/main/FdomainResults.h"
 #include "norvale/gui/main/FdomainSearch.h"
@@ -8,8 +7,7 @@
 #include "norvale/gui/platform/Twips.h"
 #include "norvale/core/search/SearchBoxes.h"
 #include "norvale/gui/platform/FontSubstitutes.h"
-#include "tests/support/Controls.h"
-#include "tests/support/RecordingPlatform.h"
+#include "tests/support/MainWindowFixture.h"
 #include "tests/support/TestText.h"
 
 #include <QAction>
@@ -30,11 +28,8 @@
 #include <QTest>
 
 using namespace norvale;
-using norvale::test::RecordingPlatform;
 
 namespace {
-
-const QString kDeadService = QStringLiteral("http://127.0.0.1:9/geturl/dataurl.asp?checkin=x");
 
 // domain, status, price, filing, address; a red status for "未注册", a red
 // filing for a number.
@@ -47,15 +42,11 @@ const char *const Rows[][5] = {
     {"delta.org", "未注册", "8", "=1+2", ""},
 };
 
-struct MainWindow {
-    RecordingPlatform platform;
-    ServerDatabase database{platform, kDeadService};
-    Fdomain window{database, platform};
-
+struct MainWindow : test::OfflineMainWindow {
     MainWindow()
     {
         window.Load();
-        ResultGridModel &grid = test::control<ResultGridView>(window, "grid1")->grid();
+        ResultGridModel &grid = view().grid();
         grid.setRows(int(std::size(Rows)) + 1);
         for (int r = 0; r < int(std::size(Rows)); ++r) {
             grid.setCellText(r + 1, 0, QString::fromUtf8(Rows[r][0]));
@@ -71,13 +62,13 @@ struct MainWindow {
     QStringList shownDomains() const
     {
         QStringList out;
-        for (const int row : test::control<ResultGridView>(window, "grid1")->shownRows())
-            out << test::control<ResultGridView>(window, "grid1")->grid().cellText(row, 3);
+        for (const int row : view().shownRows())
+            out << view().grid().cellText(row, 3);
         return out;
     }
     void clickHeader(int col)
     {
-        QHeaderView *header = test::control<ResultGridView>(window, "grid1")->horizontalHeader();
+        QHeaderView *header = view().horizontalHeader();
         const int x = header->sectionViewportPosition(col) + header->sectionSize(col) / 2;
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(x, header->height() / 2));
     }
@@ -117,17 +108,17 @@ private slots:
             if (maximised) {
                 w.showMaximized();
                 QTRY_VERIFY(w.isMaximized() && w.width() > w.minimumWidth());
-                QTRY_COMPARE(test::control<ResultGridView>(w, "grid1")->width(), client->width() - twips(Fdomain::ClientWidth) + twips(10500));
+                QTRY_COMPARE(m.view().width(), client->width() - twips(Fdomain::ClientWidth) + twips(10500));
             }
             const QList<QWidget *> strip{test::control<QLabel>(w, "lallnum"), test::control<QLabel>(w, "llegend"), test::control<QCheckBox>(w, "lonlyfree"), test::control<QPushButton>(w, "lexport")};
             for (qsizetype i = 0; i < strip.size(); ++i) {
                 const QRect at = inClient(strip[i], client);
-                QVERIFY2(client->rect().contains(at) && at.top() > test::control<ResultGridView>(w, "grid1")->geometry().bottom(),
+                QVERIFY2(client->rect().contains(at) && at.top() > m.view().geometry().bottom(),
                          qPrintable(strip[i]->objectName()));
                 if (i > 0)
                     QVERIFY2(inClient(strip[i - 1], client).right() < at.left(), qPrintable(strip[i]->objectName()));
             }
-            QCOMPARE(inClient(test::control<QPushButton>(w, "lexport"), client).right(), test::control<ResultGridView>(w, "grid1")->geometry().right());
+            QCOMPARE(inClient(test::control<QPushButton>(w, "lexport"), client).right(), m.view().geometry().right());
         }
     }
 
@@ -171,13 +162,13 @@ private slots:
         QVERIFY(m.platform.messages().isEmpty() && m.platform.openedUrls().isEmpty());
 
         // The grid's own rows are as the search wrote them.
-        const ResultGridModel &grid = test::control<ResultGridView>(w, "grid1")->grid();
+        ResultGridModel &grid = m.view().grid();
         for (int r = 0; r < int(std::size(Rows)); ++r)
             QCOMPARE(grid.cellText(r + 1, 3), QString::fromUtf8(Rows[r][0]));
 
         // A click acts on the row that was clicked, whatever the order.
-        QSignalSpy clicks(test::control<ResultGridView>(w, "grid1"), &ResultGridView::cellClicked);
-        ResultGridView *view = test::control<ResultGridView>(w, "grid1");
+        ResultGridView *view = &m.view();
+        QSignalSpy clicks(view, &ResultGridView::cellClicked);
         const QRect cell = view->visualRect(view->model()->index(1, 5));
         QTest::mouseMove(view->viewport(), cell.center());
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
@@ -193,10 +184,9 @@ private slots:
         QCOMPARE(clicks.size(), 1);
 
         // A row the search adds later takes its place in the chosen order.
-        ResultGridModel &writable = test::control<ResultGridView>(w, "grid1")->grid();
-        const int added = writable.rows();
-        writable.setRows(added + 1);
-        writable.setCellText(added, 3, QStringLiteral("aaa.biz"));
+        const int added = grid.rows();
+        grid.setRows(added + 1);
+        grid.setCellText(added, 3, QStringLiteral("aaa.biz"));
         if (headerClicks == QList<int>{3})
             QCOMPARE(m.shownDomains().first(), QStringLiteral("aaa.biz"));
     }
@@ -274,8 +264,8 @@ private slots:
             QCOMPARE(std::exchange(readBack.first()[3], QStringLiteral("=1+2")), QStringLiteral("'=1+2"));
         }
         // Row for row: what the view shows, in its order.
-        const QList<int> rows = test::control<ResultGridView>(w, "grid1")->shownRows();
-        const ResultGridModel &grid = test::control<ResultGridView>(w, "grid1")->grid();
+        const QList<int> rows = m.view().shownRows();
+        const ResultGridModel &grid = m.view().grid();
         QCOMPARE(readBack.size(), rows.size());
         for (qsizetype i = 0; i < rows.size(); ++i) {
             QStringList cells;
@@ -289,7 +279,7 @@ private slots:
     void copySelectedRows()
     {
         MainWindow m;
-        ResultGridView *view = test::control<ResultGridView>(m.window, "grid1");
+        ResultGridView *view = &m.view();
         m.clickHeader(3);
         view->selectionModel()->select(view->model()->index(0, 4), QItemSelectionModel::Select);
         view->selectionModel()->select(view->model()->index(4, 7), QItemSelectionModel::Select);
@@ -454,7 +444,7 @@ private slots:
             test::kindBox(w, 0)->click();
             test::kindBox(w, 15)->click();
             test::control<QCheckBox>(w, "lshowbak")->click();
-            test::control<ResultGridView>(w, "grid1")->setColWidth(3, 260);
+            first.view().setColWidth(3, 260);
             w.resize(w.minimumSize() + QSize(120, 80));
             size = w.size();
             test::control<QAction>(w, "mend")->trigger();
@@ -473,8 +463,8 @@ private slots:
         QCOMPARE(w.search().boxes().kind(15), ticks);
         QCOMPARE(test::control<QCheckBox>(w, "lshowbak")->isChecked(), ticks);
         QCOMPARE(w.search().boxes().showRelated(), ticks);
-        QCOMPARE(test::control<ResultGridView>(w, "grid1")->colWidth(3), 260);
-        QCOMPARE(test::control<ResultGridView>(w, "grid1")->colWidth(0), 0);
+        QCOMPARE(next.view().colWidth(3), 260);
+        QCOMPARE(next.view().colWidth(0), 0);
         QCOMPARE(w.size(), size);
 
         // A damaged file leaves the window as it opens by default.

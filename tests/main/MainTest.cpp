@@ -1,4 +1,3 @@
-#include "norvale/core/data/ServerDatabase.h"
 #include "norvale/core/grid/GridTexts.h"
 #include "norvale/gui/main/Fdomain.h"
 #include "norvale/gui/main/GridItemModel.h"
@@ -6,8 +5,7 @@
 #include "norvale/gui/platform/Twips.h"
 #include "norvale/core/search/SearchRules.h"
 #include "norvale/gui/platform/FontSubstitutes.h"
-#include "tests/support/Controls.h"
-#include "tests/support/RecordingPlatform.h"
+#include "tests/support/MainWindowFixture.h"
 
 #include <QAbstractItemModelTester>
 #include <QAction>
@@ -21,19 +19,11 @@
 #include <QTest>
 
 using namespace norvale;
-using norvale::test::RecordingPlatform;
 
 namespace {
 
-// Nothing listens there: a window that asked it anything would end the run.
-const QString kDeadService = QStringLiteral("http://127.0.0.1:9/geturl/dataurl.asp?checkin=x");
-
-// One window with its dependencies, as the start-up sequence makes it.
-struct MainWindow {
-    RecordingPlatform platform;
-    ServerDatabase database{platform, kDeadService};
-    Fdomain window{database, platform};
-
+// The main window loaded and shown, as the start-up sequence leaves it.
+struct MainWindow : test::OfflineMainWindow {
     bool loadAndShow()
     {
         window.Load();

@@ -11,7 +11,7 @@
 #include "norvale/gui/tools/Fwhois.h"
 #include "norvale/gui/tools/fback.h"
 
-#include "tests/support/Controls.h"
+#include "tests/support/MainWindowFixture.h"
 #include "tests/support/ServicesFixture.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/TestSql.h"
@@ -37,16 +37,9 @@ class MainToolsTest final : public QObject {
             : window(test::DatabaseStack::shared(stack), platform)
         {
             window.Load();
-            ResultGridModel &grid = test::control<ResultGridView>(window, "grid1")->grid();
-            grid.setRows(3);
-            const QStringList rows[] = {
-                {u"example.com"_s, {}, {}, u"example.com"_s, u"已注册"_s, {}, u"京ICP备123号"_s, u"10.50.0.1"_s},
-                {u"free.test"_s, {}, {}, u"free.test"_s, u"未注册"_s, u"60"_s, {}, {}},
-            };
-            for (int r = 0; r < 2; ++r) {
-                for (int c = 0; c < rows[r].size(); ++c)
-                    grid.setCellText(r + 1, c, rows[r][c]);
-            }
+            test::writeRows(test::control<ResultGridView>(window, "grid1")->grid(),
+                            {{u"example.com"_s, {}, {}, u"example.com"_s, u"已注册"_s, {}, u"京ICP备123号"_s, u"10.50.0.1"_s},
+                             {u"free.test"_s, {}, {}, u"free.test"_s, u"未注册"_s, u"60"_s, {}, {}}});
             window.show();
         }
         FdomainTools &tools() { return window.tools(); }

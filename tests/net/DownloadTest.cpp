@@ -5,6 +5,7 @@
 #include "norvale/core/net/DownloadRules.h"
 #include "norvale/core/web/GetBody.h"
 #include "tests/support/ServicesProcess.h"
+#include "tests/support/Started.h"
 #include "tests/support/TestHttpServer.h"
 #include "tests/support/TestText.h"
 
@@ -57,8 +58,7 @@ class DownloadTest final : public QObject {
 private slots:
     void initTestCase()
     {
-        QString why;
-        QVERIFY2(m_services.start(&why), qPrintable(why));
+        VERIFY_STARTED(m_services);
         QVERIFY(m_services.execSql(QStringLiteral(
             "INSERT INTO svc_files VALUES ('/download/empty.exe', 'application/octet-stream', x'')")));
         m_name = installerFileName(loadConfigRecord(u"Provider=SQLite;Data Source="_s
@@ -214,8 +214,7 @@ private slots:
         server.get("/Setup.exe", [](const httplib::Request &, httplib::Response &res) {
             res.set_content("MZ", "application/octet-stream");
         });
-        QString why;
-        QVERIFY2(server.start(&why), qPrintable(why));
+        VERIFY_STARTED(server);
         QTemporaryDir dir;
         Cls_DownLoad download;
         QVERIFY(download.DLFile(server.url(u"/Setup.exe"_s), dir.filePath(u"Setup.exe"_s)).complete);

@@ -7,6 +7,7 @@
 #include "tests/support/TestSql.h"
 #include "tests/support/TestHttpServer.h"
 #include "tests/support/TestRegistries.h"
+#include "tests/support/Started.h"
 
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -403,12 +404,11 @@ private slots:
         registries.addZone(QStringLiteral("com.cn"), Protocol::Whois, {}, QStringLiteral("cn"));
         registries.addZone(QStringLiteral("top"), Protocol::Down);
         registries.setAnswer(QStringLiteral("regheld.cn"), test::RegistryAnswer::ClientHold);
-        QString error;
-        QVERIFY2(registries.start(&error), qPrintable(error));
+        VERIFY_STARTED(registries);
         test::ServicesProcess::Options options;
         options.extraArguments = registries.servicesArguments();
         test::ServicesProcess asking(options);
-        QVERIFY2(asking.start(&error), qPrintable(error));
+        VERIFY_STARTED(asking);
 
         auto ticked = std::make_shared<SearchBoxes>();
         ticked->setAll(false);

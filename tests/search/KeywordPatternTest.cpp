@@ -62,6 +62,7 @@ private slots:
         row("ABBB", QStringLiteral("{数字:ABBB}"), 90, 0, QStringLiteral("0111"), QStringLiteral("ABBB"));
         row("ABC", QStringLiteral("{数字:ABC}"), 720, 0, QStringLiteral("012"), QStringLiteral("ABC"));
         row("ABCD letters", QStringLiteral("{字母:ABCD}"), 26 * 25 * 24 * 23, 0, {}, QStringLiteral("ABCD"));
+        row("ABCA letters", QStringLiteral("{字母:ABCA}"), 26 * 25 * 24, 0, QStringLiteral("abca"), QStringLiteral("ABCA"));
         row("digit run", QStringLiteral("{顺子:3}"), 8, 0, QStringLiteral("012"));
         row("digit run down", QStringLiteral("{倒顺:4}"), 7, 0, QStringLiteral("3210"));
         row("run of all ten", QStringLiteral("{顺子:数字10}"), 1, 0, QStringLiteral("0123456789"));
@@ -108,27 +109,20 @@ private slots:
         }
         if (count > 200000)
             return;
+        // A shape's keywords are all different (two combinations may make one
+        // keyword elsewhere: {音节}{音节} makes "ana" as a+na and an+a).
         quint64 made = 0;
+        QSet<QString> seen;
         while (generator.next(keyword)) {
             ++made;
             QVERIFY2(isLabel(keyword), keyword.c_str());
-            if (!shape.isEmpty())
+            if (!shape.isEmpty()) {
                 QVERIFY2(fitsShape(keyword, shape), keyword.c_str());
+                seen.insert(QString::fromStdString(keyword));
+            }
         }
         QCOMPARE(made, count);
-    }
-
-    // A shape's keywords are all different.
-    void shapesDoNotRepeat()
-    {
-        const std::optional<KeywordPattern> parsed = KeywordPattern::parse(QStringLiteral("{字母:ABCA}"), nullptr);
-        QVERIFY(parsed);
-        QSet<QString> seen;
-        KeywordPattern::Generator generator = parsed->generate();
-        std::string keyword;
-        while (generator.next(keyword))
-            seen.insert(QString::fromStdString(keyword));
-        QCOMPARE(quint64(seen.size()), parsed->count());
+        QCOMPARE(quint64(seen.size()), shape.isEmpty() ? 0 : count);
     }
 
     void pinyin_data()

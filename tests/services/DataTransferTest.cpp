@@ -1,7 +1,9 @@
 // The operator's data in and out: `norvale-services import` and `export`
 // against the database of a serving instance, whose next answers must show
 // what an import applied, and nothing of a file it refused.
+#include "tests/support/HttpGet.h"
 #include "tests/support/ServicesProcess.h"
+#include "tests/support/Started.h"
 #include "tests/support/TestText.h"
 
 #include <QProcess>
@@ -9,8 +11,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
-
-#include <httplib.h>
 
 using norvale::test::ServicesProcess;
 
@@ -73,17 +73,15 @@ class DataTransferTest final : public QObject {
     // Whether the status page, asked now, marks name as registered.
     bool registered(const QString &name)
     {
-        httplib::Client client("127.0.0.1", m_services.port());
-        client.set_read_timeout(30, 0);
-        const auto result = client.Get("/query/domain.asp?domain=" + QUrl::toPercentEncoding(name).toStdString());
+        const auto result = norvale::test::httpGet(m_services.baseUrl() + QStringLiteral("/query/domain.asp?domain=")
+                                                   + QString::fromLatin1(QUrl::toPercentEncoding(name)));
         return result && result->body.find("|domain|") != std::string::npos;
     }
 
 private slots:
     void initTestCase()
     {
-        QString error;
-        QVERIFY2(m_services.start(&error), qPrintable(error));
+        VERIFY_STARTED(m_services);
         QVERIFY(m_dir.isValid());
     }
 
@@ -202,21 +200,6 @@ private slots:
         const Run run = transfer({QStringLiteral("import"), table, file, QStringLiteral("--replace")});
         QVERIFY2(run.exitCode == 0, qPrintable(run.output));
         QCOMPARE(exported(table), first);
-    }
-
-    void badCommandsExitWithTwo_data()
-    {
-        QTest::addColumn<QString>("arguments");
-        QTest::newRow("no file") << "import prices";
-        QTest::newRow("unknown table") << "import lconfig_all x.csv";
-        QTest::newRow("both modes") << "import prices x.csv --replace --merge";
-        QTest::newRow("mode on export") << "export prices x.csv --replace";
-    }
-
-    void badCommandsExitWithTwo()
-    {
-        QFETCH(QString, arguments);
-        QCOMPARE(transfer(arguments.split(u' ')).exitCode, 2);
     }
 };
 

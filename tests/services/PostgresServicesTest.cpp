@@ -14,6 +14,7 @@
 #include "tests/support/PostgresServer.h"
 #include "tests/support/SearchToEnd.h"
 #include "tests/support/ServicesProcess.h"
+#include "tests/support/Started.h"
 #include "tests/support/TestRegistries.h"
 #include "tests/support/TestResolver.h"
 #include "tests/support/TestText.h"
@@ -241,8 +242,8 @@ private slots:
         test::TestRegistries registries;
         registries.addZone(QStringLiteral("rtest"), test::TestRegistries::Protocol::Rdap);
         registries.setAnswer(QStringLiteral("taken.rtest"), test::RegistryAnswer::Registered);
+        VERIFY_STARTED(registries);
         QString error;
-        QVERIFY2(registries.start(&error), qPrintable(error));
         QVERIFY2(m_server.execute(QStringLiteral("create database operator_registry"), &error), qPrintable(error));
         const QStringList arguments = QStringList{QStringLiteral("--db"),
                                                   QStringLiteral("postgresql://%1@127.0.0.1:%2/operator_registry")

@@ -3,7 +3,9 @@
 // stalls and one that is down.
 #include "services/registry/RegistryDirectory.h"
 #include "services/registry/RegistryProtocols.h"
+#include "tests/support/HttpGet.h"
 #include "tests/support/ServicesProcess.h"
+#include "tests/support/Started.h"
 #include "tests/support/TestRegistries.h"
 
 #include <QFile>
@@ -11,11 +13,10 @@
 #include <QTest>
 #include <QUrl>
 
-#include <httplib.h>
-
 #include <future>
 #include <vector>
 
+using norvale::test::between;
 using norvale::test::RegistryAnswer;
 using norvale::test::ServicesProcess;
 using norvale::test::TestRegistries;
@@ -28,26 +29,13 @@ struct Page {
     QString text;
 };
 
-Page fetchPage(const QString &base, const QString &path, const QString &name, const char *charset)
+Page fetchPage(const QString &address, const QString &name, const char *charset)
 {
-    const QUrl url(base);
-    httplib::Client client(url.host().toStdString(), url.port());
-    client.set_read_timeout(60, 0);
-    const std::string target = QString(path + QString::fromLatin1(QUrl::toPercentEncoding(name))).toStdString();
-    const auto result = client.Get(target);
+    const auto result = norvale::test::httpGet(address + QString::fromLatin1(QUrl::toPercentEncoding(name)));
     if (!result)
         return {};
     QStringDecoder decoder(charset);
     return {result->status, decoder.decode(QByteArray::fromStdString(result->body))};
-}
-
-QString between(const QString &page, const QString &marker)
-{
-    const qsizetype first = page.indexOf(marker);
-    if (first < 0)
-        return {};
-    const qsizetype start = first + marker.size();
-    return page.mid(start, page.indexOf(marker, start) - start);
 }
 
 } // namespace
@@ -60,11 +48,11 @@ class RegistryTest final : public QObject {
 
     Page status(const QString &name) const
     {
-        return fetchPage(m_services->baseUrl(), QStringLiteral("/query/domain.asp?domain="), name, "GB2312");
+        return fetchPage(m_services->baseUrl() + QStringLiteral("/query/domain.asp?domain="), name, "GB2312");
     }
     Page whois(const QString &name) const
     {
-        return fetchPage(m_services->baseUrl(), QStringLiteral("/query/whois.asp?domain="), name, "UTF-8");
+        return fetchPage(m_services->baseUrl() + QStringLiteral("/query/whois.asp?domain="), name, "UTF-8");
     }
 
 private slots:
@@ -146,15 +134,14 @@ private slots:
         for (const auto &[name, answer] : answers)
             m_registries.setAnswer(QString::fromLatin1(name), answer);
         m_registries.setRegistrarRecord(QStringLiteral("thin.wtest"), QStringLiteral("Registrant Name: 张三\r\n"));
-        QString error;
-        QVERIFY2(m_registries.start(&error), qPrintable(error));
+        VERIFY_STARTED(m_registries);
 
         ServicesProcess::Options options;
         // A short page bound, so that the stalled server costs seconds.
         options.extraArguments = m_registries.servicesArguments()
                                  << QStringLiteral("--registry-deadline") << QStringLiteral("4");
         m_services = std::make_unique<ServicesProcess>(options);
-        QVERIFY2(m_services->start(&error), qPrintable(error));
+        VERIFY_STARTED(*m_services);
         QVERIFY(m_services->execSql(QStringLiteral("INSERT INTO svc_registered VALUES ('reserved.rtest')")));
         QVERIFY(m_services->execSql(QStringLiteral(
             "INSERT INTO svc_whois (ldomain, lregistrar) VALUES ('own.rtest', 'The Operator''s Own Registrar')")));

@@ -1,8 +1,11 @@
 // norvale-services as a separate process, over real HTTP and a real SQLite file.
 #include "norvale/core/config/ConfigRecord.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/HttpGet.h"
+#include "tests/support/LoopbackSocket.h"
 #include "tests/support/MaxMindDbWriter.h"
 #include "tests/support/ServicesProcess.h"
+#include "tests/support/Started.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
@@ -20,8 +23,6 @@
 
 #include <httplib.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -31,7 +32,7 @@
 #include <thread>
 #include <vector>
 
-using norvale::test::ServicesProcess;
+using namespace norvale::test;
 
 namespace {
 
@@ -82,28 +83,16 @@ private:
     QString m_name;
 };
 
-// GET of a full address on the service.
-httplib::Result fetch(const QString &address)
-{
-    const QUrl url(address);
-    httplib::Client client(url.host().toStdString(), url.port(80));
-    client.set_read_timeout(30, 0);
-    QByteArray target = url.path(QUrl::FullyEncoded).toUtf8();
-    if (url.hasQuery())
-        target += '?' + url.query(QUrl::FullyEncoded).toUtf8();
-    return client.Get(target.toStdString());
-}
-
 // The body of a successful fetch; empty when nothing came back.
 std::string bodyOf(const QString &address)
 {
-    const auto result = fetch(address);
+    const auto result = httpGet(address);
     return result ? result->body : std::string();
 }
 
 int statusOf(const QString &address)
 {
-    const auto result = fetch(address);
+    const auto result = httpGet(address);
     return result ? result->status : -1;
 }
 
@@ -118,36 +107,10 @@ QString utf8(const std::string &bytes)
     return QString::fromUtf8(QByteArray::fromStdString(bytes));
 }
 
-// The text between the first two occurrences of marker, or a null string.
-QString between(const QString &page, const QString &marker)
-{
-    const qsizetype first = page.indexOf(marker);
-    if (first < 0)
-        return {};
-    const qsizetype start = first + marker.size();
-    const qsizetype next = page.indexOf(marker, start);
-    return page.mid(start, next < 0 ? -1 : next - start);
-}
-
 // The connection text in a data-address page, without the padding mixed into it.
 QString connectionText(const QString &page)
 {
     return between(page, QStringLiteral("|data|")).remove(QStringLiteral("58_tovrak")).remove(QStringLiteral("3plenix9"));
-}
-
-// A raw connection to the service, or -1.
-int connectTo(int port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(quint16(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0)
-        return fd;
-    if (fd >= 0)
-        ::close(fd);
-    return -1;
 }
 
 // What the server sends on fd until it closes it, or a null array when it
@@ -175,7 +138,7 @@ public:
     SlowClients(int port, int count)
     {
         for (int i = 0; i < count; ++i)
-            m_fds.push_back(connectTo(port));
+            m_fds.push_back(connectToLoopback(port));
         m_sender = std::thread([this] {
             const char request[] = "GET /query/domain.asp?domain=example.com HTTP/1.1\r\nHost: x\r\nX-Slow: ";
             for (size_t at = 0; !m_done; at = (at + 1) % (sizeof request - 1)) {
@@ -219,8 +182,7 @@ class ServicesTest final : public QObject {
 private slots:
     void initTestCase()
     {
-        QString error;
-        QVERIFY2(m_services.start(&error), qPrintable(error));
+        VERIFY_STARTED(m_services);
     }
 
     void freshStartCreatesDatabase()
@@ -252,8 +214,7 @@ private slots:
         QString firstBase;
         {
             ServicesProcess first(options);
-            QString error;
-            QVERIFY2(first.start(&error), qPrintable(error));
+            VERIFY_STARTED(first);
             firstBase = first.baseUrl();
         }
         QVERIFY(!stale.exists());
@@ -275,8 +236,7 @@ private slots:
             QVERIFY(db.exec(QStringLiteral("DROP TABLE lkept")));
         }
         ServicesProcess second(options);
-        QString error;
-        QVERIFY2(second.start(&error), qPrintable(error));
+        VERIFY_STARTED(second);
         const QString base = second.baseUrl();
         QCOMPARE(configValue(second, QStringLiteral("ldomainurl")), base + QStringLiteral("/query/domain.asp?domain="));
         QCOMPARE(configValue(second, QStringLiteral("lweburl")), base);
@@ -295,7 +255,7 @@ private slots:
 
     void dataAddressCarriesConnectionText()
     {
-        const auto result = fetch(m_services.dataServiceUrl());
+        const auto result = httpGet(m_services.dataServiceUrl());
         QVERIFY(result);
         QCOMPARE(result->status, 200);
         QVERIFY(QString::fromStdString(result->get_header_value("Content-Type")).contains(QStringLiteral("gb2312")));
@@ -311,8 +271,7 @@ private slots:
     void dataAddressFollowsSettingsEdits()
     {
         ServicesProcess services;
-        QString error;
-        QVERIFY2(services.start(&error), qPrintable(error));
+        VERIFY_STARTED(services);
         Database db(services.databasePath());
 
         const QString text = QStringLiteral("Provider=SQLOLEDB;Data Source=db.norvale.test,1433;DATABASE=domains;UID=reader;pwd=s3cret");
@@ -349,7 +308,7 @@ private slots:
     void dataAddressRefusesWrongCheckin()
     {
         QFETCH(QString, query);
-        const auto result = fetch(m_services.baseUrl() + QStringLiteral("/geturl/dataurl.asp") + query);
+        const auto result = httpGet(m_services.baseUrl() + QStringLiteral("/geturl/dataurl.asp") + query);
         QVERIFY(result);
         QCOMPARE(result->status, 200);
         const QString page = gb2312(result->body);
@@ -380,7 +339,7 @@ private slots:
     {
         QFETCH(QString, domain);
         QFETCH(QString, expected);
-        const auto result = fetch(configValue(m_services, QStringLiteral("ldomainurl"))
+        const auto result = httpGet(configValue(m_services, QStringLiteral("ldomainurl"))
                                   + QString::fromLatin1(QUrl::toPercentEncoding(domain)));
         QVERIFY(result);
         QCOMPARE(result->status, 200);
@@ -428,8 +387,7 @@ private slots:
         QFETCH(QByteArray, came);
         QFETCH(bool, wal);
         ServicesProcess services;
-        QString error;
-        QVERIFY2(services.start(&error), qPrintable(error));
+        VERIFY_STARTED(services);
         Database db(services.databasePath());
         if (wal)
             QCOMPARE(db.value(QStringLiteral("PRAGMA journal_mode=WAL")).toString(), QStringLiteral("wal"));
@@ -519,22 +477,22 @@ private slots:
         const QString address = configValue(m_services, QStringLiteral("ldownurl"));
         const QString name = address.section(u'/', -1);
         QVERIFY(!name.isEmpty());
-        const auto sized = fetch(address);
+        const auto sized = httpGet(address);
         QVERIFY(sized && sized->status == 200);
         QCOMPARE(sized->get_header_value("Content-Length"), std::to_string(sized->body.size()));
         QVERIFY(sized->body.size() >= 100 * 1024);
-        const auto chunked = fetch(m_services.baseUrl() + QStringLiteral("/download/chunked/") + name);
+        const auto chunked = httpGet(m_services.baseUrl() + QStringLiteral("/download/chunked/") + name);
         QVERIFY(chunked && chunked->status == 200);
         QVERIFY(!chunked->has_header("Content-Length"));
         QCOMPARE(chunked->get_header_value("Transfer-Encoding"), std::string("chunked"));
         QVERIFY(chunked->body == sized->body);
-        const auto trickled = fetch(m_services.baseUrl() + QStringLiteral("/download/trickle/") + name
+        const auto trickled = httpGet(m_services.baseUrl() + QStringLiteral("/download/trickle/") + name
                                     + QStringLiteral("?bytes=65536&every=1"));
         QVERIFY(trickled && trickled->body == sized->body);
         // Cut short: the whole length announced, half of it sent.
-        QVERIFY(!fetch(m_services.baseUrl() + QStringLiteral("/download/short/") + name));
+        QVERIFY(!httpGet(m_services.baseUrl() + QStringLiteral("/download/short/") + name));
         // Made as it is sent: any size, the installer's bytes over and over.
-        const auto large = fetch(m_services.baseUrl() + QStringLiteral("/download/large/x.bin?size=200000"));
+        const auto large = httpGet(m_services.baseUrl() + QStringLiteral("/download/large/x.bin?size=200000"));
         QVERIFY(large && large->status == 200 && large->body.size() == 200000);
         QCOMPARE(large->get_header_value("Content-Length"), std::string("200000"));
         QVERIFY(large->body.compare(0, 65521, sized->body, 0, 65521) == 0);
@@ -543,18 +501,17 @@ private slots:
 
         // The same bytes on every start; name and size follow the configuration.
         ServicesProcess services;
-        QString error;
-        QVERIFY2(services.start(&error), qPrintable(error));
+        VERIFY_STARTED(services);
         QVERIFY(bodyOf(services.baseUrl() + QStringLiteral("/download/") + name) == sized->body);
         Database db(services.databasePath());
         QVERIFY(db.exec(QStringLiteral("UPDATE lconfig_all SET ldownurl = ?"),
                         {QString(services.baseUrl() + QStringLiteral("/download/Setup2.exe"))}));
         QVERIFY(db.exec(QStringLiteral("UPDATE svc_settings SET lvalue = '0' WHERE lkey = 'installer_size'")));
-        const auto renamed = fetch(services.baseUrl() + QStringLiteral("/download/Setup2.exe"));
+        const auto renamed = httpGet(services.baseUrl() + QStringLiteral("/download/Setup2.exe"));
         QVERIFY(renamed && renamed->status == 200);
         QCOMPARE(renamed->get_header_value("Content-Length"), std::string("0"));
         QVERIFY(renamed->body.empty());
-        const auto emptyChunked = fetch(services.baseUrl() + QStringLiteral("/download/chunked/Setup2.exe"));
+        const auto emptyChunked = httpGet(services.baseUrl() + QStringLiteral("/download/chunked/Setup2.exe"));
         QVERIFY(emptyChunked && emptyChunked->status == 200 && emptyChunked->body.empty());
         QCOMPARE(statusOf(services.baseUrl() + QStringLiteral("/download/") + name), 404);
     }
@@ -562,13 +519,13 @@ private slots:
     void picturesAndLinkPages()
     {
         for (const QString &key : words("lqqimg ltaobaoimg")) {
-            const auto picture = fetch(configValue(m_services, key));
+            const auto picture = httpGet(configValue(m_services, key));
             QVERIFY2(picture && picture->status == 200, qPrintable(key));
             QCOMPARE(picture->get_header_value("Content-Type"), std::string("image/png"));
             QVERIFY(picture->body.starts_with("\x89PNG\r\n\x1a\n"));
         }
         for (const QString &key : words("lhomeurl lweburl lbbsurl lchaturl lgbookurl lqqurl ltaobaourl llinkurl lbaidupage")) {
-            const auto page = fetch(configValue(m_services, key));
+            const auto page = httpGet(configValue(m_services, key));
             QVERIFY2(page && page->status == 200, qPrintable(key));
             QVERIFY(utf8(page->body).contains(QStringLiteral("<h1>")));
         }
@@ -600,7 +557,7 @@ private slots:
         const auto posted = client.Post("/geturl/dataurl.asp", std::string(1 << 20, 'x'), "text/plain");
         QVERIFY(posted && posted->status == 413);
         // A request line too long to read: refused, and the connection closed.
-        const int fd = connectTo(m_services.port());
+        const int fd = connectToLoopback(m_services.port());
         const std::string tooLong = "GET /" + std::string(10000, 'a') + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
         QVERIFY(fd >= 0 && ::send(fd, tooLong.data(), tooLong.size(), MSG_NOSIGNAL) == ssize_t(tooLong.size()));
         const QByteArray answer = untilClosed(fd, 5000);
@@ -639,7 +596,7 @@ private slots:
         QFETCH(QByteArray, line);
         const qsizetype before = m_services.log().size();
         for (const QByteArray &sent : {request, QByteArray("GET /end-of-case HTTP/1.1\r\nConnection: close\r\n\r\n")}) {
-            const int fd = connectTo(m_services.port());
+            const int fd = connectToLoopback(m_services.port());
             QVERIFY(fd >= 0 && ::send(fd, sent.data(), size_t(sent.size()), MSG_NOSIGNAL) == sent.size());
             untilClosed(fd, 10000);
             ::close(fd);
@@ -663,8 +620,7 @@ private slots:
         ServicesProcess::Options options;
         options.extraArguments = words("--request-deadline 1");
         ServicesProcess strict(options);
-        QString error;
-        QVERIFY2(strict.start(&error), qPrintable(error));
+        VERIFY_STARTED(strict);
         SlowClients late(strict.port(), 1);
         const QByteArray answer = untilClosed(late.fds().front(), 10000);
         QVERIFY2(answer.startsWith("HTTP/1.1 408"), answer.constData());
@@ -675,12 +631,11 @@ private slots:
         ServicesProcess::Options options;
         options.extraArguments = words("--connections-per-address 4");
         ServicesProcess bounded(options);
-        QString error;
-        QVERIFY2(bounded.start(&error), qPrintable(error));
+        VERIFY_STARTED(bounded);
         std::vector<int> held;
         for (int i = 0; i < 4; ++i)
-            held.push_back(connectTo(bounded.port()));
-        const int extra = connectTo(bounded.port());
+            held.push_back(connectToLoopback(bounded.port()));
+        const int extra = connectToLoopback(bounded.port());
         const QByteArray refused = untilClosed(extra, 10000);
         QVERIFY2(refused.startsWith("HTTP/1.1 503"), refused.constData());
         ::close(extra);
@@ -710,7 +665,7 @@ private slots:
         // Paths outside the prefix are answered at once; this one waits.
         std::atomic<bool> answered = false;
         std::thread waiting([&] {
-            fetch(base + QStringLiteral("/query/whois.asp?domain=a.test"));
+            httpGet(base + QStringLiteral("/query/whois.asp?domain=a.test"));
             answered = true;
         });
         // On an early failure the process must go before the thread can be joined.
@@ -748,6 +703,10 @@ private slots:
         QTest::newRow("geolocation file of another format") << "--geo-db " NORVALE_SERVICES_DATA "/dns.json";
         QTest::newRow("settings file missing") << "--config /nonexistent/services.conf";
         QTest::newRow("settings file not NAME = VALUE") << "--config " NORVALE_SERVICES_DATA "/dns.json";
+        QTest::newRow("import without a file") << "import prices";
+        QTest::newRow("import into a table of no import") << "import lconfig_all x.csv";
+        QTest::newRow("import in both modes") << "import prices x.csv --replace --merge";
+        QTest::newRow("a mode on export") << "export prices x.csv --replace";
     }
 
     void badOptionsExitWithTwo()

@@ -11,6 +11,7 @@
 #include "tests/support/Controls.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/ServicesProcess.h"
+#include "tests/support/Started.h"
 #include "tests/support/TestText.h"
 
 #include <QApplication>
@@ -83,8 +84,8 @@ private slots:
     void initTestCase()
     {
         installFontSubstitutes();
-        QString why;
-        QVERIFY2(m_folder.isValid() && m_services.start(&why), qPrintable(why));
+        QVERIFY(m_folder.isValid());
+        VERIFY_STARTED(m_services);
     }
 
     // The splash's texts are drawn whole in a face that stands in for 宋体.
@@ -168,8 +169,7 @@ private slots:
         QFETCH(bool, discovery);
         QFETCH(QString, message);
         auto services = std::make_unique<test::ServicesProcess>();
-        QString why;
-        QVERIFY2(services->start(&why), qPrintable(why));
+        VERIFY_STARTED(*services);
         const QString address = services->dataServiceUrl();
         if (discovery) {
             // A port that just served and is now closed.

@@ -1,8 +1,7 @@
 #include "tests/support/FaultProxy.h"
+#include "tests/support/LoopbackSocket.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -14,15 +13,6 @@ namespace norvale::test {
 namespace {
 
 constexpr size_t kBodyBytesBeforeReset = 16;
-
-sockaddr_in loopback(int port)
-{
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(quint16(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
 
 // Closes with a reset instead of an orderly end.
 void resetAndClose(int fd)
@@ -36,19 +26,13 @@ void resetAndClose(int fd)
 
 bool FaultProxy::start(QString *error)
 {
-    m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = loopback(0);
-    socklen_t length = sizeof address;
-    if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
-        || ::listen(m_listener, SOMAXCONN) != 0
-        || ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length) != 0
-        || ::pipe2(m_wake, O_CLOEXEC) != 0) {
+    m_listener = listenOnLoopback(&m_port);
+    if (m_listener < 0 || ::pipe2(m_wake, O_CLOEXEC) != 0) {
         if (error)
             *error = QStringLiteral("the fault proxy could not listen");
         stop();
         return false;
     }
-    m_port = ntohs(address.sin_port);
     m_acceptor = std::thread([this] { accept(); });
     return true;
 }
@@ -86,12 +70,9 @@ void FaultProxy::accept()
 
 void FaultProxy::relay(int client)
 {
-    const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in target = loopback(m_target);
-    if (server < 0 || ::connect(server, reinterpret_cast<const sockaddr *>(&target), sizeof target) != 0) {
+    const int server = connectToLoopback(m_target);
+    if (server < 0) {
         resetAndClose(client);
-        if (server >= 0)
-            ::close(server);
         return;
     }
     std::string answer;   // what came back so far, while a reset is due

@@ -1,15 +1,13 @@
 #include "tests/support/PostgresServer.h"
 
 #include "tests/support/ChildProcess.h"
+#include "tests/support/LoopbackSocket.h"
 
 #include <QDir>
 
 #include <algorithm>
 
-#include <arpa/inet.h>
 #include <csignal>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -140,23 +138,6 @@ bool PostgresServer::execute(const QString &sql, QString *output, const QString 
     return runToEnd(psql, tool(u"psql"_s),
                     {u"-X"_s, u"-q"_s, u"-A"_s, u"-t"_s, u"-v"_s, u"ON_ERROR_STOP=1"_s, u"-h"_s, socketFolder(), u"-p"_s,
                      QString::number(m_port), u"-U"_s, user(), u"-d"_s, database, u"-c"_s, sql}, 60000, output);
-}
-
-int freeLoopbackPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0)
-        return 0;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
-        && ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
-    return port;
 }
 
 } // namespace norvale::test

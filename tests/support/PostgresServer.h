@@ -54,7 +54,4 @@ private:
     int m_port = 0;
 };
 
-// A loopback port nobody holds right now, for a server a test starts.
-int freeLoopbackPort();
-
 } // namespace norvale::test

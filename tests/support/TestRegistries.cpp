@@ -1,4 +1,5 @@
 #include "tests/support/TestRegistries.h"
+#include "tests/support/LoopbackSocket.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -8,9 +9,7 @@
 
 #include <httplib.h>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -25,25 +24,6 @@ namespace norvale::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// A loopback TCP socket bound to a free port, listening; -1 on failure.
-int listenOnLoopback(int *port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
-        || ::listen(fd, SOMAXCONN) != 0
-        || ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
-        if (fd >= 0)
-            ::close(fd);
-        return -1;
-    }
-    *port = ntohs(address.sin_port);
-    return fd;
-}
 
 QString statusWord(RegistryAnswer answer, bool rdap)
 {

@@ -124,7 +124,6 @@ private slots:
     {
         QPointer<Fwhois> window = new Fwhois(backend());
         window->setPageBase(m_world.page("/query/whois.asp?domain="));
-        QCOMPARE(window->windowTitle(), QStringLiteral("Whois查询"));
         window->show();
         QVERIFY(QTest::qWaitForWindowActive(window));
         QCOMPARE(QApplication::focusWidget(), window->ltext());
@@ -158,8 +157,6 @@ private slots:
     {
         REQUIRE_TEST_RESOLVER(m_world);
         std::unique_ptr<Fip> window = makeIpWindow();
-        QCOMPARE(window->windowTitle(), QStringLiteral("IP地址反查域名"));
-        QCOMPARE(window->lcount()->text(), QStringLiteral("合计查到 \u3000条共享域名"));
         window->show();
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
 
@@ -258,7 +255,6 @@ private slots:
     void filingWindow()
     {
         QPointer<fback> window = new fback(backend());
-        QCOMPARE(window->windowTitle(), QStringLiteral("备案信息查询"));
         window->show();
         QVERIFY(QTest::qWaitForWindowActive(window));
         QCOMPARE(QApplication::focusWidget(), window->ltext());

@@ -1,4 +1,5 @@
 #include "norvale/gui/platform/LoadPicture.h"
+#include "tests/support/Started.h"
 #include "tests/support/TestHttpServer.h"
 
 #include <QFile>
@@ -37,8 +38,7 @@ private slots:
             res.status = 404;
             res.set_content(pngBytes, "image/png");
         });
-        QString error;
-        QVERIFY2(m_server.start(&error), qPrintable(error));
+        VERIFY_STARTED(m_server);
     }
 
     void loads_data()

@@ -1,5 +1,6 @@
 #include "norvale/core/web/GetBody.h"
 #include "norvale/core/web/Marker.h"
+#include "tests/support/Started.h"
 #include "tests/support/TestHttpServer.h"
 #include "tests/support/TestText.h"
 
@@ -84,8 +85,7 @@ private slots:
             else
                 res.set_content_provider("application/octet-stream", provide);
         });
-        QString error;
-        QVERIFY2(m_server.start(&error), qPrintable(error));
+        VERIFY_STARTED(m_server);
         // A port that really served and now refuses connections.
         TestHttpServer closed(1);
         QVERIFY(closed.start());
