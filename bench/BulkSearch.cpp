@@ -87,6 +87,8 @@ BulkOutcome searchInWindow(const std::shared_ptr<test::DatabaseStack> &stack, co
     loop.exec();
     outcome.seconds = double(clock.nsecsElapsed()) / 1e9;
     outcome.maxStallMs = stalls.maxStallMs();
+    outcome.worstStallAtS = stalls.worstAtMs() / 1e3;
+    outcome.framesMissed = stalls.framesMissed();
     outcome.rows = test::control<ResultGridView>(window, "grid1")->grid().rows() - 1;
     if (then)
         then(window);

@@ -23,6 +23,8 @@ struct BulkOutcome {
     int rows = 0;          // data rows in the grid at the end
     double seconds = 0;
     double maxStallMs = 0; // longest lateness of the interface thread
+    double worstStallAtS = 0;  // when it ended, from the click
+    int framesMissed = 0;      // stalls longer than 16 ms
 };
 
 // The main window made from the stack's configuration, shown offscreen,

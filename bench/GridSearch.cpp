@@ -165,6 +165,9 @@ GridOutcome runGridSearch(test::TestDnsServer &dns)
             outcome.error = QStringLiteral("the filter shows %1 rows of %2").arg(free).arg(outcome.rows);
     });
     outcome.maxStallMs = search.maxStallMs;
+    outcome.worstStallAtS = search.worstStallAtS;
+    outcome.searchS = search.seconds;
+    outcome.framesMissed = search.framesMissed;
     outcome.ok = search.ok && outcome.error.isEmpty();
     if (!search.ok)
         outcome.error = search.error;

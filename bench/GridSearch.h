@@ -14,6 +14,9 @@ struct GridOutcome {
     int rows = 0;           // data rows in the grid at the end
     double rssMb = 0;       // the largest resident size seen from the search on
     double maxStallMs = 0;  // longest lateness of the interface thread while rows arrived
+    double worstStallAtS = 0;
+    double searchS = 0;
+    int framesMissed = 0;
     double sortMs = 0;      // the slower of the sorts by price and by name
     double filterMs = 0;    // "只看未注册" over the sorted rows
     // The same on the interface thread's own clock: on a busy machine, what

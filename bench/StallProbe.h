@@ -17,11 +17,18 @@ public:
 
     void start();
     double maxStallMs() const { return m_maxStallMs; }
+    // When the longest stall ended, in milliseconds since start(), and how
+    // many stalls were longer than a frame: where to look for the cause.
+    double worstAtMs() const { return m_worstAtMs; }
+    int framesMissed() const { return m_framesMissed; }
 
 private:
     QTimer m_tick;
     QElapsedTimer m_sinceTick;
     double m_maxStallMs = 0;
+    double m_worstAtMs = 0;
+    int m_framesMissed = 0;
+    QElapsedTimer m_sinceStart;
 };
 
 } // namespace norvale::bench

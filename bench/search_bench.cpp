@@ -196,6 +196,8 @@ QString gridFigures(const QStringList &arguments, test::TestDnsServer &dns, int 
         say(QStringLiteral("search_bench: grid: ") + grid.error);
         *status = 1;
     }
+    say(QStringLiteral("search_bench: grid: the longest stall ended %1 s into the %2 s search; %3 stalls over 16 ms")
+            .arg(grid.worstStallAtS, 0, 'f', 1).arg(grid.searchS, 0, 'f', 1).arg(grid.framesMissed));
     say(QStringLiteral("search_bench: grid: the slower sort took %1 ms of the processor, the filter %2 ms")
             .arg(grid.sortCpuMs, 0, 'f', 0).arg(grid.filterCpuMs, 0, 'f', 0));
     return QStringLiteral(" grid_rows=%1 grid_rss_mb=%2 grid_max_stall_ms=%3 grid_sort_ms=%4 grid_filter_ms=%5")
