@@ -2,6 +2,9 @@
 
 #include "norvale/core/search/KeywordList.h"
 #include "norvale/core/search/SearchRun.h"
+#include "norvale/core/work/HandOver.h"
+
+#include <QElapsedTimer>
 
 #include <algorithm>
 #include <limits>
@@ -9,11 +12,18 @@
 
 namespace norvale {
 
+struct DomainSearch::Backlog {
+    std::shared_ptr<SearchRun> run;
+    std::vector<SearchEvent> events;
+    std::size_t next = 0;
+};
+
 DomainSearch::DomainSearch(SearchBackend backend, std::shared_ptr<SearchBoxes> boxes,
                            QObject *parent)
     : QObject(parent)
     , m_backend(std::move(backend))
     , m_boxes(boxes ? std::move(boxes) : std::make_shared<SearchBoxes>())
+    , m_backlog(std::make_unique<Backlog>())
 {
     qRegisterMetaType<norvale::SearchRow>();
 }
@@ -130,10 +140,32 @@ void DomainSearch::stop()
 
 void DomainSearch::deliverPosted(const std::shared_ptr<SearchRun> &run)
 {
+    constexpr qint64 sliceNs = 8'000'000;
+    Backlog &backlog = *m_backlog;
+    if (backlog.run != run) {
+        if (!m_runs.isCurrent(run)) {
+            run->takePosted();  // a superseded run: nothing of it is shown
+            return;
+        }
+        // This run superseded the backlog's, whose events are dropped anyway.
+        backlog = {run, run->takePosted(), 0};
+    }
+    QElapsedTimer clock;
+    clock.start();
     // A receiver of the signals may start or stop a search meanwhile; deliver
     // then drops what no longer belongs to the current run.
-    for (const SearchEvent &event : run->takePosted())
-        deliver(run, event);
+    while (backlog.next < backlog.events.size() && clock.nsecsElapsed() < sliceNs)
+        deliver(run, backlog.events[backlog.next++]);
+    if (backlog.next == backlog.events.size()) {
+        // The run wakes nobody while its last take is being applied: what it
+        // posted meanwhile is taken now.
+        backlog = {run, run->takePosted(), 0};
+        if (backlog.events.empty()) {
+            backlog = {};
+            return;
+        }
+    }
+    work::postTo(this, [this, run] { deliverPosted(run); });
 }
 
 void DomainSearch::deliver(const std::shared_ptr<SearchRun> &run, const SearchEvent &event)

@@ -104,7 +104,10 @@ signals:
 private:
     friend class SearchRun;
     void launch(const QString &keyword, KeywordSource rest, quint64 generation);
-    // Applies what the run has posted since the last call, in order.
+    // Applies what the run has posted since the last call, in order, a slice
+    // of a few milliseconds at a time: what is left waits for the next turn
+    // of the event loop, so that a window falling behind a fast search still
+    // paints and answers between slices.
     void deliverPosted(const std::shared_ptr<SearchRun> &run);
     void deliver(const std::shared_ptr<SearchRun> &run, const SearchEvent &event);
 
@@ -124,6 +127,9 @@ private:
     bool m_sharperVerdicts = true;
     KeywordRound m_round;
     quint64 m_skipRows = 0;
+    // Events taken from a run and not yet applied.
+    struct Backlog;
+    std::unique_ptr<Backlog> m_backlog;
 };
 
 } // namespace norvale
