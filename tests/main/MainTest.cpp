@@ -41,6 +41,27 @@ bool showGrid(ResultGridView &view, int rows)
     return QTest::qWaitForWindowExposed(&view);
 }
 
+// Counts the events of one type that reach an object.
+class EventCounter final : public QObject {
+public:
+    EventCounter(QObject *watched, QEvent::Type type, int *count) : m_type(type), m_count(count)
+    {
+        watched->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == m_type)
+            ++*m_count;
+        return false;
+    }
+
+private:
+    QEvent::Type m_type;
+    int *m_count;
+};
+
 } // namespace
 
 class MainTest final : public QObject {
@@ -274,6 +295,42 @@ private slots:
 
         QVERIFY(grid.setRows(1));
         QCOMPARE(view.model()->headerData(3, Qt::Horizontal).toString(), QStringLiteral("域名地址"));
+    }
+
+    void rowsComingBelowTheShownOnesRepaintNothing()
+    {
+        ResultGridView view;
+        QVERIFY(showGrid(view, 1));
+        int paints = 0;
+        EventCounter counter(view.viewport(), QEvent::Paint, &paints);
+        auto add = [&view](int from, int count) {
+            std::vector<ResultGridModel::RowWrite> rows;
+            for (int r = from; r < from + count; ++r)
+                rows.push_back({r, {QString(), QStringLiteral("n%1.com").arg(r, 5, 10, QChar(u'0'))}, 0, 0});
+            return view.grid().writeRows(rows);
+        };
+        QVERIFY(add(1, 100));  // more than the view shows
+        QTRY_VERIFY(paints > 0);
+
+        paints = 0;
+        QVERIFY(add(101, 1000));
+        QTest::qWait(100);
+        QCOMPARE(paints, 0);
+        // The scroll bar knows them, and they show when scrolled to.
+        view.scrollToBottom();
+        QTRY_VERIFY(paints > 0);
+        QCOMPARE(view.order().gridRow(view.rowAt(view.viewport()->height() - 2)), 1100);
+
+        // Rows that land among the shown ones (here, sorted by name) show at once.
+        view.scrollToTop();
+        view.sortBy(1);
+        QTRY_COMPARE(view.order().gridRow(0), 1);
+        QTest::qWait(50);
+        paints = 0;
+        std::vector<ResultGridModel::RowWrite> first{{1101, {QString(), QStringLiteral("a.com")}, 0, 0}};
+        QVERIFY(view.grid().writeRows(first));
+        QTRY_VERIFY(paints > 0);
+        QCOMPARE(view.order().gridRow(0), 1101);
     }
 
     void clickNotifiesAfterActiveCellMoved()

@@ -104,7 +104,8 @@ bool ResultGridOrder::before(int a, int b) const
     return a < b;
 }
 
-void ResultGridOrder::sortRows(std::vector<int> &rows) const
+template <typename Rows>
+void ResultGridOrder::sortRows(Rows &rows) const
 {
     if (!isSorted()) {
         std::sort(rows.begin(), rows.end());

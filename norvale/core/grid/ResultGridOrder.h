@@ -4,6 +4,7 @@
 
 #include <QAbstractProxyModel>
 
+#include <deque>
 #include <functional>
 #include <vector>
 
@@ -62,7 +63,8 @@ private:
     // Whether model row a shows before model row b.
     bool before(int a, int b) const;
     // Model rows into the order the view shows them in.
-    void sortRows(std::vector<int> &rows) const;
+    template <typename Rows>
+    void sortRows(Rows &rows) const;
     // Model rows (ascending) that came, or whose cells changed when changed
     // is set, shown or hidden and put in their place.
     void place(const std::vector<int> &rows, bool changed);
@@ -78,8 +80,11 @@ private:
                        const QList<int> &roles);
 
     ResultGridModel &m_grid;
-    std::vector<int> m_shown;  // model rows in view order
-    std::vector<int> m_place;  // view row of each model row, -1 when hidden
+    // Deques, not vectors: a vector of a million rows that grows copies
+    // itself whole into fresh memory at each doubling, a pause of its own
+    // while the rows of a search arrive.
+    std::deque<int> m_shown;  // model rows in view order
+    std::deque<int> m_place;  // view row of each model row, -1 when hidden
     GridSortKeys m_keys;
     int m_sortColumn = -1;
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;

@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 
 #include <algorithm>
+#include <utility>
 
 namespace norvale {
 
@@ -34,6 +35,14 @@ ResultGridView::ResultGridView(QWidget *parent)
     // header nothing per row.
     verticalHeader()->hide();
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    // A long search adds its rows a batch at a time below the shown ones.
+    // The table would lay itself out and paint every shown cell again for
+    // each batch; rows that come below the shown ones change only the
+    // scroll bar.
+    connect(m_order, &QAbstractItemModel::rowsAboutToBeInserted, this,
+            [this](const QModelIndex &, int first, int) { m_firstComing = first; });
+    disconnect(verticalHeader(), &QHeaderView::sectionCountChanged, this, nullptr);
+    connect(verticalHeader(), &QHeaderView::sectionCountChanged, this, &ResultGridView::rowCountChangedBelow);
 
     QHeaderView *top = horizontalHeader();
     top->setSectionsClickable(true);
@@ -64,6 +73,17 @@ void ResultGridView::setGridFont(const QString &family, int pointSize)
     setFont(face);
     horizontalHeader()->setFont(face);
     fitRowHeight();
+}
+
+void ResultGridView::rowCountChangedBelow(int oldCount, int newCount)
+{
+    const int first = std::exchange(m_firstComing, -1);
+    const bool appendedBelow = newCount > oldCount && first == oldCount && oldCount > 0
+                               && rowViewportPosition(first) >= viewport()->height();
+    if (appendedBelow)
+        updateGeometries();
+    else
+        rowCountChanged(oldCount, newCount);
 }
 
 void ResultGridView::fitRowHeight()

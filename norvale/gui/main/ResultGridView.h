@@ -86,12 +86,14 @@ private:
     void showSortIndicator();
     // Tells a screen reader that cells changed their places.
     void cellsMoved();
+    void rowCountChangedBelow(int oldCount, int newCount);
 
     GridItemModel *m_model;
     ResultGridOrder *m_order;
     int m_mouseRow = -1;
     int m_mouseCol = -1;
     bool m_selecting = false;  // the click under way has Ctrl or Shift held
+    int m_firstComing = -1;    // view row of the rows being inserted
 };
 
 } // namespace norvale
