@@ -264,11 +264,11 @@ int main(int argc, char **argv)
     const double wildcard = secondsOf([&] {
         std::vector<std::thread> lookups;
         for (const QString &name : wildcardReferenceNames())
-            lookups.emplace_back([&backend, name] { backend.resolve(name, nullptr); });
+            lookups.emplace_back([&backend, name] { resolveOne(backend, name, nullptr); });
         for (std::thread &lookup : lookups)
             lookup.join();
     });
-    const double lookup = secondsOf([&] { backend.resolve(probe, nullptr); });
+    const double lookup = secondsOf([&] { resolveOne(backend, probe, nullptr); });
     const double fetch = secondsOf([&] { backend.fetchStatusPage(backend.statusPageBase() + probe, nullptr); });
     const double candidate = lookup + fetch + secondsOf([&] {
         backend.queryFirst(QLatin1StringView(searchsql::filing), {probe});

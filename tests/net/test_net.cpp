@@ -303,6 +303,49 @@ private slots:
         QCOMPARE(pinger.funcGetIPFromHostName(nameOf(2)), s("192.0.2.42"));
     }
 
+    void lookupsInFlightTogether()
+    {
+        if (!m_resolver.ready())
+            QSKIP(qPrintable(m_resolver.reason()));
+        TestDnsServer &dns = m_resolver.server();
+        dns.addRecord(s("one.together.test"), {s("198.51.100.11")});
+        dns.addRecord(s("www.two.together.test"), {s("198.51.100.12")});
+        dns.addRecord(s("inner.together.test"), {s("198.51.100.13")});
+        const QStringList names{s("one.together.test"), s("nobody.together.test"), s("192.0.2.7"), s(""),
+                                s("http://two.together.test"), s("one.together.test")};
+        const QStringList expected{s("198.51.100.11"), s(""), s("192.0.2.7"), s(""), s("198.51.100.12"),
+                                   s("198.51.100.11")};
+        const cPing pinger;
+        QStringList got(names.size(), s("(none)"));
+        QString inner;
+        pinger.funcGetIPsFromHostNames(names, nullptr, [&](qsizetype i, const QString &address) {
+            QCOMPARE(got[i], s("(none)"));  // each name once
+            got[i] = address;
+            // A lookup from an answer, while the others are still in flight.
+            if (i == 0)
+                inner = pinger.funcGetIPFromHostName(s("inner.together.test"));
+        });
+        QCOMPARE(got, expected);
+        QCOMPARE(inner, s("198.51.100.13"));
+
+        // A stop ends the batch at once and hands over none of the waiting names.
+        dns.setDelay(10s);
+        const auto noDelay = qScopeGuard([&dns] { dns.setDelay(0ms); });
+        StopFlag stop{false};
+        std::thread stopper([&stop] {
+            std::this_thread::sleep_for(100ms);
+            stop = true;
+        });
+        int handed = 0;
+        QElapsedTimer clock;
+        clock.start();
+        pinger.funcGetIPsFromHostNames({s("one.together.test"), s("192.0.2.8")}, &stop,
+                                       [&](qsizetype, const QString &) { ++handed; });
+        stopper.join();
+        QCOMPARE(handed, 1);  // the address, answered on the spot
+        QVERIFY2(clock.elapsed() < 2000, "held until the lookup's own deadline");
+    }
+
     void ping_data()
     {
         QTest::addColumn<QString>("address");

@@ -597,14 +597,16 @@ private slots:
         std::promise<void> changed;
         std::shared_future<void> boxesChanged = changed.get_future().share();
         SearchBackend parts = backend();
-        parts.resolve = [resolve = parts.resolve, reached, boxesChanged](const QString &domain,
-                                                                         const StopFlag *stop) {
-            if (wildcardReferenceNames().contains(domain)) {
-                if (domain == wildcardReferenceNames().first())
-                    reached->set_value();
-                boxesChanged.wait();
+        parts.resolve = [resolve = parts.resolve, reached, boxesChanged](
+                            const QStringList &domains, const StopFlag *stop, const SearchBackend::Answered &answered) {
+            for (const QString &domain : domains) {
+                if (wildcardReferenceNames().contains(domain)) {
+                    if (domain == wildcardReferenceNames().first())
+                        reached->set_value();
+                    boxesChanged.wait();
+                }
             }
-            return resolve(domain, stop);
+            resolve(domains, stop, answered);
         };
         Search search(parts, ticked);
         QFETCH(int, parallelism);
@@ -673,14 +675,14 @@ private slots:
         const auto answerAgain = qScopeGuard([&dns] { dns.setDelay(0ms); });
         auto inFlight = std::make_shared<std::atomic<int>>(0);
         SearchBackend parts = backend();
-        parts.resolve = [resolve = parts.resolve, inFlight, &dns](const QString &domain, const StopFlag *stop) {
+        parts.resolve = [resolve = parts.resolve, inFlight, &dns](
+                            const QStringList &domains, const StopFlag *stop, const SearchBackend::Answered &answered) {
             // The wildcard reference is answered; then the server goes quiet.
-            if (!wildcardReferenceNames().contains(domain))
+            if (!wildcardReferenceNames().contains(domains.first()))
                 dns.setDelay(10s);
-            ++*inFlight;
-            const QString address = resolve(domain, stop);
-            --*inFlight;
-            return address;
+            *inFlight += int(domains.size());
+            resolve(domains, stop, answered);
+            *inFlight -= int(domains.size());
         };
         Search search(parts, boxes(true));
         search.engine.start(QStringLiteral("example"));
@@ -719,14 +721,15 @@ private slots:
         const QString text = QStringLiteral("Provider=SQLite;Data Source=") + file;
 
         SearchBackend parts = backend();
-        parts.resolve = [resolve = parts.resolve, file](const QString &domain, const StopFlag *stop) {
-            if (domain == QLatin1StringView("example.org")) {
+        parts.resolve = [resolve = parts.resolve, file](const QStringList &domains, const StopFlag *stop,
+                                                        const SearchBackend::Answered &answered) {
+            if (domains.contains(QLatin1StringView("example.org"))) {
                 test::fillDatabase(file, [](QSqlDatabase &db) {
                     return test::execSql(db, QStringLiteral("alter table ldomainlist rename to gone_list"))
                            && test::execSql(db, QStringLiteral("alter table ldomainprice rename to gone_price"));
                 });
             }
-            return resolve(domain, stop);
+            resolve(domains, stop, answered);
         };
         parts.queryRows = [text](const QString &sql, const QVariantList &params, const QStringList &columns) {
             return queryRowsOn(text, sql, params, columns);

@@ -31,6 +31,7 @@ bool aresReady()
 
 struct Lookup {
     bool done = false;
+    bool handed = false;  // to the caller
     QString address;
 };
 
@@ -121,47 +122,91 @@ struct Resolving {
 // The calling thread's channel. Reading the configuration costs more than the
 // lookup itself, so each thread keeps a channel made from it as a template,
 // reads the files again only once they changed, and copies the template for
-// the channel its lookups use.
-Resolving channelFor(const ResolverLimits &limits)
-{
+// the channel its lookups use. A lookup started while the thread's channel
+// still has lookups of its own in flight (from a caller's answer) gets a
+// channel of its own in spare, so that neither waits for, renews or cancels
+// the other's.
+class ThreadChannel final {
+public:
+    ThreadChannel(const ResolverLimits &limits, qsizetype names)
+    {
+        Kept &kept = keptHere();
+        if (kept.busy) {
+            Made made = makeChannel(limits);
+            m_spare = std::move(made.channel);
+            if (made.hostsFirst)
+                m_hosts = HostsFile::current();
+            m_resolving = {m_spare.get(), m_hosts.get()};
+            return;
+        }
+        m_resolving = kept.channelFor(limits, names);
+        if (m_resolving.channel)
+            m_kept = &kept;
+        if (m_kept)
+            m_kept->busy = true;
+    }
+    ~ThreadChannel()
+    {
+        if (m_kept)
+            m_kept->busy = false;
+    }
+    Q_DISABLE_COPY_MOVE(ThreadChannel)
+
+    const Resolving &resolving() const { return m_resolving; }
+
+private:
     using Clock = std::chrono::steady_clock;
     struct Kept {
         Made made;
         Channel inUse;  // a copy of made, with its socket kept open
         int lookups = 0;
+        bool busy = false;
         std::shared_ptr<const HostsFile> hosts;
         ConfigStamp stamp;
         Clock::time_point checked;
         ResolverLimits limits;
-    };
-    thread_local Kept kept;
 
-    const Clock::time_point now = Clock::now();
-    const bool sameLimits = kept.limits.firstTry == limits.firstTry && kept.limits.tries == limits.tries;
-    if (!kept.made.channel || !sameLimits || now - kept.checked >= configCheck) {
-        const ConfigStamp stamp;
-        kept.checked = now;
-        if (!kept.made.channel || !sameLimits || !(kept.stamp == stamp)) {
-            kept.inUse.reset();
-            kept.made = makeChannel(limits);
-            if (!kept.made.channel)
-                return {};
-            kept.stamp = stamp;
-            kept.limits = limits;
+        Resolving channelFor(const ResolverLimits &wanted, qsizetype names)
+        {
+            const Clock::time_point now = Clock::now();
+            const bool sameLimits = limits.firstTry == wanted.firstTry && limits.tries == wanted.tries;
+            if (!made.channel || !sameLimits || now - checked >= configCheck) {
+                const ConfigStamp current;
+                checked = now;
+                if (!made.channel || !sameLimits || !(stamp == current)) {
+                    inUse.reset();
+                    made = makeChannel(wanted);
+                    if (!made.channel)
+                        return {};
+                    stamp = current;
+                    limits = wanted;
+                }
+                hosts = made.hostsFirst ? HostsFile::current() : nullptr;
+            }
+            if (!inUse || lookups >= lookupsPerChannel) {
+                inUse.reset();
+                lookups = 0;
+                ares_channel copy = nullptr;
+                if (ares_dup(&copy, made.channel.get()) != ARES_SUCCESS)
+                    return {};
+                inUse.reset(copy);
+            }
+            lookups += int(std::min<qsizetype>(names, lookupsPerChannel));
+            return {inUse.get(), hosts.get()};
         }
-        kept.hosts = kept.made.hostsFirst ? HostsFile::current() : nullptr;
+    };
+
+    static Kept &keptHere()
+    {
+        thread_local Kept kept;
+        return kept;
     }
-    if (!kept.inUse || kept.lookups >= lookupsPerChannel) {
-        kept.inUse.reset();
-        kept.lookups = 0;
-        ares_channel copy = nullptr;
-        if (ares_dup(&copy, kept.made.channel.get()) != ARES_SUCCESS)
-            return {};
-        kept.inUse.reset(copy);
-    }
-    ++kept.lookups;
-    return {kept.inUse.get(), kept.hosts.get()};
-}
+
+    Resolving m_resolving;
+    Kept *m_kept = nullptr;
+    Channel m_spare;
+    std::shared_ptr<const HostsFile> m_hosts;
+};
 
 // One wait for the channel's sockets, at most until its next time-out and
 // never longer than limit; then lets the channel read, send and time out.
@@ -201,47 +246,88 @@ void step(ares_channel channel, std::chrono::milliseconds limit)
 
 } // namespace
 
-QString resolveFirstIPv4(const QByteArray &name, const StopFlag *stop, const ResolverLimits &limits)
+void resolveFirstIPv4s(const QList<QByteArray> &names, const StopFlag *stop, const ResolverLimits &limits,
+                       const std::function<void(qsizetype, const QString &)> &answered)
 {
     using Clock = std::chrono::steady_clock;
-    if (name.isEmpty() || name.contains('\0') || (stop && stop->load()) || !aresReady())
-        return {};
+    if ((stop && stop->load()) || !aresReady())
+        return;
+    const Clock::time_point end = Clock::now() + limits.deadline;
+    const ThreadChannel thread(limits, names.size());
+    const Resolving &resolving = thread.resolving();
 
-    // An address is its own answer, in the forms the C library reads too
-    // (1.2.3 is 1.2.0.3, as inet_aton has it).
-    if (in_addr literal{}; ::inet_aton(name.constData(), &literal) != 0) {
-        char text[INET_ADDRSTRLEN] = {};
-        return ::inet_ntop(AF_INET, &literal, text, sizeof text) ? QString::fromLatin1(text) : QString();
+    // What the name servers are asked; the rest is answered on the spot.
+    std::vector<Lookup> lookups(std::size_t(names.size()));
+    std::vector<qsizetype> asked;
+    asked.reserve(std::size_t(names.size()));
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        const QByteArray &name = names[i];
+        if (stop && stop->load())
+            return;
+        if (name.isEmpty() || name.contains('\0') || !resolving.channel) {
+            answered(i, QString());
+            continue;
+        }
+        // An address is its own answer, in the forms the C library reads
+        // too (1.2.3 is 1.2.0.3, as inet_aton has it).
+        if (in_addr literal{}; ::inet_aton(name.constData(), &literal) != 0) {
+            char text[INET_ADDRSTRLEN] = {};
+            answered(i, ::inet_ntop(AF_INET, &literal, text, sizeof text) ? QString::fromLatin1(text) : QString());
+            continue;
+        }
+        if (resolving.hosts) {
+            if (QString listed = resolving.hosts->firstIPv4(name); !listed.isEmpty()) {
+                answered(i, listed);
+                continue;
+            }
+        }
+        asked.push_back(i);
     }
+    if (asked.empty())
+        return;
 
-    const Resolving resolving = channelFor(limits);
-    const ares_channel channel = resolving.channel;
-    if (!channel)
-        return {};
-    if (resolving.hosts) {
-        if (QString listed = resolving.hosts->firstIPv4(name); !listed.isEmpty())
-            return listed;
-    }
-
-    Lookup lookup;
     ares_addrinfo_hints hints{};
     hints.ai_family = AF_INET;
     // The answer's own order: no sorting by reachability from here.
     hints.ai_flags = ARES_AI_NOSORT;
-    ares_getaddrinfo(channel, name.constData(), nullptr, &hints, &onAnswer, &lookup);
+    for (const qsizetype i : asked)
+        ares_getaddrinfo(resolving.channel, names[i].constData(), nullptr, &hints, &onAnswer, &lookups[std::size_t(i)]);
 
-    // A lookup given up is cancelled, so the kept channel's next lookup
-    // starts with nothing of it left and its answer never reaches lookup.
-    const Clock::time_point end = Clock::now() + limits.deadline;
-    while (!lookup.done) {
+    // Each answer is handed over once the channel has let go of it, so that
+    // the caller may start lookups of its own from there.
+    std::size_t handed = 0;
+    while (handed < asked.size()) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now());
-        if ((stop && stop->load()) || left.count() <= 0) {
-            ares_cancel(channel);
-            return {};
+        const bool stopped = stop && stop->load();
+        if (stopped || left.count() <= 0) {
+            // Cancelled, so the kept channel's next lookups start with
+            // nothing of these left and their answers never arrive late.
+            // The cancelled ones count as done, with no address.
+            ares_cancel(resolving.channel);
+            if (stopped)
+                return;
+            for (const qsizetype i : asked)
+                lookups[std::size_t(i)].done = true;
+        } else {
+            step(resolving.channel, std::min(left, stopCheck));
         }
-        step(channel, std::min(left, stopCheck));
+        for (std::size_t k = handed; k < asked.size(); ++k) {
+            Lookup &lookup = lookups[std::size_t(asked[k])];
+            if (!lookup.done || lookup.handed)
+                continue;
+            lookup.handed = true;
+            answered(asked[k], lookup.address);
+        }
+        while (handed < asked.size() && lookups[std::size_t(asked[handed])].handed)
+            ++handed;
     }
-    return lookup.address;
+}
+
+QString resolveFirstIPv4(const QByteArray &name, const StopFlag *stop, const ResolverLimits &limits)
+{
+    QString address;
+    resolveFirstIPv4s({name}, stop, limits, [&address](qsizetype, const QString &found) { address = found; });
+    return address;
 }
 
 } // namespace norvale

@@ -3,9 +3,11 @@
 #include "norvale/core/work/StopFlag.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <chrono>
+#include <functional>
 
 namespace norvale {
 
@@ -30,5 +32,14 @@ struct ResolverLimits {
 // calling thread; looks at stop every few milliseconds. Thread-safe.
 QString resolveFirstIPv4(const QByteArray &name, const StopFlag *stop = nullptr,
                          const ResolverLimits &limits = ResolverLimits{});
+
+// Several names at once, each as resolveFirstIPv4 has it, their queries in
+// flight together on the calling thread's channel: one wait serves every
+// answer that has come in. Each name's address is handed to answered(index,
+// address) as soon as it is known, on the calling thread; answered may look
+// up names itself. Returns once every name has been handed over, or at once
+// when stop is set, handing over none of the names still waiting.
+void resolveFirstIPv4s(const QList<QByteArray> &names, const StopFlag *stop, const ResolverLimits &limits,
+                       const std::function<void(qsizetype index, const QString &address)> &answered);
 
 } // namespace norvale

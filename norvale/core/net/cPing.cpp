@@ -6,6 +6,7 @@
 #include <QUrl>
 
 #include <cstring>
+#include <vector>
 
 namespace norvale {
 
@@ -112,6 +113,28 @@ QString cPing::funcGetIPFromHostName(const QString &sHostName, const StopFlag *s
     if (host.isEmpty())
         return {};
     return resolveFirstIPv4(resolverName(host), stop);
+}
+
+void cPing::funcGetIPsFromHostNames(const QStringList &hostNames, const StopFlag *stop,
+                                    const std::function<void(qsizetype, const QString &)> &answered) const
+{
+    QList<QByteArray> names;
+    std::vector<qsizetype> places;  // of each name asked, in hostNames
+    for (qsizetype i = 0; i < hostNames.size(); ++i) {
+        QString host = hostNames[i];
+        normaliseHost(host, true);
+        if (host.isEmpty()) {
+            answered(i, QString());
+            continue;
+        }
+        names.append(resolverName(host));
+        places.push_back(i);
+    }
+    if (names.isEmpty())
+        return;
+    resolveFirstIPv4s(names, stop, ResolverLimits{}, [&](qsizetype k, const QString &address) {
+        answered(places[std::size_t(k)], address);
+    });
 }
 
 int cPing::Ping(QString &szAddress)

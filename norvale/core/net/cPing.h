@@ -4,6 +4,9 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
+
+#include <functional>
 
 namespace norvale {
 
@@ -56,6 +59,11 @@ public:
     // name server answers is given up within 3 s; a set stop flag ends the
     // lookup at once with the empty text. Thread-safe.
     QString funcGetIPFromHostName(const QString &sHostName, const StopFlag *stop = nullptr) const;
+    // Each host as funcGetIPFromHostName has it, their lookups in flight
+    // together: answered(index, address) as each is known, on the calling
+    // thread. A set stop flag ends it at once, without the rest. Thread-safe.
+    void funcGetIPsFromHostNames(const QStringList &hostNames, const StopFlag *stop,
+                                 const std::function<void(qsizetype index, const QString &address)> &answered) const;
 
 signals:
     void PingReturn(QString ipAddress, QString successStatus, int roundTripMilliseconds);

@@ -30,15 +30,22 @@ SearchRows queryRowsOn(const QString &connectionText, const QString &sql,
     return result;
 }
 
+QString resolveOne(const SearchBackend &backend, const QString &domain, const StopFlag *stop)
+{
+    QString address;
+    backend.resolve({domain}, stop, [&address](qsizetype, const QString &found) { address = found; });
+    return address;
+}
+
 SearchBackend makeServerBackend(std::shared_ptr<ServerDatabase> database,
                                 std::function<QString()> statusPageBase)
 {
     SearchBackend backend;
-    backend.resolve = [](const QString &domain, const StopFlag *stop) {
+    backend.resolve = [](const QStringList &domains, const StopFlag *stop, const SearchBackend::Answered &answered) {
         // cPing keeps no state between calls; one per call keeps each
         // worker independent of any window's object.
         const cPing ping;
-        return ping.funcGetIPFromHostName(domain, stop);
+        ping.funcGetIPsFromHostNames(domains, stop, answered);
     };
     backend.statusPageBase = std::move(statusPageBase);
     backend.fetchStatusPage = [](const QString &url, const StopFlag *stop) {

@@ -31,8 +31,12 @@ struct SearchValue {
 // worker threads, concurrently, and possibly after the engine that started
 // the search is gone, so each must be thread-safe and own what it uses.
 struct SearchBackend {
-    // "" when it does not resolve; ends at once when the search's stop flag is set.
-    std::function<QString(const QString &domain, const StopFlag *stop)> resolve;
+    // Each name's first IPv4 address, "" when it does not resolve, handed to
+    // answered(index, address) as soon as it is known; the lookups are in
+    // flight together. Returns once every name has been handed over; ends at
+    // once, without the rest, when the search's stop flag is set.
+    using Answered = std::function<void(qsizetype index, const QString &address)>;
+    std::function<void(const QStringList &domains, const StopFlag *stop, const Answered &answered)> resolve;
     std::function<QString()> statusPageBase;                               // ldomainurl, read at each fetch
     // Decoded as GB2312; ends at once when the search's stop flag is set.
     std::function<PageText(const QString &url, const StopFlag *stop)> fetchStatusPage;
@@ -40,6 +44,9 @@ struct SearchBackend {
                              const QStringList &columns)> queryRows;       // the record source
     std::function<SearchValue(const QString &sql, const QVariantList &params)> queryFirst;
 };
+
+// One name through backend.resolve.
+QString resolveOne(const SearchBackend &backend, const QString &domain, const StopFlag *stop);
 
 // A record-source query on the calling thread's connection for the text.
 SearchRows queryRowsOn(const QString &connectionText, const QString &sql,

@@ -17,8 +17,12 @@ namespace {
 constexpr int filingBatch = 64;
 // Events posted and not yet taken by the engine before the driver waits.
 constexpr int postedBound = 4096;
-// Candidates a pool task checks before it gives its thread back.
+// Candidates a pool task checks before it gives its thread back. A lookup
+// task has them all in flight at once; a status fetch blocks its thread, so
+// fetch tasks take one at a time and the fetches spread over the pool.
 constexpr int takerBurst = 16;
+constexpr int lookupBatch = takerBurst;
+constexpr int fetchBatch = 1;
 
 } // namespace
 
@@ -154,12 +158,12 @@ void SearchRun::makeWildcardReference()
     const QStringList names = wildcardReferenceNames();
     if (serial()) {
         for (const QString &name : names)
-            m_wildip += m_backend.resolve(name, &m_stop);
+            m_wildip += resolveOne(m_backend, name, &m_stop);
         return;
     }
     for (int k = 0; k < names.size(); ++k) {
         workpools::lookups().start([self = shared_from_this(), k, name = names[k]] {
-            const QString address = self->stopped() ? QString() : self->m_backend.resolve(name, &self->m_stop);
+            const QString address = self->stopped() ? QString() : resolveOne(self->m_backend, name, &self->m_stop);
             const std::lock_guard lock(self->m_mutex);
             self->m_wildParts[k] = address;
             ++self->m_wildAnswers;
@@ -390,41 +394,57 @@ void SearchRun::dispatch(const CandidatePtr &c)
     // runs alongside it; the row is complete when both are.
     c->parts = c->related ? 1 : 2;
     if (m_lookupQueue.push(c))
-        startTaker(m_lookupQueue, workpools::lookups(), &SearchRun::lookUpAndPass);
+        startTaker(m_lookupQueue, workpools::lookups(), &SearchRun::lookUpAndPass, lookupBatch);
     if (!c->related)
         queueFiling(c);
 }
 
-void SearchRun::startTaker(CandidateQueue &queue, workpools::WorkerPool &pool, Step step)
+void SearchRun::startTaker(CandidateQueue &queue, workpools::WorkerPool &pool, Step step, int batch)
 {
-    pool.start([self = shared_from_this(), &queue, &pool, step] {
-        CandidatePtr c;
-        for (int taken = 0; taken < takerBurst; ++taken) {
-            if (!queue.take(&c))
+    pool.start([self = shared_from_this(), &queue, &pool, step, batch] {
+        Candidates taken;
+        for (int burst = 0; burst < takerBurst; burst += batch) {
+            if (!queue.take(&taken, batch))
                 return;
             if (!self->stopped())
-                (self.get()->*step)(c);
+                (self.get()->*step)(taken);
         }
         // Between bursts the thread goes back to the pool, so that work
         // queued ahead of it (a lookup window's) is not held back by a long
         // list.
-        self->startTaker(queue, pool, step);
+        self->startTaker(queue, pool, step, batch);
     });
 }
 
-void SearchRun::lookUpAndPass(const CandidatePtr &c)
+void SearchRun::lookUpAndPass(const Candidates &batch)
 {
-    lookUp(c);
+    QStringList names;
+    names.reserve(qsizetype(batch.size()));
+    for (const CandidatePtr &c : batch)
+        names.append(c->domain);
+    // Each candidate goes on as its answer comes: a slow name holds back no
+    // other.
+    m_backend.resolve(names, &m_stop, [&](qsizetype i, const QString &address) {
+        const CandidatePtr &c = batch[std::size_t(i)];
+        lookedUp(c, address);
+        pass(c);
+    });
+}
+
+void SearchRun::pass(const CandidatePtr &c)
+{
     if (!wantsStatusPage(c->domain, c->kind, c->address, m_wildip))
         judged(c);
     else if (m_fetchQueue.push(c))
-        startTaker(m_fetchQueue, workpools::fetches(), &SearchRun::fetchAndJudge);
+        startTaker(m_fetchQueue, workpools::fetches(), &SearchRun::fetchAndJudge, fetchBatch);
 }
 
-void SearchRun::fetchAndJudge(const CandidatePtr &c)
+void SearchRun::fetchAndJudge(const Candidates &batch)
 {
-    fetchStatus(c);
-    judged(c);
+    for (const CandidatePtr &c : batch) {
+        fetchStatus(c);
+        judged(c);
+    }
 }
 
 void SearchRun::judged(const CandidatePtr &c)
@@ -445,7 +465,12 @@ void SearchRun::judged(const CandidatePtr &c)
 void SearchRun::lookUp(const CandidatePtr &c)
 {
     // Like the fetches, a stopped search's lookups end at once.
-    c->address = m_backend.resolve(c->domain, &m_stop);
+    lookedUp(c, resolveOne(m_backend, c->domain, &m_stop));
+}
+
+void SearchRun::lookedUp(const CandidatePtr &c, const QString &address)
+{
+    c->address = address;
     if (m_settings.sharperVerdicts) {
         c->address = judgedAddress(c->domain, c->kind, c->address, m_wildip,
                                    [this](const QString &zone) { return zoneWildcard(zone); });
@@ -466,7 +491,7 @@ QString SearchRun::zoneWildcard(const QString &zone)
     // depends on a free worker.
     std::call_once(probe->once, [&] {
         if (!stopped())
-            probe->answer = m_backend.resolve(randomProbeLabel() + zone, &m_stop);
+            probe->answer = resolveOne(m_backend, randomProbeLabel() + zone, &m_stop);
     });
     return probe->answer;
 }

@@ -99,13 +99,17 @@ private:
     void check(const CandidatePtr &c);     // one after another, on this thread
     void dispatch(const CandidatePtr &c);  // spread over the pools
     using CandidateQueue = work::TakerQueue<CandidatePtr>;
-    using Step = void (SearchRun::*)(const CandidatePtr &);
-    // A pool task that checks queued candidates until none is left.
-    void startTaker(CandidateQueue &queue, workpools::WorkerPool &pool, Step step);
-    void lookUpAndPass(const CandidatePtr &c);
-    void fetchAndJudge(const CandidatePtr &c);
+    using Candidates = std::vector<CandidatePtr>;
+    using Step = void (SearchRun::*)(const Candidates &);
+    // A pool task that checks queued candidates, taken batch at a time,
+    // until none is left.
+    void startTaker(CandidateQueue &queue, workpools::WorkerPool &pool, Step step, int batch);
+    void lookUpAndPass(const Candidates &batch);
+    void pass(const CandidatePtr &c);
+    void fetchAndJudge(const Candidates &batch);
     void judged(const CandidatePtr &c);
     void lookUp(const CandidatePtr &c);
+    void lookedUp(const CandidatePtr &c, const QString &address);
     QString zoneWildcard(const QString &zone);
     void fetchStatus(const CandidatePtr &c);
     void judge(const CandidatePtr &c);

@@ -2,6 +2,7 @@
 
 #include <deque>
 #include <mutex>
+#include <vector>
 
 namespace norvale::work {
 
@@ -26,17 +27,20 @@ public:
         return true;
     }
 
-    // The next item for a running taker; false, ending that taker, when none
-    // is left.
-    [[nodiscard]] bool take(Item *item)
+    // The next items, at most `most`, for a running taker; false, ending
+    // that taker, when none is left.
+    [[nodiscard]] bool take(std::vector<Item> *items, int most)
     {
+        items->clear();
         const std::lock_guard lock(m_mutex);
         if (m_items.empty()) {
             --m_takers;
             return false;
         }
-        *item = std::move(m_items.front());
-        m_items.pop_front();
+        while (!m_items.empty() && int(items->size()) < most) {
+            items->push_back(std::move(m_items.front()));
+            m_items.pop_front();
+        }
         return true;
     }
 
