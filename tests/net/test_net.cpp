@@ -42,6 +42,15 @@ bool writeProcFile(const char *path, QByteArrayView value)
 
 const char *const NoIcmp = "this process may open no ICMP socket (see net.ipv4.ping_group_range)";
 
+// Sets stop 100 ms from now, on a thread of its own: a lookup under way.
+std::thread stopSoon(StopFlag &stop)
+{
+    return std::thread([&stop] {
+        std::this_thread::sleep_for(100ms);
+        stop = true;
+    });
+}
+
 } // namespace
 
 class TestNet final : public QObject {
@@ -282,10 +291,7 @@ private slots:
         dns.setDelay(300ms);
         const auto noDelay = qScopeGuard([&dns] { dns.setDelay(0ms); });
         StopFlag stop{false};
-        std::thread stopper([&stop] {
-            std::this_thread::sleep_for(100ms);
-            stop = true;
-        });
+        std::thread stopper = stopSoon(stop);
         QCOMPARE(pinger.funcGetIPFromHostName(nameOf(1), &stop), QString());
         stopper.join();
         dns.setDelay(0ms);
@@ -332,10 +338,7 @@ private slots:
         dns.setDelay(10s);
         const auto noDelay = qScopeGuard([&dns] { dns.setDelay(0ms); });
         StopFlag stop{false};
-        std::thread stopper([&stop] {
-            std::this_thread::sleep_for(100ms);
-            stop = true;
-        });
+        std::thread stopper = stopSoon(stop);
         int handed = 0;
         QElapsedTimer clock;
         clock.start();
