@@ -140,10 +140,10 @@ public:
             return;
         }
         m_resolving = kept.channelFor(limits, names);
-        if (m_resolving.channel)
+        if (m_resolving.channel) {
             m_kept = &kept;
-        if (m_kept)
             m_kept->busy = true;
+        }
     }
     ~ThreadChannel()
     {
