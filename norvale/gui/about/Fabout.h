@@ -31,6 +31,7 @@ public:
     // Loads the two contact pictures off the interface thread unless the QQ
     // picture is already there (or on its way); each appears when it arrives.
     void checkimg();
+    bool picturesOnTheirWay() const { return m_picturesPending > 0; }
 
     DownloadPanel *fdownload() const { return m_fdownload; }
 
