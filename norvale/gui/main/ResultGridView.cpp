@@ -35,12 +35,18 @@ ResultGridView::ResultGridView(QWidget *parent)
     // header nothing per row.
     verticalHeader()->hide();
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    // Scrolling by whole rows would make every change of the row count find
+    // the top row's position by adding up the rows above it.
+    setVerticalScrollMode(ScrollPerPixel);
     // A long search adds its rows a batch at a time below the shown ones.
     // The table would lay itself out and paint every shown cell again for
     // each batch; rows that come below the shown ones change only the
     // scroll bar.
     connect(m_order, &QAbstractItemModel::rowsAboutToBeInserted, this,
-            [this](const QModelIndex &, int first, int) { m_firstComing = first; });
+            [this](const QModelIndex &, int first, int) {
+                m_firstComing = first;
+                m_lengthBefore = verticalHeader()->length();
+            });
     disconnect(verticalHeader(), &QHeaderView::sectionCountChanged, this, nullptr);
     connect(verticalHeader(), &QHeaderView::sectionCountChanged, this, &ResultGridView::rowCountChangedBelow);
 
@@ -78,8 +84,11 @@ void ResultGridView::setGridFont(const QString &family, int pointSize)
 void ResultGridView::rowCountChangedBelow(int oldCount, int newCount)
 {
     const int first = std::exchange(m_firstComing, -1);
+    // Appended rows start where the old ones ended. The header's length is
+    // kept as it goes; asking it for a row's position would add up every row
+    // above it again, a million at the end of a big search.
     const bool appendedBelow = newCount > oldCount && first == oldCount && oldCount > 0
-                               && rowViewportPosition(first) >= viewport()->height();
+                               && m_lengthBefore - verticalHeader()->offset() >= viewport()->height();
     if (appendedBelow)
         updateGeometries();
     else

@@ -94,6 +94,7 @@ private:
     int m_mouseCol = -1;
     bool m_selecting = false;  // the click under way has Ctrl or Shift held
     int m_firstComing = -1;    // view row of the rows being inserted
+    int m_lengthBefore = 0;    // the rows' height in pixels before them
 };
 
 } // namespace norvale
