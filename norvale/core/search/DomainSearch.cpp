@@ -5,6 +5,7 @@
 #include "norvale/core/work/HandOver.h"
 
 #include <QElapsedTimer>
+#include <QTimer>
 
 #include <algorithm>
 #include <limits>
@@ -144,11 +145,14 @@ void DomainSearch::deliverPosted(const std::shared_ptr<SearchRun> &run)
     Backlog &backlog = *m_backlog;
     if (backlog.run != run) {
         if (!m_runs.isCurrent(run)) {
-            run->takePosted();  // a superseded run: nothing of it is shown
+            // A superseded run: nothing of it is shown.
+            if (!run->tryTakePosted())
+                deliverLater(run);
             return;
         }
         // This run superseded the backlog's, whose events are dropped anyway.
-        backlog = {run, run->takePosted(), 0};
+        if (!takeNext(run))
+            return;
     }
     QElapsedTimer clock;
     clock.start();
@@ -159,13 +163,32 @@ void DomainSearch::deliverPosted(const std::shared_ptr<SearchRun> &run)
     if (backlog.next == backlog.events.size()) {
         // The run wakes nobody while its last take is being applied: what it
         // posted meanwhile is taken now.
-        backlog = {run, run->takePosted(), 0};
+        if (!takeNext(run))
+            return;
         if (backlog.events.empty()) {
             backlog = {};
             return;
         }
     }
     work::postTo(this, [this, run] { deliverPosted(run); });
+}
+
+bool DomainSearch::takeNext(const std::shared_ptr<SearchRun> &run)
+{
+    std::optional<std::vector<SearchEvent>> taken = run->tryTakePosted();
+    if (!taken) {
+        deliverLater(run);
+        return false;
+    }
+    *m_backlog = {run, std::move(*taken), 0};
+    return true;
+}
+
+void DomainSearch::deliverLater(const std::shared_ptr<SearchRun> &run)
+{
+    // A worker is posting; it runs at the lowest priority and may be kept off
+    // the processor for a while, so the window does not wait for it.
+    QTimer::singleShot(1, this, [this, run] { deliverPosted(run); });
 }
 
 void DomainSearch::deliver(const std::shared_ptr<SearchRun> &run, const SearchEvent &event)

@@ -109,6 +109,8 @@ private:
     // of the event loop, so that a window falling behind a fast search still
     // paints and answers between slices.
     void deliverPosted(const std::shared_ptr<SearchRun> &run);
+    bool takeNext(const std::shared_ptr<SearchRun> &run);
+    void deliverLater(const std::shared_ptr<SearchRun> &run);
     void deliver(const std::shared_ptr<SearchRun> &run, const SearchEvent &event);
 
     // The progress of the running list; a single search is a list of one.

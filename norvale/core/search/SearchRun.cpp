@@ -627,9 +627,11 @@ void SearchRun::post(const SearchEvent &event)
     work::postTo(receiver, [receiver, run = shared_from_this()] { receiver->deliverPosted(run); });
 }
 
-std::vector<SearchEvent> SearchRun::takePosted()
+std::optional<std::vector<SearchEvent>> SearchRun::tryTakePosted()
 {
-    const std::lock_guard lock(m_postedMutex);
+    const std::unique_lock lock(m_postedMutex, std::try_to_lock);
+    if (!lock.owns_lock())
+        return std::nullopt;
     m_wakePending = false;
     m_taken.notify_all();
     return std::exchange(m_posted, {});

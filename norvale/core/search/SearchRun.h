@@ -63,9 +63,10 @@ public:
     quint64 generation() const { return m_settings.generation; }
     // Posts the end now, unless it was posted already.
     void reportEnd();
-    // The events posted since the last call, in order. Called by the engine
-    // on its own thread when it is woken for them.
-    std::vector<SearchEvent> takePosted();
+    // The events posted since the last call, in order, or nothing while a
+    // worker is posting. Called by the engine on its own thread when it is
+    // woken for them; it calls again until it gets them.
+    std::optional<std::vector<SearchEvent>> tryTakePosted();
 
 private:
     struct Candidate;
