@@ -1,10 +1,8 @@
 #include "norvale/core/config/ConfigLoad.h"
 #include "norvale/core/config/ConfigRecord.h"
 #include "norvale/core/data/ServerDatabase.h"
-#include "norvale/core/web/GetBody.h"
+#include "tests/support/LoopbackSocket.h"
 #include "tests/support/RecordingPlatform.h"
-#include "tests/support/ServicesProcess.h"
-#include "tests/support/Started.h"
 #include "tests/support/TestSql.h"
 
 #include <QTemporaryDir>
@@ -161,13 +159,7 @@ private slots:
 
     void failedDiscoveryIsNotReportedTwice()
     {
-        QString closed;   // a port that just served and is now closed
-        {
-            test::ServicesProcess services;
-            VERIFY_STARTED(services);
-            closed = services.dataServiceUrl();
-            QVERIFY(!GetBody(closed, QStringLiteral("GB2312")).isEmpty());
-        }
+        const QString closed = QStringLiteral("http://127.0.0.1:%1/geturl/dataurl.asp?checkin=qomp58x").arg(test::freeLoopbackPort());
         test::RecordingPlatform platform;
         ServerDatabase database(platform, closed, QStringLiteral("ops@example.test"));
         QCOMPARE(loadConfigRecord(database).outcome, ConfigLoadResult::Outcome::Ending);

@@ -1,7 +1,6 @@
 // The upgrade offer of the about window, end to end: the real panel, a real
 // download from norvale-services over loopback into a real folder, and the
 // recording platform in place of the desktop.
-#include "norvale/core/config/ConfigLoad.h"
 #include "norvale/gui/about/DownloadPanel.h"
 #include "norvale/gui/about/Fabout.h"
 #include "norvale/core/net/Cls_DownLoad.h"
@@ -10,6 +9,7 @@
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/Started.h"
+#include "tests/support/TestConfig.h"
 #include "tests/support/TestText.h"
 
 #include <QDir>
@@ -43,10 +43,7 @@ class DownloadPanelTest final : public QObject {
 
         Window(const ConfigRecord &served, const QString &address, const QString &folder)
         {
-            QStringList values;
-            for (const ConfigKey key : allConfigKeys())
-                values.append(key == ConfigKey::DownloadAddress ? address : served.value(key));
-            config = std::make_unique<Configuration>(ConfigRecord(values));
+            config = std::make_unique<Configuration>(test::withValues(served, {{"ldownurl", address}}));
             about = std::make_unique<Fabout>(*config, platform, folder);
             panel = about->fdownload();
             ldownact = about->findChild<QPushButton *>(QStringLiteral("ldownact"));
@@ -62,10 +59,7 @@ private slots:
     {
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
         VERIFY_STARTED(m_services);
-        ConfigLoadResult loaded =
-            loadConfigRecord(QStringLiteral("Provider=SQLite;Data Source=") + m_services.databasePath());
-        QCOMPARE(loaded.outcome, ConfigLoadResult::Outcome::Loaded);
-        m_served = loaded.record;
+        m_served = test::servedConfiguration(m_services);
         m_name = m_served.value(ConfigKey::DownloadAddress).section(u'/', -1);
         m_installer = fetchPage(m_served.value(ConfigKey::DownloadAddress)).body;
         QVERIFY(m_installer.size() > 100 * 1024);

@@ -1,12 +1,13 @@
-#include "norvale/core/config/ConfigLoad.h"
 #include "norvale/gui/about/DownloadPanel.h"
 #include "norvale/gui/about/Fabout.h"
 #include "norvale/gui/about/Fhelp.h"
 #include "norvale/core/help/ReadmeText.h"
 #include "norvale/core/web/GetBody.h"
+#include "tests/support/Controls.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/Started.h"
+#include "tests/support/TestConfig.h"
 #include "tests/support/TestText.h"
 
 #include <QGroupBox>
@@ -30,26 +31,6 @@ ConfigRecord recordWithVersion(const QString &lver)
     return ConfigRecord(values);
 }
 
-// record with some keys' values replaced.
-ConfigRecord changed(const ConfigRecord &record, const QList<std::pair<const char *, QString>> &changes)
-{
-    QStringList values;
-    for (const ConfigKey key : allConfigKeys())
-        values.append(record.value(key));
-    for (const auto &[key, value] : changes) {
-        for (std::size_t i = 0; i < kConfigKeys.size(); ++i) {
-            if (kConfigKeys[i] == QLatin1StringView(key))
-                values[qsizetype(i)] = value;
-        }
-    }
-    return ConfigRecord(values);
-}
-
-QLabel *child(const QWidget &parent, const char *name)
-{
-    return parent.findChild<QLabel *>(QLatin1StringView(name));
-}
-
 } // namespace
 
 class FaboutTest final : public QObject {
@@ -63,10 +44,8 @@ private slots:
     void initTestCase()
     {
         VERIFY_STARTED(m_services);
-        ConfigLoadResult loaded =
-            loadConfigRecord(QStringLiteral("Provider=SQLite;Data Source=") + m_services.databasePath());
-        QCOMPARE(loaded.outcome, ConfigLoadResult::Outcome::Loaded);
-        m_served = loaded.record;
+        m_served = test::servedConfiguration(m_services);
+        QVERIFY(!m_served.isEmpty());
     }
 
     void holdsEveryValueOutOfSight_data()
@@ -82,7 +61,7 @@ private slots:
         QFETCH(QString, lver);
         QFETCH(bool, offered);
         const QString markup = QStringLiteral("<b>link</b>");
-        Configuration config(changed(recordWithVersion(lver), {{"lmail", markup}}));
+        Configuration config(test::withValues(recordWithVersion(lver), {{"lmail", markup}}));
         Fabout about(config, m_platform);
         auto *button = about.findChild<QPushButton *>(QStringLiteral("ldownact"));
         QVERIFY(button && !about.isVisible());
@@ -111,9 +90,9 @@ private slots:
     void longLinkIsShortened()
     {
         const QString address = QStringLiteral("http://www.a-very-long-operator-domain.example/home/index.asp");
-        Configuration config(changed(recordWithVersion(QStringLiteral("1.1")), {{"lhomeurl", address}}));
+        Configuration config(test::withValues(recordWithVersion(QStringLiteral("1.1")), {{"lhomeurl", address}}));
         Fabout about(config, m_platform);
-        QLabel *home = child(about, "lhomeurl");
+        QLabel *home = test::control<QLabel>(about, "lhomeurl");
         QVERIFY(home->text().endsWith(QChar(0x2026)));
         QCOMPARE(home->toolTip(), address);
         QVERIFY(home->geometry().right() <= about.fdownload()->geometry().right());
@@ -137,7 +116,7 @@ private slots:
         QFETCH(QString, link);
         QFETCH(QString, opened);
         const bool refused = QByteArray(QTest::currentDataTag()) == "not a web address";
-        Configuration config(changed(m_served, {{"lmailurl", QStringLiteral("mailto:me@home.test")},
+        Configuration config(test::withValues(m_served, {{"lmailurl", QStringLiteral("mailto:me@home.test")},
                                                 {"lqqurl", refused ? QStringLiteral("/bin/sh") : QStringLiteral("http://qq.test/")},
                                                 {"lhomeurl", QStringLiteral("http://home.test/")},
                                                 {"ltaobaourl", QStringLiteral("http://shop.test/")}}));
@@ -145,7 +124,7 @@ private slots:
         about.show();
         QVERIFY(QTest::qWaitForWindowExposed(&about));
         const QStringList before = m_platform.openedUrls();
-        QTest::mouseClick(child(about, link.toLatin1().constData()), Qt::LeftButton);
+        QTest::mouseClick(test::control<QLabel>(about, link), Qt::LeftButton);
         QCOMPARE(m_platform.openedUrls().mid(before.size()), opened.isEmpty() ? QStringList() : QStringList{opened});
     }
 
@@ -157,8 +136,8 @@ private slots:
         Fabout about(config, m_platform);
         about.show();
         QVERIFY(QTest::qWaitForWindowExposed(&about));
-        QLabel *mail = child(about, "lmail");
-        QLabel *feature = child(about, "Label1");
+        QLabel *mail = test::control<QLabel>(about, "lmail");
+        QLabel *feature = test::control<QLabel>(about, "Label1");
         auto colour = [mail] { return mail->palette().color(QPalette::WindowText); };
         QCOMPARE(colour(), QPalette().color(QPalette::WindowText));
 
@@ -191,10 +170,10 @@ private slots:
         const QString qqPath = qqLoads ? QStringLiteral("/images/qq.png") : QStringLiteral("/link/qq.asp");
         const int shopBefore = m_services.requestCount(shopPath);
         const int qqBefore = m_services.requestCount(qqPath);
-        Configuration config(changed(m_served, {{"lqqimg", m_services.baseUrl() + qqPath}}));
+        Configuration config(test::withValues(m_served, {{"lqqimg", m_services.baseUrl() + qqPath}}));
         Fabout about(config, m_platform);
-        QLabel *qq = child(about, "limgqq");
-        QLabel *shop = child(about, "ltaobao");
+        QLabel *qq = test::control<QLabel>(about, "limgqq");
+        QLabel *shop = test::control<QLabel>(about, "ltaobao");
         about.show();
         about.checkimg();
         QTRY_VERIFY(!shop->pixmap().isNull());
@@ -210,7 +189,7 @@ private slots:
         QTest::qWait(300);   // time for a load that should not happen
         QTRY_COMPARE(m_services.requestCount(shopPath), shopBefore + (qqLoads ? 1 : 2));
         QTRY_COMPARE(m_services.requestCount(qqPath), qqBefore + (qqLoads ? 1 : 2));
-        QCOMPARE(child(about, "lmail")->text(), m_served.value(ConfigKey::Mail));
+        QCOMPARE(test::control<QLabel>(about, "lmail")->text(), m_served.value(ConfigKey::Mail));
     }
 
     void closingOnlyHides()
@@ -224,7 +203,7 @@ private slots:
         QVERIFY(!about.isVisible());
         about.show();
         QVERIFY(QTest::qWaitForWindowExposed(&about));
-        QCOMPARE(child(about, "lver")->text(), QStringLiteral("2"));
+        QCOMPARE(test::control<QLabel>(about, "lver")->text(), QStringLiteral("2"));
     }
 
     void readmeLines_data()

@@ -10,9 +10,9 @@
 #include "norvale/gui/tools/Fwhois.h"
 #include "norvale/gui/tools/fback.h"
 #include "tests/support/MainWindowFixture.h"
+#include "tests/support/TestText.h"
 
 #include <QAccessible>
-#include <QFile>
 #include <QGroupBox>
 #include <QMenu>
 #include <QMetaEnum>
@@ -152,14 +152,12 @@ private slots:
 
         const QString tree = name == u"menus" ? menuTrees(*main) : accessibleTree(shown.window);
         QVERIFY2(unnamedNodes(tree).isEmpty(), qPrintable(unnamedNodes(tree).join(u'\n')));
-        QFile file(QStringLiteral(NORVALE_TREES_FOLDER "/") + name + u".txt"_s);
+        const QString file = QStringLiteral(NORVALE_TREES_FOLDER "/") + name + u".txt"_s;
         if (qEnvironmentVariableIntValue("NORVALE_WRITE_TREES") == 1) {
-            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            file.write(tree.toUtf8());
+            QVERIFY(test::writeFile(file, tree.toUtf8()));
             return;
         }
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(tree.split(u'\n'), QString::fromUtf8(file.readAll()).split(u'\n'));
+        QCOMPARE(tree.split(u'\n'), QString::fromUtf8(test::readFile(file)).split(u'\n'));
     }
 
     // Ctrl+Enter on a cell sorts as a click on its header does; a cell's
@@ -251,9 +249,7 @@ private:
             return about;
         }
         if (name == u"Fhelp") {
-            QFile readme(m_folder.filePath(u"readme.txt"_s));
-            if (readme.open(QIODevice::WriteOnly))
-                readme.write("Norvale 使用说明\r\n");
+            test::writeFile(m_folder.filePath(u"readme.txt"_s), "Norvale 使用说明\r\n");
             return made<Fhelp>(m_folder.path());
         }
         if (name == u"Fwhois")

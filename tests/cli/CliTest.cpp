@@ -4,6 +4,7 @@
 #include "norvale/core/search/ResultExport.h"
 #include "norvale/core/search/SearchBackend.h"
 #include "norvale/core/search/SearchBoxes.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/ServicesFixture.h"
 #include "tests/support/TestHttpServer.h"
 #include "tests/support/TestText.h"
@@ -26,7 +27,7 @@ using namespace norvale;
 namespace {
 
 struct Run {
-    int status = -1;
+    int status = -1;   // -1: it crashed, or did not end in time
     QByteArray out;
     QString err;
 };
@@ -41,22 +42,8 @@ class CliTest final : public QObject {
     Run cli(QStringList arguments, const QByteArray &input = {}, const QString &service = {})
     {
         arguments << QStringLiteral("--data-service") << (service.isEmpty() ? m_world.services.baseUrl() : service);
-        QProcess process;
-        process.start(QStringLiteral(NORVALE_CLI_EXE), arguments);
-        Run run;
-        if (!process.waitForStarted(10000))
-            return run;
-        process.write(input);
-        process.closeWriteChannel();
-        if (!process.waitForFinished(60000)) {
-            process.kill();
-            process.waitForFinished();
-            return run;
-        }
-        run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        run.out = process.readAllStandardOutput();
-        run.err = QString::fromUtf8(process.readAllStandardError());
-        return run;
+        const test::ProgramRun run = test::runProgram(QStringLiteral(NORVALE_CLI_EXE), arguments, input);
+        return {run.exitCode, run.out, QString::fromUtf8(run.err)};
     }
 
     // The rows the window's engine gives for the same search, as JSON
@@ -67,8 +54,7 @@ class CliTest final : public QObject {
         boxes->setAll(false);
         boxes->setKind(kind, true);
         boxes->setShowRelated(related);
-        const QString base = m_config.value(ConfigKey::StatusPage);
-        DomainSearch engine(makeServerBackend(m_world.database(), [base] { return base; }), boxes);
+        DomainSearch engine(m_world.searches(m_config.value(ConfigKey::StatusPage)), boxes);
         QList<ResultRecord> records;
         connect(&engine, &DomainSearch::rowReady, this,
                 [&](quint64, const SearchRow &row) { records << resultRecord(row); });
@@ -99,15 +85,12 @@ private slots:
     {
         // Two keywords, one from the arguments and one from the input, and
         // a repeat that is searched once.
-        const Run run = cli({QStringLiteral("search"), QStringLiteral("chenglan"), QStringLiteral("-"),
-                             QStringLiteral("--kinds"), QStringLiteral(".cn"), QStringLiteral("--related"),
-                             QStringLiteral("--format"), QStringLiteral("json")},
-                            "example.com\nCHENGLAN\n");
+        const Run run = cli(test::words("search chenglan - --kinds .cn --related --format json"), "example.com\nCHENGLAN\n");
         QCOMPARE(run.status, 0);
         QJsonParseError error;
         const QJsonArray rows = QJsonDocument::fromJson(run.out, &error).array();
         QCOMPARE(error.error, QJsonParseError::NoError);
-        const auto expected = engineRows({QStringLiteral("chenglan"), QStringLiteral("example")}, 15, true);
+        const auto expected = engineRows(test::words("chenglan example"), 15, true);
         QVERIFY2(expected, "the engine's search did not end");
         QCOMPARE(rows, *expected);
 
@@ -127,13 +110,11 @@ private slots:
     // A pattern's keywords, made one by one, give the rows their list gives.
     void searchPattern()
     {
-        const Run run = cli({QStringLiteral("search"), QStringLiteral("--pattern"), QStringLiteral("{example,cheng}lan"),
-                             QStringLiteral("--kinds"), QStringLiteral(".cn"), QStringLiteral("--format"),
-                             QStringLiteral("json")});
+        const Run run = cli(test::words("search --pattern {example,cheng}lan --kinds .cn --format json"));
         QCOMPARE(run.status, 0);
         const QJsonArray rows = QJsonDocument::fromJson(run.out).array();
         QVERIFY(!rows.isEmpty());
-        const auto expected = engineRows({QStringLiteral("examplelan"), QStringLiteral("chenglan")}, 15, false);
+        const auto expected = engineRows(test::words("examplelan chenglan"), 15, false);
         QVERIFY2(expected, "the engine's search did not end");
         QCOMPARE(rows, *expected);
     }
@@ -155,9 +136,8 @@ private slots:
         QFETCH(QByteArray, torn);
         QTemporaryDir folder;
         auto search = [&](const QString &file, const QString &pattern = QStringLiteral("{数字:2}")) {
-            return QStringList{QStringLiteral("search"), QStringLiteral("--pattern"), pattern,
-                               QStringLiteral("--kinds"), QStringLiteral(".cn"), QStringLiteral("--format"), format,
-                               QStringLiteral("--resume"), folder.filePath(file)};
+            return test::words("search --kinds .cn --pattern") << pattern << QStringLiteral("--format") << format
+                                                                 << QStringLiteral("--resume") << folder.filePath(file);
         };
         // Slow answers, so that the cut lands mid-way.
         m_world.dns().setDelay(std::chrono::milliseconds(10));
@@ -230,15 +210,14 @@ private slots:
 
     void csvAndTable()
     {
-        const Run csv = cli({QStringLiteral("search"), QStringLiteral("example"), QStringLiteral("--kinds"),
-                             QStringLiteral("com"), QStringLiteral("--format"), QStringLiteral("csv")});
+        const Run csv = cli(test::words("search example --kinds com --format csv"));
         QCOMPARE(csv.status, 0);
         // Into a pipe: no byte-order mark and no progress.
         QCOMPARE(QString::fromUtf8(csv.out).section(QStringLiteral("\r\n"), 0, 1),
                  QStringLiteral("域名地址,注册状态,拟售价,备案号,IP,可注册,已备案\r\n"
                                 "example.com,已注册,,,93.184.216.34,否,否"));
         QVERIFY(csv.err.isEmpty());
-        const Run table = cli({QStringLiteral("search"), QStringLiteral("example"), QStringLiteral("--kinds=.com")});
+        const Run table = cli(test::words("search example --kinds=.com"));
         QCOMPARE(table.status, 0);
         QVERIFY(table.out.contains("example.com") && !table.out.contains('\x1b'));
     }
@@ -276,9 +255,8 @@ private slots:
     void readsInputAsTheSearchGoes()
     {
         QProcess process;
-        process.start(QStringLiteral(NORVALE_CLI_EXE), {QStringLiteral("search"), QStringLiteral("--kinds"), QStringLiteral(".cn"),
-                                                       QStringLiteral("--format"), QStringLiteral("csv"),
-                                                       QStringLiteral("--data-service"), m_world.services.baseUrl()});
+        process.start(QStringLiteral(NORVALE_CLI_EXE),
+                      test::words("search --kinds .cn --format csv --data-service") << m_world.services.baseUrl());
         QVERIFY(process.waitForStarted(10000));
         process.write("chenglan\n" + QByteArray(100000, 'x') + "\nyunzhan\nhaitang\n");
         QByteArray out;
@@ -328,12 +306,9 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("value");
-        QTest::newRow("whois") << QStringList{QStringLiteral("whois"), QStringLiteral("WWW.chenglan.cn")}
-                               << "name" << "chenglan.cn";
-        QTest::newRow("filing") << QStringList{QStringLiteral("filing"), QStringLiteral("chenglan.cn")}
-                                << "address" << "192.0.2.21";
-        QTest::newRow("ip") << QStringList{QStringLiteral("ip"), QStringLiteral("chenglan.cn")}
-                            << "address" << "192.0.2.21";
+        QTest::newRow("whois") << test::words("whois WWW.chenglan.cn") << "name" << "chenglan.cn";
+        QTest::newRow("filing") << test::words("filing chenglan.cn") << "address" << "192.0.2.21";
+        QTest::newRow("ip") << test::words("ip chenglan.cn") << "address" << "192.0.2.21";
     }
 
     void lookups()
@@ -357,15 +332,14 @@ private slots:
         QTest::addColumn<QString>("service");  // "dead", "bad database" or the services
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("said");
-        const QStringList search{QStringLiteral("search"), QStringLiteral("example")};
+        const QStringList search = test::words("search example");
         QTest::newRow("data service down") << search << "dead" << 1
                                            << "域名数据库无法访问，请稍后再访问或联系管理员(mail:admin@norvale.test)";
         QTest::newRow("database unreachable") << search << "bad database" << 1 << "";
         QTest::newRow("no keyword") << QStringList{QStringLiteral("search"), QStringLiteral(" .com")} << "" << 2
                                     << "no keyword";
-        QTest::newRow("unknown kind") << (search + QStringList{QStringLiteral("--kinds"), QStringLiteral(".zz")})
-                                      << "" << 2 << "unknown kind";
-        QTest::newRow("unknown command") << QStringList{QStringLiteral("register")} << "" << 2 << "unknown command";
+        QTest::newRow("unknown kind") << test::words("search example --kinds .zz") << "" << 2 << "unknown kind";
+        QTest::newRow("unknown command") << test::words("register") << "" << 2 << "unknown command";
     }
 
     void exitStatus()

@@ -24,9 +24,7 @@ bool press(const QStringList &keys)
 // What an X tool prints, its arguments given.
 QString ask(const QString &tool, const QStringList &arguments)
 {
-    QProcess process;
-    process.start(tool, arguments);
-    return process.waitForFinished(5000) ? QString::fromLatin1(process.readAllStandardOutput()) : QString();
+    return QString::fromLatin1(runProgram(tool, arguments, {}, 5000).out);
 }
 
 // The frame the window manager drew around the window titled title, whose

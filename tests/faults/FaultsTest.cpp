@@ -30,11 +30,6 @@ namespace {
 const QString Keyword = u"chenglan"_s;
 const QString StatusPath = u"/query/domain.asp?domain="_s;
 
-QString describe(const SearchRow &row)
-{
-    return row.cells.join(u'|') + u" red:"_s + QString::number(row.red);
-}
-
 // A status page that never came: as the row reads when its fetch failed.
 bool failedFetchOf(const SearchRow &row, const SearchRow &healthy)
 {
@@ -55,9 +50,7 @@ class FaultsTest final : public QObject {
     std::optional<QList<SearchRow>> search(const QString &statusBase, const std::function<void()> &breakIt = {},
                                            bool atStart = false)
     {
-        return test::searchToEnd(
-            makeServerBackend(m_world.database(), [statusBase] { return statusBase; }), Keyword,
-            breakIt, atStart);
+        return test::searchToEnd(m_world.searches(statusBase), Keyword, breakIt, atStart);
     }
 
     // Every row is the healthy search's row for its place, or one of the
@@ -68,7 +61,7 @@ class FaultsTest final : public QObject {
         QCOMPARE(rows.size(), healthy.size());
         for (int i = 0; i < rows.size(); ++i) {
             QVERIFY2(rows[i] == healthy[i] || degraded(i, rows[i]),
-                     qPrintable(describe(rows[i]) + u" vs "_s + describe(healthy[i])));
+                     qPrintable(test::describe(rows[i]) + u" vs "_s + test::describe(healthy[i])));
         }
     }
 
@@ -224,7 +217,7 @@ private slots:
         // A page that sends a byte every 200 ms for the better part of a day.
         const QString endless = m_world.services.baseUrl() + u"/download/trickle/NorvaleSetup.exe?bytes=1&every=200&x="_s;
         const QString whoisPage = m_world.services.baseUrl() + u"/query/whois.asp?domain="_s;
-        const LookupBackend backend = makeServerLookupBackend(m_world.database());
+        const LookupBackend backend = m_world.lookups();
         const int asked = m_world.services.requestCount(u"/download/trickle/NorvaleSetup.exe"_s);
         if (whois) {
             WhoisLookup engine(backend);

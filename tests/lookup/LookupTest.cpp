@@ -38,10 +38,6 @@ constexpr int CrowdSize = 40;
 class LookupTest final : public QObject {
     Q_OBJECT
 
-    LookupBackend backend() const
-    {
-        return makeServerLookupBackend(m_world.database());
-    }
     void configure(IpLookup &engine) const
     {
         engine.setPages(m_world.page("/query/ip.asp?ip="), m_world.page("/query/ipmess.asp?ip="));
@@ -164,7 +160,7 @@ private slots:
         QFETCH(QString, text);
         REQUIRE_TEST_RESOLVER(m_world);
 
-        WhoisLookup engine(backend());
+        WhoisLookup engine(m_world.lookups());
         engine.setPageBase(m_world.page("/query/whois.asp?domain="));
         QSignalSpy lookingUp(&engine, &WhoisLookup::lookingUp);
         QSignalSpy finished(&engine, &WhoisLookup::finished);
@@ -198,7 +194,7 @@ private slots:
         QFETCH(QStringList, boxes);
         REQUIRE_TEST_RESOLVER(m_world);
 
-        FilingLookup engine(backend());
+        FilingLookup engine(m_world.lookups());
         QSignalSpy finished(&engine, &FilingLookup::finished);
         engine.start(u"filed.test"_s);  // superseded at once: never reported
         const quint64 generation = engine.start(typed);
@@ -223,7 +219,7 @@ private slots:
         test::TestDnsServer &dns = m_world.dns();
         dns.setDelay(20ms);
 
-        IpLookup engine(backend());
+        IpLookup engine(m_world.lookups());
         configure(engine);
         engine.setParallelism(parallelism);
         test::IpLookupRecord record(engine);
@@ -249,7 +245,7 @@ private slots:
     {
         REQUIRE_TEST_RESOLVER(m_world);
         m_world.dns().setDelay(30ms);
-        IpLookup engine(backend());
+        IpLookup engine(m_world.lookups());
         configure(engine);
         engine.setParallelism(2);
         test::IpLookupRecord record(engine);
@@ -276,7 +272,7 @@ private slots:
     {
         REQUIRE_TEST_RESOLVER(m_world);
         m_world.dns().setDelay(30ms);
-        IpLookup engine(backend());
+        IpLookup engine(m_world.lookups());
         engine.setParallelism(2);
         test::IpLookupRecord record(engine);
         const quint64 older = engine.start(CrowdedAddress);

@@ -14,6 +14,7 @@
 #include "tests/support/MainWindowFixture.h"
 #include "tests/support/ServicesFixture.h"
 #include "tests/support/RecordingPlatform.h"
+#include "tests/support/TestConfig.h"
 #include "tests/support/TestSql.h"
 
 #include <QAction>
@@ -55,14 +56,7 @@ class MainToolsTest final : public QObject {
     test::ServicesFixture m_world;
     std::unique_ptr<Configuration> m_config;
 
-    QString config(const QString &key) const
-    {
-        for (size_t i = 0; i < kConfigKeys.size(); ++i) {
-            if (key == kConfigKeys[i])
-                return m_config->text(ConfigKey(i));
-        }
-        return {};
-    }
+    QString config(const QString &key) const { return test::valueOf(m_config->record(), key); }
 
 private slots:
     void initTestCase()
@@ -232,14 +226,10 @@ private slots:
     {
         test::RecordingPlatform platform;
         Main main(m_world.stack, platform);
-        const QHash<QString, QString> replaced{{u"lhomeurl"_s, u"file:///etc/passwd"_s},
-                                               {u"lbbsurl"_s, u"/usr/bin/xterm"_s},
-                                               {u"lchaturl"_s, u"mailto:chat@example.com"_s},
-                                               {u"lbuyurl"_s, QString()}};
-        QStringList values;
-        for (const QLatin1StringView key : kConfigKeys)
-            values << replaced.value(QString(key), config(QString(key)));
-        Configuration refusing{ConfigRecord(values)};
+        Configuration refusing{test::withValues(m_config->record(), {{"lhomeurl", u"file:///etc/passwd"_s},
+                                                                     {"lbbsurl", u"/usr/bin/xterm"_s},
+                                                                     {"lchaturl", u"mailto:chat@example.com"_s},
+                                                                     {"lbuyurl", QString()}})};
         main.window.setConfiguration(refusing);
         test::control<QAction>(main.window, "mhome")->trigger();
         test::control<QAction>(main.window, "mbbs")->trigger();

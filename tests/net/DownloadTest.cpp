@@ -1,11 +1,11 @@
 // The installer download against the real norvale-services over loopback,
 // into real files.
-#include "norvale/core/config/ConfigLoad.h"
 #include "norvale/core/net/Cls_DownLoad.h"
 #include "norvale/core/net/DownloadRules.h"
 #include "norvale/core/web/GetBody.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/Started.h"
+#include "tests/support/TestConfig.h"
 #include "tests/support/TestHttpServer.h"
 #include "tests/support/TestText.h"
 
@@ -61,8 +61,7 @@ private slots:
         VERIFY_STARTED(m_services);
         QVERIFY(m_services.execSql(QStringLiteral(
             "INSERT INTO svc_files VALUES ('/download/empty.exe', 'application/octet-stream', x'')")));
-        m_name = installerFileName(loadConfigRecord(u"Provider=SQLite;Data Source="_s
-                                                    + m_services.databasePath()).record.value(ConfigKey::DownloadAddress));
+        m_name = installerFileName(test::servedConfiguration(m_services).value(ConfigKey::DownloadAddress));
         m_installer = fetchPage(url(u"/download/"_s + m_name)).body;
         QVERIFY(m_installer.size() > 100 * 1024);
     }

@@ -34,19 +34,13 @@ bool icmpPermitted()
     return false;
 }
 
-bool writeProcFile(const char *path, QByteArrayView value)
-{
-    QFile file(QString::fromLatin1(path));
-    return file.open(QIODevice::WriteOnly) && file.write(value.toByteArray()) == value.size();
-}
-
 const char *const NoIcmp = "this process may open no ICMP socket (see net.ipv4.ping_group_range)";
 
-// Sets stop 100 ms from now, on a thread of its own: a lookup under way.
-std::thread stopSoon(StopFlag &stop)
+// Sets stop after a while, on a thread of its own: a lookup under way.
+std::thread stopSoon(StopFlag &stop, std::chrono::milliseconds after = 100ms)
 {
-    return std::thread([&stop] {
-        std::this_thread::sleep_for(100ms);
+    return std::thread([&stop, after] {
+        std::this_thread::sleep_for(after);
         stop = true;
     });
 }
@@ -221,13 +215,7 @@ private slots:
         const auto noLoss = qScopeGuard([&dns] { dns.setLoss(0); });
 
         StopFlag stop{false};
-        std::thread stopper;
-        if (stopAfterMs >= 0) {
-            stopper = std::thread([&stop, stopAfterMs] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(stopAfterMs));
-                stop = true;
-            });
-        }
+        std::thread stopper = stopAfterMs >= 0 ? stopSoon(stop, std::chrono::milliseconds(stopAfterMs)) : std::thread();
         QElapsedTimer clock;
         clock.start();
         const QString address = cPing().funcGetIPFromHostName(name, &stop);
@@ -453,11 +441,11 @@ private slots:
             QSKIP("needs a private network namespace (with-test-resolver --netns)");
         if (!icmpPermitted())
             QSKIP(NoIcmp);
-        QVERIFY(writeProcFile("/proc/sys/net/ipv4/icmp_echo_ignore_all", "1"));
-        const auto answerAgain = qScopeGuard([] { writeProcFile("/proc/sys/net/ipv4/icmp_echo_ignore_all", "0"); });
+        const QString ignoreEcho = s("/proc/sys/net/ipv4/icmp_echo_ignore_all");
+        QVERIFY(writeFile(ignoreEcho, "1"));
+        const auto answerAgain = qScopeGuard([&] { writeFile(ignoreEcho, "0"); });
 
         cPing pinger;
-        QCOMPARE(pinger.pingTimeout(), 1000);
         pinger.setPingTimeout(300);
         QSignalSpy spy(&pinger, &cPing::PingReturn);
         QString address = s("127.0.0.1");

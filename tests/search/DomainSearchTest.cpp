@@ -2,6 +2,8 @@
 #include "norvale/core/search/DomainSearch.h"
 #include "norvale/core/search/SearchRules.h"
 #include "norvale/core/work/WorkerPools.h"
+#include "tests/support/LoopbackSocket.h"
+#include "tests/support/SearchWorld.h"
 #include "tests/support/ServicesFixture.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/TestSql.h"
@@ -96,23 +98,6 @@ private:
     }
 };
 
-// The price table: kind and extension, one kind after another in box order.
-const std::pair<const char *, const char *> PriceRows[] = {
-    {".com", ".com"}, {".net", ".net"}, {".org", ".org"}, {".info", ".info"}, {".name", ".name"},
-    {".biz", ".biz"}, {".us", ".us"}, {".uk", ".uk"}, {".uk", ".co.uk"}, {".eu", ".eu"}, {".de", ".de"},
-    {".es", ".es"}, {".in", ".in"}, {".co", ".co"}, {".asia", ".asia"}, {".tk", ".tk"}, {".cn", ".cn"},
-    {".cn", ".com.cn"}, {".other", ".top"},
-};
-
-QStringList phaseOneDomains(const QString &keyword)
-{
-    QStringList out;
-    for (const auto &[kind, extension] : PriceRows)
-        out << keyword + QLatin1StringView(extension);
-    return out;
-}
-
-
 // Every kind ticked ("全部") with the related search on, or only one kind (none for -1).
 std::shared_ptr<SearchBoxes> boxes(bool related, int onlyKind = -2)
 {
@@ -133,8 +118,7 @@ class DomainSearchTest final : public QObject {
 
     SearchBackend backend(const QString &statusBase = {})
     {
-        const QString base = statusBase.isEmpty() ? m_statusBase : statusBase;
-        return makeServerBackend(m_world.database(), [base] { return base; });
+        return m_world.searches(statusBase.isEmpty() ? m_statusBase : statusBase);
     }
 
     test::ServicesFixture m_world;
@@ -146,39 +130,7 @@ private slots:
         if (!m_world.start() || !m_world.resolverReady())
             return;
         m_statusBase = m_world.services.baseUrl() + QStringLiteral("/query/domain.asp?domain=");
-
-        test::TestDnsServer &dns = m_world.dns();
-        dns.addRecord(QStringLiteral("example.com"), {QStringLiteral("93.184.216.34")});
-        dns.addRecord(QStringLiteral("example.info"), {QStringLiteral("10.0.0.5")});
-        dns.addRecord(QStringLiteral("example.de"), {QStringLiteral("10.0.0.6")});
-        dns.addRecord(QStringLiteral("exampleshop.cn"), {QStringLiteral("10.0.0.7")});
-        // A registry that answers every .tk name; example.tk sits in the same /24.
-        dns.addWildcard(QStringLiteral(".tk"), QStringLiteral("5.6.7.8"));
-        dns.addRecord(QStringLiteral("example.tk"), {QStringLiteral("5.6.7.77")});
-
-        QVERIFY(test::fillDatabase(m_world.services.databasePath(), [](QSqlDatabase &db) {
-            bool ok = test::execSql(db, QStringLiteral("delete from ldomainprice"))
-                      && test::execSql(db, QStringLiteral("delete from ldomainlist"))
-                      && test::execSql(db, QStringLiteral("delete from svc_registered"))
-                      && test::execSql(db, QStringLiteral("insert into svc_registered values ('example.net')"));
-            for (const auto &[kind, extension] : PriceRows) {
-                ok = ok && test::execSql(db, QStringLiteral("insert into ldomainprice values (?, ?, ?)"),
-                                         {QString::fromUtf8(kind), QString::fromUtf8(extension),
-                                          QString::number(10 + qstrlen(extension))});
-            }
-            const char *const listed[][3] = {
-                {"example", ".com", "京ICP备123号"},  {"example", ".org", "浙ICP备9号"},
-                {"example", ".de", "-"},              {"myexample", ".com", "沪ICP备1号"},
-                {"exampleshop", ".cn", ""},           {"examplebiz", ".com.cn", "粤ICP备2号"},
-                {"50%off", ".net", "苏ICP备3号"},
-            };
-            for (const auto &row : listed) {
-                const QString name = QString::fromUtf8(row[0]), extension = QString::fromUtf8(row[1]);
-                ok = ok && test::execSql(db, QStringLiteral("insert into ldomainlist (lname, lextend, lallname, lbackweb) values (?, ?, ?, ?)"),
-                                         {name, extension, QString(name + extension), QString::fromUtf8(row[2])});
-            }
-            return ok;
-        }));
+        QVERIFY(test::seedSearchWorld(m_world));
     }
 
     // Everything but the pure rules needs the test resolver.
@@ -337,7 +289,7 @@ private slots:
         QStringList described;
         for (const SearchRow &row : search.rows.value(g))
             described << describe(row);
-        QCOMPARE(search.domains(g).mid(0, 19), phaseOneDomains(QStringLiteral("example")));
+        QCOMPARE(search.domains(g).mid(0, 19), test::phaseOneDomains(QStringLiteral("example")));
         const char *const phaseOne[] = {
             "row 2 [example.net|||example.net|已注册|||] red:",         // no address, the status page knows it
             "row 6 [example.biz|||example.biz|未注册|14||] red:4",      // no address, unconfirmed: red, priced
@@ -520,7 +472,7 @@ private slots:
         QFETCH(QStringList, related);
         Search search(backend(), boxes(true));
         QVERIFY(search.run(keyword));
-        QCOMPARE(search.domains(search.last), phaseOneDomains(keyword) + related);
+        QCOMPARE(search.domains(search.last), test::phaseOneDomains(keyword) + related);
     }
 
     void rowLimit()
@@ -530,9 +482,9 @@ private slots:
         Search search(backend(), boxes(false));
         search.engine.setRowLimit(2);
         QStringList expected;
-        for (size_t i = 0; i < std::size(PriceRows); ++i) {
-            if (i == 0 || qstrcmp(PriceRows[i].first, PriceRows[i - 1].first) != 0)
-                expected << QStringLiteral("example") + QLatin1StringView(PriceRows[i].second);
+        for (int i = 0; i < test::SearchPriceRowCount; ++i) {
+            if (i == 0 || qstrcmp(test::SearchPriceRows[i].first, test::SearchPriceRows[i - 1].first) != 0)
+                expected << QStringLiteral("example") + QLatin1StringView(test::SearchPriceRows[i].second);
         }
         QVERIFY(search.run(QStringLiteral("example")));
         QCOMPARE(search.domains(search.last), expected);
@@ -577,7 +529,7 @@ private slots:
                                                 [&](const Event &e) { return e.generation == second; });
         QVERIFY(std::all_of(startOfSecond, search.events.cend(), [&](const Event &e) { return e.generation == second; }));
         QCOMPARE(search.texts(second).first(), QStringLiteral("reset"));
-        QCOMPARE(search.domains(second), phaseOneDomains(QStringLiteral("myexample")));
+        QCOMPARE(search.domains(second), test::phaseOneDomains(QStringLiteral("myexample")));
     }
 
     void boxReadWhenReached_data()
@@ -623,12 +575,7 @@ private slots:
 
     void statusServiceDown()
     {
-        int closed = 0;  // a port that served and now refuses every connection: no HTTP response at all
-        {
-            test::TestHttpServer gone(1);
-            QVERIFY(gone.start());
-            closed = gone.port();
-        }
+        const int closed = test::freeLoopbackPort();  // refuses every connection: no HTTP response at all
         Search search(backend(QStringLiteral("http://127.0.0.1:%1/query/domain.asp?domain=").arg(closed)),
                       boxes(false, 2));  // .org
         QVERIFY(search.run(QStringLiteral("example")));
@@ -663,7 +610,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(open.load(), 0, 2000);
         Search next(backend(), boxes(false));
         QVERIFY(next.run(QStringLiteral("example")));
-        QCOMPARE(next.domains(next.last), phaseOneDomains(QStringLiteral("example")));
+        QCOMPARE(next.domains(next.last), test::phaseOneDomains(QStringLiteral("example")));
     }
 
     // A stopped search lets go of its name lookups too: with a name server
@@ -761,7 +708,7 @@ private slots:
         // The workers finish on their own; a new engine searches undisturbed.
         Search next(backend(), boxes(true));
         QVERIFY(next.run(QStringLiteral("example")));
-        QCOMPARE(next.rows.value(next.last).size(), int(std::size(PriceRows)) + 3);
+        QCOMPARE(next.rows.value(next.last).size(), test::SearchPriceRowCount + 3);
     }
 };
 

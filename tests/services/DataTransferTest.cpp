@@ -1,12 +1,12 @@
 // The operator's data in and out: `norvale-services import` and `export`
 // against the database of a serving instance, whose next answers must show
 // what an import applied, and nothing of a file it refused.
+#include "tests/support/ChildProcess.h"
 #include "tests/support/HttpGet.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/Started.h"
 #include "tests/support/TestText.h"
 
-#include <QProcess>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
@@ -16,23 +16,12 @@ using norvale::test::ServicesProcess;
 
 namespace {
 
-struct Run {
-    int exitCode = -1;
-    QString output;   // standard output and error
-};
+using norvale::test::ProgramRun;
 
-Run services(const QStringList &arguments)
+// What a run wrote, on either stream.
+QString said(const ProgramRun &run)
 {
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral(NORVALE_SERVICES_EXE), arguments);
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished(5000);
-        return {};
-    }
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAll())};
+    return QString::fromUtf8(run.err) + QString::fromUtf8(run.out);
 }
 
 QByteArray gbk(const char *utf8)
@@ -57,16 +46,17 @@ class DataTransferTest final : public QObject {
         return path;
     }
 
-    Run transfer(const QStringList &words)
+    ProgramRun transfer(const QStringList &words)
     {
-        return services(QStringList{QStringLiteral("--db"), m_services.databasePath()} + words);
+        return norvale::test::runProgram(QStringLiteral(NORVALE_SERVICES_EXE),
+                                         QStringList{QStringLiteral("--db"), m_services.databasePath()} + words);
     }
 
     QByteArray exported(const QString &table)
     {
         const QString path = m_dir.filePath(table + QStringLiteral("-out.csv"));
-        const Run run = transfer({QStringLiteral("export"), table, path});
-        [&] { QVERIFY2(run.exitCode == 0, qPrintable(run.output)); }();
+        const ProgramRun run = transfer({QStringLiteral("export"), table, path});
+        [&] { QVERIFY2(run.exitCode == 0, qPrintable(said(run))); }();
         return norvale::test::readFile(path);
     }
 
@@ -125,9 +115,9 @@ private slots:
         QFETCH(QString, reason);
         const QByteArray before = exported(table);
         for (const char *mode : {"--merge", "--replace"}) {
-            const Run run = transfer({QStringLiteral("import"), table, write(bytes), QLatin1StringView(mode)});
+            const ProgramRun run = transfer({QStringLiteral("import"), table, write(bytes), QLatin1StringView(mode)});
             QCOMPARE(run.exitCode, 1);
-            QVERIFY2(run.output.contains(reason), qPrintable(run.output));
+            QVERIFY2(said(run).contains(reason), qPrintable(said(run)));
         }
         QCOMPARE(exported(table), before);
         QVERIFY(!registered(QStringLiteral("fine.com")) && !registered(QStringLiteral("a.com")));
@@ -165,8 +155,8 @@ private slots:
         QStringList words{QStringLiteral("import"), table, write(bytes)};
         if (replace)
             words << QStringLiteral("--replace");
-        const Run run = transfer(words);
-        QVERIFY2(run.exitCode == 0, qPrintable(run.output));
+        const ProgramRun run = transfer(words);
+        QVERIFY2(run.exitCode == 0, qPrintable(said(run)));
         QVERIFY(registered(shown));
         QVERIFY(gone.isEmpty() || !registered(gone));
     }
@@ -197,8 +187,8 @@ private slots:
         const QByteArray first = exported(table);
         QVERIFY(first.startsWith("\xEF\xBB\xBF") && first.count("\r\n") > 1);
         const QString file = write(first);
-        const Run run = transfer({QStringLiteral("import"), table, file, QStringLiteral("--replace")});
-        QVERIFY2(run.exitCode == 0, qPrintable(run.output));
+        const ProgramRun run = transfer({QStringLiteral("import"), table, file, QStringLiteral("--replace")});
+        QVERIFY2(run.exitCode == 0, qPrintable(said(run)));
         QCOMPARE(exported(table), first);
     }
 };

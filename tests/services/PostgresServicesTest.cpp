@@ -9,6 +9,7 @@
 #include "norvale/core/search/SearchRules.h"
 #include "norvale/core/web/GetBody.h"
 
+#include "tests/support/ChildProcess.h"
 #include "tests/support/DatabaseStack.h"
 #include "tests/support/IpLookupRecord.h"
 #include "tests/support/PostgresServer.h"
@@ -19,7 +20,6 @@
 #include "tests/support/TestResolver.h"
 #include "tests/support/TestText.h"
 
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -80,11 +80,6 @@ struct Operator {
                                                                  << filingDone.first().at(1).toStringList();
     }
 };
-
-QString describe(const SearchRow &row)
-{
-    return row.cells.join(u'|') + QStringLiteral(" red:") + QString::number(row.red);
-}
 
 // What a row may read while the database is away: no status verdict from
 // the service, and no filing number.
@@ -194,8 +189,8 @@ private slots:
         for (const SearchRow &row : rows) {
             while (next < healthy.size() && healthy[next].cells[column::Domain] != row.cells[column::Domain])
                 ++next;
-            QVERIFY2(next < healthy.size(), qPrintable(QStringLiteral("not in order, or invented: ") + describe(row)));
-            QVERIFY2(row == healthy[next] || degradedFormOf(row, healthy[next]), qPrintable(describe(row)));
+            QVERIFY2(next < healthy.size(), qPrintable(QStringLiteral("not in order, or invented: ") + test::describe(row)));
+            QVERIFY2(row == healthy[next] || degradedFormOf(row, healthy[next]), qPrintable(test::describe(row)));
             ++next;
         }
         const auto again = m_postgres.search(QStringLiteral("chenglan"));
@@ -212,26 +207,22 @@ private slots:
     void importsReachTheNextAnswer()
     {
         QTemporaryDir dir;
-        auto transfer = [&](const QStringList &words, const QByteArray &bytes = {}) {
-            if (!bytes.isNull() && !test::writeFile(dir.filePath(words.at(2)), bytes))
+        // norvale-services import or export TABLE FILE, FILE in dir holding bytes.
+        auto transfer = [&](const char *command, const char *file, const QByteArray &bytes = {}) {
+            const QString path = dir.filePath(QLatin1StringView(file));
+            if (!bytes.isNull() && !test::writeFile(path, bytes))
                 return -1;
-            QProcess process;
-            process.setWorkingDirectory(dir.path());
-            process.start(QStringLiteral(NORVALE_SERVICES_EXE), QStringList{QStringLiteral("--db"), m_address} + words);
-            return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+            return test::runProgram(QStringLiteral(NORVALE_SERVICES_EXE), {QStringLiteral("--db"), m_address, QLatin1StringView(command),
+                                                                         QStringLiteral("registered"), path}).exitCode;
         };
         const QString status = m_postgres.page("/query/domain.asp?domain=imported-name.cn");
         for (int i = 0; i < 2; ++i)
             QVERIFY(!fetchPage(status).body.contains("|domain|"));
-        QCOMPARE(transfer({QStringLiteral("import"), QStringLiteral("registered"), QStringLiteral("bad.csv")},
-                          "ldomain\nimported-name.cn\nnot a name\n"),
-                 1);
+        QCOMPARE(transfer("import", "bad.csv", "ldomain\nimported-name.cn\nnot a name\n"), 1);
         QVERIFY(!fetchPage(status).body.contains("|domain|"));
-        QCOMPARE(transfer({QStringLiteral("import"), QStringLiteral("registered"), QStringLiteral("good.csv")},
-                          "\xEF\xBB\xBFldomain\r\nimported-name.cn\r\n"),
-                 0);
+        QCOMPARE(transfer("import", "good.csv", "\xEF\xBB\xBFldomain\r\nimported-name.cn\r\n"), 0);
         QVERIFY(fetchPage(status).body.contains("|domain|imported-name.cn|domain|"));
-        QCOMPARE(transfer({QStringLiteral("export"), QStringLiteral("registered"), QStringLiteral("out.csv")}), 0);
+        QCOMPARE(transfer("export", "out.csv"), 0);
         QVERIFY(test::readFile(dir.filePath(QStringLiteral("out.csv"))).contains("\r\nimported-name.cn\r\n"));
     }
 

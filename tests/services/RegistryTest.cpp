@@ -7,8 +7,8 @@
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/Started.h"
 #include "tests/support/TestRegistries.h"
+#include "tests/support/TestText.h"
 
-#include <QFile>
 #include <QStringDecoder>
 #include <QTest>
 #include <QUrl>
@@ -80,12 +80,12 @@ private slots:
         QFETCH(QString, server);
         QFETCH(QString, query);
         norvale::RegistryDirectory directory;
-        QFile bootstrap(QStringLiteral(NORVALE_SERVICES_DATA "/dns.json"));
-        QFile table(QStringLiteral(NORVALE_SERVICES_DATA "/whois-servers.txt"));
-        QVERIFY(bootstrap.open(QIODevice::ReadOnly) && table.open(QIODevice::ReadOnly));
         QString error;
-        QVERIFY2(directory.readBootstrap(bootstrap.readAll(), &error), qPrintable(error));
-        QVERIFY2(directory.readWhoisTable(table.readAll(), &error), qPrintable(error));
+        QVERIFY2(directory.readBootstrap(norvale::test::readFile(QStringLiteral(NORVALE_SERVICES_DATA "/dns.json")), &error),
+                 qPrintable(error));
+        QVERIFY2(directory.readWhoisTable(norvale::test::readFile(QStringLiteral(NORVALE_SERVICES_DATA "/whois-servers.txt")),
+                                          &error),
+                 qPrintable(error));
         const norvale::RegistrySource source = directory.sourceFor(name);
         QCOMPARE(source.kind == norvale::RegistrySource::Kind::Rdap ? source.rdapBase : source.whois.host, server);
         QCOMPARE(source.query, query);

@@ -6,16 +6,14 @@
 #include "tests/support/MaxMindDbWriter.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/Started.h"
+#include "tests/support/TestSql.h"
+#include "tests/support/TestText.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QScopeGuard>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QSqlRecord>
 #include <QStringDecoder>
 #include <QTemporaryDir>
 #include <QTest>
@@ -35,53 +33,6 @@
 using namespace norvale::test;
 
 namespace {
-
-QStringList words(const char *spaced)
-{
-    return QString::fromUtf8(spaced).split(u' ', Qt::SkipEmptyParts);
-}
-
-// A connection of the test's own to the service's database file.
-class Database final {
-public:
-    explicit Database(const QString &path) : m_name(QStringLiteral("test-") + QString::number(++s_counter))
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
-        db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
-        db.open();
-    }
-    ~Database()
-    {
-        QSqlDatabase::database(m_name, false).close();
-        QSqlDatabase::removeDatabase(m_name);
-    }
-    Q_DISABLE_COPY_MOVE(Database)
-
-    QSqlQuery query(const QString &sql, const QVariantList &values = {}) const
-    {
-        QSqlQuery query(QSqlDatabase::database(m_name));
-        query.prepare(sql);
-        for (const QVariant &value : values)
-            query.addBindValue(value);
-        if (!query.exec())
-            qWarning() << query.lastError().text() << sql;
-        return query;
-    }
-    bool exec(const QString &sql, const QVariantList &values = {}) const
-    {
-        return !query(sql, values).lastError().isValid();
-    }
-    QVariant value(const QString &sql) const
-    {
-        QSqlQuery answer = query(sql);
-        return answer.next() ? answer.value(0) : QVariant();
-    }
-
-private:
-    static inline int s_counter = 0;
-    QString m_name;
-};
 
 // The body of a successful fetch; empty when nothing came back.
 std::string bodyOf(const QString &address)
@@ -167,7 +118,7 @@ private:
 
 QString configValue(const ServicesProcess &services, const QString &column)
 {
-    return Database(services.databasePath()).value(QStringLiteral("SELECT ") + column + QStringLiteral(" FROM lconfig_all")).toString();
+    return sqlValue(services.databasePath(), QStringLiteral("SELECT ") + column + QStringLiteral(" FROM lconfig_all")).toString();
 }
 
 } // namespace
@@ -189,17 +140,16 @@ private slots:
     {
         QVERIFY(QFileInfo::exists(m_services.databasePath()));
         QVERIFY(!QFileInfo::exists(m_services.databasePath() + QStringLiteral(".tmp")));
-        Database db(m_services.databasePath());
-        QCOMPARE(db.value(QStringLiteral("SELECT count(DISTINCT lextendkind) FROM ldomainprice")).toInt(), 17);
-        QCOMPARE(db.value(QStringLiteral("SELECT count(*) FROM lconfig_all")).toInt(), 1);
-        QSqlQuery query = db.query(QStringLiteral("SELECT * FROM lconfig_all"));
-        QVERIFY(query.next());
-        const QSqlRecord record = query.record();
-        QCOMPARE(record.count(), int(norvale::kConfigKeys.size()));
-        for (int i = 0; i < record.count(); ++i)
-            QCOMPARE(record.fieldName(i), QString(norvale::kConfigKeys.at(i)));
+        const QString db = m_services.databasePath();
+        QCOMPARE(sqlValue(db, QStringLiteral("SELECT count(DISTINCT lextendkind) FROM ldomainprice")).toInt(), 17);
+        QCOMPARE(sqlValue(db, QStringLiteral("SELECT count(*) FROM lconfig_all")).toInt(), 1);
+        QStringList columns;
+        for (const QLatin1StringView key : norvale::kConfigKeys)
+            columns << QString(key);
+        QCOMPARE(sqlValue(db, QStringLiteral("SELECT group_concat(name, ' ') FROM pragma_table_info('lconfig_all')")),
+                 QVariant(columns.join(u' ')));
         for (const QString &key : words("ldomainurl lwhoisurl lipurl lipmessurl ldownurl lbuyurl"))
-            QVERIFY2(record.value(key).toString().startsWith(m_services.baseUrl() + u'/'), qPrintable(key));
+            QVERIFY2(configValue(m_services, key).startsWith(m_services.baseUrl() + u'/'), qPrintable(key));
     }
 
     void restartRewritesBaseAddress()
@@ -208,32 +158,31 @@ private slots:
         ServicesProcess::Options options;
         options.databasePath = dir.filePath(QStringLiteral("kept.db"));
         // Half a database from a start that was killed is replaced, not used.
-        QFile stale(options.databasePath + QStringLiteral(".tmp"));
-        QVERIFY(stale.open(QIODevice::WriteOnly) && stale.write("half a database") > 0);
-        stale.close();
+        const QString stale = options.databasePath + QStringLiteral(".tmp");
+        QVERIFY(writeFile(stale, "half a database"));
         QString firstBase;
         {
             ServicesProcess first(options);
             VERIFY_STARTED(first);
             firstBase = first.baseUrl();
         }
-        QVERIFY(!stale.exists());
+        QVERIFY(!QFile::exists(stale));
         {
             // As if the row had been written for another port, plus operator edits.
-            Database db(options.databasePath);
-            QCOMPARE(db.value(QStringLiteral("SELECT count(DISTINCT lextendkind) FROM ldomainprice")).toInt(), 17);
+            const QString db = options.databasePath;
+            QCOMPARE(sqlValue(db, QStringLiteral("SELECT count(DISTINCT lextendkind) FROM ldomainprice")).toInt(), 17);
             for (const QLatin1StringView column : norvale::kConfigKeys) {
-                QVERIFY(db.exec(QStringLiteral("UPDATE lconfig_all SET %1 = replace(%1, ?, 'http://127.0.0.1:1')").arg(column),
+                QVERIFY(execSql(db, QStringLiteral("UPDATE lconfig_all SET %1 = replace(%1, ?, 'http://127.0.0.1:1')").arg(column),
                                 {firstBase}));
             }
-            QVERIFY(db.exec(QStringLiteral("UPDATE svc_settings SET lvalue = 'http://127.0.0.1:1' WHERE lkey = 'base'")));
-            QVERIFY(db.exec(QStringLiteral(
+            QVERIFY(execSql(db, QStringLiteral("UPDATE svc_settings SET lvalue = 'http://127.0.0.1:1' WHERE lkey = 'base'")));
+            QVERIFY(execSql(db, QStringLiteral(
                 "UPDATE lconfig_all SET ldomainurl = 'http://127.0.0.1:1/query/domain.asp?domain=', "
                 "lweburl = 'http://127.0.0.1:1', lhomeurl = 'http://127.0.0.1:10/home', lbbsurl = 'http://bbs.norvale.test/'")));
             // A table from before names compared without letter case.
-            QVERIFY(db.exec(QStringLiteral("ALTER TABLE ldomainlist RENAME TO lkept")));
-            QVERIFY(db.exec(QStringLiteral("CREATE TABLE ldomainlist AS SELECT * FROM lkept")));
-            QVERIFY(db.exec(QStringLiteral("DROP TABLE lkept")));
+            QVERIFY(execSql(db, QStringLiteral("ALTER TABLE ldomainlist RENAME TO lkept")));
+            QVERIFY(execSql(db, QStringLiteral("CREATE TABLE ldomainlist AS SELECT * FROM lkept")));
+            QVERIFY(execSql(db, QStringLiteral("DROP TABLE lkept")));
         }
         ServicesProcess second(options);
         VERIFY_STARTED(second);
@@ -242,15 +191,13 @@ private slots:
         QCOMPARE(configValue(second, QStringLiteral("lweburl")), base);
         QCOMPARE(configValue(second, QStringLiteral("lhomeurl")), QStringLiteral("http://127.0.0.1:10/home"));
         QCOMPARE(configValue(second, QStringLiteral("lbbsurl")), QStringLiteral("http://bbs.norvale.test/"));
-        QCOMPARE(Database(options.databasePath).value(QStringLiteral("SELECT lvalue FROM svc_settings WHERE lkey = 'base'")).toString(),
-                 base);
+        QCOMPARE(sqlValue(options.databasePath, QStringLiteral("SELECT lvalue FROM svc_settings WHERE lkey = 'base'")), QVariant(base));
         QCOMPARE(statusOf(configValue(second, QStringLiteral("lwhoisurl")) + QStringLiteral("x.test")), 200);
         // Upgraded with its rows: names now compare as SQL Server's do.
-        Database db(options.databasePath);
-        QVERIFY(db.value(QStringLiteral("SELECT count(*) FROM ldomainlist")).toInt() >= 200);
-        QCOMPARE(db.value(QStringLiteral("SELECT count(*) FROM ldomainlist WHERE lallname = upper(lallname) "
-                                         "AND lname = upper(lname)")).toInt(),
-                 db.value(QStringLiteral("SELECT count(*) FROM ldomainlist")).toInt());
+        const int rows = sqlValue(options.databasePath, QStringLiteral("SELECT count(*) FROM ldomainlist")).toInt();
+        QVERIFY(rows >= 200);
+        QCOMPARE(sqlValue(options.databasePath, QStringLiteral("SELECT count(*) FROM ldomainlist WHERE lallname = "
+                                                              "upper(lallname) AND lname = upper(lname)")).toInt(), rows);
     }
 
     void dataAddressCarriesConnectionText()
@@ -272,19 +219,18 @@ private slots:
     {
         ServicesProcess services;
         VERIFY_STARTED(services);
-        Database db(services.databasePath());
-
+        const QString db = services.databasePath();
         const QString text = QStringLiteral("Provider=SQLOLEDB;Data Source=db.norvale.test,1433;DATABASE=domains;UID=reader;pwd=s3cret");
-        QVERIFY(db.exec(QStringLiteral("UPDATE svc_settings SET lvalue = ? WHERE lkey = 'connection'"), {text}));
+        QVERIFY(execSql(db, QStringLiteral("UPDATE svc_settings SET lvalue = ? WHERE lkey = 'connection'"), {text}));
         QCOMPARE(connectionText(gb2312(bodyOf(services.dataServiceUrl()))), text);
 
         // A page of the operator's own making: the marker once, then the rest.
-        QVERIFY(db.exec(QStringLiteral("UPDATE svc_settings SET lvalue = '<p>说明 |data|{data}</p>' WHERE lkey = 'datatemplate'")));
+        QVERIFY(execSql(db, QStringLiteral("UPDATE svc_settings SET lvalue = '<p>说明 |data|{data}</p>' WHERE lkey = 'datatemplate'")));
         const QString page = gb2312(bodyOf(services.dataServiceUrl()));
         QCOMPARE(page.count(QStringLiteral("|data|")), 1);
         QVERIFY(page.startsWith(QStringLiteral("<p>说明 |data|58_tovrak")));
 
-        QVERIFY(db.exec(QStringLiteral("UPDATE svc_settings SET lvalue = 'letmein' WHERE lkey = 'checkin'")));
+        QVERIFY(execSql(db, QStringLiteral("UPDATE svc_settings SET lvalue = 'letmein' WHERE lkey = 'checkin'")));
         QVERIFY(!gb2312(bodyOf(services.dataServiceUrl())).contains(QStringLiteral("|data|")));
         QVERIFY(gb2312(bodyOf(services.baseUrl() + QStringLiteral("/geturl/dataurl.asp?checkin=letmein")))
                     .contains(QStringLiteral("|data|")));
@@ -318,10 +264,10 @@ private slots:
 
     void domainStatus_data()
     {
-        Database db(m_services.databasePath());
-        const QString filed = db.value(QStringLiteral("SELECT lallname FROM ldomainlist LIMIT 1")).toString();
-        const QString registered = db.value(QStringLiteral("SELECT ldomain FROM svc_registered LIMIT 1")).toString();
-        QVERIFY(db.exec(QStringLiteral("INSERT INTO svc_registered VALUES ('added-while-running.test')")));
+        const QString db = m_services.databasePath();
+        const QString filed = sqlValue(db, QStringLiteral("SELECT lallname FROM ldomainlist LIMIT 1")).toString();
+        const QString registered = sqlValue(db, QStringLiteral("SELECT ldomain FROM svc_registered LIMIT 1")).toString();
+        QVERIFY(m_services.execSql(QStringLiteral("INSERT INTO svc_registered VALUES ('added-while-running.test')")));
 
         QTest::addColumn<QString>("domain");
         QTest::addColumn<QString>("expected");   // the marked value, empty for none
@@ -388,9 +334,8 @@ private slots:
         QFETCH(bool, wal);
         ServicesProcess services;
         VERIFY_STARTED(services);
-        Database db(services.databasePath());
         if (wal)
-            QCOMPARE(db.value(QStringLiteral("PRAGMA journal_mode=WAL")).toString(), QStringLiteral("wal"));
+            QCOMPARE(sqlValue(services.databasePath(), QStringLiteral("PRAGMA journal_mode=WAL")), QVariant(QStringLiteral("wal")));
         auto shows = [&](const QByteArray &text) {
             const QByteArray body = QByteArray::fromStdString(bodyOf(services.baseUrl() + page));
             return !body.isEmpty() && body.contains(text);
@@ -403,7 +348,7 @@ private slots:
         if (edit == QLatin1StringView("cut"))
             QVERIFY(QFile::resize(services.databasePath(), 0));   // the header's page gone: SIGBUS on a mapping
         else
-            QVERIFY(db.exec(edit));
+            QVERIFY(execSql(services.databasePath(), edit));
         QVERIFY(gone.isEmpty() || !shows(gone));
         QVERIFY(came.isEmpty() || shows(came));
         QCOMPARE(statusOf(services.baseUrl() + QStringLiteral("/stats")), 200);
@@ -503,10 +448,9 @@ private slots:
         ServicesProcess services;
         VERIFY_STARTED(services);
         QVERIFY(bodyOf(services.baseUrl() + QStringLiteral("/download/") + name) == sized->body);
-        Database db(services.databasePath());
-        QVERIFY(db.exec(QStringLiteral("UPDATE lconfig_all SET ldownurl = ?"),
+        QVERIFY(execSql(services.databasePath(), QStringLiteral("UPDATE lconfig_all SET ldownurl = ?"),
                         {QString(services.baseUrl() + QStringLiteral("/download/Setup2.exe"))}));
-        QVERIFY(db.exec(QStringLiteral("UPDATE svc_settings SET lvalue = '0' WHERE lkey = 'installer_size'")));
+        QVERIFY(services.execSql(QStringLiteral("UPDATE svc_settings SET lvalue = '0' WHERE lkey = 'installer_size'")));
         const auto renamed = httpGet(services.baseUrl() + QStringLiteral("/download/Setup2.exe"));
         QVERIFY(renamed && renamed->status == 200);
         QCOMPARE(renamed->get_header_value("Content-Length"), std::string("0"));
@@ -712,13 +656,9 @@ private slots:
     void badOptionsExitWithTwo()
     {
         QFETCH(QString, arguments);
-        QProcess process;
-        process.start(QStringLiteral(NORVALE_SERVICES_EXE), arguments.split(u' '));
-        QVERIFY(process.waitForFinished(30000));
-        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(process.exitCode(), 2);
-        QVERIFY(!process.readAllStandardError().isEmpty());
-        QVERIFY(process.readAllStandardOutput().isEmpty());
+        const ProgramRun run = runProgram(QStringLiteral(NORVALE_SERVICES_EXE), arguments.split(u' '));
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY(!run.err.isEmpty() && run.out.isEmpty());
     }
 };
 

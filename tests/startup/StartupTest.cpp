@@ -12,6 +12,7 @@
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/Started.h"
+#include "tests/support/TestSql.h"
 #include "tests/support/TestText.h"
 
 #include <QApplication>
@@ -25,9 +26,6 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -42,23 +40,6 @@ QWidgetList visibleWindows()
     QWidgetList shown = QApplication::topLevelWidgets();
     shown.removeIf([](const QWidget *w) { return !w->isVisible(); });
     return shown;
-}
-
-// Runs one statement on a services database from outside; the first value it gives.
-QString sql(const QString &path, const QString &statement)
-{
-    QString value;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"outside"_s);
-        db.setDatabaseName(path);
-        QSqlQuery query(db);
-        if (!db.open() || !query.exec(statement))
-            qFatal("%s", qPrintable(query.lastError().text()));
-        if (query.next())
-            value = query.value(0).toString();
-    }
-    QSqlDatabase::removeDatabase(u"outside"_s);
-    return value;
 }
 
 } // namespace
@@ -129,11 +110,11 @@ private slots:
         Fabout *about = s.about();
         QVERIFY(config.isLoaded() && about && !about->isVisible());
         const QString db = m_services.databasePath();
-        const QString lver = sql(db, u"SELECT lver FROM lconfig_all"_s);
+        const QString lver = test::sqlValue(db, u"SELECT lver FROM lconfig_all"_s).toString();
         QVERIFY(!lver.isEmpty());
         QCOMPARE(config.text(ConfigKey::Version), lver);
         QCOMPARE(about->findChild<QLabel *>(u"lver"_s)->text(), lver);
-        QCOMPARE(config.text(ConfigKey::WhoisPage), sql(db, u"SELECT lwhoisurl FROM lconfig_all"_s));
+        QCOMPARE(config.text(ConfigKey::WhoisPage), test::sqlValue(db, u"SELECT lwhoisurl FROM lconfig_all"_s).toString());
         QCOMPARE(!about->findChild<QPushButton *>(u"ldownact"_s)->isHidden(), offersUpgrade(lver));
         QVERIFY(run.platform.messages().isEmpty());
         QCOMPARE(run.platform.exitRequests(), 0);
@@ -176,7 +157,7 @@ private slots:
             QVERIFY(GetBody(address, u"GB2312"_s).contains(u"|data|"_s));
             services.reset();
         } else {
-            sql(services->databasePath(), u"ALTER TABLE lconfig_all DROP COLUMN lalexa"_s);
+            QVERIFY(services->execSql(u"ALTER TABLE lconfig_all DROP COLUMN lalexa"_s));
         }
         Run run(address, m_folder.path());
         QSignalSpy ended(&run.sequence, &StartupSequence::ended);

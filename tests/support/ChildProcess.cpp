@@ -92,4 +92,24 @@ bool waitUntilReady(QProcess &process, int withinMs, const std::function<bool()>
     return true;
 }
 
+ProgramRun runProgram(const QString &program, const QStringList &arguments, const QByteArray &input, int withinMs)
+{
+    QProcess process;
+    endWithParent(process);
+    process.start(program, arguments);
+    ProgramRun run;
+    if (!process.waitForStarted(10000))
+        return run;
+    process.write(input);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(withinMs)) {
+        endChild(process, SIGKILL);
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
+}
+
 } // namespace norvale::test

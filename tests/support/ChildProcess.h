@@ -31,4 +31,16 @@ void endChild(QProcess &process, int signal = SIGTERM, int graceMs = 10000);
 // passed first.
 bool waitUntilReady(QProcess &process, int withinMs, const std::function<bool()> &ready);
 
+// A program run to its end, and what it wrote.
+struct ProgramRun {
+    int exitCode = -1;   // -1: it crashed, or did not end in time
+    QByteArray out;
+    QByteArray err;
+};
+
+// Runs program with arguments, input on its standard input, and kills it when
+// it has not ended within withinMs.
+ProgramRun runProgram(const QString &program, const QStringList &arguments, const QByteArray &input = {},
+                      int withinMs = 60000);
+
 } // namespace norvale::test

@@ -1,5 +1,6 @@
 #include "tests/support/FaultProxy.h"
 #include "tests/support/LoopbackSocket.h"
+#include "tests/support/Started.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -28,10 +29,8 @@ bool FaultProxy::start(QString *error)
 {
     m_listener = listenOnLoopback(&m_port);
     if (m_listener < 0 || ::pipe2(m_wake, O_CLOEXEC) != 0) {
-        if (error)
-            *error = QStringLiteral("the fault proxy could not listen");
         stop();
-        return false;
+        return failed(error, QStringLiteral("the fault proxy could not listen"));
     }
     m_acceptor = std::thread([this] { accept(); });
     return true;

@@ -11,7 +11,14 @@ namespace {
 
 enum Type { String = 2, Double = 3, Uint16 = 5, Uint32 = 6, Map = 7, Array = 11 };
 
-// The control byte(s) of a value of type and size.
+void appendBigEndian(QByteArray &out, quint64 value, int bytes)
+{
+    for (int i = bytes - 1; i >= 0; --i)
+        out += char(value >> (8 * i));
+}
+
+// The control byte(s) of a value of type and size: sizes from 29 up take one
+// to three more bytes, each step counting from where the one before ended.
 QByteArray control(int type, quint32 size)
 {
     QByteArray out;
@@ -22,29 +29,12 @@ QByteArray control(int type, quint32 size)
         out += char(low);
         out += char(type - 7);
     }
-    if (low == 29) {
-        out += char(size - 29);
-    } else if (low == 30) {
-        const quint32 rest = size - 285;
-        out += char(rest >> 8);
-        out += char(rest);
-    } else if (low == 31) {
-        const quint32 rest = size - 65821;
-        out += char(rest >> 16);
-        out += char(rest >> 8);
-        out += char(rest);
-    }
+    if (low >= 29)
+        appendBigEndian(out, size - (low == 29 ? 29 : low == 30 ? 285 : 65821), low - 28);
     return out;
 }
 
-void appendBigEndian(QByteArray &out, quint64 value, int bytes)
-{
-    for (int i = bytes - 1; i >= 0; --i)
-        out += char(value >> (8 * i));
-}
-
-} // namespace
-
+// One value in the data section's encoding.
 QByteArray encodeMaxMindValue(const QVariant &value)
 {
     switch (value.typeId()) {
@@ -85,6 +75,8 @@ QByteArray encodeMaxMindValue(const QVariant &value)
     }
 }
 
+} // namespace
+
 void MaxMindDbWriter::add(const QString &network, int prefixLength, const QVariantMap &record)
 {
     quint32 address = 0;
@@ -107,7 +99,7 @@ void MaxMindDbWriter::add(const QString &network, int prefixLength, const QVaria
     }
 }
 
-QByteArray MaxMindDbWriter::bytes(const QString &databaseType) const
+bool MaxMindDbWriter::write(const QString &path, const QString &databaseType) const
 {
     QByteArray data;
     std::vector<quint32> offsets;
@@ -157,14 +149,9 @@ QByteArray MaxMindDbWriter::bytes(const QString &databaseType) const
             meta += encodeMaxMindValue(it.value());
         }
     }
-    return out + meta;
-}
-
-bool MaxMindDbWriter::write(const QString &path, const QString &databaseType) const
-{
+    out += meta;
     QFile file(path);
-    const QByteArray content = bytes(databaseType);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+    return file.open(QIODevice::WriteOnly) && file.write(out) == out.size();
 }
 
 } // namespace norvale::test

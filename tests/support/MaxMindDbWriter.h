@@ -19,7 +19,6 @@ public:
     // gets record. Networks must not overlap.
     void add(const QString &network, int prefixLength, const QVariantMap &record);
 
-    QByteArray bytes(const QString &databaseType = QStringLiteral("Norvale-Test-City")) const;
     bool write(const QString &path, const QString &databaseType = QStringLiteral("Norvale-Test-City")) const;
 
 private:
@@ -27,8 +26,5 @@ private:
     std::vector<std::array<long long, 2>> m_nodes{{-1, -1}};
     std::vector<QVariantMap> m_records;
 };
-
-// One value in the data section's encoding.
-QByteArray encodeMaxMindValue(const QVariant &value);
 
 } // namespace norvale::test

@@ -2,6 +2,7 @@
 
 #include "tests/support/ChildProcess.h"
 #include "tests/support/LoopbackSocket.h"
+#include "tests/support/Started.h"
 
 #include <QDir>
 
@@ -58,10 +59,8 @@ bool runTool(const QString &program, const QStringList &arguments, QString *outp
 bool PostgresServer::start(QString *why)
 {
     const auto fail = [&](const QString &reason) {
-        if (why)
-            *why = reason;
         stop();
-        return false;
+        return failed(why, reason);
     };
     m_bin = serverBinaries();
     if (m_bin.isEmpty())
@@ -92,11 +91,6 @@ bool PostgresServer::start(QString *why)
 
 bool PostgresServer::resume(QString *why)
 {
-    const auto fail = [&](const QString &reason) {
-        if (why)
-            *why = reason;
-        return false;
-    };
     // An immediate shutdown when the test dies: a smart one would wait for
     // sessions that may be stopped or sleeping.
     endWithParentAsUnprivileged(m_server, SIGQUIT);
@@ -109,12 +103,12 @@ bool PostgresServer::resume(QString *why)
                                          // (one each, up to 128) and of Norvale's.
                                          u"-c"_s, u"max_connections=400"_s});
     if (!m_server.waitForStarted(30000))
-        return fail(u"the server did not start: "_s + m_server.errorString());
+        return failed(why, u"the server did not start: "_s + m_server.errorString());
 
     if (!waitUntilReady(m_server, 60000, [this] { return execute(u"select 1"_s); })) {
         QFile log(m_dir->filePath(u"server.log"_s));
         log.open(QIODevice::ReadOnly);
-        return fail(u"the server did not come up: "_s + QString::fromLocal8Bit(log.readAll()));
+        return failed(why, u"the server did not come up: "_s + QString::fromLocal8Bit(log.readAll()));
     }
     return true;
 }

@@ -32,6 +32,11 @@ std::optional<QList<SearchRow>> searchToEnd(const SearchBackend &backend, const 
     return rows;
 }
 
+QString describe(const SearchRow &row)
+{
+    return row.cells.join(u'|') + QStringLiteral(" red:") + QString::number(row.red);
+}
+
 bool drainWorkers(int withinMs)
 {
     for (QThreadPool *pool :

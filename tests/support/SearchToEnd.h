@@ -17,6 +17,9 @@ namespace norvale::test {
 std::optional<QList<SearchRow>> searchToEnd(const SearchBackend &backend, const QString &keyword,
                                              const std::function<void()> &breakIt = {}, bool atStart = false);
 
+// A row as one line of text, for failure messages: its cells and its red mask.
+QString describe(const SearchRow &row);
+
 // Lets every worker pool finish and every report posted to this thread
 // arrive. False when some worker is still busy after withinMs (-1: no limit).
 bool drainWorkers(int withinMs = -1);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "norvale/core/lookup/LookupBackend.h"
+#include "norvale/core/search/SearchBackend.h"
 #include "tests/support/DatabaseStack.h"
 #include "tests/support/ServicesProcess.h"
 #include "tests/support/TestResolver.h"
@@ -25,6 +27,12 @@ public:
 
     TestDnsServer &dns() { return resolver.server(); }
     std::shared_ptr<ServerDatabase> database() const { return DatabaseStack::shared(stack); }
+    LookupBackend lookups() const { return makeServerLookupBackend(database()); }
+    // The search's real parts, asking the status page at statusBase.
+    SearchBackend searches(const QString &statusBase) const
+    {
+        return makeServerBackend(database(), [statusBase] { return statusBase; });
+    }
     QString page(const char *path) const { return services.baseUrl() + QLatin1StringView(path); }
 
     TestResolver resolver;

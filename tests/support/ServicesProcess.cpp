@@ -2,11 +2,11 @@
 
 #include "norvale/core/web/GetBody.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/Started.h"
 #include "tests/support/TestSql.h"
 
 #include <QFile>
 #include <QRegularExpression>
-#include <QSqlDatabase>
 
 using namespace Qt::StringLiterals;
 
@@ -15,10 +15,8 @@ namespace norvale::test {
 bool ServicesProcess::start(QString *error)
 {
     auto fail = [&](const QString &why) {
-        if (error)
-            *error = why;
         stop();
-        return false;
+        return failed(error, why);
     };
 
     m_databasePath = m_options.databasePath;
@@ -109,7 +107,7 @@ QByteArray ServicesProcess::log() const
 
 bool ServicesProcess::execSql(const QString &statement) const
 {
-    return fillDatabase(m_databasePath, [&](QSqlDatabase &db) { return test::execSql(db, statement); });
+    return test::execSql(m_databasePath, statement);
 }
 
 } // namespace norvale::test

@@ -1,4 +1,5 @@
 #include "tests/support/TestDnsServer.h"
+#include "tests/support/Started.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -86,21 +87,16 @@ bool TestDnsServer::start(const QString &address, quint16 port, QString *error)
 {
     auto fail = [&](const QString &why) {
         const int code = errno;
-        if (error)
-            *error = why + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(code));
         stop();
-        return false;
+        return failed(error, why + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(code)));
     };
     stop();
 
     sockaddr_in bindTo{};
     bindTo.sin_family = AF_INET;
     bindTo.sin_port = htons(port);
-    if (::inet_pton(AF_INET, address.toLatin1().constData(), &bindTo.sin_addr) != 1) {
-        if (error)
-            *error = QStringLiteral("not an IPv4 address: ") + address;
-        return false;
-    }
+    if (::inet_pton(AF_INET, address.toLatin1().constData(), &bindTo.sin_addr) != 1)
+        return failed(error, QStringLiteral("not an IPv4 address: ") + address);
     m_socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (m_socket < 0)
         return fail(QStringLiteral("no UDP socket"));

@@ -1,4 +1,5 @@
 #include "tests/support/TestHttpServer.h"
+#include "tests/support/Started.h"
 
 namespace norvale::test {
 
@@ -19,18 +20,13 @@ TestHttpServer::TestHttpServer(int workerThreads) : m_server(std::make_unique<ht
 
 bool TestHttpServer::start(QString *error, const QString &host)
 {
-    auto fail = [&](const QString &why) {
-        if (error)
-            *error = why;
-        return false;
-    };
     if (m_thread.joinable())
-        return fail(QStringLiteral("already started"));
+        return failed(error, QStringLiteral("already started"));
 
     m_host = host;
     m_port = m_server->bind_to_any_port(host.toStdString());
     if (m_port <= 0)
-        return fail(QStringLiteral("could not bind a port on ") + host);
+        return failed(error, QStringLiteral("could not bind a port on ") + host);
     m_thread = std::thread([this] {
         m_server->listen_after_bind();
         m_listenReturned = true;

@@ -1,5 +1,7 @@
 #include "tests/support/TestRegistries.h"
 #include "tests/support/LoopbackSocket.h"
+#include "tests/support/Started.h"
+#include "tests/support/TestHttpServer.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -39,28 +41,18 @@ QString statusWord(RegistryAnswer answer, bool rdap)
 
 QByteArray rdapDomain(const QString &name, RegistryAnswer answer)
 {
-    QJsonArray statuses{statusWord(answer, true)};
+    QString statuses = u'"' + statusWord(answer, true) + u'"';
     if (answer == RegistryAnswer::PendingDelete)
-        statuses.append(QStringLiteral("redemption period"));
-    const QJsonArray card{QStringLiteral("vcard"),
-                          QJsonArray{QJsonArray{QStringLiteral("version"), QJsonObject(), QStringLiteral("text"), QStringLiteral("4.0")},
-                                     QJsonArray{QStringLiteral("fn"), QJsonObject(), QStringLiteral("text"), QStringLiteral("Example Registrar, Inc.")}}};
-    const QJsonObject domain{
-        {QStringLiteral("objectClassName"), QStringLiteral("domain")},
-        {QStringLiteral("ldhName"), name.toUpper()},
-        {QStringLiteral("handle"), QStringLiteral("D%1-TEST").arg(qHash(name) % 100000)},
-        {QStringLiteral("status"), statuses},
-        {QStringLiteral("entities"), QJsonArray{QJsonObject{{QStringLiteral("objectClassName"), QStringLiteral("entity")},
-                                                            {QStringLiteral("roles"), QJsonArray{QStringLiteral("registrar")}},
-                                                            {QStringLiteral("vcardArray"), card}}}},
-        {QStringLiteral("events"), QJsonArray{QJsonObject{{QStringLiteral("eventAction"), QStringLiteral("registration")},
-                                                          {QStringLiteral("eventDate"), QStringLiteral("2015-03-09T04:11:52Z")}},
-                                              QJsonObject{{QStringLiteral("eventAction"), QStringLiteral("expiration")},
-                                                          {QStringLiteral("eventDate"), QStringLiteral("2030-03-09T04:11:52Z")}}}},
-        {QStringLiteral("nameservers"), QJsonArray{QJsonObject{{QStringLiteral("objectClassName"), QStringLiteral("nameserver")},
-                                                               {QStringLiteral("ldhName"), QStringLiteral("ns1.example.net")}}}},
-        {QStringLiteral("secureDNS"), QJsonObject{{QStringLiteral("delegationSigned"), false}}}};
-    return QJsonDocument(domain).toJson(QJsonDocument::Compact);
+        statuses += QStringLiteral(R"(,"redemption period")");
+    return QStringLiteral(R"({"objectClassName":"domain","ldhName":"%1","handle":"D%2-TEST","status":[%3],)"
+                          R"("entities":[{"objectClassName":"entity","roles":["registrar"],"vcardArray":["vcard",)"
+                          R"([["version",{},"text","4.0"],["fn",{},"text","Example Registrar, Inc."]]]}],)"
+                          R"("events":[{"eventAction":"registration","eventDate":"2015-03-09T04:11:52Z"},)"
+                          R"({"eventAction":"expiration","eventDate":"2030-03-09T04:11:52Z"}],)"
+                          R"("nameservers":[{"objectClassName":"nameserver","ldhName":"ns1.example.net"}],)"
+                          R"("secureDNS":{"delegationSigned":false}})")
+        .arg(name.toUpper(), QString::number(qHash(name) % 100000), statuses)
+        .toUtf8();
 }
 
 constexpr char kNoMatch[] = "No match for";
@@ -89,7 +81,7 @@ struct TestRegistries::Server {
     int port = 0;
     int fd = -1;                      // whois and stalled: the listening socket
     std::atomic<int> queries{0};
-    std::unique_ptr<httplib::Server> http;
+    std::unique_ptr<TestHttpServer> http;   // RDAP
     std::unique_ptr<httplib::ThreadPool> pool;
     std::thread thread;
     int wake[2] = {-1, -1};
@@ -209,10 +201,8 @@ void serveWhois(TestRegistries::Server &server, const std::function<QByteArray(c
 bool TestRegistries::start(QString *error)
 {
     auto fail = [&](const QString &why) {
-        if (error)
-            *error = why;
         stop();
-        return false;
+        return failed(error, why);
     };
     if (!m_dir.isValid())
         return fail(QStringLiteral("no temporary folder"));
@@ -265,18 +255,15 @@ bool TestRegistries::start(QString *error)
             if (server.fd < 0)
                 return fail(QStringLiteral("the stalled server could not listen"));
             break;
-        case Protocol::Down: {
-            const int fd = listenOnLoopback(&server.port);
-            if (fd < 0)
+        case Protocol::Down:
+            server.port = freeLoopbackPort();   // refused from now on
+            if (server.port == 0)
                 return fail(QStringLiteral("no free port for the server that is down"));
-            ::close(fd);   // refused from now on
             break;
-        }
         case Protocol::Rdap: {
-            server.http = std::make_unique<httplib::Server>();
-            server.http->new_task_queue = [] { return new httplib::ThreadPool(8); };
+            server.http = std::make_unique<TestHttpServer>(8);
             Server *self = &server;
-            server.http->Get(R"(/domain/([^/]+))", [this, self](const httplib::Request &request, httplib::Response &response) {
+            server.http->get(R"(/domain/([^/]+))", [this, self](const httplib::Request &request, httplib::Response &response) {
                 ++self->queries;
                 const QString name = QString::fromStdString(request.matches[1]).toLower();
                 RegistryAnswer answer = answerFor(name);
@@ -309,10 +296,9 @@ bool TestRegistries::start(QString *error)
                 }
                 }
             });
-            server.port = server.http->bind_to_any_port("127.0.0.1");
-            if (server.port <= 0)
+            if (!server.http->start())
                 return fail(QStringLiteral("an RDAP server could not listen"));
-            server.thread = std::thread([self] { self->http->listen_after_bind(); });
+            server.port = server.http->port();
             break;
         }
         }
@@ -357,11 +343,8 @@ void TestRegistries::stop()
             server->stopping = true;
         }
         server->stopped.notify_all();
-        if (server->http) {
-            while (server->thread.joinable() && !server->http->is_running())
-                std::this_thread::yield();
+        if (server->http)
             server->http->stop();
-        }
         if (server->wake[1] >= 0)
             (void)!::write(server->wake[1], "x", 1);
         if (server->thread.joinable())
@@ -393,15 +376,6 @@ QString TestRegistries::bootstrapPath() const
 QString TestRegistries::whoisTablePath() const
 {
     return m_dir.filePath(QStringLiteral("whois-servers.txt"));
-}
-
-QString TestRegistries::serverKey(const QString &zone) const
-{
-    for (const auto &server : m_servers) {
-        if (server->zones.contains(zone))
-            return QStringLiteral("127.0.0.1:%1").arg(server->port);
-    }
-    return {};
 }
 
 int TestRegistries::queries() const

@@ -67,8 +67,6 @@ public:
     QStringList servicesArguments() const;
     QString bootstrapPath() const;
     QString whoisTablePath() const;
-    // host:port of zone's server, as the per-server limits name it.
-    QString serverKey(const QString &zone) const;
 
     // Queries answered so far (refusals included), in all and by the server of zone.
     int queries() const;

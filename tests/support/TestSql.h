@@ -2,6 +2,7 @@
 
 #include <QSqlDatabase>
 #include <QString>
+#include <QVariant>
 #include <QVariantList>
 
 #include <functional>
@@ -15,5 +16,12 @@ bool execSql(QSqlDatabase &db, const QString &statement, const QVariantList &val
 // Opens a SQLite file on a connection of its own, runs fill on it inside one
 // transaction, and closes and removes the connection again.
 bool fillDatabase(const QString &path, const std::function<bool(QSqlDatabase &db)> &fill);
+
+// The same for one statement.
+bool execSql(const QString &path, const QString &statement, const QVariantList &values = {});
+
+// The first value a statement gives on a SQLite file, outside any
+// transaction (so that it may change the journal mode); invalid when none.
+QVariant sqlValue(const QString &path, const QString &statement);
 
 } // namespace norvale::test

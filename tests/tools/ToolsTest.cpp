@@ -59,13 +59,9 @@ void verifyNothingClipped(const QWidget &window)
 class ToolsTest final : public QObject {
     Q_OBJECT
 
-    LookupBackend backend() const
-    {
-        return makeServerLookupBackend(m_world.database());
-    }
     std::unique_ptr<Fip> makeIpWindow() const
     {
-        auto window = std::make_unique<Fip>(backend());
+        auto window = std::make_unique<Fip>(m_world.lookups());
         window->setPages(m_world.page("/query/ip.asp?ip="), m_world.page("/query/ipmess.asp?ip="));
         return window;
     }
@@ -122,7 +118,7 @@ private slots:
 
     void whoisWindow()
     {
-        QPointer<Fwhois> window = new Fwhois(backend());
+        QPointer<Fwhois> window = new Fwhois(m_world.lookups());
         window->setPageBase(m_world.page("/query/whois.asp?domain="));
         window->show();
         QVERIFY(QTest::qWaitForWindowActive(window));
@@ -254,7 +250,7 @@ private slots:
 
     void filingWindow()
     {
-        QPointer<fback> window = new fback(backend());
+        QPointer<fback> window = new fback(m_world.lookups());
         window->show();
         QVERIFY(QTest::qWaitForWindowActive(window));
         QCOMPARE(QApplication::focusWidget(), window->ltext());

@@ -1,8 +1,8 @@
 #include "norvale/gui/platform/LoadPicture.h"
 #include "tests/support/Started.h"
 #include "tests/support/TestHttpServer.h"
+#include "tests/support/TestText.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -22,12 +22,9 @@ private slots:
         QImage image(7, 5, QImage::Format_ARGB32);
         image.fill(QColor(255, 0, 0));
         QVERIFY(image.save(m_dir.filePath(QStringLiteral("logo.png"))));
-        QFile png(m_dir.filePath(QStringLiteral("logo.png")));
-        QFile fake(m_dir.filePath(QStringLiteral("fake.png")));
-        QVERIFY(png.open(QIODevice::ReadOnly) && fake.open(QIODevice::WriteOnly));
-        fake.write("<html>not a picture</html>");
+        QVERIFY(norvale::test::writeFile(m_dir.filePath(QStringLiteral("fake.png")), "<html>not a picture</html>"));
 
-        const std::string pngBytes = png.readAll().toStdString();
+        const std::string pngBytes = norvale::test::readFile(m_dir.filePath(QStringLiteral("logo.png"))).toStdString();
         m_server.get("/logo.png", [pngBytes](const httplib::Request &, httplib::Response &res) {
             res.set_content(pngBytes, "image/png");
         });

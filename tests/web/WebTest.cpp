@@ -1,5 +1,6 @@
 #include "norvale/core/web/GetBody.h"
 #include "norvale/core/web/Marker.h"
+#include "tests/support/LoopbackSocket.h"
 #include "tests/support/Started.h"
 #include "tests/support/TestHttpServer.h"
 #include "tests/support/TestText.h"
@@ -86,10 +87,7 @@ private slots:
                 res.set_content_provider("application/octet-stream", provide);
         });
         VERIFY_STARTED(m_server);
-        // A port that really served and now refuses connections.
-        TestHttpServer closed(1);
-        QVERIFY(closed.start());
-        m_closedPort = closed.port();
+        m_closedPort = norvale::test::freeLoopbackPort();   // refuses connections
     }
 
     void markerValue_data()
