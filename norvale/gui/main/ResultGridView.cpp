@@ -1,11 +1,14 @@
 #include "norvale/gui/main/ResultGridView.h"
 
 #include "norvale/gui/main/GridAccessible.h"
+#include "norvale/gui/main/SteadyScrollBar.h"
 
 #include <QAccessible>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QScrollBar>
+#include <QSignalBlocker>
 
 #include <algorithm>
 #include <utility>
@@ -38,6 +41,7 @@ ResultGridView::ResultGridView(QWidget *parent)
     // Scrolling by whole rows would make every change of the row count find
     // the top row's position by adding up the rows above it.
     setVerticalScrollMode(ScrollPerPixel);
+    setVerticalScrollBar(new SteadyScrollBar(Qt::Vertical, this));
     // A long search adds its rows a batch at a time below the shown ones.
     // The table would lay itself out and paint every shown cell again for
     // each batch; rows that come below the shown ones change only the
@@ -89,10 +93,19 @@ void ResultGridView::rowCountChangedBelow(int oldCount, int newCount)
     // above it again, a million at the end of a big search.
     const bool appendedBelow = newCount > oldCount && first == oldCount && oldCount > 0
                                && m_lengthBefore - verticalHeader()->offset() >= viewport()->height();
-    if (appendedBelow)
-        updateGeometries();
-    else
+    QScrollBar *bar = verticalScrollBar();
+    if (appendedBelow && bar->maximum() > 0) {
+        // Only the scroll bar's range grows; the bar shows already and the
+        // view stays where it is. Laying out the scroll area again, as
+        // updateGeometries() does and as the scroll area does on the bar's
+        // rangeChanged(), raises the bar and so repaints it at every batch.
+        const QSignalBlocker quiet(bar);
+        bar->setRange(0, std::max(0, verticalHeader()->length() - viewport()->height()));
+    } else if (appendedBelow) {
+        updateGeometries();  // the scroll bar shows up: the viewport narrows
+    } else {
         rowCountChanged(oldCount, newCount);
+    }
 }
 
 void ResultGridView::fitRowHeight()
