@@ -311,6 +311,13 @@ private slots:
         search.engine.setParallelism(1);
         QVERIFY(search.run(QStringLiteral("example")));
         QCOMPARE(search.texts(search.last), texts);
+
+        // So does taking what the workers post a few milliseconds at a time,
+        // as the window does.
+        search.engine.setParallelism(DomainSearch::defaultParallelism);
+        search.engine.setTakeInterval(8);
+        QVERIFY(search.run(QStringLiteral("example")));
+        QCOMPARE(search.texts(search.last), texts);
     }
 
     void keywordList()

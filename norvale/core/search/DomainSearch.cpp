@@ -161,6 +161,14 @@ void DomainSearch::deliverPosted(const std::shared_ptr<SearchRun> &run)
     while (backlog.next < backlog.events.size() && clock.nsecsElapsed() < sliceNs)
         deliver(run, backlog.events[backlog.next++]);
     if (backlog.next == backlog.events.size()) {
+        if (m_takeIntervalMs > 0 && !backlog.events.empty()) {
+            // Events are flowing. The run counts on this engine coming back
+            // and wakes nobody until then: what it posts meanwhile waits for
+            // the next take, a few milliseconds on.
+            backlog = {};
+            deliverLater(run, m_takeIntervalMs);
+            return;
+        }
         // The run wakes nobody while its last take is being applied: what it
         // posted meanwhile is taken now.
         if (!takeNext(run))
@@ -175,7 +183,7 @@ void DomainSearch::deliverPosted(const std::shared_ptr<SearchRun> &run)
 
 bool DomainSearch::takeNext(const std::shared_ptr<SearchRun> &run)
 {
-    std::optional<std::vector<SearchEvent>> taken = run->tryTakePosted();
+    std::optional<std::vector<SearchEvent>> taken = run->tryTakePosted(m_takeIntervalMs > 0);
     if (!taken) {
         deliverLater(run);
         return false;
@@ -184,11 +192,12 @@ bool DomainSearch::takeNext(const std::shared_ptr<SearchRun> &run)
     return true;
 }
 
-void DomainSearch::deliverLater(const std::shared_ptr<SearchRun> &run)
+void DomainSearch::deliverLater(const std::shared_ptr<SearchRun> &run, int ms)
 {
-    // A worker is posting; it runs at the lowest priority and may be kept off
-    // the processor for a while, so the window does not wait for it.
-    QTimer::singleShot(1, this, [this, run] { deliverPosted(run); });
+    // Also when a worker is posting: it runs at the lowest priority and may
+    // be kept off the processor for a while, so the window does not wait
+    // for it.
+    QTimer::singleShot(ms, Qt::PreciseTimer, this, [this, run] { deliverPosted(run); });
 }
 
 void DomainSearch::deliver(const std::shared_ptr<SearchRun> &run, const SearchEvent &event)

@@ -70,6 +70,11 @@ public:
     // The next search passes over its first rows unchecked, reporting each
     // as skipped (SearchRow::skipped): a cut run wrote them already.
     void setSkipRows(quint64 rows) { m_skipRows = rows; }
+    // While rows keep coming, what the workers post is taken at most once
+    // per this many milliseconds instead of at every post: a window that
+    // shows rows once a frame needs no more, and each wake-up costs it a
+    // turn on the processor. 0 (the default) takes them as they come.
+    void setTakeInterval(int ms) { m_takeIntervalMs = std::max(0, ms); }
 
     // Starts a search for the text of lfind and gives its generation. A
     // search still running is superseded: nothing more of it is reported,
@@ -110,7 +115,7 @@ private:
     // paints and answers between slices.
     void deliverPosted(const std::shared_ptr<SearchRun> &run);
     bool takeNext(const std::shared_ptr<SearchRun> &run);
-    void deliverLater(const std::shared_ptr<SearchRun> &run);
+    void deliverLater(const std::shared_ptr<SearchRun> &run, int ms = 1);
     void deliver(const std::shared_ptr<SearchRun> &run, const SearchEvent &event);
 
     // The progress of the running list; a single search is a list of one.
@@ -129,6 +134,7 @@ private:
     bool m_sharperVerdicts = true;
     KeywordRound m_round;
     quint64 m_skipRows = 0;
+    int m_takeIntervalMs = 0;
     // Events taken from a run and not yet applied.
     struct Backlog;
     std::unique_ptr<Backlog> m_backlog;

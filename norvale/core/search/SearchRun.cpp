@@ -627,12 +627,12 @@ void SearchRun::post(const SearchEvent &event)
     work::postTo(receiver, [receiver, run = shared_from_this()] { receiver->deliverPosted(run); });
 }
 
-std::optional<std::vector<SearchEvent>> SearchRun::tryTakePosted()
+std::optional<std::vector<SearchEvent>> SearchRun::tryTakePosted(bool comingBack)
 {
     const std::unique_lock lock(m_postedMutex, std::try_to_lock);
     if (!lock.owns_lock())
         return std::nullopt;
-    m_wakePending = false;
+    m_wakePending = comingBack && !m_posted.empty();
     m_taken.notify_all();
     return std::exchange(m_posted, {});
 }

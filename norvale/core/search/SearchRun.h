@@ -65,8 +65,10 @@ public:
     void reportEnd();
     // The events posted since the last call, in order, or nothing while a
     // worker is posting. Called by the engine on its own thread when it is
-    // woken for them; it calls again until it gets them.
-    std::optional<std::vector<SearchEvent>> tryTakePosted();
+    // woken for them; it calls again until it gets them. With comingBack,
+    // an engine that got events calls again by itself, so the posts until
+    // then wake nobody; once a take finds nothing, the next post wakes it.
+    std::optional<std::vector<SearchEvent>> tryTakePosted(bool comingBack = false);
 
 private:
     struct Candidate;

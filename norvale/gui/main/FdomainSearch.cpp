@@ -54,6 +54,9 @@ FdomainSearch::FdomainSearch(Fdomain &window, std::shared_ptr<ServerDatabase> da
     SearchBackend backend = makeServerBackend(
         std::move(database), [base = m_statusBase] { return base->get(); });
     m_engine = std::make_unique<DomainSearch>(std::move(backend), m_boxes);
+    // Rows show once a frame; taking them twice a frame keeps a quiet
+    // search's rows prompt without waking the window for every row.
+    m_engine->setTakeInterval(frameMs / 2);
 
     connect(m_engine.get(), &DomainSearch::searchReset, this, &FdomainSearch::onReset);
     connect(m_engine.get(), &DomainSearch::progressStep, this,
