@@ -1,5 +1,6 @@
 #include "norvale/core/data/ServerDatabase.h"
 #include "norvale/core/search/DomainSearch.h"
+#include "norvale/core/search/KeywordList.h"
 #include "norvale/core/search/SearchRules.h"
 #include "norvale/core/work/WorkerPools.h"
 #include "tests/support/LoopbackSocket.h"
@@ -137,7 +138,7 @@ private slots:
     void init()
     {
         if (!m_world.resolverReady()
-            && !QByteArrayList{"cleanKeyword", "progressPercent", "checkdomainTable"}.contains(QTest::currentTestFunction()))
+            && !QByteArrayList{"cleanKeyword", "keywordLines", "progressPercent", "checkdomainTable"}.contains(QTest::currentTestFunction()))
             QSKIP(qPrintable(m_world.reason()));
     }
 
@@ -158,6 +159,24 @@ private slots:
         QFETCH(QString, typed);
         QFETCH(QString, keyword);
         QCOMPARE(norvale::cleanKeyword(typed), keyword);
+    }
+
+    void keywordLines_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("keywords");  // joined by "|"
+        QTest::newRow("every kind of line end") << "a\r\nb\rc\nd\u2028e\u2029f" << "a|b|c|d|e|f";
+        QTest::newRow("blank lines and ends") << "\n\n a.com \t\n\n\u3000\nb\n" << "a|b";
+        QTest::newRow("repeats in any case") << "Shop\nshop.net\nSHOP\nshops" << "Shop|shops";
+        QTest::newRow("one line") << "only" << "only";
+        QTest::newRow("nothing") << "\r\n.com\n" << "";
+    }
+
+    void keywordLines()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, keywords);
+        QCOMPARE(norvale::keywordLines(text).join(u'|'), keywords);
     }
 
     void progressPercent_data()

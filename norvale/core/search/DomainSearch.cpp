@@ -73,7 +73,7 @@ Progress progressOf(quint64 done, quint64 total)
 quint64 DomainSearch::start(const QString &text)
 {
     if (isKeywordList(text))
-        return startList(keywordLines(text));
+        return startLines(keywordLines(text));
     m_round = KeywordRound{1, 0};
     const quint64 generation = m_runs.next();
     m_resetPending = !cleanKeyword(text).isEmpty();
@@ -84,7 +84,11 @@ quint64 DomainSearch::start(const QString &text)
 quint64 DomainSearch::startList(const QStringList &keywords)
 {
     // Lines that clean to nothing, and repeats, are no searches.
-    const QStringList list = keywordLines(keywords.join(u'\n'));
+    return startLines(keywordLines(keywords.join(u'\n')));
+}
+
+quint64 DomainSearch::startLines(const QStringList &list)
+{
     if (list.size() <= 1)
         return start(list.value(0));
     m_round = KeywordRound{quint64(list.size()), 0};

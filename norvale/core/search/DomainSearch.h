@@ -109,6 +109,8 @@ signals:
 private:
     friend class SearchRun;
     void launch(const QString &keyword, KeywordSource rest, quint64 generation);
+    // startList for keywords keywordLines has read already.
+    quint64 startLines(const QStringList &list);
     // Applies what the run has posted since the last call, in order, a slice
     // of a few milliseconds at a time: what is left waits for the next turn
     // of the event loop, so that a window falling behind a fast search still

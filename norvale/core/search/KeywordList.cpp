@@ -28,11 +28,16 @@ bool isKeywordList(const QString &text)
 
 QStringList keywordLines(const QString &text)
 {
-    static const QRegularExpression breaks(QStringLiteral("[\\r\\n\\x{2028}\\x{2029}]+"));
+    // A list of thousands is read at the click: no pattern matching and no
+    // copy of a line before it is cleaned.
     QStringList keywords;
     QSet<QString> seen;
-    for (const QString &line : text.split(breaks, Qt::SkipEmptyParts)) {
-        const QString keyword = cleanKeyword(line.trimmed());
+    const QStringView all(text);
+    for (qsizetype start = 0, end = 0; start < all.size(); start = end + 1) {
+        end = start;
+        while (end < all.size() && !isLineBreak(all[end]))
+            ++end;
+        const QString keyword = cleanKeyword(all.sliced(start, end - start).trimmed().toString());
         if (keyword.isEmpty())
             continue;
         const QString key = keyword.toLower();
