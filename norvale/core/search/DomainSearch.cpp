@@ -198,9 +198,9 @@ bool DomainSearch::takeNext(const std::shared_ptr<SearchRun> &run)
 
 void DomainSearch::deliverLater(const std::shared_ptr<SearchRun> &run, int ms)
 {
-    // Also when a worker is posting: it runs at the lowest priority and may
-    // be kept off the processor for a while, so the window does not wait
-    // for it.
+    // The next take, after the take interval, or a millisecond on when a
+    // worker is posting: it runs at the lowest priority and may be kept off
+    // the processor for a while, so the window does not wait for it.
     QTimer::singleShot(ms, Qt::PreciseTimer, this, [this, run] { deliverPosted(run); });
 }
 
