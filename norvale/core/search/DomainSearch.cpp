@@ -169,7 +169,7 @@ void DomainSearch::deliverPosted(const std::shared_ptr<SearchRun> &run)
             // Events are flowing. The run counts on this engine coming back
             // and wakes nobody until then: what it posts meanwhile waits for
             // the next take, a few milliseconds on.
-            backlog = {};
+            clearBacklog();
             deliverLater(run, m_takeIntervalMs);
             return;
         }
@@ -178,7 +178,7 @@ void DomainSearch::deliverPosted(const std::shared_ptr<SearchRun> &run)
         if (!takeNext(run))
             return;
         if (backlog.events.empty()) {
-            backlog = {};
+            clearBacklog();
             return;
         }
     }
@@ -192,8 +192,17 @@ bool DomainSearch::takeNext(const std::shared_ptr<SearchRun> &run)
         deliverLater(run);
         return false;
     }
+    clearBacklog();
     *m_backlog = {run, std::move(*taken), 0};
     return true;
+}
+
+void DomainSearch::clearBacklog()
+{
+    Backlog &backlog = *m_backlog;
+    if (backlog.run)
+        backlog.run->giveBack(std::move(backlog.events));
+    backlog = {};
 }
 
 void DomainSearch::deliverLater(const std::shared_ptr<SearchRun> &run, int ms)

@@ -118,6 +118,8 @@ private:
     void deliverPosted(const std::shared_ptr<SearchRun> &run);
     bool takeNext(const std::shared_ptr<SearchRun> &run);
     void deliverLater(const std::shared_ptr<SearchRun> &run, int ms = 1);
+    // Hands the applied events back to their run, whose workers free them.
+    void clearBacklog();
     void deliver(const std::shared_ptr<SearchRun> &run, const SearchEvent &event);
 
     // The progress of the running list; a single search is a list of one.

@@ -598,6 +598,7 @@ void SearchRun::fill(qint64 sequence, SearchRow row)
     event.type = SearchEvent::Type::Row;
     event.row = std::move(row);
     m_delivery.fill(sequence, postOf(std::move(event)));
+    freeApplied();
 }
 
 work::OrderedDelivery::Post SearchRun::postOf(SearchEvent event)
@@ -635,6 +636,29 @@ std::optional<std::vector<SearchEvent>> SearchRun::tryTakePosted(bool comingBack
     m_wakePending = comingBack && !m_posted.empty();
     m_taken.notify_all();
     return std::exchange(m_posted, {});
+}
+
+void SearchRun::giveBack(std::vector<SearchEvent> &&applied)
+{
+    if (applied.empty())
+        return;
+    const std::unique_lock lock(m_postedMutex, std::try_to_lock);
+    if (!lock.owns_lock() || m_hasApplied.load())
+        return;
+    m_applied = std::move(applied);
+    m_hasApplied = true;
+}
+
+void SearchRun::freeApplied()
+{
+    if (!m_hasApplied.load())
+        return;
+    std::vector<SearchEvent> applied;  // freed on leaving, after the lock
+    const std::unique_lock lock(m_postedMutex, std::try_to_lock);
+    if (!lock.owns_lock())
+        return;
+    applied.swap(m_applied);
+    m_hasApplied = false;
 }
 
 void SearchRun::waitForRoom()

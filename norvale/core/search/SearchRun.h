@@ -69,6 +69,12 @@ public:
     // an engine that got events calls again by itself, so the posts until
     // then wake nobody; once a take finds nothing, the next post wakes it.
     std::optional<std::vector<SearchEvent>> tryTakePosted(bool comingBack = false);
+    // Events the engine has applied, for a worker to free: their rows were
+    // allocated on the workers' heaps, and freeing them on the engine's
+    // thread would wait on those heaps' locks, held by threads of the lowest
+    // priority. One batch waits at most; what does not fit stays with the
+    // caller, who frees it.
+    void giveBack(std::vector<SearchEvent> &&applied);
 
 private:
     struct Candidate;
@@ -129,6 +135,7 @@ private:
     void fill(qint64 sequence, SearchRow row);
     work::OrderedDelivery::Post postOf(SearchEvent event);
     void post(const SearchEvent &event);
+    void freeApplied();
     void waitForRoom();
     void waitForEngine();
     void wakeDriver();
@@ -152,6 +159,8 @@ private:
     std::vector<SearchEvent> m_posted;
     bool m_wakePending = false;
     std::condition_variable m_taken;   // the engine took what was posted
+    std::vector<SearchEvent> m_applied;        // given back, to be freed
+    std::atomic<bool> m_hasApplied{false};     // m_applied holds events
 
     std::mutex m_mutex;
     std::condition_variable m_changed;
