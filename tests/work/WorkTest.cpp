@@ -3,9 +3,11 @@
 #include "norvale/core/work/Run.h"
 #include "norvale/core/work/WorkerPools.h"
 
+#include <QFile>
 #include <QTest>
 
 #include <numeric>
+#include <thread>
 
 using namespace norvale;
 using work::OrderedDelivery;
@@ -83,6 +85,37 @@ private slots:
         work::postTo(&receiver, [&last] { last = true; });
         QTRY_VERIFY(last);
         QCOMPARE(received, QList<int>({0, 1, 9}));
+    }
+
+    // A thread that asks for short slices gets them and keeps its priority,
+    // a worker's too. Kernels before 6.12 show no slice per thread.
+    void shortSlicesKeepThePriority()
+    {
+        // The scheduler's own account of the calling thread: "name : value".
+        const auto scheduling = [](const char *name) {
+            QFile sched(QStringLiteral("/proc/thread-self/sched"));
+            if (!sched.open(QIODevice::ReadOnly))
+                return QByteArray();
+            for (const QByteArray &line : sched.readAll().split('\n')) {
+                if (line.startsWith(name) && line.mid(qstrlen(name)).trimmed().startsWith(':'))
+                    return line.mid(line.indexOf(':') + 1).trimmed();
+            }
+            return QByteArray();
+        };
+        QByteArray sliceBefore, sliceAfter, prioBefore, prioAfter;
+        std::thread([&] {
+            workpools::lowerThisThread();
+            sliceBefore = scheduling("se.slice");
+            prioBefore = scheduling("prio");
+            workpools::askShortSlices();
+            sliceAfter = scheduling("se.slice");
+            prioAfter = scheduling("prio");
+        }).join();
+        if (sliceBefore.isEmpty())
+            QSKIP("this kernel keeps no time slice per thread");
+        QCOMPARE(sliceAfter.toULongLong(), workpools::promptSliceNs);
+        QCOMPARE(prioBefore, QByteArray("139"));  // nice 19
+        QCOMPARE(prioAfter, prioBefore);
     }
 };
 

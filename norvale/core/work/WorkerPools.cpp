@@ -3,8 +3,12 @@
 #include <QCoreApplication>
 
 #include <malloc.h>
+#include <sched.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 namespace norvale::workpools {
 
@@ -79,6 +83,38 @@ void lowerThisThread()
     // Raising one's own nice value needs no privilege; a failure leaves the
     // thread as it was.
     ::setpriority(PRIO_PROCESS, id_t(::gettid()), workerNice);
+}
+
+namespace {
+
+// The kernel's struct sched_attr, as its first version laid it out: glibc
+// 2.36 neither wraps sched_setattr nor declares the struct, and the kernel's
+// header clashes with <sched.h>.
+struct SchedAttr {
+    quint32 size = sizeof(SchedAttr);
+    quint32 policy = 0;
+    quint64 flags = 0;
+    qint32 nice = 0;
+    quint32 priority = 0;
+    quint64 runtime = 0;
+    quint64 deadline = 0;
+    quint64 period = 0;
+};
+static_assert(sizeof(SchedAttr) == 48);
+
+} // namespace
+
+void askShortSlices()
+{
+    errno = 0;
+    const int nice = ::getpriority(PRIO_PROCESS, id_t(::gettid()));
+    if (errno != 0)
+        return;
+    SchedAttr attr;
+    attr.policy = SCHED_OTHER;
+    attr.nice = nice;  // kept: only the slice changes
+    attr.runtime = promptSliceNs;
+    ::syscall(SYS_sched_setattr, 0, &attr, 0u);
 }
 
 WorkerPool &lookups() { return *pools().lookups; }

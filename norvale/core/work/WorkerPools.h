@@ -10,6 +10,16 @@ namespace norvale::workpools {
 // per thread.
 void lowerThisThread();
 
+// The time slice the interface thread asks for, in nanoseconds.
+constexpr quint64 promptSliceNs = 300'000;
+// Asks the kernel for short time slices for the calling thread (the
+// interface's), so that it is put on the processor as soon as it wakes,
+// ahead of busy threads of its own priority (another program, a local
+// server), rather than after their slices run out. Its work between two
+// waits is short, so it gives up little. Kernels before 6.12 ignore the
+// request; a failure leaves the thread as it was.
+void askShortSlices();
+
 // A pool of worker threads that run below the interface thread: each of its
 // threads lowers its own scheduling priority before its first task, so on a
 // machine with few cores the window gets the processor as soon as it has

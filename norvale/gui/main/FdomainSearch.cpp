@@ -6,6 +6,7 @@
 #include "norvale/core/search/DomainSearch.h"
 #include "norvale/core/search/SearchBackend.h"
 #include "norvale/core/search/SearchBoxes.h"
+#include "norvale/core/work/WorkerPools.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -57,6 +58,8 @@ FdomainSearch::FdomainSearch(Fdomain &window, std::shared_ptr<ServerDatabase> da
     // Rows show once a frame; taking them twice a frame keeps a quiet
     // search's rows prompt without waking the window for every row.
     m_engine->setTakeInterval(frameMs / 2);
+    // The window's thread is the one a user waits on.
+    workpools::askShortSlices();
 
     connect(m_engine.get(), &DomainSearch::searchReset, this, &FdomainSearch::onReset);
     connect(m_engine.get(), &DomainSearch::progressStep, this,
