@@ -197,6 +197,12 @@ bool DomainSearch::takeNext(const std::shared_ptr<SearchRun> &run)
     return true;
 }
 
+void DomainSearch::release(std::vector<SearchRow> &&rows)
+{
+    if (const std::shared_ptr<SearchRun> &run = m_runs.current())
+        run->giveBack(std::move(rows));
+}
+
 void DomainSearch::clearBacklog()
 {
     Backlog &backlog = *m_backlog;

@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace norvale {
 
@@ -75,6 +76,9 @@ public:
     // shows rows once a frame needs no more, and each wake-up costs it a
     // turn on the processor. 0 (the default) takes them as they come.
     void setTakeInterval(int ms) { m_takeIntervalMs = std::max(0, ms); }
+    // Rows a receiver of rowReady kept and has done with: the running
+    // search's workers free them, as they allocated their texts.
+    void release(std::vector<SearchRow> &&rows);
 
     // Starts a search for the text of lfind and gives its generation. A
     // search still running is superseded: nothing more of it is reported,

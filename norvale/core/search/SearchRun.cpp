@@ -638,26 +638,37 @@ std::optional<std::vector<SearchEvent>> SearchRun::tryTakePosted(bool comingBack
     return std::exchange(m_posted, {});
 }
 
-void SearchRun::giveBack(std::vector<SearchEvent> &&applied)
+template <typename Items>
+void SearchRun::keepApplied(Items &&items, Items Applied::*slot)
 {
-    if (applied.empty())
+    if (items.empty())
         return;
     const std::unique_lock lock(m_postedMutex, std::try_to_lock);
-    if (!lock.owns_lock() || m_hasApplied.load())
+    if (!lock.owns_lock() || !(m_applied.*slot).empty())
         return;
-    m_applied = std::move(applied);
+    m_applied.*slot = std::move(items);
     m_hasApplied = true;
+}
+
+void SearchRun::giveBack(std::vector<SearchEvent> &&events)
+{
+    keepApplied(std::move(events), &Applied::events);
+}
+
+void SearchRun::giveBack(std::vector<SearchRow> &&rows)
+{
+    keepApplied(std::move(rows), &Applied::rows);
 }
 
 void SearchRun::freeApplied()
 {
     if (!m_hasApplied.load())
         return;
-    std::vector<SearchEvent> applied;  // freed on leaving, after the lock
+    Applied applied;  // freed on leaving, after the lock
     const std::unique_lock lock(m_postedMutex, std::try_to_lock);
     if (!lock.owns_lock())
         return;
-    applied.swap(m_applied);
+    std::swap(applied, m_applied);
     m_hasApplied = false;
 }
 

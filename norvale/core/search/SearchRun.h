@@ -69,12 +69,13 @@ public:
     // an engine that got events calls again by itself, so the posts until
     // then wake nobody; once a take finds nothing, the next post wakes it.
     std::optional<std::vector<SearchEvent>> tryTakePosted(bool comingBack = false);
-    // Events the engine has applied, for a worker to free: their rows were
-    // allocated on the workers' heaps, and freeing them on the engine's
-    // thread would wait on those heaps' locks, held by threads of the lowest
-    // priority. One batch waits at most; what does not fit stays with the
-    // caller, who frees it.
-    void giveBack(std::vector<SearchEvent> &&applied);
+    // Events the engine has applied, and rows the window has written, for a
+    // worker to free: their texts were allocated on the workers' heaps, and
+    // freeing them on the interface thread would wait on those heaps' locks,
+    // held by threads of the lowest priority. One batch of each waits at
+    // most; what does not fit stays with the caller, who frees it.
+    void giveBack(std::vector<SearchEvent> &&events);
+    void giveBack(std::vector<SearchRow> &&rows);
 
 private:
     struct Candidate;
@@ -159,8 +160,15 @@ private:
     std::vector<SearchEvent> m_posted;
     bool m_wakePending = false;
     std::condition_variable m_taken;   // the engine took what was posted
-    std::vector<SearchEvent> m_applied;        // given back, to be freed
-    std::atomic<bool> m_hasApplied{false};     // m_applied holds events
+    // Given back, to be freed by the next worker that fills a row.
+    struct Applied {
+        std::vector<SearchEvent> events;
+        std::vector<SearchRow> rows;
+    };
+    template <typename Items>
+    void keepApplied(Items &&items, Items Applied::*slot);
+    Applied m_applied;
+    std::atomic<bool> m_hasApplied{false};
 
     std::mutex m_mutex;
     std::condition_variable m_changed;

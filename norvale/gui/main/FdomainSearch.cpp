@@ -166,7 +166,7 @@ void FdomainSearch::applyRows()
 {
     m_frame.stop();
     // Taken first: a handler of the grid's signals may stop or start a search.
-    const std::vector<SearchRow> rows = std::exchange(m_rows, {});
+    std::vector<SearchRow> rows = std::exchange(m_rows, {});
     if (rows.empty())
         return;
     std::vector<ResultGridModel::RowWrite> writes;
@@ -175,6 +175,10 @@ void FdomainSearch::applyRows()
         writes.push_back({row.row, row.cells, row.red, red});
     ResultGridModel &grid = m_window.controls().grid1->grid();
     grid.writeRows(writes);
+    // The writes share the rows' texts, which workers allocated: the rows
+    // hold the last references and go to a worker to be freed.
+    writes = {};
+    m_engine->release(std::move(rows));
     m_sinceApplied.restart();
     m_window.controls().lallnum->setText(u"找到相关记录  " % QString::number(grid.rows() - 1) % u"  条");
 }
